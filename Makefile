@@ -1,0 +1,38 @@
+# The front door: installs what is missing, then drives the CMake presets and the scripts.
+# make run    build and start Flashwright under Wine with the device simulator
+# make test   build both presets and run every test (native unit tests, then Wine end to end)
+# make build  build both presets (build/win32/bin/Flashwright.exe and the simulator beside it)
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all deps build build-native build-win32 run test test-native test-win32 clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: build-native build-win32
+
+build-native: deps
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS)
+
+build-win32: deps
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+
+run: build-win32
+	bash scripts/run.sh
+
+test: build
+	$(MAKE) --no-print-directory test-native test-win32
+
+test-native:
+	ctest --preset native
+
+test-win32:
+	bash scripts/with-display.sh ctest --preset win32
+
+clean:
+	rm -rf build

@@ -1,0 +1,27 @@
+// Texts the application shell derives: its title, the window caption and the error box's text.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Platform.h"
+
+namespace app {
+
+// The fixed title the caption starts with.
+inline constexpr std::string_view WindowTitle = "KV7700 Flashwright";
+
+// The application's title (taskbar entry, error box caption): the executable's file name
+// without its directory, cut at its first dot, every character after the first in lower case.
+std::string ApplicationTitle(std::string_view executablePath);
+
+// "<WindowTitle> v<major>.<minor>.<build>.<release>" from the file version's two words. Without a
+// readable version record the caption is the title alone.
+std::string FormatCaption(const std::optional<platform::FileVersion>& version);
+
+// The error box shows an exception's message with a "." appended when the message is not empty
+// and its last character is a byte above "." (a letter, digit, "?", ":" and the like).
+std::string ErrorBoxText(std::string_view message);
+
+}  // namespace app

@@ -1,0 +1,41 @@
+// The main window's behaviour; see TForm1.h.
+#include "app/TForm1.h"
+
+#include "app/AppText.h"
+
+namespace app {
+
+TForm1::TForm1(const FormServices& services) : services_(services) {
+  LibraryHandle = updatelib::LoadUpdateLibrary(services_.modules, entryPoints_);
+  if (!updatelib::IsBound(LibraryHandle)) {
+    services_.dialogs.ShowBindingFailure();
+    return;
+  }
+  updatelib::ConfigureUpdateLibrary(entryPoints_);
+  state_ = SharedState{};
+  RefreshBtnClick();
+}
+
+TForm1::~TForm1() {
+  // An all-ones handle never came from a successful load, so there is nothing to release.
+  if (updatelib::IsBound(LibraryHandle)) services_.modules.Release(LibraryHandle);
+  LibraryHandle = 0;
+  entryPoints_ = {};
+  services_.notifications.Unregister(DeviceNotifyHandle);
+  DeviceNotifyHandle = 0;
+}
+
+void TForm1::FormCreate() {
+  if (!ShouldRun()) return;
+  DeviceNotifyHandle = services_.notifications.Register();
+  services_.controls.SetCaption(FormatCaption(services_.versionRecord.ReadOwnFileVersion()));
+}
+
+void TForm1::ExitBtnClick() { services_.controls.Close(); }
+
+void TForm1::RefreshBtnClick() {
+  if (!updatelib::IsBound(LibraryHandle)) return;
+  // The device scan comes here.
+}
+
+}  // namespace app

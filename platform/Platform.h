@@ -1,0 +1,89 @@
+// The small interfaces through which the portable core reaches the operating system. Each has a
+// Windows implementation in platform/win32 and a fake in the unit tests.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "app/Layout.h"
+
+namespace platform {
+
+// A loaded module; 0 means none. The all-ones value is never a module either.
+using ModuleHandle = std::uintptr_t;
+inline constexpr ModuleHandle AllOnesModuleHandle = ~ModuleHandle{0};
+
+// An entry point as resolved, before it is given its type.
+using RawProc = void (*)();
+
+// Loading the update library and resolving its entry points.
+class ModuleLoader {
+ public:
+  virtual ~ModuleLoader() = default;
+  // A module already loaded in the process under `moduleName` (no extension), or 0. A handle
+  // returned here carries a reference of its own, so Release() is always the right way to let go.
+  virtual ModuleHandle FindLoaded(const char* moduleName) = 0;
+  // Loads `fileName` from the program's own directory only, or returns 0. A module elsewhere (the
+  // current directory, PATH) is never picked up: the program runs with administrator rights.
+  virtual ModuleHandle Load(const char* fileName) = 0;
+  // The exported entry point `name` of `module`, or nullptr when it is not exported.
+  virtual RawProc Resolve(ModuleHandle module, const char* name) = 0;
+  // Drops the reference taken by FindLoaded() or Load().
+  virtual void Release(ModuleHandle module) = 0;
+};
+
+// The window's controls and caption, as the core sees them.
+class Controls {
+ public:
+  virtual ~Controls() = default;
+  // Sets a control's text. Setting the text it already has changes nothing; a new text is
+  // drawn when the message loop next runs.
+  virtual void SetText(app::ControlId control, std::string_view text) = 0;
+  // A hidden control is not drawn; a hidden button takes no input and loses the keyboard focus.
+  virtual void SetVisible(app::ControlId control, bool visible) = 0;
+  // A disabled button takes no input and loses the keyboard focus.
+  virtual void SetEnabled(app::ControlId control, bool enabled) = 0;
+  virtual void SetCaption(std::string_view caption) = 0;
+  // Asks the main window to close; the application ends once control is back in the message
+  // loop. Asks for no confirmation.
+  virtual void Close() = 0;
+};
+
+// Message boxes.
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // The binding failure: text "Initalize the API entries fail", caption "Error", one OK button,
+  // no icon, no owner. Returns when the user has dismissed it.
+  virtual void ShowBindingFailure() = 0;
+  // The application's error box: caption the application title, OK, stop icon; `text` is shown
+  // as given (see ErrorBoxText). Other windows of the program are disabled while it is up, but
+  // their messages keep being handled.
+  virtual void ShowError(std::string_view text) = 0;
+};
+
+// The fixed file version of the program's own version record, as two 32-bit words.
+struct FileVersion {
+  std::uint32_t mostSignificant = 0;
+  std::uint32_t leastSignificant = 0;
+};
+
+class VersionRecord {
+ public:
+  virtual ~VersionRecord() = default;
+  // The running program's own file version, or nothing when the record cannot be read.
+  virtual std::optional<FileVersion> ReadOwnFileVersion() = 0;
+};
+
+// Device-change notifications for the USB device interface class, delivered to the main window.
+class DeviceNotifications {
+ public:
+  virtual ~DeviceNotifications() = default;
+  // Registers the main window; returns the registration handle, 0 on failure.
+  virtual std::uintptr_t Register() = 0;
+  // Unregisters `handle`; 0 or an already invalid handle is tolerated and ignored.
+  virtual void Unregister(std::uintptr_t handle) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,144 @@
+// Windows implementations of module loading, the version record, message boxes and device
+// notifications.
+#include "platform/win32/Services.h"
+
+#include <dbt.h>
+
+#include <vector>
+
+namespace platform::win32 {
+namespace {
+
+// {A5DCBF10-6530-11D2-901F-00C04FB951ED}
+constexpr GUID UsbDeviceInterfaceClass = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+
+#ifndef LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+#define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
+#endif
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+std::wstring ExecutablePathW() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    if (length < buffer.size()) return std::wstring(buffer.data(), length);
+    if (buffer.size() >= 32768) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::wstring Widen(const char* text) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
+  wide.resize(static_cast<std::size_t>(length - 1));
+  return wide;
+}
+
+}  // namespace
+
+void RestrictDllSearch() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+                                 GetProcAddress(kernel, "SetDefaultDllDirectories")))
+                           : nullptr;
+  if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    // Older systems: at least take the current directory out of the search.
+    SetDllDirectoryW(L"");
+  }
+}
+
+std::string ExecutablePath() {
+  const std::wstring wide = ExecutablePathW();
+  if (wide.empty()) return {};
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string path(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, path.data(), length, nullptr, nullptr);
+  path.resize(static_cast<std::size_t>(length - 1));
+  return path;
+}
+
+ModuleHandle ExeDirectoryModuleLoader::FindLoaded(const char* moduleName) {
+  HMODULE module = nullptr;
+  // Without GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT this takes a reference of our own.
+  if (!GetModuleHandleExA(0, moduleName, &module)) return 0;
+  return reinterpret_cast<ModuleHandle>(module);
+}
+
+ModuleHandle ExeDirectoryModuleLoader::Load(const char* fileName) {
+  std::wstring path = ExecutablePathW();
+  const std::size_t slash = path.find_last_of(L"\\/");
+  if (path.empty() || slash == std::wstring::npos) return 0;
+  path.resize(slash + 1);
+  path += Widen(fileName);
+
+  // Never ask the user about a missing drive or a broken DLL: a failure is just "not bound".
+  const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  HMODULE module = LoadLibraryExW(
+      path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+    // A system without the restricted search flags: a full path still pins the library itself.
+    module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+  SetErrorMode(previousMode);
+  return reinterpret_cast<ModuleHandle>(module);
+}
+
+RawProc ExeDirectoryModuleLoader::Resolve(ModuleHandle module, const char* name) {
+  FARPROC proc = GetProcAddress(reinterpret_cast<HMODULE>(module), name);
+  return reinterpret_cast<RawProc>(reinterpret_cast<void*>(proc));
+}
+
+void ExeDirectoryModuleLoader::Release(ModuleHandle module) {
+  FreeLibrary(reinterpret_cast<HMODULE>(module));
+}
+
+std::optional<FileVersion> OwnVersionRecord::ReadOwnFileVersion() {
+  const std::wstring path = ExecutablePathW();
+  if (path.empty()) return std::nullopt;
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return std::nullopt;
+  std::vector<unsigned char> data(size);
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return std::nullopt;
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT fixedLength = 0;
+  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedLength) ||
+      fixed == nullptr || fixedLength < sizeof(VS_FIXEDFILEINFO)) {
+    return std::nullopt;
+  }
+  return FileVersion{fixed->dwFileVersionMS, fixed->dwFileVersionLS};
+}
+
+void MessageBoxes::ShowBindingFailure() {
+  MessageBoxA(nullptr, "Initalize the API entries fail", "Error", MB_OK);
+}
+
+void MessageBoxes::ShowError(std::string_view text) {
+  const std::string message(text);
+  // Task-modal: every window of the program is disabled while the box is up; messages go on.
+  MessageBoxA(nullptr, message.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+}
+
+std::uintptr_t UsbDeviceNotifications::Register() {
+  DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+  static_assert(sizeof filter == 32, "the filter record is 32 bytes");
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = UsbDeviceInterfaceClass;
+  HDEVNOTIFY handle = RegisterDeviceNotificationA(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  return reinterpret_cast<std::uintptr_t>(handle);
+}
+
+void UsbDeviceNotifications::Unregister(std::uintptr_t handle) {
+  if (handle != 0) UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(handle));
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,84 @@
+// The application window (taskbar entry) and the main window with its panels and buttons,
+// built from the layout table; messages are turned into calls on a handler object.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <string>
+
+#include "app/Layout.h"
+#include "platform/Platform.h"
+
+namespace platform::win32 {
+
+// What the main window forwards to the program's behaviour.
+class FormHandlers {
+ public:
+  virtual ~FormHandlers() = default;
+  virtual void OnButtonClick(app::ControlId button) = 0;
+  virtual void OnDeviceChange(std::uint32_t event) = 0;
+  virtual void OnTimer(std::uintptr_t timerId) = 0;
+};
+
+// The hidden-looking window that carries the taskbar entry and owns the main window, so that the
+// main window has no taskbar button of its own.
+class ApplicationWindow {
+ public:
+  explicit ApplicationWindow(const std::string& title);
+  ~ApplicationWindow();
+  ApplicationWindow(const ApplicationWindow&) = delete;
+  ApplicationWindow& operator=(const ApplicationWindow&) = delete;
+  HWND Handle() const { return window_; }
+  void Show();
+
+ private:
+  HWND window_ = nullptr;
+};
+
+class FormWindow final : public Controls {
+ public:
+  // Creates the window and its controls, hidden; `owner` is the application window.
+  explicit FormWindow(HWND owner);
+  ~FormWindow() override;
+  FormWindow(const FormWindow&) = delete;
+  FormWindow& operator=(const FormWindow&) = delete;
+
+  HWND Handle() const { return window_; }
+  void SetHandlers(FormHandlers* handlers) { handlers_ = handlers; }
+  void Show();
+  void Destroy();
+
+  // True once a close was asked for: the message loop is to stop.
+  bool CloseRequested() const { return closeRequested_; }
+  // Handles every pending message, then returns. A quit request seen here is remembered.
+  void ProcessPendingMessages();
+  // Runs the message loop until the window is closed.
+  void RunMessageLoop();
+
+  void SetText(app::ControlId control, std::string_view text) override;
+  void SetVisible(app::ControlId control, bool visible) override;
+  void SetEnabled(app::ControlId control, bool enabled) override;
+  void SetCaption(std::string_view caption) override;
+  void Close() override;
+
+  void StartTimer(std::uintptr_t id, unsigned milliseconds);
+  void CancelTimer(std::uintptr_t id);
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  HWND Control(app::ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
+  void DropFocusFrom(HWND control);
+  void FocusFirstButton();
+  bool Dispatch(MSG& message);
+
+  HWND window_ = nullptr;
+  FormHandlers* handlers_ = nullptr;
+  std::array<HWND, app::ControlCount> controls_{};
+  HFONT formFont_ = nullptr;
+  std::array<HFONT, app::ControlCount> ownFonts_{};
+  bool closeRequested_ = false;
+};
+
+}  // namespace platform::win32

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Flashwright needs on Debian 12 (as root).
+# Idempotent: does nothing when every tool is already present.
+set -euo pipefail
+
+need=()
+have() { command -v "$1" >/dev/null 2>&1; }
+pkg_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+have cmake || need+=(cmake)
+have ctest || need+=(cmake)
+have g++ || need+=(g++)
+have make || need+=(make)
+have i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686-posix)
+have i686-w64-mingw32-windres || need+=(binutils-mingw-w64-i686)
+have i686-w64-mingw32-objdump || need+=(binutils-mingw-w64-i686)
+have wine || need+=(wine)
+pkg_installed wine32:i386 || need+=(wine32:i386)
+have xvfb-run || need+=(xvfb)
+have xdpyinfo || need+=(x11-utils)
+have xauth || need+=(xauth)
+# The real ImageMemagick `import`, not a stand-in.
+have import || need+=(imagemagick)
+[ -d /usr/src/googletest ] || need+=(googletest)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+have python3 || need+=(python3)
+
+if [ ${#need[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages: ${need[*]}" >&2
+  echo "install-deps: run as root (or install them yourself) and try again" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+echo "install-deps: installing ${need[*]}"
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${need[@]}" fonts-dejavu-core >/dev/null
+echo "install-deps: done"

@@ -1,0 +1,51 @@
+// The application shell's texts: title, caption and the error box's text rule.
+#include <gtest/gtest.h>
+
+#include "app/AppText.h"
+#include "app/Guard.h"
+#include "Fakes.h"
+
+namespace {
+
+TEST(ApplicationTitle, IsTheFileNameCutAtItsFirstDotWithTheRestLowerCased) {
+  EXPECT_EQ(app::ApplicationTitle("C:\\Program Files\\Tools\\Flashwright.exe"), "Flashwright");
+  EXPECT_EQ(app::ApplicationTitle("C:\\x\\FLASHWRIGHT.EXE"), "Flashwright");
+  EXPECT_EQ(app::ApplicationTitle("Z:/tmp/mY.tool.v2.exe"), "my");
+  EXPECT_EQ(app::ApplicationTitle("D:\\dir.with.dots\\fLaSh"), "flash");
+  EXPECT_EQ(app::ApplicationTitle("C:\\.hidden.exe"), "");
+  EXPECT_EQ(app::ApplicationTitle(""), "");
+}
+
+TEST(Caption, TakesTheFourVersionNumbersFromTheTwoWords) {
+  EXPECT_EQ(app::FormatCaption(platform::FileVersion{0x00000001, 0x00010007}),
+            "KV7700 Flashwright v0.1.1.7");
+  EXPECT_EQ(app::FormatCaption(platform::FileVersion{0xFFFF0002, 0x00030000}),
+            "KV7700 Flashwright v65535.2.3.0");
+}
+
+TEST(Caption, IsTheTitleAloneWithoutAVersionRecord) {
+  EXPECT_EQ(app::FormatCaption(std::nullopt), "KV7700 Flashwright");
+}
+
+TEST(ErrorBoxText, AppendsADotOnlyAfterACharacterAboveTheDot) {
+  EXPECT_EQ(app::ErrorBoxText("Access violation"), "Access violation.");
+  EXPECT_EQ(app::ErrorBoxText("Out of range 7"), "Out of range 7.");
+  EXPECT_EQ(app::ErrorBoxText("What?"), "What?.");
+  EXPECT_EQ(app::ErrorBoxText("Failed:"), "Failed:.");
+  EXPECT_EQ(app::ErrorBoxText("Done."), "Done.");
+  EXPECT_EQ(app::ErrorBoxText("Stop!"), "Stop!");
+  EXPECT_EQ(app::ErrorBoxText("Spaced "), "Spaced ");
+  EXPECT_EQ(app::ErrorBoxText("Slash/"), "Slash/.");
+  EXPECT_EQ(app::ErrorBoxText("Caf\xE9"), "Caf\xE9.");  // bytes above 127 count as above "."
+  EXPECT_EQ(app::ErrorBoxText(""), "");
+}
+
+TEST(RunGuarded, ShowsAnEscapingExceptionInTheErrorBoxAndCarriesOn) {
+  fakes::FakeDialogs dialogs;
+  EXPECT_TRUE(app::RunGuarded(dialogs, [] {}));
+  EXPECT_FALSE(app::RunGuarded(dialogs, [] { throw std::runtime_error("Disk full"); }));
+  EXPECT_FALSE(app::RunGuarded(dialogs, [] { throw 42; }));
+  EXPECT_EQ(dialogs.errors, (std::vector<std::string>{"Disk full.", ""}));
+}
+
+}  // namespace
