@@ -26,6 +26,9 @@ class FormMessages final : public win32::FormHandlers {
         case ControlId::RefreshBtn:
           form_.RefreshBtnClick();
           break;
+        case ControlId::UpdateBtn:
+          form_.UpdateBtnClick();
+          break;
         case ControlId::ExitBtn:
           form_.ExitBtnClick();
           break;
@@ -34,8 +37,12 @@ class FormMessages final : public win32::FormHandlers {
       }
     });
   }
-  void OnDeviceChange(std::uint32_t) override {}
-  void OnTimer(std::uintptr_t) override {}
+  void OnDeviceChange(std::uint32_t event) override {
+    app::RunGuarded(dialogs_, [&] { form_.OnDeviceChange(event); });
+  }
+  void OnTimer(std::uintptr_t timerId) override {
+    app::RunGuarded(dialogs_, [&] { form_.OnRescanTimer(timerId); });
+  }
 
  private:
   app::TForm1& form_;
@@ -57,7 +64,15 @@ int Run() {
     win32::OwnVersionRecord versionRecord;
     win32::UsbDeviceNotifications notifications;
     notifications.SetRecipient(window.Handle());
-    const app::FormServices services{modules, window, dialogs, versionRecord, notifications};
+    win32::TitledWindowCloser windowCloser;
+    win32::FirmwareCriticalWork criticalWork(
+        window.Handle(),
+        [](void* context, bool refuse) {
+          static_cast<win32::FormWindow*>(context)->SetRefuseEndSession(refuse);
+        },
+        &window);
+    const app::FormServices services{modules, window,       dialogs, versionRecord, notifications,
+                                     window,  windowCloser, window,  criticalWork};
 
     std::optional<app::TForm1> form;
     form.emplace(services);

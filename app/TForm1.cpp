@@ -2,6 +2,9 @@
 #include "app/TForm1.h"
 
 #include "app/AppText.h"
+#include "device/Monitor.h"
+#include "device/Scan.h"
+#include "update/UpdateRun.h"
 
 namespace app {
 
@@ -35,7 +38,21 @@ void TForm1::ExitBtnClick() { services_.controls.Close(); }
 
 void TForm1::RefreshBtnClick() {
   if (!updatelib::IsBound(LibraryHandle)) return;
-  // The device scan comes here.
+  device::RefreshBtnClick(entryPoints_, state_, services_.controls);
+}
+
+void TForm1::UpdateBtnClick() {
+  if (!updatelib::IsBound(LibraryHandle)) return;
+  update::UpdateBtnClick({entryPoints_, state_, services_.controls, services_.pump,
+                          services_.timers, services_.criticalWork});
+}
+
+void TForm1::OnDeviceChange(std::uint32_t event) {
+  device::OnDeviceChange(event, state_, services_.timers, services_.windowCloser);
+}
+
+void TForm1::OnRescanTimer(std::uintptr_t timerId) {
+  if (device::OnRescanTimer(timerId, services_.timers)) RefreshBtnClick();
 }
 
 }  // namespace app

@@ -17,6 +17,10 @@ struct FormServices {
   platform::Dialogs& dialogs;
   platform::VersionRecord& versionRecord;
   platform::DeviceNotifications& notifications;
+  platform::Timers& timers;
+  platform::WindowCloser& windowCloser;
+  platform::MessagePump& pump;
+  platform::CriticalWork& criticalWork;
 };
 
 class TForm1 {
@@ -38,8 +42,13 @@ class TForm1 {
   bool ShouldRun() const { return updatelib::IsBound(LibraryHandle); }
 
   void ExitBtnClick();
-  // The scan. Does nothing while the library is not bound.
+  // The scan. Does nothing while the library is not bound (device-change and timer messages can
+  // arrive while the binding-failure box is up).
   void RefreshBtnClick();
+  void UpdateBtnClick();
+  // Message handlers: WM_DEVICECHANGE with its event code, WM_TIMER with its identifier.
+  void OnDeviceChange(std::uint32_t event);
+  void OnRescanTimer(std::uintptr_t timerId);
 
   const SharedState& State() const { return state_; }
 

@@ -86,4 +86,43 @@ class DeviceNotifications {
   virtual void Unregister(std::uintptr_t handle) = 0;
 };
 
+// Per-window timers, identified by number. A started timer fires every `milliseconds` until
+// cancelled; starting a running one restarts its period.
+class Timers {
+ public:
+  virtual ~Timers() = default;
+  virtual void StartTimer(std::uintptr_t id, unsigned milliseconds) = 0;
+  // Cancelling a timer that does not run is harmless.
+  virtual void CancelTimer(std::uintptr_t id) = 0;
+};
+
+// Other programs' windows.
+class WindowCloser {
+ public:
+  virtual ~WindowCloser() = default;
+  // Asks the first top-level window whose whole title is `title` (letter case ignored), of any
+  // program, to close, and waits a bounded time for it to handle that; a hung window is given up
+  // on at once. Never blocks for long.
+  virtual void CloseWindowTitled(const char* title) = 0;
+};
+
+// Letting the window's message loop run from inside a handler.
+class MessagePump {
+ public:
+  virtual ~MessagePump() = default;
+  // Handles every pending message (painting included), then returns. A request to close the
+  // window made meanwhile is remembered and honoured once control is back in the message loop.
+  virtual void ProcessPendingMessages() = 0;
+};
+
+// Keeping the machine from sleeping or shutting down unasked while a device is programmed.
+class CriticalWork {
+ public:
+  virtual ~CriticalWork() = default;
+  // Keeps the system and the display awake and gives a shutdown a reason to ask the user first.
+  virtual void Begin(std::string_view reason) = 0;
+  // Releases both; harmless when Begin was not called.
+  virtual void End() = 0;
+};
+
 }  // namespace platform

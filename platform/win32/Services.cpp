@@ -141,4 +141,31 @@ void UsbDeviceNotifications::Unregister(std::uintptr_t handle) {
   if (handle != 0) UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(handle));
 }
 
+void TitledWindowCloser::CloseWindowTitled(const char* title) {
+  // FindWindow compares the whole title, letter case ignored, over top-level windows.
+  HWND window = FindWindowA(nullptr, title);
+  if (window == nullptr) return;
+  DWORD_PTR ignored = 0;
+  // Never hang on another program: a hung window is given up on at once, a slow one after the
+  // wait. Messages sent to this thread meanwhile are still handled.
+  SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, WaitMilliseconds,
+                      &ignored);
+}
+
+void FirmwareCriticalWork::Begin(std::string_view reason) {
+  if (active_) return;
+  active_ = true;
+  SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
+  ShutdownBlockReasonCreate(window_, Widen(std::string(reason).c_str()).c_str());
+  if (refuse_) refuse_(context_, true);
+}
+
+void FirmwareCriticalWork::End() {
+  if (!active_) return;
+  active_ = false;
+  if (refuse_) refuse_(context_, false);
+  ShutdownBlockReasonDestroy(window_);
+  SetThreadExecutionState(ES_CONTINUOUS);
+}
+
 }  // namespace platform::win32

@@ -49,4 +49,27 @@ class UsbDeviceNotifications final : public DeviceNotifications {
   HWND window_ = nullptr;
 };
 
+class TitledWindowCloser final : public WindowCloser {
+ public:
+  // Ask for a close and wait at most this long for it to be handled.
+  static constexpr UINT WaitMilliseconds = 1000;
+  void CloseWindowTitled(const char* title) override;
+};
+
+// Keeps the system awake and blocks an unasked shutdown while a device is programmed.
+class FirmwareCriticalWork final : public CriticalWork {
+ public:
+  using RefuseEndSession = void (*)(void* context, bool refuse);
+  FirmwareCriticalWork(HWND window, RefuseEndSession refuse, void* context)
+      : window_(window), refuse_(refuse), context_(context) {}
+  void Begin(std::string_view reason) override;
+  void End() override;
+
+ private:
+  HWND window_;
+  RefuseEndSession refuse_;
+  void* context_;
+  bool active_ = false;
+};
+
 }  // namespace platform::win32

@@ -354,6 +354,8 @@ LRESULT FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       Close();
       return 0;
+    case WM_QUERYENDSESSION:
+      return refuseEndSession_ ? FALSE : TRUE;
     default:
       break;
   }

@@ -36,7 +36,7 @@ class ApplicationWindow {
   HWND window_ = nullptr;
 };
 
-class FormWindow final : public Controls {
+class FormWindow final : public Controls, public Timers, public MessagePump {
  public:
   // Creates the window and its controls, hidden; `owner` is the application window.
   explicit FormWindow(HWND owner);
@@ -52,7 +52,7 @@ class FormWindow final : public Controls {
   // True once a close was asked for: the message loop is to stop.
   bool CloseRequested() const { return closeRequested_; }
   // Handles every pending message, then returns. A quit request seen here is remembered.
-  void ProcessPendingMessages();
+  void ProcessPendingMessages() override;
   // Runs the message loop until the window is closed.
   void RunMessageLoop();
 
@@ -62,8 +62,10 @@ class FormWindow final : public Controls {
   void SetCaption(std::string_view caption) override;
   void Close() override;
 
-  void StartTimer(std::uintptr_t id, unsigned milliseconds);
-  void CancelTimer(std::uintptr_t id);
+  void StartTimer(std::uintptr_t id, unsigned milliseconds) override;
+  void CancelTimer(std::uintptr_t id) override;
+  // While set, a shutdown or log-off is refused (Windows then shows the reason given to it).
+  void SetRefuseEndSession(bool refuse) { refuseEndSession_ = refuse; }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -79,6 +81,7 @@ class FormWindow final : public Controls {
   HFONT formFont_ = nullptr;
   std::array<HFONT, app::ControlCount> ownFonts_{};
   bool closeRequested_ = false;
+  bool refuseEndSession_ = false;
 };
 
 }  // namespace platform::win32

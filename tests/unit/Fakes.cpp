@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "app/Layout.h"
 #include "updatelib/Binding.h"
@@ -29,21 +30,56 @@ int ZR_API SetKV7300FWModuleForEndUserFWResource(int value) {
   Record("ZR_SetKV7300FWModuleForEndUserFWResource(" + std::to_string(value) + ")");
   return 1;
 }
-int ZR_API GetDeviceList(char**, int* count) {
+FakeLibrary& Lib() { return FakeLibrary::Instance(); }
+
+int ZR_API GetDeviceList(char** paths, int* count) {
   Record("ZR_GetDeviceList");
-  *count = 0;
+  FakeLibrary& lib = Lib();
+  for (std::size_t i = 0; i < lib.devices.size() && i < updatelib::DeviceListSlotCount; ++i) {
+    EXPECT_EQ(paths[i][0], '\0') << "slots hold an empty text";
+    std::strncpy(paths[i], lib.devices[i].c_str(), updatelib::PathBufferSize - 1);
+  }
+  if (lib.unterminatedPath) std::memset(paths[0], 'A', updatelib::PathBufferSize);
+  *count = lib.reportedCount.value_or(static_cast<int>(lib.devices.size()));
   return 1;
 }
-int ZR_API GetChipType(char*, int*) { return Record("ZR_GetChipType"), 0; }
-int ZR_API GetRunningCodeMode(char*, int*) { return Record("ZR_GetRunningCodeMode"), 0; }
-int ZR_API GetFWVersion(char*, char*) { return Record("ZR_GetFWVersion"), 0; }
-int ZR_API CheckLoadBinFileMatch(char*, int) { return Record("ZR_CheckLoadBinFileMatch"), 0; }
-int ZR_API Inquiry(char*, unsigned char*, int, int*) { return Record("ZR_Inquiry"), 0; }
+int ZR_API GetChipType(char* path, int* chipType) {
+  Record(std::string("ZR_GetChipType(") + path + ")");
+  *chipType = Lib().chipType;
+  return 1;
+}
+int ZR_API GetRunningCodeMode(char* path, int* mode) {
+  Record(std::string("ZR_GetRunningCodeMode(") + path + ")");
+  EXPECT_EQ(*mode, 0) << "the mode is preset to 0";
+  *mode = Lib().mode;
+  return 1;
+}
+int ZR_API GetFWVersion(char* path, char* version) {
+  Record(std::string("ZR_GetFWVersion(") + path + ")");
+  for (std::size_t i = 0; i < updatelib::VersionBufferSize; ++i) {
+    EXPECT_EQ(version[i], '\0') << "the version buffer is zero-filled";
+  }
+  std::memcpy(version, Lib().version.data(), updatelib::VersionBufferSize);
+  return Lib().versionResult;
+}
+int ZR_API CheckLoadBinFileMatch(char* path, int flag) {
+  Record(std::string("ZR_CheckLoadBinFileMatch(") + path + "," + std::to_string(flag) + ")");
+  return Lib().imageFits;
+}
+int ZR_API Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
+  Record(std::string("ZR_Inquiry(") + path + "," + std::to_string(bufferLength) + ")");
+  EXPECT_EQ(*dataLength, 0);
+  std::memcpy(buffer, Lib().inquiry.data(), std::min<std::size_t>(40, bufferLength));
+  *dataLength = 36;
+  return Lib().inquiryResult;
+}
 int ZR_API InitialCustomizedSettingTable() {
   return Record("ZR_InitialCustomizedSettingTable"), 1;
 }
-int ZR_API FWUpdateProgrammingNoCustomizedSetting(char*) {
-  return Record("ZR_FWUpdateProgrammingNoCustomizedSetting"), 0;
+int ZR_API FWUpdateProgrammingNoCustomizedSetting(char* path) {
+  Record(std::string("ZR_FWUpdateProgrammingNoCustomizedSetting(") + path + ")");
+  if (Lib().duringProgramming) Lib().duringProgramming();
+  return Lib().programResult;
 }
 void NeverCalled() { ADD_FAILURE() << "an entry point the program must never call was called"; }
 
@@ -73,6 +109,22 @@ const std::map<std::string, platform::RawProc>& CalledEntryPoints() {
 const char* Name(app::ControlId id) { return app::SpecOf(id).name; }
 
 }  // namespace
+
+FakeLibrary::FakeLibrary() {
+  SetVersion("00.01.01.05");
+  SetIdentification("VENDOR  Bridge Product");
+}
+
+void FakeLibrary::SetVersion(std::string_view text) {
+  version.fill('\0');
+  std::memcpy(version.data(), text.data(), std::min(text.size(), version.size()));
+}
+
+void FakeLibrary::SetIdentification(std::string_view bytes) {
+  inquiry.fill(0);
+  std::memset(inquiry.data() + 8, ' ', 24);
+  std::memcpy(inquiry.data() + 8, bytes.data(), std::min<std::size_t>(bytes.size(), 24));
+}
 
 FakeLibrary& FakeLibrary::Instance() {
   static FakeLibrary library;
@@ -110,6 +162,35 @@ void FakeControls::SetVisible(app::ControlId control, bool visible) {
 void FakeControls::SetEnabled(app::ControlId control, bool enabled) {
   controls[control].enabled = enabled;
   log.push_back(std::string(enabled ? "enable " : "disable ") + Name(control));
+}
+
+void FakeTimers::StartTimer(std::uintptr_t id, unsigned milliseconds) {
+  log.push_back("start " + std::to_string(id) + " " + std::to_string(milliseconds));
+  running_[id] = {now + static_cast<long>(milliseconds), static_cast<long>(milliseconds)};
+}
+
+void FakeTimers::CancelTimer(std::uintptr_t id) {
+  log.push_back("cancel " + std::to_string(id));
+  running_.erase(id);
+}
+
+void FakeTimers::Advance(long milliseconds) {
+  const long end = now + milliseconds;
+  for (;;) {
+    auto next = running_.end();
+    for (auto it = running_.begin(); it != running_.end(); ++it) {
+      if (it->second.due <= end && (next == running_.end() || it->second.due < next->second.due)) {
+        next = it;
+      }
+    }
+    if (next == running_.end()) break;
+    now = next->second.due;
+    const std::uintptr_t id = next->first;
+    next->second.due += next->second.period;  // periodic until cancelled, as window timers are
+    fired.emplace_back(now, id);
+    if (onFire) onFire(id);
+  }
+  now = end;
 }
 
 }  // namespace fakes

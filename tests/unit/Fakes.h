@@ -3,7 +3,9 @@
 // every call in one shared log and answer from a script the test sets.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,9 +16,28 @@
 
 namespace fakes {
 
-// The update library's answers and the calls it has seen.
+// The update library's answers and the calls it has seen. By default: one device at chip 13,
+// mode 2, version 00.01.01.05, image fits, identification "VENDOR" / "Bridge Product".
 struct FakeLibrary {
-  std::vector<std::string> calls;  // "ZR_SetKV7300BindingCheck(1)", ...
+  std::vector<std::string> calls;  // "ZR_SetKV7300BindingCheck(1)", "ZR_GetChipType(<path>)", ...
+
+  std::vector<std::string> devices = {"\\\\?\\usb#vid_0001&pid_0002#0001"};
+  std::optional<int> reportedCount;  // the count written back; the number of devices if unset
+  bool unterminatedPath = false;     // fill the whole first slot, no terminator
+  int chipType = 13;
+  int mode = 2;
+  std::array<char, 80> version{};  // copied into the caller's buffer as it stands
+  int versionResult = 1;
+  int imageFits = 1;
+  std::array<unsigned char, 40> inquiry{};
+  int inquiryResult = 1;
+  int programResult = 1;
+  std::function<void()> duringProgramming;  // runs inside the programming call
+
+  FakeLibrary();
+  void SetVersion(std::string_view text);
+  // Writes the identification bytes 8-31 as given, space padded to 24.
+  void SetIdentification(std::string_view bytes);
   static FakeLibrary& Instance();
   void Reset() { *this = FakeLibrary{}; }
 };
@@ -83,6 +104,61 @@ class FakeNotifications final : public platform::DeviceNotifications {
     return handle;
   }
   void Unregister(std::uintptr_t h) override { unregistered.push_back(h); }
+};
+
+// Timers on a clock the test moves; firing calls `onFire` as the window's WM_TIMER would.
+class FakeTimers final : public platform::Timers {
+ public:
+  long now = 0;  // milliseconds
+  std::function<void(std::uintptr_t)> onFire;
+  std::vector<std::pair<long, std::uintptr_t>> fired;  // (time, id)
+  std::vector<std::string> log;                         // "start 101 200", "cancel 101"
+
+  void StartTimer(std::uintptr_t id, unsigned milliseconds) override;
+  void CancelTimer(std::uintptr_t id) override;
+  bool Running(std::uintptr_t id) const { return running_.count(id) != 0; }
+  // Moves the clock forward, firing every timer that falls due on the way.
+  void Advance(long milliseconds);
+
+ private:
+  struct Timer {
+    long due;
+    long period;
+  };
+  std::map<std::uintptr_t, Timer> running_;
+};
+
+class FakeWindowCloser final : public platform::WindowCloser {
+ public:
+  std::vector<std::string> closed;
+  void CloseWindowTitled(const char* title) override { closed.emplace_back(title); }
+};
+
+// A yield: runs what the test put in the queue, as if those messages were pending.
+class FakePump final : public platform::MessagePump {
+ public:
+  int yields = 0;
+  std::vector<std::function<void()>> pending;
+  void ProcessPendingMessages() override {
+    ++yields;
+    auto now = std::move(pending);
+    pending.clear();
+    for (auto& message : now) message();
+  }
+};
+
+class FakeCriticalWork final : public platform::CriticalWork {
+ public:
+  bool active = false;
+  std::vector<std::string> log;
+  void Begin(std::string_view reason) override {
+    active = true;
+    log.push_back("begin " + std::string(reason));
+  }
+  void End() override {
+    active = false;
+    log.push_back("end");
+  }
 };
 
 }  // namespace fakes

@@ -3,33 +3,23 @@
 
 #include <optional>
 
-#include "Fakes.h"
-#include "app/TForm1.h"
+#include "FormFixture.h"
 
 namespace {
 
-struct FormFixture : ::testing::Test {
-  fakes::FakeModuleLoader modules;
-  fakes::FakeControls controls;
-  fakes::FakeDialogs dialogs;
-  fakes::FakeVersionRecord versionRecord;
-  fakes::FakeNotifications notifications;
-  app::FormServices Services() {
-    return {modules, controls, dialogs, versionRecord, notifications};
-  }
-  void SetUp() override { fakes::FakeLibrary::Instance().Reset(); }
-};
-
 TEST_F(FormFixture, ABoundLibraryIsConfiguredBeforeTheFirstScan) {
-  std::optional<app::TForm1> form(std::in_place, Services());
+  form.emplace(Services());
   EXPECT_TRUE(form->ShouldRun());
   EXPECT_EQ(dialogs.bindingFailures, 0);
   const auto& calls = fakes::FakeLibrary::Instance().calls;
-  ASSERT_GE(calls.size(), 4u);
+  ASSERT_GE(calls.size(), 5u);
   EXPECT_EQ(calls[0], "ZR_SetKV7300BindingCheck(1)");
   EXPECT_EQ(calls[3], "ZR_SetKV7300FWModuleForEndUserFWResource(3)");
+  EXPECT_EQ(calls[4], "ZR_GetDeviceList");
   EXPECT_FALSE(form->State().UpdateInProgress);
-  EXPECT_EQ(form->State().SelectedDeviceCount, 0);
+  // The window opens already showing the first scan's outcome.
+  EXPECT_EQ(controls.controls[app::ControlId::RescanStatus3Panel].text,
+            "Firmware: Update required!");
 }
 
 TEST_F(FormFixture, CreationRegistersForDeviceChangesAndSetsTheVersionCaption) {

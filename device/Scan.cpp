@@ -1,0 +1,187 @@
+// The device scan and firmware status check; see Scan.h.
+#include "device/Scan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace device {
+namespace {
+
+using app::ControlId;
+
+constexpr std::string_view NoDeviceLine1 = "No compatible USB device were found.";
+constexpr std::string_view NoDeviceLine2 = "Please plug a compatible USB device.";
+
+std::string_view CheckFailureLine(std::int32_t result) {
+  switch (result) {
+    case UnsupportedChip:
+      return "Unsupported Chip ID!";
+    case WrongCodeMode:
+      return "NOT support internal code!";
+    case VersionReadFailed:
+      return "Get F/W version failed!";
+    case ImageMismatch:
+      return "F/W bin file is not matched with current device!";
+    default:
+      return "";
+  }
+}
+
+bool Terminated(const char* buffer, std::size_t size) {
+  return std::memchr(buffer, '\0', size) != nullptr;
+}
+
+// Compares the first characters of `version` with the target; a shorter text differs at its end.
+bool IsTargetVersion(const char* version) {
+  for (std::size_t i = 0; i < TargetFirmwareVersion.size(); ++i) {
+    if (version[i] != TargetFirmwareVersion[i]) return false;  // also stops at the terminator
+  }
+  return true;
+}
+
+std::string_view TextOf(const std::array<char, 25>& text) {
+  return std::string_view(text.data(), strnlen(text.data(), text.size()));
+}
+
+}  // namespace
+
+bool CheckDeviceFirmware(const updatelib::EntryPointTable& library, char* path,
+                         std::int32_t& result) {
+  result = NotChecked;
+  char version[updatelib::VersionBufferSize] = {};
+
+  int chip = 0;
+  library.ZR_GetChipType(path, &chip);
+  if (std::find(std::begin(AcceptedChipTypes), std::end(AcceptedChipTypes), chip) ==
+      std::end(AcceptedChipTypes)) {
+    result = UnsupportedChip;
+    return false;
+  }
+  int mode = 0;
+  library.ZR_GetRunningCodeMode(path, &mode);
+  if (mode != RequiredRunningCodeMode) {
+    result = WrongCodeMode;
+    return false;
+  }
+  if (library.ZR_GetFWVersion(path, version) == 0) {
+    result = VersionReadFailed;
+    return false;
+  }
+  if (library.ZR_CheckLoadBinFileMatch(path, 0) == 0) {
+    result = ImageMismatch;
+    return false;
+  }
+  // Only the first 11 characters are compared, so a text with no terminator is read no further;
+  // a newer version is offered the update as well: there is one right version.
+  result = IsTargetVersion(version) ? UpToDate : UpdateRequired;
+  return true;
+}
+
+bool ReadDeviceIdentity(const updatelib::EntryPointTable& library, char* path,
+                        app::SharedState& state) {
+  unsigned char buffer[updatelib::InquiryBufferSize] = {};
+  std::array<char, 25> text{};
+  int length = 0;
+  if (library.ZR_Inquiry(path, buffer, static_cast<int>(sizeof buffer), &length) == 0) return false;
+  // Bytes 8-15: vendor identification; 16-31: product identification.
+  std::memcpy(text.data(), buffer + 8, 24);
+
+  std::size_t end = strnlen(text.data(), 24);
+  std::size_t begin = 0;
+  while (begin < end && static_cast<unsigned char>(text[begin]) < 33) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) < 33) --end;
+  state.DeviceInfoText.fill('\0');
+  std::memcpy(state.DeviceInfoText.data(), text.data() + begin, end - begin);
+  return true;
+}
+
+ScanReport ScanDevices(const updatelib::EntryPointTable& library, app::SharedState& state) {
+  ScanReport report;
+  // Each slot is a separate buffer holding an empty text; all are released with this scan.
+  std::array<std::unique_ptr<char[]>, updatelib::DeviceListSlotCount> slotBuffers;
+  std::array<char*, updatelib::DeviceListSlotCount> slots{};
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    slotBuffers[i] = std::make_unique<char[]>(updatelib::PathBufferSize);
+    slots[i] = slotBuffers[i].get();
+  }
+
+  int count = 0;
+  library.ZR_GetDeviceList(slots.data(), &count);
+  report.count = count;
+  if (count == 0 || count < 0) {
+    report.outcome = ScanOutcome::NoDevice;
+  } else if (count > 1) {
+    report.outcome = ScanOutcome::MultipleDevices;
+  } else if (!Terminated(slots[0], updatelib::PathBufferSize)) {
+    report.outcome = ScanOutcome::NoDevice;
+  }
+
+  if (report.outcome == ScanOutcome::Ready) {
+    // The slot holds a terminator, so at most 259 characters are copied; the rest stays zero.
+    std::strncpy(report.path.data(), slots[0], report.path.size() - 1);
+    if (!CheckDeviceFirmware(library, report.path.data(), report.result)) {
+      report.outcome = ScanOutcome::CheckFailed;
+    }
+  }
+  if (report.outcome == ScanOutcome::Ready &&
+      !ReadDeviceIdentity(library, report.path.data(), state)) {
+    report.outcome = ScanOutcome::IdentityFailed;
+  }
+  return report;
+}
+
+ScanView ViewOf(const ScanReport& report, const app::SharedState& state) {
+  switch (report.outcome) {
+    case ScanOutcome::Ready:
+      if (report.result == UpdateRequired) {
+        return {{"", TextOf(state.DeviceInfoText), "Firmware: Update required!"}, true};
+      }
+      return {{"", TextOf(state.DeviceInfoText), "Firmware: Up to date"}, false};
+    case ScanOutcome::NoDevice:
+      return {{NoDeviceLine1, NoDeviceLine2, ""}, false};
+    case ScanOutcome::CheckFailed:
+      return {{NoDeviceLine1, NoDeviceLine2, CheckFailureLine(report.result)}, false};
+    case ScanOutcome::MultipleDevices:
+      return {{"Multiple USB drives are attached.", "Please disconnect all devices.",
+               "except the one that needs to be updated."},
+              false};
+    case ScanOutcome::IdentityFailed:
+      return {{NoDeviceLine1, NoDeviceLine2, "Get device information failed!"}, false};
+  }
+  return {{"", "", ""}, false};
+}
+
+void RefreshBtnClick(const updatelib::EntryPointTable& library, app::SharedState& state,
+                     platform::Controls& controls) {
+  controls.SetVisible(ControlId::ExitBtn, false);
+  controls.SetEnabled(ControlId::ExitBtn, false);
+  controls.SetVisible(ControlId::UpdateBtn, false);
+  controls.SetEnabled(ControlId::UpdateBtn, false);
+  controls.SetVisible(ControlId::RescanStatusPanel, false);
+  controls.SetVisible(ControlId::UpdateStatusPanel, false);
+  controls.SetText(ControlId::RescanStatus1Panel, "");
+  controls.SetText(ControlId::RescanStatus2Panel, "");
+  controls.SetText(ControlId::RescanStatus3Panel, "");
+  state.SelectedDeviceCount = 0;
+  state.SelectedDevicePath.fill('\0');
+
+  const ScanReport report = ScanDevices(library, state);
+  const ScanView view = ViewOf(report, state);
+  if (view.offerUpdate) {
+    state.SelectedDeviceCount = report.count;
+    state.SelectedDevicePath = report.path;
+  }
+  // Each button's enabled state before its visibility, Update before Exit.
+  controls.SetEnabled(ControlId::UpdateBtn, view.offerUpdate);
+  controls.SetVisible(ControlId::UpdateBtn, view.offerUpdate);
+  controls.SetEnabled(ControlId::ExitBtn, !view.offerUpdate);
+  controls.SetVisible(ControlId::ExitBtn, !view.offerUpdate);
+
+  controls.SetText(ControlId::RescanStatus1Panel, view.lines[0]);
+  controls.SetText(ControlId::RescanStatus2Panel, view.lines[1]);
+  controls.SetText(ControlId::RescanStatus3Panel, view.lines[2]);
+  controls.SetVisible(ControlId::RescanStatusPanel, true);
+}
+
+}  // namespace device

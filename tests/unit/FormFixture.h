@@ -1,0 +1,69 @@
+// A TForm1 wired to fakes of every platform service and of the update library.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Fakes.h"
+#include "app/TForm1.h"
+
+struct FormFixture : ::testing::Test {
+  fakes::FakeModuleLoader modules;
+  fakes::FakeControls controls;
+  fakes::FakeDialogs dialogs;
+  fakes::FakeVersionRecord versionRecord;
+  fakes::FakeNotifications notifications;
+  fakes::FakeTimers timers;
+  fakes::FakeWindowCloser closer;
+  fakes::FakePump pump;
+  fakes::FakeCriticalWork criticalWork;
+  std::optional<app::TForm1> form;
+
+  fakes::FakeLibrary& Library() { return fakes::FakeLibrary::Instance(); }
+  std::vector<std::string>& Calls() { return Library().calls; }
+
+  app::FormServices Services() {
+    return {modules, controls, dialogs, versionRecord, notifications,
+            timers,  closer,   pump,    criticalWork};
+  }
+  void SetUp() override { Library().Reset(); }
+  void TearDown() override { form.reset(); }
+
+  // Constructs the form (binding, configuration, first scan) and runs its creation handler; timer
+  // messages then reach it as they would through the window.
+  void Start() {
+    form.emplace(Services());
+    form->FormCreate();
+    timers.onFire = [this](std::uintptr_t id) { form->OnRescanTimer(id); };
+  }
+  void Rescan() {
+    Calls().clear();
+    form->RefreshBtnClick();
+  }
+
+  const std::string& Text(app::ControlId id) { return controls.controls[id].text; }
+  bool Visible(app::ControlId id) { return controls.controls[id].visible; }
+  bool Enabled(app::ControlId id) { return controls.controls[id].enabled; }
+  std::vector<std::string> ScanLines() {
+    using app::ControlId;
+    return {Text(ControlId::RescanStatus1Panel), Text(ControlId::RescanStatus2Panel),
+            Text(ControlId::RescanStatus3Panel)};
+  }
+  std::vector<std::string> UpdateLines() {
+    using app::ControlId;
+    return {Text(ControlId::UpdateStatus1Panel), Text(ControlId::UpdateStatus2Panel),
+            Text(ControlId::UpdateStatus3Panel)};
+  }
+  // Update offered (visible and enabled) and Exit hidden, or the other way round.
+  bool OffersUpdate() {
+    using app::ControlId;
+    const bool update = Visible(ControlId::UpdateBtn) && Enabled(ControlId::UpdateBtn);
+    const bool exit = Visible(ControlId::ExitBtn) && Enabled(ControlId::ExitBtn);
+    EXPECT_NE(update, exit) << "exactly one of Update and Exit is offered";
+    return update;
+  }
+  std::string SelectedPath() { return form->State().SelectedDevicePath.data(); }
+};

@@ -1,0 +1,124 @@
+// The update run: its lines, buttons, yields, the selection it programs, and what it keeps out.
+#include <gtest/gtest.h>
+
+#include "FormFixture.h"
+#include "device/Monitor.h"
+
+namespace {
+
+using app::ControlId;
+using Lines = std::vector<std::string>;
+
+using UpdateFixture = FormFixture;
+
+TEST_F(UpdateFixture, ProgramsTheSelectedDeviceAndReportsSuccess) {
+  Start();
+  Lines linesDuringFirstYield;
+  pump.pending.push_back([&] { linesDuringFirstYield = UpdateLines(); });
+  bool flagDuringProgramming = false;
+  bool keptAwake = false;
+  Library().duringProgramming = [&] {
+    flagDuringProgramming = form->State().UpdateInProgress;
+    keptAwake = criticalWork.active;
+    EXPECT_FALSE(Enabled(ControlId::ExitBtn));
+    EXPECT_FALSE(Enabled(ControlId::UpdateBtn));
+    EXPECT_TRUE(Visible(ControlId::UpdateStatusPanel));
+    EXPECT_FALSE(Visible(ControlId::RescanStatusPanel));
+  };
+  Calls().clear();
+  form->UpdateBtnClick();
+
+  EXPECT_EQ(linesDuringFirstYield,
+            (Lines{"DO NOT disconnect the device during the F/W update.", "Updating.....", ""}));
+  EXPECT_EQ(Calls(), (std::vector<std::string>{
+                         "ZR_InitialCustomizedSettingTable",
+                         "ZR_FWUpdateProgrammingNoCustomizedSetting(\\\\?\\usb#vid_0001&pid_0002#0001)"}));
+  EXPECT_TRUE(flagDuringProgramming);
+  EXPECT_TRUE(keptAwake);
+  EXPECT_EQ(criticalWork.log,
+            (std::vector<std::string>{"begin Firmware update in progress", "end"}));
+  EXPECT_EQ(UpdateLines(), (Lines{"Successfully updated", "Please power off/on your USB device.", ""}));
+  EXPECT_TRUE(Visible(ControlId::ExitBtn));
+  EXPECT_TRUE(Enabled(ControlId::ExitBtn));
+  EXPECT_FALSE(Visible(ControlId::UpdateBtn));
+  EXPECT_FALSE(Enabled(ControlId::UpdateBtn));
+  EXPECT_EQ(pump.yields, 2);
+  EXPECT_FALSE(form->State().UpdateInProgress);
+  // The selection stays until the next scan.
+  EXPECT_EQ(form->State().SelectedDeviceCount, 1);
+}
+
+TEST_F(UpdateFixture, AFailedProgrammingCallShowsUpdateFail) {
+  Start();
+  Library().programResult = 0;
+  form->UpdateBtnClick();
+  EXPECT_EQ(UpdateLines(), (Lines{"", "Update Fail!", ""}));
+  EXPECT_TRUE(Enabled(ControlId::ExitBtn));
+  EXPECT_FALSE(criticalWork.active);
+}
+
+TEST_F(UpdateFixture, WithoutASelectionTheLibraryIsNotCalled) {
+  Library().SetVersion("00.01.01.07");  // up to date: nothing selected
+  Start();
+  Calls().clear();
+  form->UpdateBtnClick();
+  EXPECT_TRUE(Calls().empty());
+  EXPECT_TRUE(criticalWork.log.empty());
+  EXPECT_EQ(UpdateLines(), (Lines{"", "Update Fail!", ""}));
+  EXPECT_FALSE(form->State().UpdateInProgress);
+}
+
+TEST_F(UpdateFixture, APendingRescanIsCancelledSoNoScanRunsInsideTheUpdate) {
+  Start();
+  form->OnDeviceChange(device::DeviceNodesChanged);
+  ASSERT_TRUE(timers.Running(device::RescanTimerId));
+  // Time passes inside the first yield, long enough for the rescan to fall due.
+  pump.pending.push_back([&] { timers.Advance(500); });
+  Calls().clear();
+  form->UpdateBtnClick();
+  EXPECT_TRUE(timers.fired.empty());
+  EXPECT_EQ(Calls().size(), 2u);  // preparation and programming, no scan
+  EXPECT_EQ(UpdateLines()[0], "Successfully updated");
+  EXPECT_TRUE(Visible(ControlId::UpdateStatusPanel));
+  EXPECT_FALSE(Visible(ControlId::RescanStatusPanel));
+}
+
+TEST_F(UpdateFixture, DeviceChangesDuringTheRunStartNoScanAndLeaveTheLinesAlone) {
+  Start();
+  Library().duringProgramming = [&] {
+    // Delivered in the second yield, as the programming call itself does not pump.
+    pump.pending.push_back([&] {
+      form->OnDeviceChange(device::DeviceRemoveComplete);
+      form->OnDeviceChange(device::DeviceNodesChanged);
+    });
+  };
+  form->UpdateBtnClick();
+  timers.Advance(1000);
+  EXPECT_TRUE(timers.fired.empty());
+  EXPECT_TRUE(closer.closed.empty());
+  EXPECT_EQ(UpdateLines()[0], "Successfully updated");
+}
+
+TEST_F(UpdateFixture, ClosingDuringAYieldLetsTheRunFinish) {
+  Start();
+  pump.pending.push_back([&] { form->ExitBtnClick(); });
+  form->UpdateBtnClick();
+  EXPECT_EQ(controls.closeRequests, 1);
+  EXPECT_EQ(UpdateLines()[0], "Successfully updated");
+  EXPECT_FALSE(form->State().UpdateInProgress);
+}
+
+TEST_F(UpdateFixture, TheNextScanAfterAPowerCycleShowsTheScanLinesAgain) {
+  Start();
+  form->UpdateBtnClick();
+  Library().SetVersion("00.01.01.07");
+  form->OnDeviceChange(device::DeviceRemoveComplete);
+  form->OnDeviceChange(device::DeviceNodesChanged);
+  timers.Advance(200);
+  EXPECT_EQ(ScanLines()[2], "Firmware: Up to date");
+  EXPECT_TRUE(Visible(ControlId::RescanStatusPanel));
+  EXPECT_FALSE(Visible(ControlId::UpdateStatusPanel));
+  EXPECT_FALSE(OffersUpdate());
+}
+
+}  // namespace
