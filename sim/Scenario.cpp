@@ -1,0 +1,417 @@
+// Scenario file parsing and writing: one table of keys per section drives parsing, writing,
+// usbsim's key=value edits and listings alike.
+#include "sim/Scenario.h"
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace sim {
+namespace {
+
+constexpr std::size_t MaxFileBytes = 1 << 20;
+constexpr std::size_t MaxLineLength = 4096;
+
+template <typename T>
+struct KeyDef {
+  std::string_view name;
+  std::string (*apply)(T&, std::string_view);  // error text, empty on success
+  std::string (*show)(const T&);               // text form; "" for an unset optional
+  bool basic;                                  // always written, even at its default
+};
+
+std::string ParseInt(std::string_view value, int* out) {
+  const char* last = value.data() + value.size();
+  auto [end, ec] = std::from_chars(value.data(), last, *out);
+  if (ec == std::errc::result_out_of_range) return "'" + std::string(value) + "' is out of range";
+  if (value.empty() || ec != std::errc() || end != last) {
+    return "'" + std::string(value) + "' is not a whole number";
+  }
+  return {};
+}
+
+template <typename T, int T::*Member>
+std::string SetInt(T& t, std::string_view value) {
+  return ParseInt(value, &(t.*Member));
+}
+template <typename T, int T::*Member>
+std::string ShowInt(const T& t) {
+  return std::to_string(t.*Member);
+}
+
+template <typename T, std::optional<int> T::*Member>
+std::string SetOptionalInt(T& t, std::string_view value) {
+  int parsed = 0;
+  std::string error = ParseInt(value, &parsed);
+  if (error.empty()) t.*Member = parsed;
+  return error;
+}
+template <typename T, std::optional<int> T::*Member>
+std::string ShowOptionalInt(const T& t) {
+  return (t.*Member) ? std::to_string(*(t.*Member)) : std::string();
+}
+
+template <typename T, bool T::*Member>
+std::string SetBool(T& t, std::string_view value) {
+  if (value == "yes") {
+    t.*Member = true;
+  } else if (value == "no") {
+    t.*Member = false;
+  } else {
+    return "'" + std::string(value) + "' is neither yes nor no";
+  }
+  return {};
+}
+template <typename T, bool T::*Member>
+std::string ShowBool(const T& t) {
+  return (t.*Member) ? "yes" : "no";
+}
+
+template <typename T, std::string T::*Member, std::size_t MaxLength>
+std::string SetText(T& t, std::string_view value) {
+  if (value.size() > MaxLength) {
+    return "'" + std::string(value) + "' is longer than " + std::to_string(MaxLength) +
+           " characters";
+  }
+  t.*Member = value;
+  return {};
+}
+template <typename T, std::string T::*Member>
+std::string ShowText(const T& t) {
+  return t.*Member;
+}
+
+std::string SetProgramMs(SimDevice& device, std::string_view value) {
+  int ms = 0;
+  std::string error = ParseInt(value, &ms);
+  if (error.empty() && (ms < 0 || ms > MaxProgramMs)) {
+    error = "'" + std::string(value) + "' is not between 0 and " + std::to_string(MaxProgramMs);
+  }
+  if (error.empty()) device.programMs = ms;
+  return error;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string SetInquiryHex(LibrarySettings& library, std::string_view value) {
+  std::vector<unsigned char> bytes;
+  int high = -1;
+  for (char c : value) {
+    if (c == ' ' || c == '\t') continue;
+    int digit = HexDigit(c);
+    if (digit < 0) return std::string("'") + c + "' is not a hex digit";
+    if (high < 0) {
+      high = digit;
+    } else {
+      bytes.push_back(static_cast<unsigned char>(high * 16 + digit));
+      high = -1;
+    }
+  }
+  if (high >= 0) return "odd number of hex digits";
+  if (bytes.size() > MaxInquiryBytes) {
+    return "more than " + std::to_string(MaxInquiryBytes) + " bytes";
+  }
+  library.inquiryBytes = std::move(bytes);
+  return {};
+}
+
+std::string ShowInquiryHex(const LibrarySettings& library) {
+  std::string text;
+  char byte[4];
+  for (unsigned char b : library.inquiryBytes) {
+    std::snprintf(byte, sizeof byte, "%02X", b);
+    if (!text.empty()) text += ' ';
+    text += byte;
+  }
+  return text;
+}
+
+using D = SimDevice;
+const KeyDef<SimDevice> DeviceKeys[] = {
+    {"path", SetText<D, &D::path, MaxPathLength>, ShowText<D, &D::path>, true},
+    {"chip-type", SetInt<D, &D::chipType>, ShowInt<D, &D::chipType>, true},
+    {"running-mode", SetInt<D, &D::runningMode>, ShowInt<D, &D::runningMode>, true},
+    {"version", SetText<D, &D::version, MaxVersionLength>, ShowText<D, &D::version>, true},
+    {"image-fits", SetBool<D, &D::imageFits>, ShowBool<D, &D::imageFits>, true},
+    {"vendor", SetText<D, &D::vendor, MaxVendorLength>, ShowText<D, &D::vendor>, true},
+    {"product", SetText<D, &D::product, MaxProductLength>, ShowText<D, &D::product>, true},
+    {"pending-version", SetText<D, &D::pendingVersion, MaxVersionLength>,
+     ShowText<D, &D::pendingVersion>, false},
+    {"chip-type-result", SetOptionalInt<D, &D::chipTypeResult>,
+     ShowOptionalInt<D, &D::chipTypeResult>, false},
+    {"running-mode-result", SetOptionalInt<D, &D::runningModeResult>,
+     ShowOptionalInt<D, &D::runningModeResult>, false},
+    {"version-result", SetOptionalInt<D, &D::versionResult>, ShowOptionalInt<D, &D::versionResult>,
+     false},
+    {"image-check-result", SetOptionalInt<D, &D::imageCheckResult>,
+     ShowOptionalInt<D, &D::imageCheckResult>, false},
+    {"inquiry-result", SetOptionalInt<D, &D::inquiryResult>, ShowOptionalInt<D, &D::inquiryResult>,
+     false},
+    {"program-ms", SetProgramMs, ShowInt<D, &D::programMs>, false},
+    {"program-succeeds", SetBool<D, &D::programSucceeds>, ShowBool<D, &D::programSucceeds>, false},
+    {"program-result", SetOptionalInt<D, &D::programResult>, ShowOptionalInt<D, &D::programResult>,
+     false},
+    {"program-version", SetText<D, &D::programVersion, MaxVersionLength>,
+     ShowText<D, &D::programVersion>, false},
+};
+
+using L = LibrarySettings;
+const KeyDef<LibrarySettings> LibraryKeys[] = {
+    {"device-list-result", SetInt<L, &L::deviceListResult>, ShowInt<L, &L::deviceListResult>,
+     false},
+    {"device-count", SetOptionalInt<L, &L::deviceCount>, ShowOptionalInt<L, &L::deviceCount>,
+     false},
+    {"unterminated-paths", SetBool<L, &L::unterminatedPaths>, ShowBool<L, &L::unterminatedPaths>,
+     false},
+    {"unterminated-version", SetBool<L, &L::unterminatedVersion>,
+     ShowBool<L, &L::unterminatedVersion>, false},
+    {"inquiry-hex", SetInquiryHex, ShowInquiryHex, false},
+};
+
+template <typename T, std::size_t N>
+std::string ApplyKey(const KeyDef<T> (&keys)[N], std::string_view section, T& t,
+                     std::string_view key, std::string_view value) {
+  for (const KeyDef<T>& def : keys) {
+    if (def.name == key) {
+      std::string error = def.apply(t, value);
+      return error.empty() ? error : std::string(key) + ": " + error;
+    }
+  }
+  std::string known;
+  for (const KeyDef<T>& def : keys) known += (known.empty() ? "" : ", ") + std::string(def.name);
+  return "unknown key '" + std::string(key) + "' in " + std::string(section) + " (known: " + known +
+         ")";
+}
+
+template <typename T, std::size_t N>
+std::vector<std::string> KeyValuePairs(const KeyDef<T> (&keys)[N], const T& t) {
+  const T fresh{};
+  std::vector<std::string> pairs;
+  for (const KeyDef<T>& def : keys) {
+    std::string value = def.show(t);
+    if (def.basic || value != def.show(fresh)) pairs.push_back(std::string(def.name) + "=" + value);
+  }
+  return pairs;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+Scenario DefaultScenario() {
+  Scenario scenario;
+  scenario.devices.emplace_back();
+  scenario.devices.back().path = FreshDevicePath(Scenario{});
+  return scenario;
+}
+
+std::string FreshDevicePath(const Scenario& scenario) {
+  for (int n = 1;; ++n) {
+    std::string path = "\\\\.\\SIMUSB" + std::to_string(n);
+    if (FindDevice(scenario, path) < 0) return path;
+  }
+}
+
+int FindDevice(const Scenario& scenario, std::string_view path) {
+  for (std::size_t i = 0; i < scenario.devices.size(); ++i) {
+    if (scenario.devices[i].path == path) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string ApplyDeviceKey(SimDevice& device, std::string_view key, std::string_view value) {
+  return ApplyKey(DeviceKeys, "[device]", device, key, value);
+}
+
+std::string ApplyLibraryKey(LibrarySettings& library, std::string_view key,
+                            std::string_view value) {
+  return ApplyKey(LibraryKeys, "[library]", library, key, value);
+}
+
+std::vector<std::string> KeyValues(const SimDevice& device) {
+  return KeyValuePairs(DeviceKeys, device);
+}
+
+std::vector<std::string> KeyValues(const LibrarySettings& library) {
+  return KeyValuePairs(LibraryKeys, library);
+}
+
+std::string CheckScenario(const Scenario& scenario, std::size_t* badDevice) {
+  for (std::size_t i = 0; i < scenario.devices.size(); ++i) {
+    if (badDevice) *badDevice = i;
+    if (i >= MaxDevices) return "more than " + std::to_string(MaxDevices) + " devices";
+    if (FindDevice(scenario, scenario.devices[i].path) != static_cast<int>(i)) {
+      return "path '" + scenario.devices[i].path + "' is used by an earlier device";
+    }
+  }
+  return {};
+}
+
+ParseResult ParseScenario(std::string_view text, std::string_view fileName) {
+  enum class Section { None, Device, Library };
+  Scenario scenario;
+  Section section = Section::None;
+  bool seenLibrary = false;
+  std::vector<std::string> keysSeen;    // in the current section, to catch duplicates
+  std::vector<bool> pathGiven;          // per device
+  std::vector<std::size_t> deviceLine;  // per device, its section header line
+
+  auto fail = [&](std::size_t line, const std::string& what) {
+    return ParseResult{std::nullopt,
+                       std::string(fileName) + ":" + std::to_string(line) + ": " + what};
+  };
+
+  std::size_t lineNumber = 0;
+  while (!text.empty()) {
+    ++lineNumber;
+    std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.size() > MaxLineLength) {
+      return fail(lineNumber, "line longer than " + std::to_string(MaxLineLength) + " characters");
+    }
+    for (char c : line) {
+      if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f) {
+        char code[8];
+        std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned char>(c));
+        return fail(lineNumber, std::string("control character ") + code + " (not a text file?)");
+      }
+    }
+    line = Trim(line);
+    if (line.empty() || line.front() == '#') continue;
+
+    if (line.front() == '[') {
+      if (line.back() != ']') return fail(lineNumber, "section header without closing ']'");
+      std::string_view name = Trim(line.substr(1, line.size() - 2));
+      keysSeen.clear();
+      if (name == "device") {
+        section = Section::Device;
+        scenario.devices.emplace_back();
+        pathGiven.push_back(false);
+        deviceLine.push_back(lineNumber);
+      } else if (name == "library") {
+        if (seenLibrary) return fail(lineNumber, "second [library] section");
+        seenLibrary = true;
+        section = Section::Library;
+      } else {
+        return fail(lineNumber,
+                    "unknown section [" + std::string(name) + "] (known: [device], [library])");
+      }
+      continue;
+    }
+
+    std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+      return fail(lineNumber, "expected 'key = value' or a [section] header");
+    }
+    std::string_view key = Trim(line.substr(0, equals));
+    std::string_view value = Trim(line.substr(equals + 1));
+    if (key.empty()) return fail(lineNumber, "missing key before '='");
+    if (section == Section::None) {
+      return fail(lineNumber, "key '" + std::string(key) + "' before any [device] or [library]");
+    }
+    for (const std::string& seen : keysSeen) {
+      if (seen == key) return fail(lineNumber, "key '" + std::string(key) + "' given twice");
+    }
+    keysSeen.emplace_back(key);
+    std::string error;
+    if (section == Section::Device) {
+      error = ApplyDeviceKey(scenario.devices.back(), key, value);
+      if (key == "path") pathGiven.back() = true;
+    } else {
+      error = ApplyLibraryKey(scenario.library, key, value);
+    }
+    if (!error.empty()) return fail(lineNumber, error);
+  }
+
+  // Devices without a path get fresh ones, after every given path is known.
+  for (std::size_t i = 0; i < scenario.devices.size(); ++i) {
+    if (!pathGiven[i]) scenario.devices[i].path = FreshDevicePath(scenario);
+  }
+  std::size_t badDevice = 0;
+  std::string error = CheckScenario(scenario, &badDevice);
+  if (!error.empty()) return fail(deviceLine[badDevice], "[device]: " + error);
+  return ParseResult{std::move(scenario), {}};
+}
+
+std::string SerializeScenario(const Scenario& scenario) {
+  std::string out =
+      "# Flashwright device simulator scenario (see sim/README.md).\n"
+      "# Rewritten by usbsim and by the simulator itself: comments are not kept.\n";
+  auto writeSection = [&out](const char* header, const std::vector<std::string>& pairs) {
+    out += header;
+    for (const std::string& pair : pairs) {
+      std::size_t equals = pair.find('=');
+      std::string value = pair.substr(equals + 1);
+      out += pair.substr(0, equals) + (value.empty() ? " =\n" : " = " + value + "\n");
+    }
+  };
+  if (!(scenario.library == LibrarySettings{})) {
+    writeSection("\n[library]\n", KeyValues(scenario.library));
+  }
+  for (const SimDevice& device : scenario.devices) writeSection("\n[device]\n", KeyValues(device));
+  return out;
+}
+
+ParseResult LoadScenarioFile(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in) return ParseResult{std::nullopt, fileName + ": cannot open the scenario file"};
+  std::string text(MaxFileBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) return ParseResult{std::nullopt, fileName + ": cannot read the scenario file"};
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > MaxFileBytes) {
+    return ParseResult{std::nullopt, fileName + ": larger than " + std::to_string(MaxFileBytes) +
+                                         " bytes (not a scenario file?)"};
+  }
+  return ParseScenario(text, fileName);
+}
+
+std::string SaveScenarioFile(const std::string& fileName, const Scenario& scenario) {
+  // A name of its own per writer, so that usbsim and the simulator never share a temporary.
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  const std::string temporary = fileName + ".tmp" + std::to_string(stamp % 1000000007);
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    const std::string text = SerializeScenario(scenario);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) {
+      std::remove(temporary.c_str());
+      return fileName + ": cannot write " + temporary;
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, fileName, error);
+  if (error) {
+    std::remove(temporary.c_str());
+    return fileName + ": cannot replace the scenario file: " + error.message();
+  }
+  return {};
+}
+
+std::string PathFromEnvironment(std::string_view value) {
+  std::string path(value);
+  if (!path.empty() && path.front() == '/') {
+    for (char& c : path) {
+      if (c == '/') c = '\\';
+    }
+    path = "Z:" + path;
+  }
+  return path;
+}
+
+}  // namespace sim

@@ -1,0 +1,234 @@
+// The simulated update library: answers each called entry point from the scenario world and
+// writes one call-log line per call.
+#include "sim/SimLibrary.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "updatelib/EntryPoints.h"
+
+namespace sim {
+namespace {
+
+constexpr char UnterminatedFill = 'X';
+constexpr std::size_t StandardInquiryLength = 36;
+
+std::string ReadPath(const char* path) {
+  if (!path) return {};
+  return std::string(path, strnlen(path, updatelib::PathBufferSize));
+}
+
+// Copies text into a buffer of bufferSize bytes: NUL-terminated (text cut to fit), or, when
+// unterminated, filling every byte with the text followed by UnterminatedFill.
+void WriteText(char* buffer, std::size_t bufferSize, const std::string& text, bool unterminated) {
+  std::size_t length = std::min(text.size(), bufferSize - 1);
+  std::memcpy(buffer, text.data(), length);
+  if (unterminated) {
+    std::memset(buffer + length, UnterminatedFill, bufferSize - length);
+  } else {
+    buffer[length] = '\0';
+  }
+}
+
+// Standard INQUIRY data for a removable direct-access device.
+std::vector<unsigned char> BuildInquiry(const SimDevice& device) {
+  std::vector<unsigned char> data(StandardInquiryLength, ' ');
+  const unsigned char header[8] = {0x00, 0x80, 0x06, 0x02, StandardInquiryLength - 5, 0, 0, 0};
+  std::copy(std::begin(header), std::end(header), data.begin());
+  std::copy(device.vendor.begin(), device.vendor.end(), data.begin() + 8);
+  std::copy(device.product.begin(), device.product.end(), data.begin() + 16);
+  const char revision[] = "0001";
+  std::copy(revision, revision + 4, data.begin() + 32);
+  return data;
+}
+
+}  // namespace
+
+std::string Quote(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (c == '"') {
+      out += "\\\"";
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\x%02X", byte);
+      out += code;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+SimLibrary::SimLibrary(SimHost host) : host_(std::move(host)) {}
+
+void SimLibrary::Log(const std::string& line) {
+  if (host_.log) host_.log(line);
+}
+
+void SimLibrary::Reload() {
+  loaded_ = true;
+  if (host_.scenarioFile.empty()) {
+    // The built-in world lives in memory only; keep what programming recorded in it.
+    if (world_.devices.empty()) world_ = DefaultScenario();
+    return;
+  }
+  ParseResult parsed = LoadScenarioFile(host_.scenarioFile);
+  if (parsed.scenario) {
+    world_ = std::move(*parsed.scenario);
+    return;
+  }
+  world_ = Scenario{};
+  Log("error " + parsed.error);
+  if (host_.error)
+    host_.error("ZRFWUpdateDll simulator: " + parsed.error + " (presenting no device)");
+}
+
+void SimLibrary::EnsureLoaded() {
+  if (!loaded_) Reload();
+}
+
+const SimDevice* SimLibrary::Find(const char* path, const std::string& name) {
+  EnsureLoaded();
+  std::string text = ReadPath(path);
+  int index = path ? FindDevice(world_, text) : -1;
+  if (index < 0) {
+    Log(name + " path=" + (path ? Quote(text) : "null") + " -> 0 unknown-device");
+    return nullptr;
+  }
+  return &world_.devices[static_cast<std::size_t>(index)];
+}
+
+int SimLibrary::Setter(std::string_view name, int value) {
+  Log(std::string(name) + " value=" + std::to_string(value) + " -> 1");
+  return 1;
+}
+
+int SimLibrary::GetDeviceList(char** paths, int* count) {
+  Reload();
+  const LibrarySettings& library = world_.library;
+  std::size_t written = std::min(world_.devices.size(), updatelib::DeviceListSlotCount);
+  std::string shown;
+  for (std::size_t i = 0; i < written; ++i) {
+    const std::string& path = world_.devices[i].path;
+    if (paths && paths[i]) {
+      WriteText(paths[i], updatelib::PathBufferSize, path, library.unterminatedPaths);
+    }
+    shown += " path[" + std::to_string(i) + "]=" + Quote(path);
+  }
+  int reported = library.deviceCount.value_or(static_cast<int>(world_.devices.size()));
+  if (count) *count = reported;
+  Log("ZR_GetDeviceList -> " + std::to_string(library.deviceListResult) + " count=" +
+      std::to_string(reported) + shown + (library.unterminatedPaths ? " unterminated" : ""));
+  return library.deviceListResult;
+}
+
+int SimLibrary::GetChipType(const char* path, int* chipType) {
+  const SimDevice* device = Find(path, "ZR_GetChipType");
+  if (!device) return 0;
+  if (chipType) *chipType = device->chipType;
+  int result = device->chipTypeResult.value_or(1);
+  Log("ZR_GetChipType path=" + Quote(device->path) + " -> " + std::to_string(result) +
+      " chipType=" + std::to_string(device->chipType));
+  return result;
+}
+
+int SimLibrary::GetRunningCodeMode(const char* path, int* mode) {
+  const SimDevice* device = Find(path, "ZR_GetRunningCodeMode");
+  if (!device) return 0;
+  if (mode) *mode = device->runningMode;
+  int result = device->runningModeResult.value_or(1);
+  Log("ZR_GetRunningCodeMode path=" + Quote(device->path) + " -> " + std::to_string(result) +
+      " mode=" + std::to_string(device->runningMode));
+  return result;
+}
+
+int SimLibrary::GetFWVersion(const char* path, char* version) {
+  const SimDevice* device = Find(path, "ZR_GetFWVersion");
+  if (!device) return 0;
+  if (version) {
+    WriteText(version, updatelib::VersionBufferSize, device->version,
+              world_.library.unterminatedVersion);
+  }
+  int result = device->versionResult.value_or(1);
+  Log("ZR_GetFWVersion path=" + Quote(device->path) + " -> " + std::to_string(result) +
+      " version=" + Quote(device->version) +
+      (world_.library.unterminatedVersion ? " unterminated" : ""));
+  return result;
+}
+
+int SimLibrary::CheckLoadBinFileMatch(const char* path, int flag) {
+  const SimDevice* device = Find(path, "ZR_CheckLoadBinFileMatch");
+  if (!device) return 0;
+  int result = device->imageCheckResult.value_or(device->imageFits ? 1 : 0);
+  Log("ZR_CheckLoadBinFileMatch path=" + Quote(device->path) + " flag=" + std::to_string(flag) +
+      " -> " + std::to_string(result));
+  return result;
+}
+
+int SimLibrary::Inquiry(const char* path, unsigned char* buffer, int bufferLength,
+                        int* dataLength) {
+  const SimDevice* device = Find(path, "ZR_Inquiry");
+  if (!device) return 0;
+  const bool raw = !world_.library.inquiryBytes.empty();
+  std::vector<unsigned char> data = raw ? world_.library.inquiryBytes : BuildInquiry(*device);
+  std::size_t length = std::min(data.size(), static_cast<std::size_t>(std::max(bufferLength, 0)));
+  if (!buffer) length = 0;
+  if (length > 0) std::memcpy(buffer, data.data(), length);
+  if (dataLength) *dataLength = static_cast<int>(length);
+  int result = device->inquiryResult.value_or(1);
+  Log("ZR_Inquiry path=" + Quote(device->path) + " bufferLength=" + std::to_string(bufferLength) +
+      " -> " + std::to_string(result) + " dataLength=" + std::to_string(length) +
+      (raw ? std::string(" raw")
+           : " vendor=" + Quote(device->vendor) + " product=" + Quote(device->product)));
+  return result;
+}
+
+int SimLibrary::InitialCustomizedSettingTable() {
+  Log("ZR_InitialCustomizedSettingTable -> 1");
+  return 1;
+}
+
+int SimLibrary::Program(const char* path) {
+  const std::string name = "ZR_FWUpdateProgrammingNoCustomizedSetting";
+  const SimDevice* found = Find(path, name);
+  if (!found) return 0;
+  const SimDevice device = *found;  // the world may be reloaded below
+  Log(name + " path=" + Quote(device.path) + " begin ms=" + std::to_string(device.programMs));
+  if (host_.sleep && device.programMs > 0) host_.sleep(device.programMs);
+
+  int result = device.programResult.value_or(device.programSucceeds ? 1 : 0);
+  std::string outcome = "pending=none";
+  if (device.programSucceeds) {
+    if (!host_.scenarioFile.empty()) {
+      // Re-read so that changes made by usbsim during programming are kept; a file broken
+      // meanwhile presents no device, as at a device-list call.
+      ParseResult parsed = LoadScenarioFile(host_.scenarioFile);
+      world_ = parsed.scenario ? std::move(*parsed.scenario) : Scenario{};
+      if (!parsed.scenario) Log("error " + parsed.error);
+    }
+    int index = FindDevice(world_, device.path);
+    if (index < 0) {
+      result = 0;
+      outcome = "device-removed";
+    } else {
+      world_.devices[static_cast<std::size_t>(index)].pendingVersion = device.programVersion;
+      outcome = "pending=" + Quote(device.programVersion);
+      if (!host_.scenarioFile.empty()) {
+        std::string error = SaveScenarioFile(host_.scenarioFile, world_);
+        if (!error.empty()) {
+          outcome += " save-failed";
+          Log("error " + error);
+          if (host_.error) host_.error("ZRFWUpdateDll simulator: " + error);
+        }
+      }
+    }
+  }
+  Log(name + " path=" + Quote(device.path) + " -> " + std::to_string(result) + " " + outcome);
+  return result;
+}
+
+}  // namespace sim

@@ -1,0 +1,60 @@
+// The simulated update library's behaviour behind the twelve called entry points, portable so
+// that it runs natively in unit tests; ZRFWUpdateDll.cpp only adapts it to the DLL's exports.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "sim/Scenario.h"
+
+namespace sim {
+
+// What the hosting process provides.
+struct SimHost {
+  std::string scenarioFile;                       // empty: the built-in default world
+  std::function<void(const std::string&)> log;    // one call-log line, without newline
+  std::function<void(const std::string&)> error;  // a problem worth telling a person (stderr)
+  std::function<void(int ms)> sleep;              // blocks the calling thread
+};
+
+// Answers calls from the current world. With a scenario file the world is re-read at every
+// device-list call (and loaded lazily before the first call of any kind); a malformed file
+// leaves a world without devices. Not thread-safe: the host calls from one thread.
+// Pointer arguments may be null (nothing is written then); a path argument is read up to
+// 260 bytes, so an unterminated one does no harm.
+class SimLibrary {
+ public:
+  explicit SimLibrary(SimHost host);
+
+  int Setter(std::string_view name, int value);
+  int GetDeviceList(char** paths, int* count);
+  int GetChipType(const char* path, int* chipType);
+  int GetRunningCodeMode(const char* path, int* mode);
+  int GetFWVersion(const char* path, char* version);
+  int CheckLoadBinFileMatch(const char* path, int flag);
+  int Inquiry(const char* path, unsigned char* buffer, int bufferLength, int* dataLength);
+  int InitialCustomizedSettingTable();
+  // Sleeps for the device's programming time, then records the pending version (in the file
+  // when one is in use) and returns the configured result. A device that vanished from the
+  // file meanwhile fails the call.
+  int Program(const char* path);
+
+  const Scenario& World() const { return world_; }
+
+ private:
+  void Reload();
+  void EnsureLoaded();
+  const SimDevice* Find(const char* path, const std::string& shownPath);
+  void Log(const std::string& line);
+
+  SimHost host_;
+  Scenario world_;
+  bool loaded_ = false;
+};
+
+// A path or text for the call log: in double quotes, with '"' as \" and bytes outside
+// printable ASCII as \xNN.
+std::string Quote(std::string_view text);
+
+}  // namespace sim

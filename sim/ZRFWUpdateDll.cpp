@@ -1,0 +1,199 @@
+// The simulator DLL: exports every update-library entry point (__stdcall, undecorated through
+// ZRFWUpdateDll.def), forwards the twelve the program calls to SimLibrary, and keeps the call log.
+#include <windows.h>
+
+#include <string>
+#include <type_traits>
+
+#include "sim/SimLibrary.h"
+#include "updatelib/EntryPoints.h"
+
+namespace {
+
+// Read once at load; plain storage so that DllMain's detach can still log at process exit.
+char LogFile[MAX_PATH + 8];
+
+void AppendLogLine(const std::string& line) {
+  if (LogFile[0] == '\0') return;
+  // Opened per line, so every line is on disk at once and readers may truncate the file.
+  HANDLE file =
+      CreateFileA(LogFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  const std::string text = line + "\n";
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+void WriteStderr(const std::string& message) {
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+  const std::string text = message + "\n";
+  DWORD written = 0;
+  WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+std::string Environment(const char* name) {
+  char value[MAX_PATH * 4];
+  DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+  if (length == 0 || length >= sizeof value) return {};
+  return sim::PathFromEnvironment(std::string(value, length));
+}
+
+// Created at the first call, never destroyed: the process may still call in while exiting.
+sim::SimLibrary& Library() {
+  static sim::SimLibrary* library = new sim::SimLibrary(sim::SimHost{
+      Environment("FLASHWRIGHT_SIM_SCENARIO"),
+      AppendLogLine,
+      WriteStderr,
+      [](int ms) { Sleep(static_cast<DWORD>(ms)); },
+  });
+  return *library;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    const std::string logFile = Environment("FLASHWRIGHT_SIM_LOG");
+    if (logFile.size() < sizeof LogFile) lstrcpynA(LogFile, logFile.c_str(), sizeof LogFile);
+    AppendLogLine("load");
+  } else if (reason == DLL_PROCESS_DETACH) {
+    AppendLogLine(reserved == nullptr ? "unload freelibrary" : "unload process-exit");
+  }
+  return TRUE;
+}
+
+extern "C" {
+
+int ZR_API ZR_SetKV7300BindingCheck(int value) {
+  return Library().Setter("ZR_SetKV7300BindingCheck", value);
+}
+int ZR_API ZR_SetZRKeepLast4KFileCopyNVRamchk(int value) {
+  return Library().Setter("ZR_SetZRKeepLast4KFileCopyNVRamchk", value);
+}
+int ZR_API ZR_SetLoadEndUserFWFromResourceFlag(int value) {
+  return Library().Setter("ZR_SetLoadEndUserFWFromResourceFlag", value);
+}
+int ZR_API ZR_SetKV7300FWModuleForEndUserFWResource(int value) {
+  return Library().Setter("ZR_SetKV7300FWModuleForEndUserFWResource", value);
+}
+int ZR_API ZR_GetDeviceList(char** paths, int* count) {
+  return Library().GetDeviceList(paths, count);
+}
+int ZR_API ZR_GetChipType(char* path, int* chipType) {
+  return Library().GetChipType(path, chipType);
+}
+int ZR_API ZR_GetRunningCodeMode(char* path, int* mode) {
+  return Library().GetRunningCodeMode(path, mode);
+}
+int ZR_API ZR_GetFWVersion(char* path, char* version) {
+  return Library().GetFWVersion(path, version);
+}
+int ZR_API ZR_CheckLoadBinFileMatch(char* path, int flag) {
+  return Library().CheckLoadBinFileMatch(path, flag);
+}
+int ZR_API ZR_Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
+  return Library().Inquiry(path, buffer, bufferLength, dataLength);
+}
+int ZR_API ZR_InitialCustomizedSettingTable(void) {
+  return Library().InitialCustomizedSettingTable();
+}
+int ZR_API ZR_FWUpdateProgrammingNoCustomizedSetting(char* path) { return Library().Program(path); }
+
+}  // extern "C"
+
+// The called entry points must have exactly the types the program calls them through.
+#define SIM_CHECK_SIGNATURE(name, ret, params)                         \
+  static_assert(std::is_same_v<decltype(&name), updatelib::name##_Fn>, \
+                #name " does not match the program's signature");
+FLASHWRIGHT_CALLED_ENTRY_POINTS(SIM_CHECK_SIGNATURE)
+#undef SIM_CHECK_SIGNATURE
+
+// Entry points the program binds but never calls. They only log the unexpected call and fail.
+#define SIM_STUB(name, params)                    \
+  extern "C" int ZR_API name params {             \
+    AppendLogLine(#name " (not simulated) -> 0"); \
+    return 0;                                     \
+  }
+
+SIM_STUB(ZR_GetDeviceList_MultiLun, (char**, int*))
+SIM_STUB(ZR_GetMappingLetter, (char*, char*))
+SIM_STUB(ZR_GetChipTypeName, (char*, char*))
+SIM_STUB(ZR_GetFlashString, (char*, char*))
+SIM_STUB(ZR_SetCloneProduct, (int))
+SIM_STUB(ZR_UpdateCustomizedSetting, (char*))
+SIM_STUB(ZR_EnableUpdateVID, (int))
+SIM_STUB(ZR_EnableUpdatePID, (int))
+SIM_STUB(ZR_EnableUpdateManuStr, (int))
+SIM_STUB(ZR_EnableUpdateSN, (int))
+SIM_STUB(ZR_EnableUpdateProdStr, (int))
+SIM_STUB(ZR_EnableMapToHDDStr, (int))
+SIM_STUB(ZR_EnableUpdateDisplayHDDStrSetting, (int))
+SIM_STUB(ZR_EnableUpdatePretendSuperSetting, (int))
+SIM_STUB(ZR_EnableUpdateUSBAttachmentFirstSetting, (int))
+SIM_STUB(ZR_EnableUpdateManuProdCtl, (int))
+SIM_STUB(ZR_EnableUpdateInquiryCtl, (int))
+SIM_STUB(ZR_EnableUpdateStandbyTimer, (int))
+SIM_STUB(ZR_SetSNFromNVRAMTable, (int))
+SIM_STUB(ZR_SetVIDValue, (int))
+SIM_STUB(ZR_SetPIDValue, (int))
+SIM_STUB(ZR_SetManuStr, (char*))
+SIM_STUB(ZR_SetSerialNumStr, (char*))
+SIM_STUB(ZR_SetProdString, (char*))
+SIM_STUB(ZR_SetScsiVidString, (char*))
+SIM_STUB(ZR_SetScsiPidString, (char*))
+SIM_STUB(ZR_SetUsbManuString, (char*))
+SIM_STUB(ZR_SetUsbProdString, (char*))
+SIM_STUB(ZR_SetManuProdCtl, (int))
+SIM_STUB(ZR_SetEnableMultiSector, (int))
+SIM_STUB(ZR_SetInquiryCtl, (int))
+SIM_STUB(ZR_SetUSBAttachmentFirst, (int))
+SIM_STUB(ZR_SetStandbyTimer, (int))
+SIM_STUB(ZR_GetPIDfromOS, (char*, int*))
+SIM_STUB(ZR_GetVIDfromOS, (char*, int*))
+SIM_STUB(ZR_GetSNfromOS, (char*, char*))
+SIM_STUB(ZR_GetManuStrfromOS, (char*, char*))
+SIM_STUB(ZR_GetProdStrfromOS, (char*, char*))
+SIM_STUB(ZR_GetPIDfromFlash, (char*, int*))
+SIM_STUB(ZR_GetVIDfromFlash, (char*, int*))
+SIM_STUB(ZR_GetSNfromFlash, (char*, char*))
+SIM_STUB(ZR_GetManuStrfromFlash, (char*, char*))
+SIM_STUB(ZR_GetProdStrfromFlash, (char*, char*))
+SIM_STUB(ZR_GetUSBAttachmentFirstSettingfromFlash, (char*, int*))
+SIM_STUB(ZR_GetStandbyTimerfromFlash, (char*, int*))
+SIM_STUB(ZR_GetHDDStrfromFlash, (char*, char*))
+SIM_STUB(ZR_GetHDDStrbySCSICmd, (char*, char*))
+SIM_STUB(ZR_GetDiskFWRevbySCSICmd, (char*, char*))
+SIM_STUB(ZR_UpdateMFGOnly, (char*))
+SIM_STUB(ZR_UpdateMFGAndLoaderFWOnly, (char*))
+SIM_STUB(ZR_FWUpdateProgramming, (char*))
+SIM_STUB(ZR_FWUpdateProgrammingEX, (char*, int))
+SIM_STUB(ZR_2xx_Clone_FWUpdateProgramming, (char*))
+SIM_STUB(ZR_2xx_Clone_FWUpdateProgrammingEX, (char*, int))
+SIM_STUB(ZR_2xx_Clone_FWUpdateProgrammingNoCustomizedSetting, (char*))
+SIM_STUB(ZR_SerialFlashBackup, (char*, char*))
+SIM_STUB(ZR_AllFlashBackup, (char*, char*))
+SIM_STUB(ZR_SerialFlashErase, (char*))
+SIM_STUB(ZR_IsSupportTwoFlash, (char*))
+SIM_STUB(ZR_IsSupportSetPSN, (char*))
+SIM_STUB(ZR_SetFWUpdateIniStatus, (int))
+SIM_STUB(ZR_ChipReset, (char*))
+SIM_STUB(ZR_ActiveFirmware, (char*))
+SIM_STUB(ZR_GetRegister, (char*, int, int*))
+SIM_STUB(ZR_SetRegister, (char*, int, int))
+SIM_STUB(ZR_SetLoaderFWBinFilePath, (char*))
+SIM_STUB(ZR_SetFWBinFilePath, (char*))
+SIM_STUB(ZR_SetMfgBinFilePath, (char*))
+SIM_STUB(ZR_SetBackupFilePath, (char*))
+SIM_STUB(ZR_SetZRNVRamchk, (int))
+SIM_STUB(ZR_SetReadWriteBufferChk, (int))
+SIM_STUB(ZR_SetWriteTwoFlashChk, (int))
+SIM_STUB(ZR_SetPrdSNchk, (int))
+SIM_STUB(ZR_SetEraseOnlyCheck, (int))
+SIM_STUB(ZR_SetFwBackupSize, (int))
+SIM_STUB(ZR_SetFlashBackupSize, (int))
+SIM_STUB(ZR_IsKV2xxSeries, (char*))
+
+#undef SIM_STUB

@@ -1,0 +1,299 @@
+// Tests of the simulated library's answers: what lands in the caller's buffers, injected
+// results and nonsense, the world re-read from its file, and programming's pending version.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "sim/SimLibrary.h"
+#include "updatelib/EntryPoints.h"
+
+namespace sim {
+namespace {
+
+using updatelib::PathBufferSize;
+
+class SimLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("flashwright-sim-test-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    file_ = (dir_ / "world.ini").string();
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  SimHost Host(bool withFile) {
+    return SimHost{withFile ? file_ : std::string(),
+                   [this](const std::string& line) { log_.push_back(line); },
+                   [this](const std::string& message) { errors_.push_back(message); },
+                   [this](int ms) {
+                     slept_.push_back(ms);
+                     if (duringSleep_) duringSleep_();
+                   }};
+  }
+  void WriteWorld(const std::string& text) { std::ofstream(file_, std::ios::binary) << text; }
+
+  // The 16 slots as the program hands them over: empty texts in their own buffers.
+  struct Slots {
+    std::array<std::array<char, PathBufferSize>, 16> buffers{};
+    std::array<char*, 16> pointers{};
+    Slots() {
+      for (std::size_t i = 0; i < 16; ++i) pointers[i] = buffers[i].data();
+    }
+  };
+
+  std::filesystem::path dir_;
+  std::string file_;
+  std::vector<std::string> log_;
+  std::vector<std::string> errors_;
+  std::vector<int> slept_;
+  std::function<void()> duringSleep_;
+};
+
+TEST_F(SimLibraryTest, DefaultWorldAnswersEveryCallAsAHealthyOutdatedDevice) {
+  SimLibrary library(Host(false));
+  Slots slots;
+  int count = 0;
+  library.GetDeviceList(slots.pointers.data(), &count);
+  EXPECT_EQ(count, 1);
+  const std::string path = slots.buffers[0].data();
+  EXPECT_EQ(path, "\\\\.\\SIMUSB1");
+  EXPECT_EQ(slots.buffers[1][0], '\0');
+
+  int chip = 0, mode = 0;
+  EXPECT_EQ(library.GetChipType(path.c_str(), &chip), 1);
+  EXPECT_EQ(chip, 13);
+  EXPECT_EQ(library.GetRunningCodeMode(path.c_str(), &mode), 1);
+  EXPECT_EQ(mode, 2);
+  char version[80] = {};
+  EXPECT_EQ(library.GetFWVersion(path.c_str(), version), 1);
+  EXPECT_STREQ(version, "00.01.01.05");
+  EXPECT_EQ(library.CheckLoadBinFileMatch(path.c_str(), 0), 1);
+
+  unsigned char inquiry[40] = {};
+  int length = 0;
+  EXPECT_EQ(library.Inquiry(path.c_str(), inquiry, 40, &length), 1);
+  EXPECT_EQ(length, 36);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(inquiry) + 8, 24), "SIMDEV  USB Bridge      ");
+  EXPECT_EQ(inquiry[36], 0);  // nothing beyond the data
+
+  EXPECT_EQ(log_[0], "ZR_GetDeviceList -> 1 count=1 path[0]=\"\\\\.\\SIMUSB1\"");
+  EXPECT_EQ(log_[1], "ZR_GetChipType path=\"\\\\.\\SIMUSB1\" -> 1 chipType=13");
+  EXPECT_EQ(log_[3], "ZR_GetFWVersion path=\"\\\\.\\SIMUSB1\" -> 1 version=\"00.01.01.05\"");
+}
+
+TEST_F(SimLibraryTest, ProgrammingDefaultWorldKeepsOldVersionWithNewOnePending) {
+  SimLibrary library(Host(false));
+  const char* path = "\\\\.\\SIMUSB1";
+  EXPECT_EQ(library.InitialCustomizedSettingTable(), 1);
+  EXPECT_EQ(library.Program(path), 1);
+  EXPECT_EQ(slept_, std::vector<int>{3000});
+  char version[80] = {};
+  library.GetFWVersion(path, version);
+  EXPECT_STREQ(version, "00.01.01.05");
+  EXPECT_EQ(library.World().devices[0].pendingVersion, "00.01.01.07");
+  // The in-memory world survives the next scan.
+  Slots slots;
+  int count = 0;
+  library.GetDeviceList(slots.pointers.data(), &count);
+  EXPECT_EQ(library.World().devices[0].pendingVersion, "00.01.01.07");
+}
+
+TEST_F(SimLibraryTest, UnknownOrMissingPathsFailWithoutWriting) {
+  SimLibrary library(Host(false));
+  int chip = -5, mode = -5, length = -5;
+  char version[80] = {};
+  unsigned char inquiry[40] = {};
+  for (const char* path : {"\\\\.\\SIMUSB2", "", static_cast<const char*>(nullptr)}) {
+    EXPECT_EQ(library.GetChipType(path, &chip), 0);
+    EXPECT_EQ(library.GetRunningCodeMode(path, &mode), 0);
+    EXPECT_EQ(library.GetFWVersion(path, version), 0);
+    EXPECT_EQ(library.CheckLoadBinFileMatch(path, 0), 0);
+    EXPECT_EQ(library.Inquiry(path, inquiry, 40, &length), 0);
+    EXPECT_EQ(library.Program(path), 0);
+  }
+  EXPECT_EQ(chip, -5);
+  EXPECT_EQ(mode, -5);
+  EXPECT_EQ(length, -5);
+  EXPECT_EQ(version[0], '\0');
+  EXPECT_TRUE(slept_.empty());
+  EXPECT_EQ(log_[0], "ZR_GetChipType path=\"\\\\.\\SIMUSB2\" -> 0 unknown-device");
+
+  // A path without a terminator in its buffer is read no further than the buffer.
+  std::array<char, PathBufferSize + 16> unterminated;
+  unterminated.fill('A');
+  unterminated.back() = '\0';
+  EXPECT_EQ(library.GetChipType(unterminated.data(), &chip), 0);
+  EXPECT_NE(log_.back().find(std::string(PathBufferSize, 'A') + "\""), std::string::npos);
+}
+
+TEST_F(SimLibraryTest, InjectedResultsComeWithTheOutValuesAnyway) {
+  WriteWorld(
+      "[library]\ndevice-list-result = 0\n"
+      "[device]\npath = d\nchip-type = 12\nrunning-mode = 1\nversion = 9\nimage-fits = no\n"
+      "chip-type-result = 0\nrunning-mode-result = -1\nversion-result = 0\ninquiry-result = 0\n"
+      "program-ms = 5\nprogram-succeeds = yes\nprogram-result = 0\n"
+      "[device]\npath = e\nimage-fits = no\nimage-check-result = 4\nprogram-succeeds = no\n"
+      "program-ms = 0\n");
+  SimLibrary library(Host(true));
+  Slots slots;
+  int count = 0;
+  EXPECT_EQ(library.GetDeviceList(slots.pointers.data(), &count), 0);
+  EXPECT_EQ(count, 2);
+  int chip = 0, mode = 0, length = 0;
+  char version[80] = {};
+  unsigned char inquiry[40] = {};
+  EXPECT_EQ(library.GetChipType("d", &chip), 0);
+  EXPECT_EQ(chip, 12);
+  EXPECT_EQ(library.GetRunningCodeMode("d", &mode), -1);
+  EXPECT_EQ(mode, 1);
+  EXPECT_EQ(library.GetFWVersion("d", version), 0);
+  EXPECT_STREQ(version, "9");
+  EXPECT_EQ(library.CheckLoadBinFileMatch("d", 0), 0);
+  EXPECT_EQ(library.CheckLoadBinFileMatch("e", 0), 4);
+  EXPECT_EQ(library.Inquiry("d", inquiry, 40, &length), 0);
+  EXPECT_EQ(length, 36);
+  // Programmed but reported as failed; and failed without an injected result.
+  EXPECT_EQ(library.Program("d"), 0);
+  EXPECT_EQ(library.Program("e"), 0);
+  ParseResult after = LoadScenarioFile(file_);
+  ASSERT_TRUE(after.scenario);
+  EXPECT_EQ(after.scenario->devices[0].pendingVersion, "00.01.01.07");
+  EXPECT_EQ(after.scenario->devices[1].pendingVersion, "");
+}
+
+TEST_F(SimLibraryTest, DeviceCountOverrideNeverWritesMoreThanTheDevices) {
+  for (const char* override : {"17", "-3", "0"}) {
+    WriteWorld(std::string("[library]\ndevice-count = ") + override + "\n[device]\n[device]\n");
+    SimLibrary library(Host(true));
+    Slots slots;
+    int count = 99;
+    library.GetDeviceList(slots.pointers.data(), &count);
+    EXPECT_EQ(count, std::stoi(override));
+    EXPECT_STREQ(slots.buffers[0].data(), "\\\\.\\SIMUSB1");
+    EXPECT_STREQ(slots.buffers[1].data(), "\\\\.\\SIMUSB2");
+    EXPECT_EQ(slots.buffers[2][0], '\0');
+  }
+}
+
+TEST_F(SimLibraryTest, SixteenDevicesFillEverySlotAndNullSlotsAreSkipped) {
+  std::string text;
+  for (int i = 0; i < 16; ++i) text += "[device]\n";
+  WriteWorld(text);
+  SimLibrary library(Host(true));
+  Slots slots;
+  slots.pointers[3] = nullptr;
+  int count = 0;
+  library.GetDeviceList(slots.pointers.data(), &count);
+  EXPECT_EQ(count, 16);
+  EXPECT_STREQ(slots.buffers[15].data(), "\\\\.\\SIMUSB16");
+  EXPECT_EQ(slots.buffers[3][0], '\0');
+  library.GetDeviceList(nullptr, nullptr);  // nothing to write to, and no harm done
+}
+
+TEST_F(SimLibraryTest, NonsenseSwitchesOverrunNothingButTheTerminator) {
+  WriteWorld(
+      "[library]\nunterminated-paths = yes\nunterminated-version = yes\n"
+      "inquiry-hex = " +
+      std::string(100, 'A') + "\n[device]\npath = p\nversion = 00.01.01.07\n");
+  SimLibrary library(Host(true));
+  std::array<char, PathBufferSize + 1> slot{};
+  slot.back() = '!';
+  char* pointers[16] = {slot.data()};
+  int count = 0;
+  library.GetDeviceList(pointers, &count);
+  EXPECT_EQ(std::string(slot.data(), 2), "pX");
+  EXPECT_EQ(std::memchr(slot.data(), '\0', PathBufferSize), nullptr);
+  EXPECT_EQ(slot.back(), '!');
+
+  char version[81];
+  version[80] = '!';
+  library.GetFWVersion("p", version);
+  EXPECT_EQ(std::string(version, 12), "00.01.01.07X");
+  EXPECT_EQ(std::memchr(version, '\0', 80), nullptr);
+  EXPECT_EQ(version[80], '!');
+
+  unsigned char inquiry[41];
+  inquiry[40] = 0x5A;
+  int length = 0;
+  EXPECT_EQ(library.Inquiry("p", inquiry, 40, &length), 1);
+  EXPECT_EQ(length, 40);
+  EXPECT_EQ(inquiry[39], 0xAA);
+  EXPECT_EQ(inquiry[40], 0x5A);
+  EXPECT_EQ(library.Inquiry("p", inquiry, -1, &length), 1);
+  EXPECT_EQ(length, 0);
+}
+
+TEST_F(SimLibraryTest, FileIsReReadAtEveryDeviceList) {
+  WriteWorld("[device]\npath = a\n");
+  SimLibrary library(Host(true));
+  int chip = 0;
+  EXPECT_EQ(library.GetChipType("a", &chip), 1);  // loaded before any device list
+  WriteWorld("[device]\npath = b\n[device]\npath = c\n");
+  EXPECT_EQ(library.GetChipType("b", &chip), 0);  // only a device list re-reads
+  Slots slots;
+  int count = 0;
+  library.GetDeviceList(slots.pointers.data(), &count);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(library.GetChipType("a", &chip), 0);
+  EXPECT_EQ(library.GetChipType("b", &chip), 1);
+}
+
+TEST_F(SimLibraryTest, MalformedOrMissingFilePresentsNoDeviceAndSaysWhy) {
+  WriteWorld("[device]\nchip-typo = 13\n");
+  SimLibrary library(Host(true));
+  Slots slots;
+  int count = 7;
+  library.GetDeviceList(slots.pointers.data(), &count);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(slots.buffers[0][0], '\0');
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_NE(errors_[0].find(file_ + ":2: unknown key 'chip-typo'"), std::string::npos);
+  EXPECT_EQ(log_[0].rfind("error " + file_ + ":2: ", 0), 0u) << log_[0];
+
+  std::filesystem::remove(file_);
+  library.GetDeviceList(slots.pointers.data(), &count);
+  EXPECT_EQ(count, 0);
+  EXPECT_NE(errors_.back().find("cannot open"), std::string::npos);
+}
+
+TEST_F(SimLibraryTest, ProgrammingRecordsPendingVersionInTheFileAndKeepsOtherChanges) {
+  WriteWorld("[device]\npath = a\nprogram-ms = 40\n");
+  SimLibrary library(Host(true));
+  // While programming runs, usbsim plugs a second device; that change must survive.
+  duringSleep_ = [this] {
+    WriteWorld("[device]\npath = a\nprogram-ms = 40\n[device]\npath = z\n");
+  };
+  EXPECT_EQ(library.Program("a"), 1);
+  EXPECT_EQ(slept_, std::vector<int>{40});
+  ParseResult after = LoadScenarioFile(file_);
+  ASSERT_TRUE(after.scenario) << after.error;
+  ASSERT_EQ(after.scenario->devices.size(), 2u);
+  EXPECT_EQ(after.scenario->devices[0].version, "00.01.01.05");
+  EXPECT_EQ(after.scenario->devices[0].pendingVersion, "00.01.01.07");
+  EXPECT_EQ(log_.back(),
+            "ZR_FWUpdateProgrammingNoCustomizedSetting path=\"a\" -> 1 pending=\"00.01.01.07\"");
+}
+
+TEST_F(SimLibraryTest, DeviceUnpluggedDuringProgrammingFails) {
+  WriteWorld("[device]\npath = a\n");
+  SimLibrary library(Host(true));
+  duringSleep_ = [this] { WriteWorld("# unplugged\n"); };
+  EXPECT_EQ(library.Program("a"), 0);
+  EXPECT_NE(log_.back().find("-> 0 device-removed"), std::string::npos);
+  ParseResult after = LoadScenarioFile(file_);
+  ASSERT_TRUE(after.scenario);
+  EXPECT_TRUE(after.scenario->devices.empty());
+}
+
+TEST(SimLibraryQuote, ShowsControlAndHighBytesAndQuotes) {
+  EXPECT_EQ(Quote("a\"b\x01\xff\\"), "\"a\\\"b\\x01\\xFF\\\"");
+}
+
+}  // namespace
+}  // namespace sim
