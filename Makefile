@@ -5,7 +5,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build build-native build-win32 run test test-native test-win32 clean
+.PHONY: all deps build build-native build-win32 run test test-native test-win32 fuzz clean
 
 all: build
 
@@ -33,6 +33,11 @@ test-native:
 
 test-win32:
 	bash scripts/with-display.sh ctest --preset win32
+
+# Runs each fuzz target for FUZZ_SECONDS (clang, libFuzzer); the corpus is replayed by make test.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build
