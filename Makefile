@@ -2,10 +2,12 @@
 # make run    build and start Flashwright under Wine with the device simulator
 # make test   build both presets and run every test (native unit tests, then Wine end to end)
 # make build  build both presets (build/win32/bin/Flashwright.exe and the simulator beside it)
+# make package  the release archive and the simulator kit, in build/win32/packages
+# make fuzz   run the fuzz targets for FUZZ_SECONDS each
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build build-native build-win32 run test test-native test-win32 fuzz clean
+.PHONY: all deps build build-native build-win32 run test test-native test-win32 fuzz package clean
 
 all: build
 
@@ -38,6 +40,10 @@ test-win32:
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# The release archive and the simulator kit, in build/win32/packages.
+package: deps
+	bash scripts/package.sh
 
 clean:
 	rm -rf build
