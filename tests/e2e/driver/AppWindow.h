@@ -1,0 +1,51 @@
+// What Flashwright's main window shows, read from outside: control IDs, the visible status lines
+// and the offered buttons. Shared by the end-to-end tests and fwinspect.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/driver/Driver.h"
+
+namespace e2e::app {
+
+inline constexpr char MainClass[] = "TForm1";
+inline constexpr char ApplicationClass[] = "TApplication";
+inline constexpr char FinalCaption[] = "KV7700 Flashwright v0.1.1.7";
+
+// Child window IDs of the main window's controls.
+enum ControlIds : int {
+  Panel1 = 1000,
+  RescanStatusPanel = 1001,
+  RescanStatus1Panel = 1002,
+  UpdateBtn = 1005,
+  UpdateStatusPanel = 1006,
+  UpdateStatus1Panel = 1007,
+  RefreshBtn = 1010,
+  ExitBtn = 1011,
+};
+
+struct Screen {
+  std::string caption;
+  // The three lines of whichever status area is visible; all empty when none is.
+  std::array<std::string, 3> lines;
+  int visibleStatusAreas = 0;  // 1 normally; 0 or 2 is worth a warning
+  // Names ("Update", "Exit") of the buttons that are visible and enabled, in that order.
+  std::vector<std::string> offeredButtons;
+};
+
+Screen ReadScreen(HWND main);
+
+// The screen as fwinspect prints it: caption, the three lines quoted, the offered buttons.
+std::string Describe(const Screen& screen);
+
+// The button called `name` ("Update" or "Exit") if it is offered now, else nullptr.
+HWND OfferedButton(HWND main, const std::string& name);
+
+// The first visible main window of any Flashwright process (on any desktop), or nullptr.
+HWND FindMainWindow(Millis timeout);
+
+}  // namespace e2e::app
