@@ -1,13 +1,14 @@
 # The front door: installs what is missing, then drives the CMake presets and the scripts.
 # make run    build and start Flashwright under Wine with the device simulator
-# make test   build both presets and run every test (native unit tests, then Wine end to end)
+# make test   build both presets, run every test (native, then Wine end to end) and the code checks
 # make build  build both presets (build/win32/bin/Flashwright.exe and the simulator beside it)
 # make package  the release archive and the simulator kit, in build/win32/packages
 # make fuzz   run the fuzz targets for FUZZ_SECONDS each
+# make lint   clang-format (check only), clang-tidy and cppcheck
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build build-native build-win32 run test test-native test-win32 fuzz package clean
+.PHONY: all deps build build-native build-win32 run test test-native test-win32 lint fuzz package clean
 
 all: build
 
@@ -28,13 +29,17 @@ run: build-win32
 	bash scripts/run.sh
 
 test: build
-	$(MAKE) --no-print-directory test-native test-win32
+	$(MAKE) --no-print-directory test-native test-win32 lint
 
 test-native:
 	ctest --preset native
 
 test-win32:
 	bash scripts/with-display.sh ctest --preset win32
+
+# clang-format (check only), clang-tidy and cppcheck over our code.
+lint: build
+	bash scripts/lint.sh
 
 # Runs each fuzz target for FUZZ_SECONDS (clang, libFuzzer); the corpus is replayed by make test.
 FUZZ_SECONDS ?= 60

@@ -37,12 +37,13 @@ constexpr std::array<ControlSpec, ControlCount> Table = {{
      "Exit", FormFontHeight, false, true},
 }};
 
-static_assert([] {
+constexpr bool IndexedById() {
   for (std::size_t i = 0; i < Table.size(); ++i) {
     if (static_cast<std::size_t>(Table[i].id) != i) return false;
   }
   return true;
-}(), "the layout table is indexed by ControlId");
+}
+static_assert(IndexedById(), "the layout table is indexed by ControlId");
 
 }  // namespace
 
@@ -60,10 +61,9 @@ std::array<ControlId, ControlCount> CreationOrder() {
     for (const ControlSpec& spec : Table) {
       if (spec.parent == parent) children[n++] = &spec;
     }
-    std::stable_sort(children.begin(), children.begin() + n,
-                     [](const ControlSpec* a, const ControlSpec* b) {
-                       return a->tabOrder < b->tabOrder;
-                     });
+    std::stable_sort(
+        children.begin(), children.begin() + n,
+        [](const ControlSpec* a, const ControlSpec* b) { return a->tabOrder < b->tabOrder; });
     for (std::size_t i = 0; i < n; ++i) {
       order[count++] = children[i]->id;
       self(self, children[i]->id);
@@ -78,7 +78,8 @@ int MulDivRound(int value, int numerator, int denominator) {
   const long long product = static_cast<long long>(value) * numerator;
   const long long half = std::llabs(static_cast<long long>(denominator)) / 2;
   const bool negative = (product < 0) != (denominator < 0);
-  const long long magnitude = (std::llabs(product) + half) / std::llabs(static_cast<long long>(denominator));
+  const long long magnitude =
+      (std::llabs(product) + half) / std::llabs(static_cast<long long>(denominator));
   return static_cast<int>(negative ? -magnitude : magnitude);
 }
 

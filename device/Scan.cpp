@@ -109,11 +109,10 @@ ScanReport ScanDevices(const updatelib::EntryPointTable& library, app::SharedSta
   int count = 0;
   library.ZR_GetDeviceList(slots.data(), &count);
   report.count = count;
-  if (count == 0 || count < 0) {
-    report.outcome = ScanOutcome::NoDevice;
-  } else if (count > 1) {
+  if (count > 1) {
     report.outcome = ScanOutcome::MultipleDevices;
-  } else if (!Terminated(slots[0], updatelib::PathBufferSize)) {
+  } else if (count <= 0 || !Terminated(slots[0], updatelib::PathBufferSize)) {
+    // No device, or a count or path the library should never give: nothing usable either way.
     report.outcome = ScanOutcome::NoDevice;
   }
 

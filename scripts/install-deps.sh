@@ -25,6 +25,9 @@ have import || need+=(imagemagick)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 have python3 || need+=(python3)
+have clang-format || need+=(clang-format)
+have clang-tidy || need+=(clang-tidy)
+have cppcheck || need+=(cppcheck)
 # "MS Sans Serif" and the caption-button glyphs for Wine (a recommendation, not a dependency).
 pkg_installed fonts-wine || need+=(fonts-wine)
 

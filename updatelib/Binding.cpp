@@ -21,7 +21,7 @@ platform::ModuleHandle LoadUpdateLibrary(platform::ModuleLoader& loader, EntryPo
       return 0;
     }
   }
-#define FLASHWRIGHT_FILL_MEMBER(name, ret, params)                              \
+#define FLASHWRIGHT_FILL_MEMBER(name, ret, params)                             \
   static_assert(LookupIndexOf(#name) < LookupOrder.size(), #name " is bound"); \
   table.name = reinterpret_cast<name##_Fn>(resolved[LookupIndexOf(#name)]);
   FLASHWRIGHT_CALLED_ENTRY_POINTS(FLASHWRIGHT_FILL_MEMBER)

@@ -126,18 +126,18 @@ constexpr std::size_t LookupIndexOf(std::string_view name) {
 // The twelve entry points the program calls, with their signatures. Out-values are 32-bit
 // signed integers; results are non-zero on success where the program looks at them.
 // X(name, return type, parameter list)
-#define FLASHWRIGHT_CALLED_ENTRY_POINTS(X)                                                      \
-  X(ZR_SetKV7300BindingCheck, int, (int value))                                                 \
-  X(ZR_SetZRKeepLast4KFileCopyNVRamchk, int, (int value))                                       \
-  X(ZR_SetLoadEndUserFWFromResourceFlag, int, (int value))                                      \
-  X(ZR_SetKV7300FWModuleForEndUserFWResource, int, (int value))                                 \
-  X(ZR_GetDeviceList, int, (char** paths, int* count))                                          \
-  X(ZR_GetChipType, int, (char* path, int* chipType))                                           \
-  X(ZR_GetRunningCodeMode, int, (char* path, int* mode))                                        \
-  X(ZR_GetFWVersion, int, (char* path, char* version))                                          \
-  X(ZR_CheckLoadBinFileMatch, int, (char* path, int flag))                                      \
-  X(ZR_Inquiry, int, (char* path, unsigned char* buffer, int bufferLength, int* dataLength))    \
-  X(ZR_InitialCustomizedSettingTable, int, (void))                                              \
+#define FLASHWRIGHT_CALLED_ENTRY_POINTS(X)                                                   \
+  X(ZR_SetKV7300BindingCheck, int, (int value))                                              \
+  X(ZR_SetZRKeepLast4KFileCopyNVRamchk, int, (int value))                                    \
+  X(ZR_SetLoadEndUserFWFromResourceFlag, int, (int value))                                   \
+  X(ZR_SetKV7300FWModuleForEndUserFWResource, int, (int value))                              \
+  X(ZR_GetDeviceList, int, (char** paths, int* count))                                       \
+  X(ZR_GetChipType, int, (char* path, int* chipType))                                        \
+  X(ZR_GetRunningCodeMode, int, (char* path, int* mode))                                     \
+  X(ZR_GetFWVersion, int, (char* path, char* version))                                       \
+  X(ZR_CheckLoadBinFileMatch, int, (char* path, int flag))                                   \
+  X(ZR_Inquiry, int, (char* path, unsigned char* buffer, int bufferLength, int* dataLength)) \
+  X(ZR_InitialCustomizedSettingTable, int, (void))                                           \
   X(ZR_FWUpdateProgrammingNoCustomizedSetting, int, (char* path))
 
 #define FLASHWRIGHT_DECLARE_FN_TYPE(name, ret, params) using name##_Fn = ret(ZR_API*) params;

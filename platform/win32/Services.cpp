@@ -23,7 +23,8 @@ constexpr GUID UsbDeviceInterfaceClass = {
 std::wstring ExecutablePathW() {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length =
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return {};
     if (length < buffer.size()) return std::wstring(buffer.data(), length);
     if (buffer.size() >= 32768) return {};
@@ -81,8 +82,8 @@ ModuleHandle ExeDirectoryModuleLoader::Load(const char* fileName) {
 
   // Never ask the user about a missing drive or a broken DLL: a failure is just "not bound".
   const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE module = LoadLibraryExW(
-      path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  HMODULE module = LoadLibraryExW(path.c_str(), nullptr,
+                                  LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
     // A system without the restricted search flags: a full path still pins the library itself.
     module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);

@@ -333,8 +333,8 @@ LRESULT FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND: {
       if (HIWORD(wParam) != BN_CLICKED || handlers_ == nullptr) return 0;
-      for (app::ControlId id : {app::ControlId::UpdateBtn, app::ControlId::RefreshBtn,
-                                app::ControlId::ExitBtn}) {
+      for (app::ControlId id :
+           {app::ControlId::UpdateBtn, app::ControlId::RefreshBtn, app::ControlId::ExitBtn}) {
         if (LOWORD(wParam) == ControlWindowId(id)) handlers_->OnButtonClick(id);
       }
       return 0;

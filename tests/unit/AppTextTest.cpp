@@ -1,9 +1,9 @@
 // The application shell's texts: title, caption and the error box's text rule.
 #include <gtest/gtest.h>
 
+#include "Fakes.h"
 #include "app/AppText.h"
 #include "app/Guard.h"
-#include "Fakes.h"
 
 namespace {
 

@@ -44,9 +44,9 @@ TEST(Binding, StopsAtTheFirstMissingNameReleasesTheModuleAndClearsTheTable) {
     std::string missing;
     std::size_t lookupsMade;
   };
-  for (const Case& c : {Case{"ZR_GetDeviceList", 1}, Case{"ZR_GetFWVersion", 7},
-                        Case{"ZR_SetInquiryCtl", 38}, Case{"ZR_IsKV2xxSeries", 88},
-                        Case{"ZR_SetZRKeepLast4KFileCopyNVRamchk", 90}}) {
+  for (const Case& c :
+       {Case{"ZR_GetDeviceList", 1}, Case{"ZR_GetFWVersion", 7}, Case{"ZR_SetInquiryCtl", 38},
+        Case{"ZR_IsKV2xxSeries", 88}, Case{"ZR_SetZRKeepLast4KFileCopyNVRamchk", 90}}) {
     SCOPED_TRACE(c.missing);
     FakeModuleLoader loader;
     loader.missing = {c.missing};

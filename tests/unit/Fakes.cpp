@@ -73,9 +73,7 @@ int ZR_API Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dat
   *dataLength = 36;
   return Lib().inquiryResult;
 }
-int ZR_API InitialCustomizedSettingTable() {
-  return Record("ZR_InitialCustomizedSettingTable"), 1;
-}
+int ZR_API InitialCustomizedSettingTable() { return Record("ZR_InitialCustomizedSettingTable"), 1; }
 int ZR_API FWUpdateProgrammingNoCustomizedSetting(char* path) {
   Record(std::string("ZR_FWUpdateProgrammingNoCustomizedSetting(") + path + ")");
   if (Lib().duringProgramming) Lib().duringProgramming();

@@ -112,7 +112,7 @@ class FakeTimers final : public platform::Timers {
   long now = 0;  // milliseconds
   std::function<void(std::uintptr_t)> onFire;
   std::vector<std::pair<long, std::uintptr_t>> fired;  // (time, id)
-  std::vector<std::string> log;                         // "start 101 200", "cancel 101"
+  std::vector<std::string> log;                        // "start 101 200", "cancel 101"
 
   void StartTimer(std::uintptr_t id, unsigned milliseconds) override;
   void CancelTimer(std::uintptr_t id) override;

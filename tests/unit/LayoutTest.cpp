@@ -11,14 +11,17 @@ using app::ControlId;
 
 TEST(Layout, CreatesParentsBeforeChildrenAndSiblingsInTabOrder) {
   const auto order = app::CreationOrder();
-  auto position = [&](ControlId id) { return std::find(order.begin(), order.end(), id) - order.begin(); };
+  auto position = [&](ControlId id) {
+    return std::find(order.begin(), order.end(), id) - order.begin();
+  };
   for (const app::ControlSpec& spec : app::Layout()) {
     EXPECT_LT(position(spec.id), static_cast<long>(order.size())) << spec.name;
     if (spec.parent) {
       EXPECT_LT(position(*spec.parent), position(spec.id)) << spec.name;
     }
   }
-  // Panel1's children: UpdateBtn 0, UpdateStatusPanel 1, RefreshBtn 2, RescanStatusPanel 3, ExitBtn 4.
+  // Panel1's children: UpdateBtn 0, UpdateStatusPanel 1, RefreshBtn 2, RescanStatusPanel 3,
+  // ExitBtn 4.
   EXPECT_LT(position(ControlId::UpdateBtn), position(ControlId::UpdateStatusPanel));
   EXPECT_LT(position(ControlId::UpdateStatusPanel), position(ControlId::RefreshBtn));
   EXPECT_LT(position(ControlId::RefreshBtn), position(ControlId::RescanStatusPanel));

@@ -44,7 +44,7 @@ TEST_F(MonitorFixture, AnArrivalAloneNeitherStartsNorRestartsTheTimer) {
   form->OnDeviceChange(device::DeviceArrival);
   timers.Advance(50);
   EXPECT_EQ(timers.fired.size(), 1u);  // 200 ms after the node change, not after the arrival
-  form->OnDeviceChange(0x8001);         // query-remove and other codes are ignored too
+  form->OnDeviceChange(0x8001);        // query-remove and other codes are ignored too
   EXPECT_FALSE(timers.Running(device::RescanTimerId));
 }
 

@@ -21,15 +21,14 @@ using ScanFixture = FormFixture;
 
 TEST_F(ScanFixture, ADeviceNeedingAnUpdateIsSelectedAndOffered) {
   Start();
-  EXPECT_EQ(Calls(), (std::vector<std::string>{
-                         "ZR_SetKV7300BindingCheck(1)", "ZR_SetZRKeepLast4KFileCopyNVRamchk(0)",
-                         "ZR_SetLoadEndUserFWFromResourceFlag(1)",
-                         "ZR_SetKV7300FWModuleForEndUserFWResource(3)", "ZR_GetDeviceList",
-                         "ZR_GetChipType(" + DevicePath + ")",
-                         "ZR_GetRunningCodeMode(" + DevicePath + ")",
-                         "ZR_GetFWVersion(" + DevicePath + ")",
-                         "ZR_CheckLoadBinFileMatch(" + DevicePath + ",0)",
-                         "ZR_Inquiry(" + DevicePath + ",40)"}));
+  EXPECT_EQ(
+      Calls(),
+      (std::vector<std::string>{
+          "ZR_SetKV7300BindingCheck(1)", "ZR_SetZRKeepLast4KFileCopyNVRamchk(0)",
+          "ZR_SetLoadEndUserFWFromResourceFlag(1)", "ZR_SetKV7300FWModuleForEndUserFWResource(3)",
+          "ZR_GetDeviceList", "ZR_GetChipType(" + DevicePath + ")",
+          "ZR_GetRunningCodeMode(" + DevicePath + ")", "ZR_GetFWVersion(" + DevicePath + ")",
+          "ZR_CheckLoadBinFileMatch(" + DevicePath + ",0)", "ZR_Inquiry(" + DevicePath + ",40)"}));
   EXPECT_EQ(ScanLines(), (Lines{"", "VENDOR  Bridge Product", "Firmware: Update required!"}));
   EXPECT_TRUE(OffersUpdate());
   EXPECT_TRUE(Visible(ControlId::RescanStatusPanel));
@@ -43,18 +42,18 @@ TEST_F(ScanFixture, TheButtonsAreSetEnabledFirstUpdateBeforeExit) {
   controls.log.clear();
   Rescan();
   const std::vector<std::string> tail(controls.log.end() - 8, controls.log.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{
-                      "enable UpdateBtn", "show UpdateBtn", "disable ExitBtn", "hide ExitBtn",
-                      "text RescanStatus1Panel=", "text RescanStatus2Panel=VENDOR  Bridge Product",
-                      "text RescanStatus3Panel=Firmware: Update required!",
-                      "show RescanStatusPanel"}));
+  EXPECT_EQ(tail,
+            (std::vector<std::string>{
+                "enable UpdateBtn", "show UpdateBtn", "disable ExitBtn", "hide ExitBtn",
+                "text RescanStatus1Panel=", "text RescanStatus2Panel=VENDOR  Bridge Product",
+                "text RescanStatus3Panel=Firmware: Update required!", "show RescanStatusPanel"}));
   // The scan first hides both buttons and both areas and blanks the lines.
   const std::vector<std::string> head(controls.log.begin(), controls.log.begin() + 9);
-  EXPECT_EQ(head, (std::vector<std::string>{
-                      "hide ExitBtn", "disable ExitBtn", "hide UpdateBtn", "disable UpdateBtn",
-                      "hide RescanStatusPanel", "hide UpdateStatusPanel",
-                      "text RescanStatus1Panel=", "text RescanStatus2Panel=",
-                      "text RescanStatus3Panel="}));
+  EXPECT_EQ(head,
+            (std::vector<std::string>{"hide ExitBtn", "disable ExitBtn", "hide UpdateBtn",
+                                      "disable UpdateBtn", "hide RescanStatusPanel",
+                                      "hide UpdateStatusPanel", "text RescanStatus1Panel=",
+                                      "text RescanStatus2Panel=", "text RescanStatus3Panel="}));
 }
 
 TEST_F(ScanFixture, VersionsOtherThanTheTargetAllAskForTheUpdate) {
@@ -102,8 +101,9 @@ TEST_F(ScanFixture, TwoDevicesAskToDisconnectAndMakeNoPerDeviceCall) {
   Library().devices.push_back("\\\\?\\usb#second");
   Start();
   EXPECT_EQ(Calls().back(), "ZR_GetDeviceList");
-  EXPECT_EQ(ScanLines(), (Lines{"Multiple USB drives are attached.", "Please disconnect all devices.",
-                                "except the one that needs to be updated."}));
+  EXPECT_EQ(ScanLines(),
+            (Lines{"Multiple USB drives are attached.", "Please disconnect all devices.",
+                   "except the one that needs to be updated."}));
   EXPECT_FALSE(OffersUpdate());
 }
 

@@ -30,14 +30,16 @@ TEST_F(UpdateFixture, ProgramsTheSelectedDeviceAndReportsSuccess) {
 
   EXPECT_EQ(linesDuringFirstYield,
             (Lines{"DO NOT disconnect the device during the F/W update.", "Updating.....", ""}));
-  EXPECT_EQ(Calls(), (std::vector<std::string>{
-                         "ZR_InitialCustomizedSettingTable",
-                         "ZR_FWUpdateProgrammingNoCustomizedSetting(\\\\?\\usb#vid_0001&pid_0002#0001)"}));
+  EXPECT_EQ(Calls(),
+            (std::vector<std::string>{
+                "ZR_InitialCustomizedSettingTable",
+                "ZR_FWUpdateProgrammingNoCustomizedSetting(\\\\?\\usb#vid_0001&pid_0002#0001)"}));
   EXPECT_TRUE(flagDuringProgramming);
   EXPECT_TRUE(keptAwake);
   EXPECT_EQ(criticalWork.log,
             (std::vector<std::string>{"begin Firmware update in progress", "end"}));
-  EXPECT_EQ(UpdateLines(), (Lines{"Successfully updated", "Please power off/on your USB device.", ""}));
+  EXPECT_EQ(UpdateLines(),
+            (Lines{"Successfully updated", "Please power off/on your USB device.", ""}));
   EXPECT_TRUE(Visible(ControlId::ExitBtn));
   EXPECT_TRUE(Enabled(ControlId::ExitBtn));
   EXPECT_FALSE(Visible(ControlId::UpdateBtn));
