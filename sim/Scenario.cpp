@@ -167,6 +167,9 @@ using L = LibrarySettings;
 const KeyDef<LibrarySettings> LibraryKeys[] = {
     {"device-list-result", SetInt<L, &L::deviceListResult>, ShowInt<L, &L::deviceListResult>,
      false},
+    {"setter-result", SetInt<L, &L::setterResult>, ShowInt<L, &L::setterResult>, false},
+    {"settings-table-result", SetInt<L, &L::settingsTableResult>,
+     ShowInt<L, &L::settingsTableResult>, false},
     {"device-count", SetOptionalInt<L, &L::deviceCount>, ShowOptionalInt<L, &L::deviceCount>,
      false},
     {"unterminated-paths", SetBool<L, &L::unterminatedPaths>, ShowBool<L, &L::unterminatedPaths>,

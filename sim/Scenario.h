@@ -47,6 +47,8 @@ struct SimDevice {
 // Library-wide behaviour, mostly fault injection.
 struct LibrarySettings {
   int deviceListResult = 1;
+  int setterResult = 1;                     // the four configuration setters
+  int settingsTableResult = 1;              // ZR_InitialCustomizedSettingTable
   std::optional<int> deviceCount;           // reported instead of the number of devices
   bool unterminatedPaths = false;           // fill all 260 bytes of each path slot, no NUL
   bool unterminatedVersion = false;         // fill all 80 bytes of the version buffer, no NUL

@@ -103,8 +103,10 @@ const SimDevice* SimLibrary::Find(const char* path, const std::string& name) {
 }
 
 int SimLibrary::Setter(std::string_view name, int value) {
-  Log(std::string(name) + " value=" + std::to_string(value) + " -> 1");
-  return 1;
+  EnsureLoaded();  // the setters come before the first device list
+  const int result = world_.library.setterResult;
+  Log(std::string(name) + " value=" + std::to_string(value) + " -> " + std::to_string(result));
+  return result;
 }
 
 int SimLibrary::GetDeviceList(char** paths, int* count) {
@@ -188,8 +190,10 @@ int SimLibrary::Inquiry(const char* path, unsigned char* buffer, int bufferLengt
 }
 
 int SimLibrary::InitialCustomizedSettingTable() {
-  Log("ZR_InitialCustomizedSettingTable -> 1");
-  return 1;
+  EnsureLoaded();
+  const int result = world_.library.settingsTableResult;
+  Log("ZR_InitialCustomizedSettingTable -> " + std::to_string(result));
+  return result;
 }
 
 int SimLibrary::Program(const char* path) {

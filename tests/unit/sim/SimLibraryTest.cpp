@@ -134,13 +134,16 @@ TEST_F(SimLibraryTest, UnknownOrMissingPathsFailWithoutWriting) {
 
 TEST_F(SimLibraryTest, InjectedResultsComeWithTheOutValuesAnyway) {
   WriteWorld(
-      "[library]\ndevice-list-result = 0\n"
+      "[library]\ndevice-list-result = 0\nsetter-result = 0\nsettings-table-result = -2\n"
       "[device]\npath = d\nchip-type = 12\nrunning-mode = 1\nversion = 9\nimage-fits = no\n"
       "chip-type-result = 0\nrunning-mode-result = -1\nversion-result = 0\ninquiry-result = 0\n"
       "program-ms = 5\nprogram-succeeds = yes\nprogram-result = 0\n"
       "[device]\npath = e\nimage-fits = no\nimage-check-result = 4\nprogram-succeeds = no\n"
       "program-ms = 0\n");
   SimLibrary library(Host(true));
+  // The setters come before any device list: they read the world themselves.
+  EXPECT_EQ(library.Setter("ZR_SetKV7300BindingCheck", 1), 0);
+  EXPECT_EQ(library.InitialCustomizedSettingTable(), -2);
   Slots slots;
   int count = 0;
   EXPECT_EQ(library.GetDeviceList(slots.pointers.data(), &count), 0);
