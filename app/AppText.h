@@ -1,6 +1,7 @@
 // Texts the application shell derives: its title, the window caption and the error box's text.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,12 @@ inline constexpr std::string_view WindowTitle = "KV7700 Flashwright";
 // The application's title (taskbar entry, error box caption): the executable's file name
 // without its directory, cut at its first dot, every character after the first in lower case.
 std::string ApplicationTitle(std::string_view executablePath);
+
+// The file version from a version record as stored in the program's resources: the fixed part
+// follows the record's header, marked by its signature 0xFEEF04BD. Nothing when the bytes hold
+// no complete fixed part.
+std::optional<platform::FileVersion> FixedFileVersion(const unsigned char* record,
+                                                      std::size_t size);
 
 // "<WindowTitle> v<major>.<minor>.<build>.<release>" from the file version's two words. Without a
 // readable version record the caption is the title alone.

@@ -57,6 +57,7 @@ int Run() {
   // A failure outside any handler ends the program after the error box, still with code 0.
   app::RunGuarded(dialogs, [&] {
     win32::ApplicationWindow application(title);
+    dialogs.SetOwner(application.Handle());
     win32::FormWindow window(application.Handle());
     if (window.Handle() == nullptr) throw std::runtime_error("Cannot create the main window");
 
@@ -65,14 +66,8 @@ int Run() {
     win32::UsbDeviceNotifications notifications;
     notifications.SetRecipient(window.Handle());
     win32::TitledWindowCloser windowCloser;
-    win32::FirmwareCriticalWork criticalWork(
-        window.Handle(),
-        [](void* context, bool refuse) {
-          static_cast<win32::FormWindow*>(context)->SetRefuseEndSession(refuse);
-        },
-        &window);
     const app::FormServices services{modules, window,       dialogs, versionRecord, notifications,
-                                     window,  windowCloser, window,  criticalWork};
+                                     window,  windowCloser, window,  window};
 
     std::optional<app::TForm1> form;
     form.emplace(services);

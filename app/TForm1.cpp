@@ -42,7 +42,8 @@ void TForm1::RefreshBtnClick() {
 }
 
 void TForm1::UpdateBtnClick() {
-  if (!updatelib::IsBound(LibraryHandle)) return;
+  // Never programs twice at once, whoever clicks.
+  if (!updatelib::IsBound(LibraryHandle) || state_.UpdateInProgress) return;
   update::UpdateBtnClick({entryPoints_, state_, services_.controls, services_.pump,
                           services_.timers, services_.criticalWork});
 }
@@ -52,7 +53,10 @@ void TForm1::OnDeviceChange(std::uint32_t event) {
 }
 
 void TForm1::OnRescanTimer(std::uintptr_t timerId) {
-  if (device::OnRescanTimer(timerId, services_.timers)) RefreshBtnClick();
+  // An update cancels the rescan timer; a stray timer message still must not scan inside it.
+  if (device::OnRescanTimer(timerId, services_.timers) && !state_.UpdateInProgress) {
+    RefreshBtnClick();
+  }
 }
 
 }  // namespace app

@@ -18,6 +18,11 @@ void UpdateBtnClick(const UpdateServices& services) {
   app::SharedState& state = services.state;
   platform::Controls& controls = services.controls;
 
+  // Whatever happens below, the flag and the keep-awake request do not outlive the run.
+  struct ClearFlag {
+    bool& flag;
+    ~ClearFlag() { flag = false; }
+  } clearFlag{state.UpdateInProgress};
   state.UpdateInProgress = true;
   // A rescan pending from before the click would otherwise fire inside the yields below and
   // scan in the middle of the update, clearing the selection and hiding the update lines.
@@ -44,9 +49,12 @@ void UpdateBtnClick(const UpdateServices& services) {
   }
   if (succeeded) succeeded = PrepareCustomizedSettings(services.library, path);
   if (succeeded) {
+    struct EndCriticalWork {
+      platform::CriticalWork& work;
+      ~EndCriticalWork() { work.End(); }
+    } endCriticalWork{services.criticalWork};
     services.criticalWork.Begin(CriticalWorkReason);
     succeeded = services.library.ZR_FWUpdateProgrammingNoCustomizedSetting(path) != 0;
-    services.criticalWork.End();
   }
 
   if (succeeded) {
@@ -61,7 +69,6 @@ void UpdateBtnClick(const UpdateServices& services) {
   controls.SetVisible(ControlId::ExitBtn, true);
   controls.SetVisible(ControlId::UpdateBtn, false);
   services.pump.ProcessPendingMessages();
-  state.UpdateInProgress = false;
 }
 
 }  // namespace update

@@ -4,6 +4,8 @@
 
 #include <dbt.h>
 
+#include "app/AppText.h"
+
 #include <vector>
 
 namespace platform::win32 {
@@ -15,6 +17,9 @@ constexpr GUID UsbDeviceInterfaceClass = {
 
 #ifndef LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
 #define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
+#endif
+#ifndef LOAD_LIBRARY_SEARCH_APPLICATION_DIR
+#define LOAD_LIBRARY_SEARCH_APPLICATION_DIR 0x00000200
 #endif
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
@@ -41,6 +46,13 @@ std::wstring Widen(const char* text) {
   return wide;
 }
 
+BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM list) {
+  if (IsWindowVisible(window) && IsWindowEnabled(window)) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  }
+  return TRUE;
+}
+
 }  // namespace
 
 void RestrictDllSearch() {
@@ -49,7 +61,10 @@ void RestrictDllSearch() {
   auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
                                  GetProcAddress(kernel, "SetDefaultDllDirectories")))
                            : nullptr;
-  if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+  // The program's own directory stays, for the library's own helpers; the current directory and
+  // PATH go.
+  if (setDefault == nullptr ||
+      !setDefault(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32)) {
     // Older systems: at least take the current directory out of the search.
     SetDllDirectoryW(L"");
   }
@@ -102,20 +117,13 @@ void ExeDirectoryModuleLoader::Release(ModuleHandle module) {
 }
 
 std::optional<FileVersion> OwnVersionRecord::ReadOwnFileVersion() {
-  const std::wstring path = ExecutablePathW();
-  if (path.empty()) return std::nullopt;
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (size == 0) return std::nullopt;
-  std::vector<unsigned char> data(size);
-  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return std::nullopt;
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT fixedLength = 0;
-  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedLength) ||
-      fixed == nullptr || fixedLength < sizeof(VS_FIXEDFILEINFO)) {
-    return std::nullopt;
-  }
-  return FileVersion{fixed->dwFileVersionMS, fixed->dwFileVersionLS};
+  HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(VS_VERSION_INFO), MAKEINTRESOURCEA(16));
+  if (resource == nullptr) return std::nullopt;
+  HGLOBAL loaded = LoadResource(nullptr, resource);
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  if (data == nullptr) return std::nullopt;
+  return app::FixedFileVersion(static_cast<const unsigned char*>(data),
+                               SizeofResource(nullptr, resource));
 }
 
 void MessageBoxes::ShowBindingFailure() {
@@ -124,8 +132,17 @@ void MessageBoxes::ShowBindingFailure() {
 
 void MessageBoxes::ShowError(std::string_view text) {
   const std::string message(text);
-  // Task-modal: every window of the program is disabled while the box is up; messages go on.
-  MessageBoxA(nullptr, message.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+  // Every window of the program is disabled while the box is up; their messages go on.
+  std::vector<HWND> disabled;
+  EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow,
+                    reinterpret_cast<LPARAM>(&disabled));
+  for (HWND window : disabled) EnableWindow(window, FALSE);
+  // The application window is gone when the failure ended the program's start.
+  HWND owner = IsWindow(owner_) ? owner_ : nullptr;
+  MessageBoxA(owner, message.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP | MB_APPLMODAL);
+  for (HWND window : disabled) {
+    if (IsWindow(window)) EnableWindow(window, TRUE);
+  }
 }
 
 std::uintptr_t UsbDeviceNotifications::Register() {
@@ -151,22 +168,6 @@ void TitledWindowCloser::CloseWindowTitled(const char* title) {
   // wait. Messages sent to this thread meanwhile are still handled.
   SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, WaitMilliseconds,
                       &ignored);
-}
-
-void FirmwareCriticalWork::Begin(std::string_view reason) {
-  if (active_) return;
-  active_ = true;
-  SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
-  ShutdownBlockReasonCreate(window_, Widen(std::string(reason).c_str()).c_str());
-  if (refuse_) refuse_(context_, true);
-}
-
-void FirmwareCriticalWork::End() {
-  if (!active_) return;
-  active_ = false;
-  if (refuse_) refuse_(context_, false);
-  ShutdownBlockReasonDestroy(window_);
-  SetThreadExecutionState(ES_CONTINUOUS);
 }
 
 }  // namespace platform::win32

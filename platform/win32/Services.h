@@ -24,6 +24,7 @@ class ExeDirectoryModuleLoader final : public ModuleLoader {
   void Release(ModuleHandle module) override;
 };
 
+// Reads the version record compiled into the running program (no file access, no VERSION.dll).
 class OwnVersionRecord final : public VersionRecord {
  public:
   std::optional<FileVersion> ReadOwnFileVersion() override;
@@ -32,11 +33,14 @@ class OwnVersionRecord final : public VersionRecord {
 class MessageBoxes final : public Dialogs {
  public:
   explicit MessageBoxes(std::string applicationTitle) : title_(std::move(applicationTitle)) {}
+  // The application window, which owns the error box once it exists.
+  void SetOwner(HWND owner) { owner_ = owner; }
   void ShowBindingFailure() override;
   void ShowError(std::string_view text) override;
 
  private:
   std::string title_;
+  HWND owner_ = nullptr;
 };
 
 class UsbDeviceNotifications final : public DeviceNotifications {
@@ -54,22 +58,6 @@ class TitledWindowCloser final : public WindowCloser {
   // Ask for a close and wait at most this long for it to be handled.
   static constexpr UINT WaitMilliseconds = 1000;
   void CloseWindowTitled(const char* title) override;
-};
-
-// Keeps the system awake and blocks an unasked shutdown while a device is programmed.
-class FirmwareCriticalWork final : public CriticalWork {
- public:
-  using RefuseEndSession = void (*)(void* context, bool refuse);
-  FirmwareCriticalWork(HWND window, RefuseEndSession refuse, void* context)
-      : window_(window), refuse_(refuse), context_(context) {}
-  void Begin(std::string_view reason) override;
-  void End() override;
-
- private:
-  HWND window_;
-  RefuseEndSession refuse_;
-  void* context_;
-  bool active_ = false;
 };
 
 }  // namespace platform::win32

@@ -87,14 +87,34 @@ LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lPara
   }
 }
 
+// Posted to the application window to pass its activation on.
+constexpr UINT ActivateLastPopup = WM_APP + 1;
+
 LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_CLOSE) {
-    // Closing the taskbar entry closes the main window.
-    HWND form = reinterpret_cast<HWND>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (form) PostMessageA(form, WM_CLOSE, 0, 0);
-    return 0;
+  switch (message) {
+    case WM_CLOSE: {
+      // Closing the taskbar entry closes the main window.
+      HWND form = reinterpret_cast<HWND>(GetWindowLongPtrA(window, GWLP_USERDATA));
+      if (form) PostMessageA(form, WM_CLOSE, 0, 0);
+      return 0;
+    }
+    case WM_ACTIVATE:
+      // The taskbar entry was chosen: the window the user works in is the main window, or the
+      // box in front of it.
+      if (LOWORD(wParam) != WA_INACTIVE && !HIWORD(wParam)) {
+        PostMessageA(window, ActivateLastPopup, 0, 0);
+      }
+      return 0;
+    case ActivateLastPopup: {
+      HWND popup = GetLastActivePopup(window);
+      if (popup && popup != window && IsWindowVisible(popup) && IsWindowEnabled(popup)) {
+        SetActiveWindow(popup);
+      }
+      return 0;
+    }
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
   }
-  return DefWindowProcA(window, message, wParam, lParam);
 }
 
 void RegisterClasses() {
@@ -266,6 +286,22 @@ void FormWindow::StartTimer(std::uintptr_t id, unsigned milliseconds) {
 
 void FormWindow::CancelTimer(std::uintptr_t id) { KillTimer(window_, id); }
 
+void FormWindow::Begin(std::string_view reason) {
+  if (criticalWork_) return;
+  criticalWork_ = true;
+  SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
+  const std::string text(reason);
+  std::wstring wide(text.begin(), text.end());  // the reasons are plain ASCII
+  ShutdownBlockReasonCreate(window_, wide.c_str());
+}
+
+void FormWindow::End() {
+  if (!criticalWork_) return;
+  criticalWork_ = false;
+  ShutdownBlockReasonDestroy(window_);
+  SetThreadExecutionState(ES_CONTINUOUS);
+}
+
 void FormWindow::DropFocusFrom(HWND control) {
   // A hidden or disabled control keeps no focus; it goes to the window itself, not to another
   // button.
@@ -355,7 +391,7 @@ LRESULT FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       Close();
       return 0;
     case WM_QUERYENDSESSION:
-      return refuseEndSession_ ? FALSE : TRUE;
+      return criticalWork_ ? FALSE : TRUE;
     default:
       break;
   }

@@ -36,7 +36,7 @@ class ApplicationWindow {
   HWND window_ = nullptr;
 };
 
-class FormWindow final : public Controls, public Timers, public MessagePump {
+class FormWindow final : public Controls, public Timers, public MessagePump, public CriticalWork {
  public:
   // Creates the window and its controls, hidden; `owner` is the application window.
   explicit FormWindow(HWND owner);
@@ -64,8 +64,9 @@ class FormWindow final : public Controls, public Timers, public MessagePump {
 
   void StartTimer(std::uintptr_t id, unsigned milliseconds) override;
   void CancelTimer(std::uintptr_t id) override;
-  // While set, a shutdown or log-off is refused (Windows then shows the reason given to it).
-  void SetRefuseEndSession(bool refuse) { refuseEndSession_ = refuse; }
+  // Keeps the system and display awake and gives a shutdown the reason to show the user.
+  void Begin(std::string_view reason) override;
+  void End() override;
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -81,7 +82,7 @@ class FormWindow final : public Controls, public Timers, public MessagePump {
   HFONT formFont_ = nullptr;
   std::array<HFONT, app::ControlCount> ownFonts_{};
   bool closeRequested_ = false;
-  bool refuseEndSession_ = false;
+  bool criticalWork_ = false;  // a shutdown or log-off is refused meanwhile
 };
 
 }  // namespace platform::win32

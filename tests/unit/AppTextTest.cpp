@@ -1,6 +1,8 @@
 // The application shell's texts: title, caption and the error box's text rule.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "Fakes.h"
 #include "app/AppText.h"
 #include "app/Guard.h"
@@ -25,6 +27,27 @@ TEST(Caption, TakesTheFourVersionNumbersFromTheTwoWords) {
 
 TEST(Caption, IsTheTitleAloneWithoutAVersionRecord) {
   EXPECT_EQ(app::FormatCaption(std::nullopt), "KV7700 Flashwright");
+}
+
+TEST(FixedFileVersion, IsFoundAfterTheRecordHeader) {
+  // Header (length, value length, type), "VS_VERSION_INFO" in UTF-16, padding, then the fixed
+  // part: signature, structure version, file version MS and LS, ...
+  std::vector<unsigned char> record(6 + 32 + 2, 0);
+  const unsigned char fixed[] = {0xBD, 0x04, 0xEF, 0xFE, 0,    0, 1,    0,
+                                 0x01, 0,    0x00, 0,    0x07, 0, 0x01, 0};
+  record.insert(record.end(), std::begin(fixed), std::end(fixed));
+  record.resize(record.size() + 36, 0);
+  const auto version = app::FixedFileVersion(record.data(), record.size());
+  ASSERT_TRUE(version);
+  EXPECT_EQ(app::FormatCaption(version), "KV7700 Flashwright v0.1.1.7");
+}
+
+TEST(FixedFileVersion, IsNothingWithoutACompleteFixedPart) {
+  std::vector<unsigned char> record(40, 0);
+  EXPECT_FALSE(app::FixedFileVersion(record.data(), record.size()));
+  const unsigned char truncated[] = {0xBD, 0x04, 0xEF, 0xFE, 0, 0, 1, 0, 1, 0, 0, 0};
+  EXPECT_FALSE(app::FixedFileVersion(truncated, sizeof truncated));
+  EXPECT_FALSE(app::FixedFileVersion(nullptr, 100));
 }
 
 TEST(ErrorBoxText, AppendsADotOnlyAfterACharacterAboveTheDot) {

@@ -1,6 +1,8 @@
 // The update run: its lines, buttons, yields, the selection it programs, and what it keeps out.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "FormFixture.h"
 #include "device/Monitor.h"
 
@@ -108,6 +110,31 @@ TEST_F(UpdateFixture, ClosingDuringAYieldLetsTheRunFinish) {
   EXPECT_EQ(controls.closeRequests, 1);
   EXPECT_EQ(UpdateLines()[0], "Successfully updated");
   EXPECT_FALSE(form->State().UpdateInProgress);
+}
+
+TEST_F(UpdateFixture, AClickOrAStrayTimerDuringTheRunNeitherProgramsAgainNorScans) {
+  Start();
+  pump.pending.push_back([&] {
+    form->UpdateBtnClick();
+    form->OnRescanTimer(device::RescanTimerId);
+  });
+  Library().duringProgramming = [&] { pump.pending.push_back([&] { form->UpdateBtnClick(); }); };
+  Calls().clear();
+  form->UpdateBtnClick();
+  EXPECT_EQ(Calls().size(), 2u);  // one preparation, one programming call, no device list
+  EXPECT_EQ(UpdateLines()[0], "Successfully updated");
+  EXPECT_FALSE(form->State().UpdateInProgress);
+}
+
+TEST_F(UpdateFixture, AFailureInsideTheRunReleasesTheFlagAndTheKeepAwakeRequest) {
+  Start();
+  Library().duringProgramming = [] { throw std::runtime_error("library fault"); };
+  EXPECT_THROW(form->UpdateBtnClick(), std::runtime_error);
+  EXPECT_FALSE(form->State().UpdateInProgress);
+  EXPECT_FALSE(criticalWork.active);
+  // Device changes are noticed again.
+  form->OnDeviceChange(device::DeviceNodesChanged);
+  EXPECT_TRUE(timers.Running(device::RescanTimerId));
 }
 
 TEST_F(UpdateFixture, TheNextScanAfterAPowerCycleShowsTheScanLinesAgain) {
