@@ -5,10 +5,11 @@
 # make package  the release archive and the simulator kit, in build/win32/packages
 # make fuzz   run the fuzz targets for FUZZ_SECONDS each
 # make lint   clang-format (check only), clang-tidy and cppcheck
+# make bench  every benchmark, one table (see BENCHMARKS.md)
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build build-native build-win32 run test test-native test-win32 lint fuzz package clean
+.PHONY: all deps build build-native build-win32 run test test-native test-win32 lint fuzz package bench clean
 
 all: build
 
@@ -49,6 +50,10 @@ fuzz: deps
 # The release archive and the simulator kit, in build/win32/packages.
 package: deps
 	bash scripts/package.sh
+
+# Every benchmark, one table (see BENCHMARKS.md).
+bench: deps
+	bash scripts/bench.sh
 
 clean:
 	rm -rf build

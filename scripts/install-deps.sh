@@ -28,6 +28,7 @@ have python3 || need+=(python3)
 have clang-format || need+=(clang-format)
 have clang-tidy || need+=(clang-tidy)
 have cppcheck || need+=(cppcheck)
+have valgrind || need+=(valgrind)
 # "MS Sans Serif" and the caption-button glyphs for Wine (a recommendation, not a dependency).
 pkg_installed fonts-wine || need+=(fonts-wine)
 

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Runs every benchmark and prints one table: the scan's own cost (native, optimised, no
+# sanitizers, in build/bench), start-up, idle cost and rescan delay under Wine (fwbench in
+# build/win32), and the program's size and imports. BENCHMARKS.md explains each figure.
+# Usage: scripts/bench.sh [--native-only]
+# Environment: FLASHWRIGHT_BENCH_STARTS (10), FLASHWRIGHT_BENCH_IDLE_SECONDS (10),
+#              FLASHWRIGHT_BENCH_BURSTS (10)
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+nativeOnly=0
+[ "${1:-}" = "--native-only" ] && nativeOnly=1
+starts="${FLASHWRIGHT_BENCH_STARTS:-10}"
+idleSeconds="${FLASHWRIGHT_BENCH_IDLE_SECONDS:-10}"
+bursts="${FLASHWRIGHT_BENCH_BURSTS:-10}"
+jobs="$(nproc 2>/dev/null || echo 2)"
+
+benchDir="$root/build/bench"
+win32Dir="$root/build/win32"
+results="$benchDir/results"
+
+bash scripts/install-deps.sh
+mkdir -p "$results"
+rm -f "$results"/*
+loadBefore="$(cut -d' ' -f1-3 /proc/loadavg)"
+
+# ---- 1. the scan, natively --------------------------------------------------------------------
+echo "bench: building the native benchmarks (Release, no sanitizers) in build/bench" >&2
+cmake -S "$root" -B "$benchDir" -DCMAKE_BUILD_TYPE=Release -DFLASHWRIGHT_SANITIZE=OFF >/dev/null
+cmake --build "$benchDir" -j "$jobs" --target scan_bench scan_repeat >/dev/null
+
+echo "bench: scan benchmark" >&2
+"$benchDir/bench/scan_bench" --benchmark_min_time=0.2 --benchmark_repetitions=3 \
+  --benchmark_report_aggregates_only=true --benchmark_format=json \
+  --benchmark_out="$results/scan.json" --benchmark_out_format=json >/dev/null 2>"$results/scan.err" || {
+  cat "$results/scan.err" >&2
+  exit 1
+}
+
+# Instructions per scan: callgrind counts only inside RefreshBtnClick; the difference between
+# 101 scans and 1 scan leaves out the first scan's one-off costs (lazy symbol binding).
+if command -v valgrind >/dev/null 2>&1; then
+  echo "bench: callgrind" >&2
+  for scans in 1 101; do
+    valgrind --tool=callgrind --callgrind-out-file="$results/callgrind.$scans.out" \
+      --toggle-collect='device::RefreshBtnClick*' "$benchDir/bench/scan_repeat" "$scans" \
+      >/dev/null 2>"$results/callgrind.$scans.err"
+    collected="$(sed -n 's/.*Collected : \([0-9]*\).*/\1/p' "$results/callgrind.$scans.err")"
+    echo "callgrind.ir.$scans=${collected:-0}" >>"$results/native.txt"
+  done
+fi
+
+# ---- 2-4. under Wine --------------------------------------------------------------------------
+if [ "$nativeOnly" = 0 ]; then
+  echo "bench: building Flashwright, the simulator and fwbench in build/win32" >&2
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32 -j "$jobs" --target fwbench >/dev/null
+  echo "bench: under Wine: $starts starts each, $idleSeconds idle seconds, $bursts bursts" >&2
+  bash scripts/with-display.sh wine "$win32Dir/bin/fwbench.exe" startup "$starts" \
+    idle "$idleSeconds" debounce "$bursts" >"$results/wine.txt" 2>"$results/wine.err" || {
+    cat "$results/wine.err" >&2
+    echo "bench: fwbench failed" >&2
+    exit 1
+  }
+  tr -d '\r' <"$results/wine.txt" >"$results/wine.tmp" && mv "$results/wine.tmp" "$results/wine.txt"
+
+  # ---- 5. size and imports --------------------------------------------------------------------
+  exe="$win32Dir/bin/Flashwright.exe"
+  {
+    echo "size.exe_bytes=$(stat -c %s "$exe")"
+    stripped="$(mktemp)"
+    i686-w64-mingw32-strip -o "$stripped" "$exe"
+    echo "size.exe_stripped_bytes=$(stat -c %s "$stripped")"
+    rm -f "$stripped"
+    imports="$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | sort -fu | paste -sd, -)"
+    echo "size.imports=$imports"
+  } >"$results/size.txt"
+fi
+
+loadAfter="$(cut -d' ' -f1-3 /proc/loadavg)"
+{
+  echo "machine.nproc=$(nproc)"
+  echo "machine.cpu=$(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)"
+  echo "machine.wine=$(wine --version 2>/dev/null || echo none)"
+  echo "machine.date=$(date -u +%Y-%m-%dT%H:%MZ)"
+  echo "machine.load_before=$loadBefore"
+  echo "machine.load_after=$loadAfter"
+} >"$results/machine.txt"
+
+python3 "$root/bench/report.py" "$results"
