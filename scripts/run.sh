@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Runs the built Flashwright.exe under Wine with the device simulator (what `make run` calls).
-# With a usable $DISPLAY the program is started for the user and this waits for it to close.
-# Without one (or with --scripted) a scripted session runs on a virtual X display: the program in
-# a Wine virtual desktop (real window frames), screenshots in build/screenshots/, and the window's
-# contents printed at each step.
+# With a usable $DISPLAY the program is started for the user and this waits for it to close;
+# usbsim, from another terminal, plugs, unplugs and power-cycles the simulated device.
+# Without one (or with --scripted) the typical road is walked on a virtual X display, the program
+# in a Wine virtual desktop: start, Update, programming, done, power cycle, up to date. Each step
+# prints what the window shows and leaves a screenshot in build/screenshots/.
 #
 # Usage: scripts/run.sh [--scripted]
 # Environment: FLASHWRIGHT_BIN_DIR     directory with Flashwright.exe, the simulator, fwinspect.exe
 #                                      (default build/win32/bin)
 #              FLASHWRIGHT_RUN_SCENARIO scenario file to start from (default sim/example.scenario;
-#                                      none there: the simulator's built-in world)
+#                                      none there: one default device, firmware 00.01.01.05)
 #              FLASHWRIGHT_OUT_DIR     where run/ and screenshots/ go (default build)
 set -euo pipefail
 
@@ -27,7 +28,7 @@ for arg in "$@"; do
     --scripted) scripted=1 ;;
     --in-session) inSession=1 ;;  # internal: already inside with-display.sh
     -h | --help)
-      sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     *)
@@ -37,7 +38,7 @@ for arg in "$@"; do
   esac
 done
 
-for file in Flashwright.exe ZRFWUpdateDll.dll; do
+for file in Flashwright.exe ZRFWUpdateDll.dll usbsim.exe; do
   if [ ! -f "$binDir/$file" ]; then
     echo "run: $binDir/$file is missing; build first (cmake --build --preset win32)" >&2
     exit 1
@@ -48,20 +49,21 @@ done
 source "$root/scripts/wine-env.sh"
 
 # ---- the simulated world ------------------------------------------------------------------
-# The world lives in build/run/ so usbsim can change it while the program runs, e.g.
-#   (cd build/win32/bin && wine usbsim.exe --scenario ../../run/world.scenario power-cycle)
+# The world is a file in build/run/, so usbsim can change it while the program runs.
+world="$runDir/world.scenario"
 PrepareWorld() {
   mkdir -p "$runDir"
   rm -f "$runDir/sim.log"
   export FLASHWRIGHT_SIM_LOG="$runDir/sim.log"
+  export FLASHWRIGHT_SIM_SCENARIO="$world"
   local source="${FLASHWRIGHT_RUN_SCENARIO:-$root/sim/example.scenario}"
   if [ -f "$source" ]; then
-    cp "$source" "$runDir/world.scenario"
-    export FLASHWRIGHT_SIM_SCENARIO="$runDir/world.scenario"
-    echo "run: simulator world $FLASHWRIGHT_SIM_SCENARIO (from $source)"
+    cp "$source" "$world"
+    echo "run: simulator world $world (from $source)"
   else
-    unset FLASHWRIGHT_SIM_SCENARIO
-    echo "run: simulator's built-in world"
+    # Every key at its default: firmware 00.01.01.05, programming takes 3 s and succeeds.
+    printf '# One device, everything at its default.\n[device]\n' >"$world"
+    echo "run: simulator world $world (one default device)"
   fi
   echo "run: library call log $FLASHWRIGHT_SIM_LOG"
 }
@@ -75,6 +77,17 @@ DisplayUsable() {
 if [ "$scripted" = 0 ] && [ "$inSession" = 0 ] && DisplayUsable; then
   PrepareWorld
   echo "run: starting Flashwright.exe on $DISPLAY; close it to return"
+  cat <<HINT
+run: change the simulated world from another terminal, e.g.
+       source $root/scripts/wine-env.sh
+       export FLASHWRIGHT_SIM_SCENARIO=$world
+       wine $binDir/usbsim.exe list          # what is attached
+       wine $binDir/usbsim.exe power-cycle   # after an update: the new firmware takes effect
+       wine $binDir/usbsim.exe plug          # a second device
+       wine $binDir/usbsim.exe unplug all    # no device
+       wine $binDir/fwinspect.exe            # what the window shows
+     Each change is announced, and the window rescans 200 ms later.
+HINT
   cd "$runDir"
   exec bash "$root/scripts/with-display.sh" wine "$binDir/Flashwright.exe"
 fi
@@ -117,10 +130,45 @@ Inspect() {
   wine "$binDir/fwinspect.exe" "$@"
 }
 
+Step() {
+  echo
+  echo "run: ---- $* ----"
+}
+
+# The window is repainted once the program is idle after a change; give it that moment.
 Screenshot() {
   local file="$shotDir/$1.png"
+  sleep 0.3
   import -window root "$file"
   echo "run: screenshot $file"
+}
+
+# True when fwinspect lists `$1` (Update or Exit) among the offered buttons.
+Offered() {
+  wine "$binDir/fwinspect.exe" --wait-seconds 5 | grep -q "^buttons:.* $1\b"
+}
+
+# Runs usbsim with the given arguments on the program's desktop: its announcements reach only
+# the windows of the desktop it runs on. Explorer starts it there and returns at once, so a
+# small batch file reports usbsim's outcome, which is waited for (bounded).
+Usbsim() {
+  local batch="$runDir/usbsim.cmd" status="$runDir/usbsim.status" deadline=$((SECONDS + 20))
+  local exe statusWin
+  exe="$(winepath -w "$binDir/usbsim.exe")"
+  statusWin="$(winepath -w "$status")"
+  printf '@"%s" %%*\r\n@if errorlevel 1 (echo failed>"%s") else (echo ok>"%s")\r\n' \
+    "$exe" "$statusWin" "$statusWin" >"$batch"
+  rm -f "$status"
+  echo "run: usbsim $*"
+  wine explorer "/desktop=$desktop,1600x1000" cmd /c "$(winepath -w "$batch")" "$@" </dev/null
+  while [ ! -s "$status" ] && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+  [ "$(tr -d '\r\n ' <"$status" 2>/dev/null)" = ok ]
+}
+
+# True while the library's programming call has begun and not yet returned.
+Programming() {
+  grep -q 'ZR_FWUpdateProgrammingNoCustomizedSetting .* begin ' "$FLASHWRIGHT_SIM_LOG" &&
+    ! grep -q 'ZR_FWUpdateProgrammingNoCustomizedSetting .* -> ' "$FLASHWRIGHT_SIM_LOG"
 }
 
 # Waits (bounded) for the program's Wine processes to end after it was closed.
@@ -150,14 +198,38 @@ Fail() {
   exit 1
 }
 
-# The steps. Each one waits for what it needs (fwinspect polls with a deadline), so adding a
-# step is one or two lines, e.g.
-#   Inspect --click Update
-#   Inspect --wait-seconds 30 --wait-line 2 "Please power off/on your USB device." || Fail ...
-#   Screenshot 02-updated
+# The typical road. Each step waits for what it needs (fwinspect polls with a deadline).
+Step "1. start: the program finds the device and checks its firmware"
 StartProgram
 Inspect --wait-seconds 30 || Fail "the main window did not appear"
 Screenshot 01-start
+if ! Offered Update; then
+  echo "run: this world needs no update (Update is not offered), so the road ends here"
+  CloseProgram || Fail "could not close the program"
+  WaitForProgramEnd || Fail "the program did not end"
+  exit 0
+fi
+
+Step "2. Update clicked: the device is being programmed"
+wine "$binDir/fwinspect.exe" --click Update | grep '^clicked' || Fail "could not click Update"
+# While the library programs the device the program answers no messages: read the texts the
+# window system holds for it instead.
+Inspect --stored-text --wait-seconds 10 --wait-line 2 "Updating....." ||
+  Fail "the window did not show Updating....."
+Screenshot 02-updating
+Programming || echo "run: note: programming was over before the screenshot was taken"
+
+Step "3. programming done: the device must be powered off and on"
+Inspect --wait-seconds 60 --wait-line 1 "Successfully updated" || Fail "the update did not succeed"
+Screenshot 03-updated
+
+Step "4. device power-cycled: the new firmware runs, the window rescans"
+Usbsim power-cycle || Fail "usbsim power-cycle failed"
+Inspect --wait-seconds 10 --wait-line3 "Firmware: Up to date" ||
+  Fail "no rescan showing the device up to date after the power cycle"
+Screenshot 04-after-power-cycle
+
+Step "done: closing the program"
 CloseProgram || Fail "could not close the program"
 WaitForProgramEnd || Fail "the program did not end"
-echo "run: done"
+echo "run: done; screenshots in $shotDir, library calls in $FLASHWRIGHT_SIM_LOG"

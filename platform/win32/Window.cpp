@@ -164,7 +164,8 @@ ApplicationWindow::~ApplicationWindow() {
 }
 
 void ApplicationWindow::Show() {
-  if (window_) ShowWindow(window_, SW_SHOWNORMAL);
+  // Only the taskbar entry appears; the main window shown next takes the activation.
+  if (window_) ShowWindow(window_, SW_SHOWNOACTIVATE);
 }
 
 FormWindow::FormWindow(HWND owner) {
@@ -223,8 +224,15 @@ FormWindow::FormWindow(HWND owner) {
     controls_[static_cast<std::size_t>(id)] = control;
     HFONT font = formFont_;
     if (spec.ownFont) {
-      font = CreateLayoutFont(scaling.Apply(spec.fontHeight));
-      ownFonts_[static_cast<std::size_t>(id)] = font;
+      // One font per height: the lines share theirs, and so do the two status areas.
+      const int height = scaling.Apply(spec.fontHeight);
+      for (const auto& [ownHeight, ownFont] : ownFonts_) {
+        if (ownFont && ownHeight == height) font = ownFont;
+      }
+      if (font == formFont_) {
+        font = CreateLayoutFont(height);
+        ownFonts_[static_cast<std::size_t>(id)] = {height, font};
+      }
     }
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
@@ -232,7 +240,7 @@ FormWindow::FormWindow(HWND owner) {
 
 FormWindow::~FormWindow() {
   Destroy();
-  for (HFONT font : ownFonts_) {
+  for (const auto& [height, font] : ownFonts_) {
     if (font) DeleteObject(font);
   }
   if (formFont_) DeleteObject(formFont_);

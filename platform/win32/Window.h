@@ -6,6 +6,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 
 #include "app/Layout.h"
 #include "platform/Platform.h"
@@ -80,7 +81,7 @@ class FormWindow final : public Controls, public Timers, public MessagePump, pub
   FormHandlers* handlers_ = nullptr;
   std::array<HWND, app::ControlCount> controls_{};
   HFONT formFont_ = nullptr;
-  std::array<HFONT, app::ControlCount> ownFonts_{};
+  std::array<std::pair<int, HFONT>, app::ControlCount> ownFonts_{};  // (height, font), created
   bool closeRequested_ = false;
   bool criticalWork_ = false;  // a shutdown or log-off is refused meanwhile
 };

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "tests/e2e/driver/AppWindow.h"
 #include "tests/e2e/driver/Driver.h"
+#include "tests/e2e/driver/Simulator.h"
 
 namespace e2e {
 namespace {
@@ -30,22 +30,6 @@ std::filesystem::path MissingLastLibrary() {
 // calling environment says) and a call log in the run's own directory.
 Process::Environment SimEnvironment(const std::filesystem::path& log) {
   return {{"FLASHWRIGHT_SIM_SCENARIO", ""}, {"FLASHWRIGHT_SIM_LOG", log.string()}};
-}
-
-std::vector<std::string> ReadLines(const std::filesystem::path& file) {
-  std::vector<std::string> lines;
-  std::ifstream in(file);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string Join(const std::vector<std::string>& lines) {
-  std::string joined;
-  for (const auto& line : lines) joined += "  " + line + "\n";
-  return joined;
 }
 
 // ---- binding failure ----------------------------------------------------------------------
@@ -127,9 +111,7 @@ TEST(BindingFailureTest, LibraryOnlyOnPathCountsAsMissing) {
 
 // Runs usbsim (the simulator's own tool) on `scenario` with `args`; false when it failed.
 bool RunUsbsim(const std::filesystem::path& scenario, const std::string& args) {
-  Process tool = Process::Launch(BinDir() / "usbsim.exe", scenario.parent_path(), {},
-                                 "--scenario \"" + scenario.string() + "\" --no-notify " + args);
-  auto code = tool.WaitForExit(ExitTimeout);
+  const auto code = e2e::RunUsbsim(BinDir(), scenario, args, /*announce=*/false);
   return code && *code == 0;
 }
 

@@ -15,9 +15,12 @@ int ButtonId(const std::string& name) {
 
 }  // namespace
 
-Screen ReadScreen(HWND main) {
+Screen ReadScreen(HWND main, TextSource source) {
+  const auto text = [source](HWND window) {
+    return source == TextSource::Ask ? TextOr(window) : StoredText(window);
+  };
   Screen screen;
-  screen.caption = TextOr(main);
+  screen.caption = text(main);
   const HWND rescan = FindDescendantById(main, RescanStatusPanel);
   const HWND update = FindDescendantById(main, UpdateStatusPanel);
   const bool rescanVisible = rescan && IsVisible(rescan);
@@ -27,7 +30,7 @@ Screen ReadScreen(HWND main) {
   const int firstLine = rescanVisible ? RescanStatus1Panel : updateVisible ? UpdateStatus1Panel : 0;
   if (firstLine != 0) {
     for (int line = 0; line < 3; ++line) {
-      screen.lines[line] = TextOr(FindDescendantById(main, firstLine + line));
+      screen.lines[line] = text(FindDescendantById(main, firstLine + line));
     }
   }
   for (const char* name : {"Update", "Exit"}) {

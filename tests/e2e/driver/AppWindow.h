@@ -37,7 +37,12 @@ struct Screen {
   std::vector<std::string> offeredButtons;
 };
 
-Screen ReadScreen(HWND main);
+// How texts are read: by asking the window (WM_GETTEXT, what an automation client sees; waits
+// while the program is busy) or from the window system's copy (answers at once, e.g. while the
+// program sits in the blocking programming call).
+enum class TextSource { Ask, Stored };
+
+Screen ReadScreen(HWND main, TextSource source = TextSource::Ask);
 
 // The screen as fwinspect prints it: caption, the three lines quoted, the offered buttons.
 std::string Describe(const Screen& screen);

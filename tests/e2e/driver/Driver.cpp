@@ -318,6 +318,18 @@ std::optional<std::string> WindowText(HWND window) {
 
 std::string TextOr(HWND window) { return WindowText(window).value_or(""); }
 
+std::string StoredText(HWND window) {
+  std::wstring wide(1024, L'\0');
+  const int length = InternalGetWindowText(window, wide.data(), static_cast<int>(wide.size()));
+  if (length <= 0) return {};
+  // The program sets its texts through the 8-bit interface: convert back the same way.
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(std::max(size, 0)), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), length, text.data(), size, nullptr, nullptr);
+  return text;
+}
+
 SIZE ClientSize(HWND window) {
   RECT client{};
   GetClientRect(window, &client);

@@ -110,6 +110,10 @@ std::string ClassName(HWND window);
 std::optional<std::string> WindowText(HWND window);
 // Like WindowText, with "" for a window that did not answer.
 std::string TextOr(HWND window);
+// The text the window system keeps for the window, read without sending it a message: answers
+// at once even while the window's thread is busy (e.g. blocked in a library call) or hung.
+// Equal to WindowText for windows that leave their text to the default handling.
+std::string StoredText(HWND window);
 SIZE ClientSize(HWND window);
 // The window's rectangle in its parent's client coordinates (screen coordinates for a
 // top-level window).

@@ -20,13 +20,16 @@ constexpr int ExitNotOffered = 4;
 constexpr int ExitStillOpen = 5;
 
 constexpr char Usage[] =
-    "usage: fwinspect [--wait-seconds N] [--wait-line L TEXT | --wait-line3 TEXT]\n"
-    "                 [--click Update|Exit | --close]\n"
+    "usage: fwinspect [--wait-seconds N] [--stored-text]\n"
+    "                 [--wait-line L TEXT | --wait-line3 TEXT] [--click Update|Exit | --close]\n"
     "\n"
     "Finds the running Flashwright main window (waiting up to N seconds, default 10) and prints\n"
     "its caption, the three lines of the visible status area (quoted) and the offered buttons.\n"
     "  --wait-line L TEXT first wait (up to N seconds) until status line L (1-3) reads TEXT\n"
     "  --wait-line3 TEXT  the same for line 3\n"
+    "  --stored-text      read the texts the window system keeps instead of asking the\n"
+    "                     program, so that a program busy in a library call (programming)\n"
+    "                     is read at once rather than once it is done\n"
     "  --click NAME       then click Update or Exit (waiting up to N seconds for it to be\n"
     "                     offered); after Exit, wait for the window to close\n"
     "  --close            then close the window as its close box does (WM_CLOSE) and wait\n"
@@ -40,6 +43,7 @@ struct Options {
   std::string waitText;
   std::optional<std::string> click;
   bool close = false;
+  app::TextSource textSource = app::TextSource::Ask;
 };
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -62,6 +66,8 @@ bool Parse(int argc, char** argv, Options& options) {
     } else if (arg == "--click" && hasValue) {
       options.click = argv[++i];
       if (*options.click != "Update" && *options.click != "Exit") return false;
+    } else if (arg == "--stored-text") {
+      options.textSource = app::TextSource::Stored;
     } else if (arg == "--close") {
       options.close = true;
     } else {
@@ -102,13 +108,16 @@ int main(int argc, char** argv) {
   int status = ExitOk;
   if (options.waitLine != 0 &&
       !WaitUntil(
-          [&] { return app::ReadScreen(window).lines[options.waitLine - 1] == options.waitText; },
+          [&] {
+            return app::ReadScreen(window, options.textSource).lines[options.waitLine - 1] ==
+                   options.waitText;
+          },
           wait)) {
     std::printf("line %d did not become \"%s\" within %d s\n", options.waitLine,
                 options.waitText.c_str(), options.waitSeconds);
     status = ExitLineTimeout;
   }
-  std::fputs(app::Describe(app::ReadScreen(window)).c_str(), stdout);
+  std::fputs(app::Describe(app::ReadScreen(window, options.textSource)).c_str(), stdout);
   std::fflush(stdout);
   if (status != ExitOk) return status;
 

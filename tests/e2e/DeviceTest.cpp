@@ -1,0 +1,507 @@
+// End-to-end tests of the device scan, the firmware update and the rescans after device changes:
+// the real Flashwright.exe against the simulator, the world changed with usbsim or by the test,
+// and the simulator's call log read to see which library calls the program made and when.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <array>
+#include <atomic>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/driver/AppWindow.h"
+#include "tests/e2e/driver/Driver.h"
+#include "tests/e2e/driver/Simulator.h"
+#include "tests/e2e/driver/TitledWindow.h"
+
+namespace e2e {
+namespace {
+
+using app::FinalCaption;
+using app::MainClass;
+using app::TextSource;
+
+constexpr char ProgramName[] = "Flashwright.exe";
+constexpr char LibraryName[] = "ZRFWUpdateDll.dll";
+constexpr Millis StartTimeout = 20s;
+constexpr Millis ExitTimeout = 20s;
+// How long a screen may take to appear once its cause has happened.
+constexpr Millis ScreenTimeout = 5s;
+// How long the tests watch for a scan that must not come: well past the 200 ms rescan delay.
+constexpr Millis QuietPeriod = 1s;
+
+// The simulator's default device identifies as vendor "SIMDEV" and product "USB Bridge", each
+// padded with blanks to its field; the blanks between the two fields stay.
+constexpr char DefaultIdentity[] = "SIMDEV  USB Bridge";
+
+constexpr char UpdateRequired[] = "Firmware: Update required!";
+constexpr char UpToDate[] = "Firmware: Up to date";
+constexpr char Updating1[] = "DO NOT disconnect the device during the F/W update.";
+constexpr char Updating2[] = "Updating.....";
+constexpr char Updated1[] = "Successfully updated";
+constexpr char Updated2[] = "Please power off/on your USB device.";
+constexpr char UpdateFailed[] = "Update Fail!";
+constexpr char NoDevice1[] = "No compatible USB device were found.";
+constexpr char NoDevice2[] = "Please plug a compatible USB device.";
+constexpr char Multiple1[] = "Multiple USB drives are attached.";
+constexpr char Multiple2[] = "Please disconnect all devices.";
+constexpr char Multiple3[] = "except the one that needs to be updated.";
+
+constexpr char ProgrammingCall[] = "ZR_FWUpdateProgrammingNoCustomizedSetting ";
+
+std::filesystem::path BinDir() { return ExecutableDir(); }
+
+bool IsProgrammingBegin(const std::string& line) {
+  return line.starts_with(ProgrammingCall) && line.find(" begin ms=") != std::string::npos;
+}
+bool IsProgrammingEnd(const std::string& line) {
+  return line.starts_with(ProgrammingCall) && line.find(" -> ") != std::string::npos;
+}
+
+struct Expected {
+  std::array<std::string, 3> lines;
+  std::vector<std::string> buttons;  // offered (visible and enabled), Update before Exit
+};
+
+std::string Describe(const Expected& expected) {
+  app::Screen screen;
+  screen.lines = expected.lines;
+  screen.offeredButtons = expected.buttons;
+  screen.visibleStatusAreas = 1;
+  std::string text = app::Describe(screen);
+  return text.substr(text.find('\n') + 1);  // without the caption line
+}
+
+// The program in a directory of its own with the simulator beside it, in a world read from
+// world.ini there (written by the test or changed with usbsim), logging to sim.log there.
+class DeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.CopyIn(BinDir() / ProgramName);
+    dir_.CopyIn(BinDir() / LibraryName);
+  }
+
+  std::filesystem::path World() const { return dir_.Path() / "world.ini"; }
+
+  void WriteWorld(std::string_view text) {
+    std::ofstream out(World(), std::ios::binary | std::ios::trunc);
+    out << text;
+    ASSERT_TRUE(out.good()) << "cannot write " << World();
+  }
+
+  // Starts the program and waits for its main window, which shows once the first scan is done.
+  void Start() {
+    program_ = Process::Launch(dir_.Path() / ProgramName, dir_.Path(),
+                               {{"FLASHWRIGHT_SIM_SCENARIO", World().string()},
+                                {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / "sim.log").string()}});
+    main_ = WaitForTopLevelWindow({program_.Id(), MainClass, FinalCaption, true}, StartTimeout,
+                                  &program_);
+    ASSERT_NE(main_, nullptr) << "main window not shown; running: " << program_.Running() << "\n"
+                              << log_.Dump();
+  }
+
+  // usbsim on this test's world; true when it succeeded.
+  bool Usbsim(const std::string& args, bool announce = true) {
+    const auto code = RunUsbsim(BinDir(), World(), args, announce);
+    return code && *code == 0;
+  }
+
+  // Waits until the window shows `expected`; the failure tells what it showed instead.
+  ::testing::AssertionResult Shows(const Expected& expected, Millis timeout = ScreenTimeout,
+                                   TextSource source = TextSource::Ask) {
+    app::Screen screen;
+    const bool shown = WaitUntil(
+        [&] {
+          screen = app::ReadScreen(main_, source);
+          return screen.lines == expected.lines && screen.offeredButtons == expected.buttons &&
+                 screen.visibleStatusAreas == 1;
+        },
+        timeout);
+    if (shown) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "expected:\n"
+                                         << Describe(expected) << "shown:\n"
+                                         << app::Describe(screen) << log_.Dump();
+  }
+
+  // Clicks a button that must be offered now.
+  void Click(const std::string& name) {
+    HWND button = app::OfferedButton(main_, name);
+    ASSERT_NE(button, nullptr) << name << " not offered:\n"
+                               << app::Describe(app::ReadScreen(main_));
+    PostClick(button);
+  }
+
+  // Index of the next device-list call (the start of a scan) from log line `from` on.
+  std::optional<std::size_t> NextScan(std::size_t from, Millis timeout) {
+    return log_.WaitFor(IsDeviceListCall, from, timeout);
+  }
+
+  // Checks that no scan starts from log line `from` on during the quiet period.
+  void ExpectNoScanFrom(std::size_t from, const char* when) {
+    const auto scan = NextScan(from, QuietPeriod);
+    EXPECT_FALSE(scan.has_value()) << "a scan ran " << when << ", at log line " << *scan << "\n"
+                                   << log_.Dump();
+  }
+
+  // Closes the window from its title bar and checks that the program ends normally.
+  void ExpectOrderlyEnd() {
+    ASSERT_TRUE(WindowText(main_).has_value()) << "the window no longer answers";
+    PostMessageA(main_, WM_CLOSE, 0, 0);
+    const auto code = program_.WaitForExit(ExitTimeout);
+    ASSERT_TRUE(code.has_value()) << "program still running after WM_CLOSE";
+    EXPECT_EQ(*code, 0u);
+  }
+
+  TempDir dir_{"device"};
+  CallLog log_{dir_.Path() / "sim.log"};
+  Process program_;
+  HWND main_ = nullptr;
+};
+
+// ---- the typical road -------------------------------------------------------------------------
+
+TEST_F(DeviceTest, TypicalRoadUpdatesAndRescansAfterPowerCycle) {
+  WriteWorld("[device]\nversion = 00.01.01.05\nprogram-ms = 1000\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+
+  // While the programming call blocks the program, the window system still holds the texts the
+  // update showed before it: read those, without asking the busy program.
+  ASSERT_NO_FATAL_FAILURE(Click("Update"));
+  const auto begin = log_.WaitFor(IsProgrammingBegin, 0, ScreenTimeout);
+  ASSERT_TRUE(begin.has_value()) << "programming did not start\n" << log_.Dump();
+  EXPECT_TRUE(Shows({{Updating1, Updating2, ""}, {}}, 500ms, TextSource::Stored));
+  EXPECT_FALSE(IsEnabled(FindDescendantById(main_, app::UpdateBtn))) << "Update enabled";
+  EXPECT_FALSE(IsEnabled(FindDescendantById(main_, app::ExitBtn))) << "Exit enabled";
+  EXPECT_EQ(log_.Count(IsProgrammingEnd, *begin), 0u)
+      << "programming ended before the updating lines were seen; they were not seen during it";
+
+  ASSERT_TRUE(Shows({{Updated1, Updated2, ""}, {"Exit"}}));
+  const auto end = log_.WaitFor(IsProgrammingEnd, *begin, 0ms);
+  ASSERT_TRUE(end.has_value());
+  EXPECT_EQ(log_.Entries()[*end].text,
+            std::string(ProgrammingCall) + "path=\"\\\\.\\SIMUSB1\" -> 1 pending=\"00.01.01.07\"");
+  EXPECT_EQ(log_.Count(IsDeviceListCall, *begin), 0u) << "scan during the update\n" << log_.Dump();
+
+  // Every accepted device change asks a window titled "Message" to close; this one stays and
+  // notes when each request came, i.e. when the program took each change.
+  TitledWindow probe("Message", TitledWindow::OnClose::Stay);
+  const std::size_t beforeCycle = log_.Size();
+  ASSERT_TRUE(Usbsim("power-cycle"));
+  const auto scan = NextScan(beforeCycle, ScreenTimeout);
+  ASSERT_TRUE(scan.has_value()) << "no rescan after the power cycle\n" << log_.Dump();
+  EXPECT_TRUE(Shows({{"", DefaultIdentity, UpToDate}, {"Exit"}}));
+
+  // usbsim announces removal, arrival and a node change; the program takes the first and the
+  // last, and scans once, 200 ms after the last.
+  const auto changes = probe.CloseRequests();
+  ASSERT_FALSE(changes.empty()) << "the program took none of the change events";
+  EXPECT_EQ(changes.size(), 2u) << "change events taken (removal and node change expected)";
+  const auto delay =
+      std::chrono::duration_cast<Millis>(log_.Entries()[*scan].seen - changes.back());
+  EXPECT_GE(delay.count(), 150) << "rescan too soon after the last change";
+  EXPECT_LT(delay.count(), 2000) << "rescan too late after the last change";
+  ExpectNoScanFrom(*scan + 1, "a second time for one burst of changes");
+  EXPECT_TRUE(Shows({{"", DefaultIdentity, UpToDate}, {"Exit"}}, 0ms));
+
+  // Exit ends the program.
+  ASSERT_NO_FATAL_FAILURE(Click("Exit"));
+  const auto code = program_.WaitForExit(ExitTimeout);
+  ASSERT_TRUE(code.has_value()) << "program still running after Exit";
+  EXPECT_EQ(*code, 0u);
+}
+
+// ---- what the first scan concludes
+// ---------------------------------------------------------------
+
+struct ScanCase {
+  const char* name;
+  const char* world;
+  std::array<const char*, 3> lines;
+  const char* button;                         // the one offered
+  bool (*forbiddenCall)(const std::string&);  // a call the scan must not make; nullptr: none
+};
+
+void PrintTo(const ScanCase& scanCase, std::ostream* out) { *out << scanCase.name; }
+
+bool IsModeQuery(const std::string& line) { return line.starts_with("ZR_GetRunningCodeMode "); }
+bool IsQueryAfterChipType(const std::string& line) {
+  return IsModeQuery(line) || line.starts_with("ZR_GetFWVersion ") ||
+         line.starts_with("ZR_CheckLoadBinFileMatch ") || line.starts_with("ZR_Inquiry ");
+}
+
+class ScanOutcomeTest : public DeviceTest, public ::testing::WithParamInterface<ScanCase> {
+ protected:
+  void Check() {
+    const ScanCase& scanCase = GetParam();
+    WriteWorld(scanCase.world);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_TRUE(
+        Shows({{scanCase.lines[0], scanCase.lines[1], scanCase.lines[2]}, {scanCase.button}}));
+    ASSERT_EQ(log_.Count(IsDeviceListCall), 1u) << log_.Dump();
+    if (scanCase.forbiddenCall) {
+      EXPECT_EQ(log_.Count(scanCase.forbiddenCall), 0u) << "a call the scan must not make\n"
+                                                        << log_.Dump();
+    }
+    ExpectOrderlyEnd();
+  }
+};
+
+TEST_P(ScanOutcomeTest, ShowsLinesAndButtonAndMakesOnlyTheCallsNeeded) { Check(); }
+
+const ScanCase DeviceCases[] = {
+    {"NoDevice", "# nothing attached\n", {NoDevice1, NoDevice2, ""}, "Exit", IsPerDeviceCall},
+    {"TwoDevices",
+     "[device]\n[device]\n",
+     {Multiple1, Multiple2, Multiple3},
+     "Exit",
+     IsPerDeviceCall},
+    {"UnsupportedChip",
+     "[device]\nchip-type = 12\n",
+     {NoDevice1, NoDevice2, "Unsupported Chip ID!"},
+     "Exit",
+     IsQueryAfterChipType},
+    {"UpToDate",
+     "[device]\nversion = 00.01.01.07\n",
+     {"", DefaultIdentity, UpToDate},
+     "Exit",
+     nullptr},
+    // There is one right version: a newer one is offered the update as well.
+    {"NewerVersion",
+     "[device]\nversion = 00.01.01.08\n",
+     {"", DefaultIdentity, UpdateRequired},
+     "Update",
+     nullptr},
+};
+INSTANTIATE_TEST_SUITE_P(Devices, ScanOutcomeTest, ::testing::ValuesIn(DeviceCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Nonsense from the library (counts, missing terminators, odd identification bytes) ends in
+// one of the ordinary outcomes, and the program goes on answering.
+class LibraryNonsenseTest : public ScanOutcomeTest {};
+
+TEST_P(LibraryNonsenseTest, EndsInAnOrdinaryOutcome) { Check(); }
+
+const ScanCase NonsenseCases[] = {
+    {"CountAboveSlots",
+     "[library]\ndevice-count = 17\n[device]\n",
+     {Multiple1, Multiple2, Multiple3},
+     "Exit",
+     IsPerDeviceCall},
+    {"NegativeCount",
+     "[library]\ndevice-count = -3\n[device]\n",
+     {NoDevice1, NoDevice2, ""},
+     "Exit",
+     IsPerDeviceCall},
+    {"UnterminatedPath",
+     "[library]\nunterminated-paths = yes\n[device]\n",
+     {NoDevice1, NoDevice2, ""},
+     "Exit",
+     IsPerDeviceCall},
+    // Only the first 11 characters count, so the missing terminator is never looked for.
+    {"UnterminatedVersion",
+     "[library]\nunterminated-version = yes\n[device]\nversion = 00.01.01.07\n",
+     {"", DefaultIdentity, UpToDate},
+     "Exit",
+     nullptr},
+    // Bytes 8-31: 01 20 "A&B" 07 "C" 20 "D&&E" 20 20 1F 09, then blanks. Blanks and control
+    // bytes go at both ends and stay inside; "&" is text (the panel's own drawing underlines).
+    {"InquiryWithControlBytes",
+     "[library]\ninquiry-hex = 00 80 06 02 1F 00 00 00  01 20 41 26 42 07 43 20  "
+     "44 26 26 45 20 20 1F 09  20 20 20 20 20 20 20 20  30 30 30 31\n[device]\n",
+     {"",
+      "A&B\x07"
+      "C D&&E",
+      UpdateRequired},
+     "Update",
+     nullptr},
+    // Fewer bytes than asked for, with a NUL inside the identification: the text ends there.
+    {"ShortInquiryWithNul",
+     "[library]\ninquiry-hex = 00 80 06 02 1F 00 00 00  20 5A 00 43 44\n[device]\n",
+     {"", "Z", UpdateRequired},
+     "Update",
+     nullptr},
+};
+INSTANTIATE_TEST_SUITE_P(Library, LibraryNonsenseTest, ::testing::ValuesIn(NonsenseCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the update run ----------------------------------------------------------------------------
+
+TEST_F(DeviceTest, FailedProgrammingShowsUpdateFailAndOffersExit) {
+  WriteWorld("[device]\nprogram-ms = 200\nprogram-succeeds = no\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  ASSERT_NO_FATAL_FAILURE(Click("Update"));
+  EXPECT_TRUE(Shows({{"", UpdateFailed, ""}, {"Exit"}}));
+  const auto end = log_.WaitFor(IsProgrammingEnd, 0, 0ms);
+  ASSERT_TRUE(end.has_value()) << log_.Dump();
+  EXPECT_NE(log_.Entries()[*end].text.find(" -> 0 "), std::string::npos) << log_.Dump();
+  ExpectOrderlyEnd();
+}
+
+// Device changes that reach the program while it programs (it takes them in the yield after
+// the programming call) start no rescan: the result stays up.
+TEST_F(DeviceTest, DeviceChangeDuringProgrammingStartsNoRescan) {
+  WriteWorld("[device]\nprogram-ms = 2000\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  ASSERT_NO_FATAL_FAILURE(Click("Update"));
+  const auto begin = log_.WaitFor(IsProgrammingBegin, 0, ScreenTimeout);
+  ASSERT_TRUE(begin.has_value()) << log_.Dump();
+
+  ASSERT_TRUE(Usbsim("notify nodes"));
+  ASSERT_TRUE(PostMessageA(main_, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0));
+  ASSERT_EQ(log_.Count(IsProgrammingEnd, *begin), 0u)
+      << "programming ended before the changes were sent; make it last longer";
+
+  ASSERT_TRUE(Shows({{Updated1, Updated2, ""}, {"Exit"}}));
+  ExpectNoScanFrom(*begin, "after changes during the update");
+  EXPECT_TRUE(Shows({{Updated1, Updated2, ""}, {"Exit"}}, 0ms));
+  ExpectOrderlyEnd();
+}
+
+// Unplugged while it is being programmed: the update fails, and the announcements of the
+// unplugging (taken once programming is over) start no rescan.
+TEST_F(DeviceTest, UnplugDuringProgrammingFailsWithoutRescan) {
+  WriteWorld("[device]\nprogram-ms = 3000\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  ASSERT_NO_FATAL_FAILURE(Click("Update"));
+  const auto begin = log_.WaitFor(IsProgrammingBegin, 0, ScreenTimeout);
+  ASSERT_TRUE(begin.has_value()) << log_.Dump();
+
+  ASSERT_TRUE(Usbsim("unplug"));
+  ASSERT_EQ(log_.Count(IsProgrammingEnd, *begin), 0u)
+      << "programming ended before the unplugging; make it last longer";
+
+  EXPECT_TRUE(Shows({{"", UpdateFailed, ""}, {"Exit"}}));
+  const auto end = log_.WaitFor(IsProgrammingEnd, *begin, 0ms);
+  ASSERT_TRUE(end.has_value());
+  EXPECT_NE(log_.Entries()[*end].text.find("device-removed"), std::string::npos) << log_.Dump();
+  ExpectNoScanFrom(*begin, "after the unplugging during the update");
+  ExpectOrderlyEnd();
+}
+
+// A rescan still pending when Update is clicked is dropped: the run is not interrupted by a scan,
+// and its result is what stays up.
+TEST_F(DeviceTest, UpdateCancelsPendingRescan) {
+  WriteWorld("[device]\nprogram-ms = 1000\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  HWND update = app::OfferedButton(main_, "Update");
+  ASSERT_NE(update, nullptr);
+
+  const std::size_t mark = log_.Size();
+  const auto changed = Clock::now();
+  ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVNODES_CHANGED));  // returns once it was handled
+  PostClick(update);
+  const auto clicked = Clock::now();
+  ASSERT_LT(clicked - changed, 100ms) << "the click came too late to find the rescan pending";
+
+  const auto begin = log_.WaitFor(IsProgrammingBegin, mark, ScreenTimeout);
+  ASSERT_TRUE(begin.has_value()) << log_.Dump();
+  EXPECT_EQ(log_.Count(IsDeviceListCall, mark, *begin), 0u)
+      << "the pending rescan ran before programming\n"
+      << log_.Dump();
+  ASSERT_TRUE(Shows({{Updated1, Updated2, ""}, {"Exit"}}));
+  ExpectNoScanFrom(mark, "although the update should have dropped the pending rescan");
+  EXPECT_TRUE(Shows({{Updated1, Updated2, ""}, {"Exit"}}, 0ms));
+  ExpectOrderlyEnd();
+}
+
+// ---- device-change monitoring ------------------------------------------------------------------
+
+// An arrival alone is ignored (the node change that follows it is what counts); a burst of
+// changes gives one scan, 200 ms after the last of them.
+TEST_F(DeviceTest, BurstOfChangesGivesOneScanAfterTheLast) {
+  WriteWorld("[device]\nversion = 00.01.01.07\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpToDate}, {"Exit"}}));
+
+  std::size_t mark = log_.Size();
+  ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVICEARRIVAL));
+  ExpectNoScanFrom(mark, "after an arrival alone");
+
+  // Three changes 80 ms apart: a timer that was not restarted would fire 40 ms after the third.
+  mark = log_.Size();
+  ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVNODES_CHANGED));
+  std::this_thread::sleep_for(80ms);
+  ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVICEREMOVECOMPLETE));
+  std::this_thread::sleep_for(80ms);
+  ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVNODES_CHANGED));
+  const auto last = Clock::now();
+  EXPECT_EQ(log_.Count(IsDeviceListCall, mark), 0u) << "scan inside the burst\n" << log_.Dump();
+
+  const auto scan = NextScan(mark, ScreenTimeout);
+  ASSERT_TRUE(scan.has_value()) << "no scan after the burst\n" << log_.Dump();
+  const auto delay = std::chrono::duration_cast<Millis>(log_.Entries()[*scan].seen - last);
+  EXPECT_GE(delay.count(), 150) << "scan too soon after the last change";
+  EXPECT_LT(delay.count(), 2000) << "scan too late after the last change";
+  ExpectNoScanFrom(*scan + 1, "a second time for one burst");
+  ExpectOrderlyEnd();
+}
+
+// After an accepted change the program asks the first top-level window titled "Message" (any
+// letter case, any program) to close; other titles are left alone.
+TEST_F(DeviceTest, ChangeClosesWindowTitledMessageOnly) {
+  WriteWorld("[device]\nversion = 00.01.01.07\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  TitledWindow message("message");
+  TitledWindow messages("Messages");
+
+  const std::size_t mark = log_.Size();
+  ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVNODES_CHANGED));
+  EXPECT_TRUE(WaitUntil([&] { return !message.Exists(); }, 2s))
+      << "the window titled \"message\" is still open";
+  ASSERT_TRUE(NextScan(mark, ScreenTimeout).has_value()) << log_.Dump();
+  EXPECT_TRUE(messages.Exists());
+  EXPECT_TRUE(messages.CloseRequests().empty()) << "\"Messages\" was asked to close";
+  ExpectOrderlyEnd();
+}
+
+// A hung window titled "Message" must not hang the program: it gives up on it, keeps answering
+// and still rescans.
+TEST_F(DeviceTest, HungWindowTitledMessageDoesNotHangProgram) {
+  WriteWorld("[device]\nversion = 00.01.01.07\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  TitledWindow hung("Message", TitledWindow::OnClose::Close, 10s);
+
+  // Ask the window for its text all along, from another thread, and note the slowest answer.
+  std::atomic<bool> asking{true};
+  std::atomic<long long> slowestMs{0};
+  std::atomic<int> unanswered{0};
+  std::thread asker([&] {
+    while (asking) {
+      const auto asked = Clock::now();
+      if (!WindowText(main_)) ++unanswered;
+      const auto took = std::chrono::duration_cast<Millis>(Clock::now() - asked).count();
+      if (took > slowestMs) slowestMs = took;
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+
+  const std::size_t mark = log_.Size();
+  const auto sent = Clock::now();
+  const bool handled = SendDeviceChange(main_, DBT_DEVNODES_CHANGED);
+  const auto handling = std::chrono::duration_cast<Millis>(Clock::now() - sent);
+  const auto scan = NextScan(mark, 3s);
+  asking = false;
+  asker.join();
+
+  EXPECT_TRUE(handled) << "the change was not handled within " << MessageTimeoutMs << " ms";
+  EXPECT_LT(handling.count(), 2000) << "handling the change took that long";
+  ASSERT_TRUE(scan.has_value()) << "no rescan within 3 s\n" << log_.Dump();
+  EXPECT_LT(std::chrono::duration_cast<Millis>(log_.Entries()[*scan].seen - sent).count(), 2500);
+  EXPECT_EQ(unanswered, 0);
+  EXPECT_LT(slowestMs, 2000) << "the window took that long to answer WM_GETTEXT";
+  EXPECT_TRUE(Shows({{"", DefaultIdentity, UpToDate}, {"Exit"}}));
+  ExpectOrderlyEnd();
+}
+
+}  // namespace
+}  // namespace e2e
