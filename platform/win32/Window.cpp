@@ -379,7 +379,13 @@ LRESULT FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (HIWORD(wParam) != BN_CLICKED || handlers_ == nullptr) return 0;
       for (app::ControlId id :
            {app::ControlId::UpdateBtn, app::ControlId::RefreshBtn, app::ControlId::ExitBtn}) {
-        if (LOWORD(wParam) == ControlWindowId(id)) handlers_->OnButtonClick(id);
+        // A hidden or disabled button takes no input, also not a click sent from outside
+        // (BM_CLICK or WM_COMMAND): an update must never start twice.
+        HWND button = Control(id);
+        if (LOWORD(wParam) == ControlWindowId(id) && IsWindowVisible(button) &&
+            IsWindowEnabled(button)) {
+          handlers_->OnButtonClick(id);
+        }
       }
       return 0;
     }

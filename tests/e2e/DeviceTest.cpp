@@ -330,7 +330,113 @@ const ScanCase NonsenseCases[] = {
 INSTANTIATE_TEST_SUITE_P(Library, LibraryNonsenseTest, ::testing::ValuesIn(NonsenseCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Each call the scan makes, made to fail, and the out-values it reads, made absurd. A result the
+// program does not look at changes nothing; every other case ends in its ordinary outcome.
+class LibraryFaultTest : public ScanOutcomeTest {};
+
+TEST_P(LibraryFaultTest, EndsInAnOrdinaryOutcome) { Check(); }
+
+const ScanCase FaultCases[] = {
+    {"SettersFail",
+     "[library]\nsetter-result = 0\n[device]\n",
+     {"", DefaultIdentity, UpdateRequired},
+     "Update",
+     nullptr},
+    {"DeviceListFails",
+     "[library]\ndevice-list-result = 0\n[device]\n",
+     {"", DefaultIdentity, UpdateRequired},
+     "Update",
+     nullptr},
+    {"ChipTypeFails",
+     "[device]\nchip-type-result = 0\n",
+     {"", DefaultIdentity, UpdateRequired},
+     "Update",
+     nullptr},
+    {"ChipTypeNegative",
+     "[device]\nchip-type = -13\n",
+     {NoDevice1, NoDevice2, "Unsupported Chip ID!"},
+     "Exit",
+     IsQueryAfterChipType},
+    {"ChipTypeHuge",
+     "[device]\nchip-type = 2147483647\n",
+     {NoDevice1, NoDevice2, "Unsupported Chip ID!"},
+     "Exit",
+     IsQueryAfterChipType},
+    {"RunningModeFails",
+     "[device]\nrunning-mode-result = 0\n",
+     {"", DefaultIdentity, UpdateRequired},
+     "Update",
+     nullptr},
+    {"RunningModeAbsurd",
+     "[device]\nrunning-mode = -2147483648\n",
+     {NoDevice1, NoDevice2, "NOT support internal code!"},
+     "Exit",
+     nullptr},
+    {"VersionFails",
+     "[device]\nversion-result = 0\n",
+     {NoDevice1, NoDevice2, "Get F/W version failed!"},
+     "Exit",
+     nullptr},
+    {"VersionEmpty",
+     "[device]\nversion =\n",
+     {"", DefaultIdentity, UpdateRequired},
+     "Update",
+     nullptr},
+    {"ImageCheckFails",
+     "[device]\nimage-check-result = 0\n",
+     {NoDevice1, NoDevice2, "F/W bin file is not matched with current device!"},
+     "Exit",
+     nullptr},
+    {"InquiryFails",
+     "[device]\ninquiry-result = 0\n",
+     {NoDevice1, NoDevice2, "Get device information failed!"},
+     "Exit",
+     nullptr},
+    {"InquiryAllBlanks",
+     "[device]\nvendor =\nproduct =\n",
+     {"", "", UpdateRequired},
+     "Update",
+     nullptr},
+};
+INSTANTIATE_TEST_SUITE_P(Library, LibraryFaultTest, ::testing::ValuesIn(FaultCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---- the update run ----------------------------------------------------------------------------
+
+// The settings-table call's result is not looked at; a programming call's non-zero result is
+// success, whatever its value.
+TEST_F(DeviceTest, UpdateCallsResultsAreReadAsTheLibraryDefinesThem) {
+  WriteWorld(
+      "[library]\nsettings-table-result = 0\n[device]\nprogram-ms = 100\nprogram-result = -1\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  ASSERT_NO_FATAL_FAILURE(Click("Update"));
+  EXPECT_TRUE(Shows({{Updated1, Updated2, ""}, {"Exit"}}));
+  ExpectOrderlyEnd();
+}
+
+// Clicks sent to buttons that are disabled or hidden (as automation clients send them, with
+// BM_CLICK) during programming neither program the device again nor start a scan.
+TEST_F(DeviceTest, ClicksOnDisabledOrHiddenButtonsDuringProgrammingAreIgnored) {
+  WriteWorld("[device]\nprogram-ms = 1500\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  ASSERT_NO_FATAL_FAILURE(Click("Update"));
+  const auto begin = log_.WaitFor(IsProgrammingBegin, 0, ScreenTimeout);
+  ASSERT_TRUE(begin.has_value()) << log_.Dump();
+  // (A click posted to Exit now would count: it is handled after the run, when Exit is offered.)
+  for (int id : {app::UpdateBtn, app::RefreshBtn}) {
+    PostClick(FindDescendantById(main_, id));
+  }
+  ASSERT_TRUE(Shows({{Updated1, Updated2, ""}, {"Exit"}}));
+  ExpectNoScanFrom(*begin, "after clicks during the update");
+  EXPECT_EQ(log_.Count(IsProgrammingBegin), 1u) << "the device was programmed again\n"
+                                                << log_.Dump();
+  // The hidden Refresh button stays deaf afterwards too.
+  PostClick(FindDescendantById(main_, app::RefreshBtn));
+  ExpectNoScanFrom(*begin, "after a click on the hidden Refresh button");
+  ExpectOrderlyEnd();
+}
 
 TEST_F(DeviceTest, FailedProgrammingShowsUpdateFailAndOffersExit) {
   WriteWorld("[device]\nprogram-ms = 200\nprogram-succeeds = no\n");
