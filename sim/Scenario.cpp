@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace sim {
 namespace {
@@ -397,8 +398,14 @@ std::string SaveScenarioFile(const std::string& fileName, const Scenario& scenar
       return fileName + ": cannot write " + temporary;
     }
   }
+  // The other process may have the file open for reading this very moment (Windows refuses to
+  // replace an open file): try again for a little while.
   std::error_code error;
-  std::filesystem::rename(temporary, fileName, error);
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    std::filesystem::rename(temporary, fileName, error);
+    if (!error) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   if (error) {
     std::remove(temporary.c_str());
     return fileName + ": cannot replace the scenario file: " + error.message();

@@ -139,7 +139,7 @@ void MessageBoxes::ShowError(std::string_view text) {
   for (HWND window : disabled) EnableWindow(window, FALSE);
   // The application window is gone when the failure ended the program's start.
   HWND owner = IsWindow(owner_) ? owner_ : nullptr;
-  MessageBoxA(owner, message.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP | MB_APPLMODAL);
+  MessageBoxA(owner, message.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP);  // modal to the owner
   for (HWND window : disabled) {
     if (IsWindow(window)) EnableWindow(window, TRUE);
   }
