@@ -58,8 +58,8 @@ std::array<ControlId, ControlCount> CreationOrder() {
   auto visit = [&](auto&& self, std::optional<ControlId> parent) -> void {
     std::array<const ControlSpec*, ControlCount> children{};
     std::size_t n = 0;
-    for (const ControlSpec& spec : Table) {
-      if (spec.parent == parent) children[n++] = &spec;
+    for (const ControlSpec& entry : Table) {
+      if (entry.parent == parent) children[n++] = &entry;
     }
     std::stable_sort(
         children.begin(), children.begin() + n,

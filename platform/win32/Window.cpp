@@ -9,9 +9,9 @@
 namespace platform::win32 {
 namespace {
 
-constexpr char ApplicationClass[] = "TApplication";
+constexpr char ApplicationClass[] = "FlashwrightApplication";
 constexpr char FormClass[] = "TForm1";
-constexpr char PanelClass[] = "TPanel";
+constexpr char PanelClass[] = "FlashwrightPanel";
 constexpr char MainIconName[] = "MAINICON";
 
 constexpr DWORD FormStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
@@ -211,21 +211,21 @@ FormWindow::FormWindow(HWND owner) {
   SendMessageA(window_, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_), FALSE);
 
   for (app::ControlId id : app::CreationOrder()) {
-    const app::ControlSpec& spec = app::SpecOf(id);
-    HWND parent = spec.parent ? Control(*spec.parent) : window_;
-    const bool button = spec.kind == app::ControlKind::Button;
-    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (spec.visible ? WS_VISIBLE : 0);
+    const app::ControlSpec& entry = app::SpecOf(id);
+    HWND parent = entry.parent ? Control(*entry.parent) : window_;
+    const bool button = entry.kind == app::ControlKind::Button;
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (entry.visible ? WS_VISIBLE : 0);
     style |= button ? (BS_PUSHBUTTON | WS_TABSTOP) : WS_CLIPCHILDREN;
     const DWORD exStyle = button ? 0 : WS_EX_CONTROLPARENT;
     HWND control = CreateWindowExA(
-        exStyle, button ? "BUTTON" : PanelClass, spec.text, style, scaling.Apply(spec.left),
-        scaling.Apply(spec.top), scaling.Apply(spec.width), scaling.Apply(spec.height), parent,
+        exStyle, button ? "BUTTON" : PanelClass, entry.text, style, scaling.Apply(entry.left),
+        scaling.Apply(entry.top), scaling.Apply(entry.width), scaling.Apply(entry.height), parent,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlWindowId(id))), Instance(), nullptr);
     controls_[static_cast<std::size_t>(id)] = control;
     HFONT font = formFont_;
-    if (spec.ownFont) {
+    if (entry.ownFont) {
       // One font per height: the lines share theirs, and so do the two status areas.
-      const int height = scaling.Apply(spec.fontHeight);
+      const int height = scaling.Apply(entry.fontHeight);
       for (const auto& [ownHeight, ownFont] : ownFonts_) {
         if (ownFont && ownHeight == height) font = ownFont;
       }

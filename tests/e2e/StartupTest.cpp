@@ -178,16 +178,16 @@ struct ExpectedControl {
 // Everything but the status texts and the choice between Update and Exit is fixed by the design.
 // The first scan runs before the window is shown and hides the update lines.
 constexpr ExpectedControl Layout[] = {
-    {1000, 0, "TPanel", 0, 0, 530, 200, nullptr, Shown::Yes},
-    {1001, 1000, "TPanel", 0, 30, 530, 90, nullptr, Shown::Yes},
-    {1002, 1001, "TPanel", 0, 0, 530, 30, nullptr, Shown::Yes},
-    {1003, 1001, "TPanel", 0, 30, 530, 30, nullptr, Shown::Yes},
-    {1004, 1001, "TPanel", 0, 60, 530, 30, nullptr, Shown::Yes},
+    {1000, 0, "FlashwrightPanel", 0, 0, 530, 200, nullptr, Shown::Yes},
+    {1001, 1000, "FlashwrightPanel", 0, 30, 530, 90, nullptr, Shown::Yes},
+    {1002, 1001, "FlashwrightPanel", 0, 0, 530, 30, nullptr, Shown::Yes},
+    {1003, 1001, "FlashwrightPanel", 0, 30, 530, 30, nullptr, Shown::Yes},
+    {1004, 1001, "FlashwrightPanel", 0, 60, 530, 30, nullptr, Shown::Yes},
     {1005, 1000, "Button", 230, 165, 75, 25, "Update", Shown::ByScan},
-    {1006, 1000, "TPanel", 0, 30, 530, 90, nullptr, Shown::No},
-    {1007, 1006, "TPanel", 0, 0, 530, 30, nullptr, Shown::ByScan},
-    {1008, 1006, "TPanel", 0, 30, 530, 30, nullptr, Shown::ByScan},
-    {1009, 1006, "TPanel", 0, 60, 530, 30, nullptr, Shown::ByScan},
+    {1006, 1000, "FlashwrightPanel", 0, 30, 530, 90, nullptr, Shown::No},
+    {1007, 1006, "FlashwrightPanel", 0, 0, 530, 30, nullptr, Shown::ByScan},
+    {1008, 1006, "FlashwrightPanel", 0, 30, 530, 30, nullptr, Shown::ByScan},
+    {1009, 1006, "FlashwrightPanel", 0, 60, 530, 30, nullptr, Shown::ByScan},
     {1010, 1000, "Button", 440, 2, 75, 25, "Refresh", Shown::No},
     {1011, 1000, "Button", 440, 165, 75, 25, "Exit", Shown::ByScan},
 };
@@ -209,7 +209,7 @@ TEST_F(MainWindowTest, CaptionSizeAndControlsFollowTheLayout) {
 
   // The application window carries the taskbar entry and owns the main window.
   HWND application = GetWindow(main_, GW_OWNER);
-  EXPECT_EQ(ClassName(application), "TApplication");
+  EXPECT_EQ(ClassName(application), "FlashwrightApplication");
   EXPECT_EQ(TextOr(application), "Flashwright");
 
   for (const auto& expected : Layout) {

@@ -14,10 +14,10 @@ TEST(Layout, CreatesParentsBeforeChildrenAndSiblingsInTabOrder) {
   auto position = [&](ControlId id) {
     return std::find(order.begin(), order.end(), id) - order.begin();
   };
-  for (const app::ControlSpec& spec : app::Layout()) {
-    EXPECT_LT(position(spec.id), static_cast<long>(order.size())) << spec.name;
-    if (spec.parent) {
-      EXPECT_LT(position(*spec.parent), position(spec.id)) << spec.name;
+  for (const app::ControlSpec& entry : app::Layout()) {
+    EXPECT_LT(position(entry.id), static_cast<long>(order.size())) << entry.name;
+    if (entry.parent) {
+      EXPECT_LT(position(*entry.parent), position(entry.id)) << entry.name;
     }
   }
   // Panel1's children: UpdateBtn 0, UpdateStatusPanel 1, RefreshBtn 2, RescanStatusPanel 3,
@@ -30,8 +30,8 @@ TEST(Layout, CreatesParentsBeforeChildrenAndSiblingsInTabOrder) {
 }
 
 TEST(Layout, OnlyTheRefreshButtonStartsHidden) {
-  for (const app::ControlSpec& spec : app::Layout()) {
-    EXPECT_EQ(spec.visible, spec.id != ControlId::RefreshBtn) << spec.name;
+  for (const app::ControlSpec& entry : app::Layout()) {
+    EXPECT_EQ(entry.visible, entry.id != ControlId::RefreshBtn) << entry.name;
   }
 }
 

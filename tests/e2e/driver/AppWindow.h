@@ -13,7 +13,7 @@
 namespace e2e::app {
 
 inline constexpr char MainClass[] = "TForm1";
-inline constexpr char ApplicationClass[] = "TApplication";
+inline constexpr char ApplicationClass[] = "FlashwrightApplication";
 inline constexpr char FinalCaption[] = "KV7700 Flashwright v0.1.1.7";
 
 // Child window IDs of the main window's controls.
