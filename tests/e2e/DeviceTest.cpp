@@ -401,6 +401,36 @@ const ScanCase FaultCases[] = {
 INSTANTIATE_TEST_SUITE_P(Library, LibraryFaultTest, ::testing::ValuesIn(FaultCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---- keyboard focus ----------------------------------------------------------------------------
+
+// The control of the program's window thread that has the keyboard focus.
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+// Activation puts the focus on the first offered button; a scan, which hides both buttons first,
+// leaves no button with it until the window is activated again.
+TEST_F(DeviceTest, FocusGoesToTheOfferedButtonOnActivationOnly) {
+  WriteWorld("[device]\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  HWND update = FindDescendantById(main_, app::UpdateBtn);
+  HWND exit = FindDescendantById(main_, app::ExitBtn);
+  EXPECT_TRUE(WaitUntil([&] { return FocusOf(main_) == update; }, ScreenTimeout))
+      << "focus on " << FocusOf(main_);
+
+  ASSERT_TRUE(Usbsim("set 1 version=00.01.01.07"));
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpToDate}, {"Exit"}}));
+  EXPECT_EQ(FocusOf(main_), main_) << "a button kept or took the focus through the scan";
+
+  SendMessageA(main_, WM_ACTIVATE, WA_ACTIVE, 0);
+  EXPECT_EQ(FocusOf(main_), exit);
+  ExpectOrderlyEnd();
+}
+
 // ---- the update run ----------------------------------------------------------------------------
 
 // The settings-table call's result is not looked at; a programming call's non-zero result is
