@@ -228,6 +228,33 @@ std::filesystem::path TempDir::CopyIn(const std::filesystem::path& source,
 
 // ---- windows ------------------------------------------------------------------------------
 
+namespace {
+
+// Moves this thread onto each desktop of the window station in turn and calls `visit` there.
+// Wine enumerates only the calling thread's desktop (EnumDesktopWindows ignores its handle), so
+// the thread has to go there itself; that works as long as it owns no window, which holds for the
+// tests and fwinspect. When `visit` returns true the thread stays on that desktop (its handle
+// stays open) and the walk ends; otherwise it returns home. Returns whether it stayed.
+bool VisitDesktops(const std::function<bool()>& visit) {
+  std::vector<std::string> desktops;
+  if (HWINSTA station = GetProcessWindowStation()) {
+    EnumDesktopsA(station, CollectDesktopName, reinterpret_cast<LPARAM>(&desktops));
+  }
+  const HDESK home = GetThreadDesktop(GetCurrentThreadId());
+  for (const auto& name : desktops) {
+    HDESK desktop = OpenDesktopA(name.c_str(), 0, FALSE, GENERIC_ALL);
+    if (!desktop) continue;
+    if (SetThreadDesktop(desktop)) {
+      if (visit()) return true;
+      SetThreadDesktop(home);
+    }
+    CloseDesktop(desktop);
+  }
+  return false;
+}
+
+}  // namespace
+
 std::vector<HWND> FindTopLevelWindows(const WindowFilter& filter) {
   std::vector<HWND> found;
   std::set<HWND> seen;
@@ -236,44 +263,17 @@ std::vector<HWND> FindTopLevelWindows(const WindowFilter& filter) {
   // The caller's own desktop first.
   EnumWindows(CollectMatching, reinterpret_cast<LPARAM>(&context));
 
-  // Then every other desktop of the window station. Wine enumerates only the calling thread's
-  // desktop (EnumDesktopWindows ignores its handle), so the thread visits each desktop in turn;
-  // that works as long as it owns no window, which holds for the tests and fwinspect.
-  std::vector<std::string> desktops;
-  if (HWINSTA station = GetProcessWindowStation()) {
-    EnumDesktopsA(station, CollectDesktopName, reinterpret_cast<LPARAM>(&desktops));
-  }
-  const HDESK home = GetThreadDesktop(GetCurrentThreadId());
-  for (const auto& name : desktops) {
-    HDESK desktop = OpenDesktopA(name.c_str(), 0, FALSE, GENERIC_ALL);
-    if (!desktop) continue;
-    if (SetThreadDesktop(desktop)) {
-      EnumWindows(CollectMatching, reinterpret_cast<LPARAM>(&context));
-      SetThreadDesktop(home);
-    }
-    CloseDesktop(desktop);
-  }
+  // Then every other desktop of the window station.
+  VisitDesktops([&] {
+    EnumWindows(CollectMatching, reinterpret_cast<LPARAM>(&context));
+    return false;
+  });
   return found;
 }
 
 bool EnterDesktopOf(HWND window) {
-  if (GetAncestor(window, GA_PARENT) == GetDesktopWindow()) return true;
-  std::vector<std::string> desktops;
-  if (HWINSTA station = GetProcessWindowStation()) {
-    EnumDesktopsA(station, CollectDesktopName, reinterpret_cast<LPARAM>(&desktops));
-  }
-  const HDESK home = GetThreadDesktop(GetCurrentThreadId());
-  for (const auto& name : desktops) {
-    HDESK desktop = OpenDesktopA(name.c_str(), 0, FALSE, GENERIC_ALL);
-    if (!desktop) continue;
-    if (SetThreadDesktop(desktop)) {
-      // The handle stays open while the thread is on that desktop.
-      if (GetAncestor(window, GA_PARENT) == GetDesktopWindow()) return true;
-      SetThreadDesktop(home);
-    }
-    CloseDesktop(desktop);
-  }
-  return false;
+  const auto onItsDesktop = [&] { return GetAncestor(window, GA_PARENT) == GetDesktopWindow(); };
+  return onItsDesktop() || VisitDesktops(onItsDesktop);
 }
 
 HWND WaitForTopLevelWindow(const WindowFilter& filter, Millis timeout, const Process* process) {
