@@ -30,7 +30,7 @@ run: build-win32
 	bash scripts/run.sh
 
 test: build
-	$(MAKE) --no-print-directory test-native test-win32 lint
+	$(MAKE) --no-print-directory -k test-native test-win32 lint
 
 test-native:
 	ctest --preset native

@@ -302,6 +302,10 @@ ParseResult ParseScenario(std::string_view text, std::string_view fileName) {
       std::string_view name = Trim(line.substr(1, line.size() - 2));
       keysSeen.clear();
       if (name == "device") {
+        // Said at once: a file with thousands of devices must not cost a long parse first.
+        if (scenario.devices.size() >= MaxDevices) {
+          return fail(lineNumber, "more than " + std::to_string(MaxDevices) + " devices");
+        }
         section = Section::Device;
         scenario.devices.emplace_back();
         pathGiven.push_back(false);

@@ -37,7 +37,8 @@ class SimLibrary {
   int InitialCustomizedSettingTable();
   // Sleeps for the device's programming time, then records the pending version (in the file
   // when one is in use) and returns the configured result. A device that vanished from the
-  // file meanwhile fails the call.
+  // file meanwhile fails the call. The file is re-read, changed and saved without a lock, so a
+  // usbsim change landing in that instant is lost; good enough for a simulator.
   int Program(const char* path);
 
   const Scenario& World() const { return world_; }

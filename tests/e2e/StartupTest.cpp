@@ -69,10 +69,9 @@ TEST(BindingFailureTest, LibraryMissingLastEntryPointIsRefused) {
   ExpectBindingFailure(dir.Path(), dir.Path(), SimEnvironment(log));
   // The refused library was loaded to be looked at, and must have been let go again.
   const auto lines = ReadLines(log);
-  if (!lines.empty()) {
-    EXPECT_EQ(lines.front(), "load") << Join(lines);
-    EXPECT_EQ(lines.back(), "unload freelibrary") << Join(lines);
-  }
+  ASSERT_FALSE(lines.empty()) << "the library was never loaded";
+  EXPECT_EQ(lines.front(), "load") << Join(lines);
+  EXPECT_EQ(lines.back(), "unload freelibrary") << Join(lines);
 }
 
 // The program runs with administrator rights, so a library that is only in the current

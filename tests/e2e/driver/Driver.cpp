@@ -130,6 +130,28 @@ std::filesystem::path ExecutableDir() {
 
 // ---- Process ------------------------------------------------------------------------------
 
+namespace {
+
+// One job for every program this process starts, closed (and its processes ended) when this
+// process ends, however it ends.
+HANDLE ChildrenJob() {
+  static const HANDLE job = [] {
+    HANDLE created = CreateJobObjectW(nullptr, nullptr);
+    if (created == nullptr) return created;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits)) {
+      CloseHandle(created);
+      return HANDLE{nullptr};
+    }
+    return created;
+  }();
+  return job;
+}
+
+}  // namespace
+
 Process Process::Launch(const std::filesystem::path& exe, const std::filesystem::path& workDir,
                         const Environment& extraEnv, const std::string& args) {
   std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
@@ -141,10 +163,14 @@ Process Process::Launch(const std::filesystem::path& exe, const std::filesystem:
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(exe.wstring().c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                      CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                      CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, environment.data(),
                       directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
     throw std::runtime_error(LastErrorText("CreateProcess") + " for " + exe.string());
   }
+  // Started programs die with this process, also when a timeout kills it: a program left
+  // running would answer the next test in its place.
+  if (HANDLE job = ChildrenJob()) AssignProcessToJobObject(job, info.hProcess);
+  ResumeThread(info.hThread);
   CloseHandle(info.hThread);
   Process process;
   process.handle_ = info.hProcess;

@@ -2,6 +2,7 @@
 // and the round trip through the serializer and the file.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -106,6 +107,16 @@ struct BadInput {
   int line;
   std::string what;
 };
+
+TEST(ScenarioParse, AFileOfThousandsOfDevicesIsRefusedAtTheSeventeenth) {
+  std::string text;
+  for (int i = 0; i < 100000; ++i) text += "[device]\n";
+  const auto started = std::chrono::steady_clock::now();
+  const ParseResult result = ParseScenario(text, "many.scenario");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+  EXPECT_FALSE(result.scenario);
+  EXPECT_EQ(result.error, "many.scenario:17: more than 16 devices");
+}
 
 TEST(ScenarioParse, ErrorsNameFileLineAndProblem) {
   const std::string seventeen = [] {
