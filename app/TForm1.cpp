@@ -1,29 +1,37 @@
 // The main window's behaviour; see TForm1.h.
 #include "app/TForm1.h"
 
+#include <utility>
+
 #include "app/AppText.h"
+#include "app/Guard.h"
 #include "device/Monitor.h"
 #include "device/Scan.h"
 #include "update/UpdateRun.h"
 
 namespace app {
 
-TForm1::TForm1(const FormServices& services) : services_(services) {
-  LibraryHandle = updatelib::LoadUpdateLibrary(services_.modules, entryPoints_);
-  if (!updatelib::IsBound(LibraryHandle)) {
+TForm1::EventsAttachment::EventsAttachment(platform::Controls& controls, platform::FormEvents& form)
+    : controls(controls) {
+  controls.SetEvents(&form);
+}
+
+TForm1::EventsAttachment::~EventsAttachment() { controls.SetEvents(nullptr); }
+
+TForm1::TForm1(const FormServices& services)
+    : services_(services), attachment_(services.controls, *this), library_(services.faults) {
+  library_.Load(services_.modules);
+  if (!library_.Bound()) {
     services_.dialogs.ShowBindingFailure();
     return;
   }
-  updatelib::ConfigureUpdateLibrary(entryPoints_);
+  updatelib::ConfigureUpdateLibrary(library_);
   state_ = SharedState{};
   RefreshBtnClick();
 }
 
 TForm1::~TForm1() {
-  // An all-ones handle never came from a successful load, so there is nothing to release.
-  if (updatelib::IsBound(LibraryHandle)) services_.modules.Release(LibraryHandle);
-  LibraryHandle = 0;
-  entryPoints_ = {};
+  library_.Release();
   services_.notifications.Unregister(DeviceNotifyHandle);
   DeviceNotifyHandle = 0;
 }
@@ -32,31 +40,100 @@ void TForm1::FormCreate() {
   if (!ShouldRun()) return;
   DeviceNotifyHandle = services_.notifications.Register();
   services_.controls.SetCaption(FormatCaption(services_.versionRecord.ReadOwnFileVersion()));
+  created_ = true;
+  // A change during the first scan leads to a rescan once the window runs.
+  ActOnRemembered();
 }
 
 void TForm1::ExitBtnClick() { services_.controls.Close(); }
 
 void TForm1::RefreshBtnClick() {
-  if (!updatelib::IsBound(LibraryHandle)) return;
-  device::RefreshBtnClick(entryPoints_, state_, services_.controls);
+  if (!library_.Bound()) return;
+  if (library_.Busy()) {
+    rescanRemembered_ = true;
+    return;
+  }
+  device::RefreshBtnClick(library_, state_, services_.controls);
 }
 
 void TForm1::UpdateBtnClick() {
-  // Never programs twice at once, whoever clicks.
-  if (!updatelib::IsBound(LibraryHandle) || state_.UpdateInProgress) return;
-  update::UpdateBtnClick({entryPoints_, state_, services_.controls, services_.pump,
-                          services_.timers, services_.criticalWork});
+  // Never programs twice at once, and never from inside another library call, whoever clicks.
+  if (!library_.Bound() || library_.Busy() || state_.UpdateInProgress) return;
+  update::UpdateBtnClick({library_, state_, services_.controls, services_.pump, services_.timers,
+                          services_.criticalWork});
+}
+
+void TForm1::OnButtonClick(ControlId button) {
+  Guarded([&] {
+    switch (button) {
+      case ControlId::RefreshBtn:
+        RefreshBtnClick();
+        break;
+      case ControlId::UpdateBtn:
+        UpdateBtnClick();
+        break;
+      case ControlId::ExitBtn:
+        ExitBtnClick();
+        break;
+      default:
+        break;
+    }
+  });
 }
 
 void TForm1::OnDeviceChange(std::uint32_t event) {
-  device::OnDeviceChange(event, state_, services_.timers, services_.windowCloser);
+  Guarded([&] {
+    if (state_.UpdateInProgress) {
+      // Swallowed, as every change during an update is; this only cancels a pending rescan.
+      device::OnDeviceChange(event, state_, services_.timers, services_.windowCloser);
+      return;
+    }
+    if (!device::StartsRescan(event)) return;
+    changeRemembered_ = true;
+    ActOnRemembered();
+  });
 }
 
 void TForm1::OnRescanTimer(std::uintptr_t timerId) {
-  // An update cancels the rescan timer; a stray timer message still must not scan inside it.
-  if (device::OnRescanTimer(timerId, services_.timers) && !state_.UpdateInProgress) {
-    RefreshBtnClick();
+  Guarded([&] {
+    if (!device::OnRescanTimer(timerId, services_.timers)) return;
+    // An update cancels the rescan timer; a stray timer message still must not scan inside it.
+    // Before the window runs no scan is due: the first one has just been made.
+    if (state_.UpdateInProgress || !created_) return;
+    rescanRemembered_ = true;
+    ActOnRemembered();
+  });
+}
+
+void TForm1::ActOnRemembered() {
+  // A loop rather than recursion: what arrives while one is acted on is taken on the next turn.
+  while (created_ && !library_.Busy() && !handlingChange_ &&
+         (changeRemembered_ || rescanRemembered_)) {
+    if (changeRemembered_) {
+      changeRemembered_ = false;
+      HandleChange();
+    } else {
+      rescanRemembered_ = false;
+      // As the timer acts once: a rescan it started by a remembered change is not run twice.
+      services_.timers.CancelTimer(device::RescanTimerId);
+      RefreshBtnClick();
+    }
   }
+}
+
+void TForm1::HandleChange() {
+  handlingChange_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{handlingChange_};
+  device::OnDeviceChange(device::DeviceNodesChanged, state_, services_.timers,
+                         services_.windowCloser);
+}
+
+template <class Handler>
+void TForm1::Guarded(Handler&& handler) {
+  RunGuarded(services_.dialogs, std::forward<Handler>(handler));
 }
 
 }  // namespace app

@@ -11,7 +11,8 @@ namespace {
 
 void BM_Scan(benchmark::State& state, bench::World world) {
   bench::UseWorld(world);
-  const updatelib::EntryPointTable library = bench::FakeLibrary();
+  platform::UnguardedCalls direct;
+  updatelib::LibraryGateway library(bench::FakeLibrary(), direct);
   app::SharedState shared;
   bench::NoOpControls controls;
 

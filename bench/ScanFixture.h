@@ -32,6 +32,7 @@ class NoOpControls final : public platform::Controls {
   void SetText(app::ControlId, std::string_view) override {}
   void SetVisible(app::ControlId, bool) override {}
   void SetEnabled(app::ControlId, bool) override {}
+  void SetEvents(platform::FormEvents*) override {}
   void SetCaption(std::string_view) override {}
   void Close() override {}
 };

@@ -17,7 +17,7 @@
 namespace {
 
 // Whether a scan in `world` takes the road the world is meant for, so the figures measure that.
-bool TakesIntendedRoad(bench::World world, const updatelib::EntryPointTable& library) {
+bool TakesIntendedRoad(bench::World world, updatelib::LibraryGateway& library) {
   app::SharedState shared;
   const device::ScanReport report = device::ScanDevices(library, shared);
   switch (world) {
@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
   }
 
   bench::UseWorld(world);
-  const updatelib::EntryPointTable library = bench::FakeLibrary();
+  platform::UnguardedCalls direct;
+  updatelib::LibraryGateway library(bench::FakeLibrary(), direct);
   app::SharedState shared;
   bench::NoOpControls controls;
   if (!TakesIntendedRoad(world, library)) {

@@ -9,7 +9,7 @@ void OnDeviceChange(std::uint32_t event, const app::SharedState& state, platform
     timers.CancelTimer(RescanTimerId);
     return;
   }
-  if (event != DeviceRemoveComplete && event != DeviceNodesChanged) return;
+  if (!StartsRescan(event)) return;
   timers.CancelTimer(RescanTimerId);
   timers.StartTimer(RescanTimerId, RescanDelay);
   closer.CloseWindowTitled(PromptWindowTitle);

@@ -17,6 +17,12 @@ inline constexpr std::uint32_t DeviceNodesChanged = 0x0007;
 inline constexpr std::uint32_t DeviceArrival = 0x8000;
 inline constexpr std::uint32_t DeviceRemoveComplete = 0x8004;
 
+// The events that (re)start the rescan: a removal and a change of the device nodes. An arrival is
+// followed by a node change anyway.
+constexpr bool StartsRescan(std::uint32_t event) {
+  return event == DeviceRemoveComplete || event == DeviceNodesChanged;
+}
+
 // Each accepted device change asks a window with this title, whichever program shows it, to close.
 inline constexpr const char* PromptWindowTitle = "Message";
 

@@ -46,10 +46,10 @@ std::string_view TextOf(const std::array<char, 25>& text) {
 
 }  // namespace
 
-bool CheckDeviceFirmware(const updatelib::EntryPointTable& library, char* path,
-                         std::int32_t& result) {
+bool CheckDeviceFirmware(updatelib::LibraryGateway& library, char* path, std::int32_t& result) {
   result = NotChecked;
-  char version[updatelib::VersionBufferSize] = {};
+  // The library is promised 80 bytes and cannot tell there are more; only those 80 are read.
+  char version[updatelib::VersionBufferSize + updatelib::BufferSlack] = {};
 
   int chip = 0;
   library.ZR_GetChipType(path, &chip);
@@ -78,12 +78,15 @@ bool CheckDeviceFirmware(const updatelib::EntryPointTable& library, char* path,
   return true;
 }
 
-bool ReadDeviceIdentity(const updatelib::EntryPointTable& library, char* path,
-                        app::SharedState& state) {
-  unsigned char buffer[updatelib::InquiryBufferSize] = {};
+bool ReadDeviceIdentity(updatelib::LibraryGateway& library, char* path, app::SharedState& state) {
+  // Promised 40 bytes; the rest is room for a library that writes more.
+  unsigned char buffer[updatelib::InquiryBufferSize + updatelib::BufferSlack] = {};
   std::array<char, 25> text{};
   int length = 0;
-  if (library.ZR_Inquiry(path, buffer, static_cast<int>(sizeof buffer), &length) == 0) return false;
+  if (library.ZR_Inquiry(path, buffer, static_cast<int>(updatelib::InquiryBufferSize), &length) ==
+      0) {
+    return false;
+  }
   // Bytes 8-15: vendor identification; 16-31: product identification.
   std::memcpy(text.data(), buffer + 8, 24);
 
@@ -96,13 +99,15 @@ bool ReadDeviceIdentity(const updatelib::EntryPointTable& library, char* path,
   return true;
 }
 
-ScanReport ScanDevices(const updatelib::EntryPointTable& library, app::SharedState& state) {
+ScanReport ScanDevices(updatelib::LibraryGateway& library, app::SharedState& state) {
   ScanReport report;
-  // Each slot is a separate buffer holding an empty text; all are released with this scan.
+  // Each slot is a separate zero-filled buffer holding an empty text, larger than the 260 bytes
+  // the library is promised; all are released with this scan.
+  constexpr std::size_t SlotSize = updatelib::PathBufferSize + updatelib::BufferSlack;
   std::array<std::unique_ptr<char[]>, updatelib::DeviceListSlotCount> slotBuffers;
   std::array<char*, updatelib::DeviceListSlotCount> slots{};
   for (std::size_t i = 0; i < slots.size(); ++i) {
-    slotBuffers[i] = std::make_unique<char[]>(updatelib::PathBufferSize);
+    slotBuffers[i] = std::make_unique<char[]>(SlotSize);
     slots[i] = slotBuffers[i].get();
   }
 
@@ -116,15 +121,18 @@ ScanReport ScanDevices(const updatelib::EntryPointTable& library, app::SharedSta
     report.outcome = ScanOutcome::NoDevice;
   }
 
+  // The library gets a working copy with room to spare and could write into it; the report keeps
+  // what was copied.
+  char workingPath[updatelib::PathBufferSize + updatelib::BufferSlack] = {};
   if (report.outcome == ScanOutcome::Ready) {
     // The slot holds a terminator, so at most 259 characters are copied; the rest stays zero.
     std::strncpy(report.path.data(), slots[0], report.path.size() - 1);
-    if (!CheckDeviceFirmware(library, report.path.data(), report.result)) {
+    std::memcpy(workingPath, report.path.data(), report.path.size());
+    if (!CheckDeviceFirmware(library, workingPath, report.result)) {
       report.outcome = ScanOutcome::CheckFailed;
     }
   }
-  if (report.outcome == ScanOutcome::Ready &&
-      !ReadDeviceIdentity(library, report.path.data(), state)) {
+  if (report.outcome == ScanOutcome::Ready && !ReadDeviceIdentity(library, workingPath, state)) {
     report.outcome = ScanOutcome::IdentityFailed;
   }
   return report;
@@ -151,7 +159,7 @@ ScanView ViewOf(const ScanReport& report, const app::SharedState& state) {
   return {{"", "", ""}, false};
 }
 
-void RefreshBtnClick(const updatelib::EntryPointTable& library, app::SharedState& state,
+void RefreshBtnClick(updatelib::LibraryGateway& library, app::SharedState& state,
                      platform::Controls& controls) {
   controls.SetVisible(ControlId::ExitBtn, false);
   controls.SetEnabled(ControlId::ExitBtn, false);
@@ -165,7 +173,20 @@ void RefreshBtnClick(const updatelib::EntryPointTable& library, app::SharedState
   state.SelectedDeviceCount = 0;
   state.SelectedDevicePath.fill('\0');
 
-  const ScanReport report = ScanDevices(library, state);
+  ScanReport report;
+  try {
+    report = ScanDevices(library, state);
+  } catch (...) {
+    ScanReport nothing;
+    nothing.outcome = ScanOutcome::NoDevice;
+    ShowScanReport(nothing, state, controls);
+    throw;
+  }
+  ShowScanReport(report, state, controls);
+}
+
+void ShowScanReport(const ScanReport& report, app::SharedState& state,
+                    platform::Controls& controls) {
   const ScanView view = ViewOf(report, state);
   if (view.offerUpdate) {
     state.SelectedDeviceCount = report.count;

@@ -8,7 +8,7 @@
 
 #include "app/SharedState.h"
 #include "platform/Platform.h"
-#include "updatelib/Binding.h"
+#include "updatelib/Gateway.h"
 
 namespace device {
 
@@ -46,24 +46,29 @@ struct ScanView {
 // Checks chip type, running code mode, firmware version and image fit, stopping at the first
 // failing step. Returns true when every step passed; `result` is then UpToDate or
 // UpdateRequired, otherwise the failure.
-bool CheckDeviceFirmware(const updatelib::EntryPointTable& library, char* path,
-                         std::int32_t& result);
+bool CheckDeviceFirmware(updatelib::LibraryGateway& library, char* path, std::int32_t& result);
 
 // Reads the device's vendor and product identification into `state.DeviceInfoText`, trimmed of
 // leading and trailing blanks and control bytes. On failure returns false and leaves it as it was.
-bool ReadDeviceIdentity(const updatelib::EntryPointTable& library, char* path,
-                        app::SharedState& state);
+bool ReadDeviceIdentity(updatelib::LibraryGateway& library, char* path, app::SharedState& state);
 
 // Asks the library for the devices and checks the single one. A count the library should never
 // report (below 0) or a path with no terminator inside its buffer counts as no usable device.
-ScanReport ScanDevices(const updatelib::EntryPointTable& library, app::SharedState& state);
+ScanReport ScanDevices(updatelib::LibraryGateway& library, app::SharedState& state);
 
 // The lines and button for a scan's outcome. Line 2 of a Ready outcome views `state`.
 ScanView ViewOf(const ScanReport& report, const app::SharedState& state);
 
+// Records the device of a Ready, UpdateRequired report as the selection and shows the report's
+// lines and button (each button's enabled state before its visibility, Update before Exit).
+void ShowScanReport(const ScanReport& report, app::SharedState& state,
+                    platform::Controls& controls);
+
 // The whole scan as the window runs it: hides both buttons and both status areas, clears the
-// selection, scans, records a device needing an update, and shows the outcome.
-void RefreshBtnClick(const updatelib::EntryPointTable& library, app::SharedState& state,
+// selection, scans, records a device needing an update, and shows the outcome. When the scan
+// throws (the library faulted), the window shows "no device" with Exit and nothing selected before
+// the exception goes on, so the window is never left without lines or a button.
+void RefreshBtnClick(updatelib::LibraryGateway& library, app::SharedState& state,
                      platform::Controls& controls);
 
 }  // namespace device

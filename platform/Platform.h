@@ -33,10 +33,25 @@ class ModuleLoader {
   virtual void Release(ModuleHandle module) = 0;
 };
 
+// What the main window passes on to the program's behaviour, each call made from its message
+// handling.
+class FormEvents {
+ public:
+  virtual ~FormEvents() = default;
+  // A click on a visible, enabled button.
+  virtual void OnButtonClick(app::ControlId button) = 0;
+  // WM_DEVICECHANGE with its event code.
+  virtual void OnDeviceChange(std::uint32_t event) = 0;
+  // WM_TIMER with its timer identifier.
+  virtual void OnRescanTimer(std::uintptr_t timerId) = 0;
+};
+
 // The window's controls and caption, as the core sees them.
 class Controls {
  public:
   virtual ~Controls() = default;
+  // Where the window's clicks, device changes and timers go from now on; nullptr: nowhere.
+  virtual void SetEvents(FormEvents* events) = 0;
   // Sets a control's text. Setting the text it already has changes nothing; a new text is
   // drawn when the message loop next runs.
   virtual void SetText(app::ControlId control, std::string_view text) = 0;
@@ -113,6 +128,33 @@ class MessagePump {
   // Handles every pending message (painting included), then returns. A request to close the
   // window made meanwhile is remembered and honoured once control is back in the message loop.
   virtual void ProcessPendingMessages() = 0;
+};
+
+// A structured exception (an access violation and the like) that ended a guarded call.
+struct Fault {
+  std::uint32_t code = 0;
+  std::uintptr_t address = 0;  // of the instruction that raised it
+};
+
+// Runs calls into code we do not control so that a fault inside them ends the call instead of
+// the process.
+class FaultBarrier {
+ public:
+  virtual ~FaultBarrier() = default;
+  // Runs `thunk(context)`. A structured exception raised inside it and not handled there ends the
+  // call at once and is returned; handlers the called code installed itself go first. Whatever
+  // lay between the thunk and the fault is abandoned without running destructors, so the thunk
+  // must own no object that has one.
+  virtual std::optional<Fault> Run(void (*thunk)(void*), void* context) = 0;
+};
+
+// Calls straight through, for hosts that have no way to catch faults (benchmarks, fuzzing).
+class UnguardedCalls final : public FaultBarrier {
+ public:
+  std::optional<Fault> Run(void (*thunk)(void*), void* context) override {
+    thunk(context);
+    return std::nullopt;
+  }
 };
 
 // Keeping the machine from sleeping or shutting down unasked while a device is programmed.

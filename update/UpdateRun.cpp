@@ -9,10 +9,46 @@ namespace update {
 
 using app::ControlId;
 
-bool PrepareCustomizedSettings(const updatelib::EntryPointTable& library, const char*) {
+bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char*) {
   library.ZR_InitialCustomizedSettingTable();
   return true;
 }
+
+namespace {
+
+// Programs the selected device; false when nothing usable is selected or programming failed.
+bool Program(const UpdateServices& services) {
+  const app::SharedState& state = services.state;
+  if (state.SelectedDeviceCount == 0 || state.SelectedDevicePath[0] == '\0') return false;
+  // A working copy with room to spare: the library could write into the path it is given. The
+  // selection is always terminated, as the scan only records terminated paths.
+  char path[updatelib::PathBufferSize + updatelib::BufferSlack] = {};
+  std::memcpy(path, state.SelectedDevicePath.data(), updatelib::PathBufferSize - 1);
+  if (!PrepareCustomizedSettings(services.library, path)) return false;
+
+  struct EndCriticalWork {
+    platform::CriticalWork& work;
+    ~EndCriticalWork() { work.End(); }
+  } endCriticalWork{services.criticalWork};
+  services.criticalWork.Begin(CriticalWorkReason);
+  return services.library.ZR_FWUpdateProgrammingNoCustomizedSetting(path) != 0;
+}
+
+void ShowResult(platform::Controls& controls, bool succeeded) {
+  if (succeeded) {
+    controls.SetText(ControlId::UpdateStatus1Panel, "Successfully updated");
+    controls.SetText(ControlId::UpdateStatus2Panel, "Please power off/on your USB device.");
+  } else {
+    controls.SetText(ControlId::UpdateStatus1Panel, "");
+    controls.SetText(ControlId::UpdateStatus2Panel, UpdateFailText);
+  }
+  controls.SetText(ControlId::UpdateStatus3Panel, "");
+  controls.SetEnabled(ControlId::ExitBtn, true);
+  controls.SetVisible(ControlId::ExitBtn, true);
+  controls.SetVisible(ControlId::UpdateBtn, false);
+}
+
+}  // namespace
 
 void UpdateBtnClick(const UpdateServices& services) {
   app::SharedState& state = services.state;
@@ -38,36 +74,14 @@ void UpdateBtnClick(const UpdateServices& services) {
   controls.SetText(ControlId::UpdateStatus3Panel, "");
   services.pump.ProcessPendingMessages();
 
-  bool succeeded = true;
-  char path[updatelib::PathBufferSize] = {};
-  if (state.SelectedDeviceCount == 0) succeeded = false;
-  if (succeeded && state.SelectedDevicePath[0] == '\0') succeeded = false;
-  if (succeeded) {
-    // The selection is always terminated: the scan only records terminated paths.
-    std::memcpy(path, state.SelectedDevicePath.data(), sizeof path);
-    path[sizeof path - 1] = '\0';
+  bool succeeded = false;
+  try {
+    succeeded = Program(services);
+  } catch (...) {
+    ShowResult(controls, false);
+    throw;
   }
-  if (succeeded) succeeded = PrepareCustomizedSettings(services.library, path);
-  if (succeeded) {
-    struct EndCriticalWork {
-      platform::CriticalWork& work;
-      ~EndCriticalWork() { work.End(); }
-    } endCriticalWork{services.criticalWork};
-    services.criticalWork.Begin(CriticalWorkReason);
-    succeeded = services.library.ZR_FWUpdateProgrammingNoCustomizedSetting(path) != 0;
-  }
-
-  if (succeeded) {
-    controls.SetText(ControlId::UpdateStatus1Panel, "Successfully updated");
-    controls.SetText(ControlId::UpdateStatus2Panel, "Please power off/on your USB device.");
-  } else {
-    controls.SetText(ControlId::UpdateStatus1Panel, "");
-    controls.SetText(ControlId::UpdateStatus2Panel, UpdateFailText);
-  }
-  controls.SetText(ControlId::UpdateStatus3Panel, "");
-  controls.SetEnabled(ControlId::ExitBtn, true);
-  controls.SetVisible(ControlId::ExitBtn, true);
-  controls.SetVisible(ControlId::UpdateBtn, false);
+  ShowResult(controls, succeeded);
   services.pump.ProcessPendingMessages();
 }
 

@@ -29,11 +29,4 @@ platform::ModuleHandle LoadUpdateLibrary(platform::ModuleLoader& loader, EntryPo
   return module;
 }
 
-void ConfigureUpdateLibrary(const EntryPointTable& table) {
-  table.ZR_SetKV7300BindingCheck(1);
-  table.ZR_SetZRKeepLast4KFileCopyNVRamchk(0);
-  table.ZR_SetLoadEndUserFWFromResourceFlag(1);
-  table.ZR_SetKV7300FWModuleForEndUserFWResource(3);
-}
-
 }  // namespace updatelib

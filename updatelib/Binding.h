@@ -27,7 +27,4 @@ constexpr bool IsBound(platform::ModuleHandle handle) {
 // table cleared and 0 returned. An all-ones handle from the loader is returned unchanged, unbound.
 platform::ModuleHandle LoadUpdateLibrary(platform::ModuleLoader& loader, EntryPointTable& table);
 
-// The four setter calls, once, in order, right after binding; their results are not looked at.
-void ConfigureUpdateLibrary(const EntryPointTable& table);
-
 }  // namespace updatelib

@@ -47,7 +47,8 @@ std::wstring Widen(const char* text) {
 }
 
 BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM list) {
-  if (IsWindowVisible(window) && IsWindowEnabled(window)) {
+  // Hidden ones too: a window shown while the box is up must not take input either.
+  if (IsWindowEnabled(window)) {
     reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
   }
   return TRUE;
@@ -160,9 +161,16 @@ void UsbDeviceNotifications::Unregister(std::uintptr_t handle) {
 }
 
 void TitledWindowCloser::CloseWindowTitled(const char* title) {
-  // FindWindow compares the whole title, letter case ignored, over top-level windows.
-  HWND window = FindWindowA(nullptr, title);
-  if (window == nullptr) return;
+  // FindWindowEx compares the whole title, letter case ignored, over top-level windows. Our own
+  // windows are never the one meant (named message.exe, the program's would be titled so).
+  HWND window = nullptr;
+  for (;;) {
+    window = FindWindowExA(nullptr, window, nullptr, title);
+    if (window == nullptr) return;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId()) break;
+  }
   DWORD_PTR ignored = 0;
   // Never hang on another program: a hung window is given up on at once, a slow one after the
   // wait. Messages sent to this thread meanwhile are still handled.

@@ -376,7 +376,7 @@ LRESULT CALLBACK FormWindow::WindowProc(HWND window, UINT message, WPARAM wParam
 LRESULT FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND: {
-      if (HIWORD(wParam) != BN_CLICKED || handlers_ == nullptr) return 0;
+      if (HIWORD(wParam) != BN_CLICKED || events_ == nullptr) return 0;
       for (app::ControlId id :
            {app::ControlId::UpdateBtn, app::ControlId::RefreshBtn, app::ControlId::ExitBtn}) {
         // A hidden or disabled button takes no input, also not a click sent from outside
@@ -384,16 +384,16 @@ LRESULT FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         HWND button = Control(id);
         if (LOWORD(wParam) == ControlWindowId(id) && IsWindowVisible(button) &&
             IsWindowEnabled(button)) {
-          handlers_->OnButtonClick(id);
+          events_->OnButtonClick(id);
         }
       }
       return 0;
     }
     case WM_TIMER:
-      if (handlers_) handlers_->OnTimer(wParam);
+      if (events_) events_->OnRescanTimer(wParam);
       return 0;
     case WM_DEVICECHANGE:
-      if (handlers_) handlers_->OnDeviceChange(static_cast<std::uint32_t>(wParam));
+      if (events_) events_->OnDeviceChange(static_cast<std::uint32_t>(wParam));
       return TRUE;
     case WM_ACTIVATE:
       if (LOWORD(wParam) != WA_INACTIVE) {

@@ -13,15 +13,6 @@
 
 namespace platform::win32 {
 
-// What the main window forwards to the program's behaviour.
-class FormHandlers {
- public:
-  virtual ~FormHandlers() = default;
-  virtual void OnButtonClick(app::ControlId button) = 0;
-  virtual void OnDeviceChange(std::uint32_t event) = 0;
-  virtual void OnTimer(std::uintptr_t timerId) = 0;
-};
-
 // The hidden-looking window that carries the taskbar entry and owns the main window, so that the
 // main window has no taskbar button of its own.
 class ApplicationWindow {
@@ -46,7 +37,6 @@ class FormWindow final : public Controls, public Timers, public MessagePump, pub
   FormWindow& operator=(const FormWindow&) = delete;
 
   HWND Handle() const { return window_; }
-  void SetHandlers(FormHandlers* handlers) { handlers_ = handlers; }
   void Show();
   void Destroy();
 
@@ -57,6 +47,7 @@ class FormWindow final : public Controls, public Timers, public MessagePump, pub
   // Runs the message loop until the window is closed.
   void RunMessageLoop();
 
+  void SetEvents(FormEvents* events) override { events_ = events; }
   void SetText(app::ControlId control, std::string_view text) override;
   void SetVisible(app::ControlId control, bool visible) override;
   void SetEnabled(app::ControlId control, bool enabled) override;
@@ -78,7 +69,7 @@ class FormWindow final : public Controls, public Timers, public MessagePump, pub
   bool Dispatch(MSG& message);
 
   HWND window_ = nullptr;
-  FormHandlers* handlers_ = nullptr;
+  FormEvents* events_ = nullptr;
   std::array<HWND, app::ControlCount> controls_{};
   HFONT formFont_ = nullptr;
   std::array<std::pair<int, HFONT>, app::ControlCount> ownFonts_{};  // (height, font), created

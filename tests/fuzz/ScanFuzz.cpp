@@ -229,6 +229,7 @@ class RecordingControls final : public platform::Controls {
   void SetText(ControlId id, std::string_view text) override { controls_[Index(id)].text = text; }
   void SetVisible(ControlId id, bool visible) override { controls_[Index(id)].visible = visible; }
   void SetEnabled(ControlId id, bool enabled) override { controls_[Index(id)].enabled = enabled; }
+  void SetEvents(platform::FormEvents*) override {}
   void SetCaption(std::string_view) override { FUZZ_CHECK(!"the scan set the caption"); }
   void Close() override { FUZZ_CHECK(!"the scan closed the window"); }
 
@@ -381,7 +382,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A second world when the input goes on; otherwise the same world scanned again.
   const LibraryAnswers second = input.Exhausted() ? first : DecodeAnswers(input);
 
-  const updatelib::EntryPointTable table = FakeTable();
+  platform::UnguardedCalls direct;
+  updatelib::LibraryGateway library(FakeTable(), direct);
   app::SharedState state;
   state.UpdateInProgress = updateInProgress;
   RecordingControls window;
@@ -391,7 +393,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Fake.answers = answers;
     Fake.calls.clear();
     const Expectation expected = Expect(*answers, info);
-    device::RefreshBtnClick(table, state, window);
+    device::RefreshBtnClick(library, state, window);
     CheckWindow(window, state, expected, info);
     FUZZ_CHECK(state.UpdateInProgress == updateInProgress);
   }

@@ -6,6 +6,7 @@
 
 #include "Fakes.h"
 #include "updatelib/Binding.h"
+#include "updatelib/Gateway.h"
 
 namespace {
 
@@ -88,15 +89,75 @@ TEST(Binding, AnAllOnesHandlePassesThroughUnboundWithoutLookups) {
 
 TEST(Binding, ConfigurationMakesTheFourSetterCallsInOrder) {
   FakeModuleLoader loader;
-  EntryPointTable table;
-  ASSERT_NE(LoadUpdateLibrary(loader, table), 0u);
+  fakes::FakeFaultBarrier faults;
+  updatelib::LibraryGateway library(faults);
+  ASSERT_NE(library.Load(loader), 0u);
   FakeLibrary::Instance().Reset();
-  updatelib::ConfigureUpdateLibrary(table);
+  updatelib::ConfigureUpdateLibrary(library);
   EXPECT_EQ(FakeLibrary::Instance().calls,
             (std::vector<std::string>{"ZR_SetKV7300BindingCheck(1)",
                                       "ZR_SetZRKeepLast4KFileCopyNVRamchk(0)",
                                       "ZR_SetLoadEndUserFWFromResourceFlag(1)",
                                       "ZR_SetKV7300FWModuleForEndUserFWResource(3)"}));
+}
+
+// The gateway owns the binding: released exactly once, whoever holds it last.
+TEST(Gateway, ReleasesTheModuleOnceAfterMoves) {
+  FakeModuleLoader loader;
+  fakes::FakeFaultBarrier faults;
+  {
+    updatelib::LibraryGateway first(faults);
+    ASSERT_EQ(first.Load(loader), loader.loadResult);
+    updatelib::LibraryGateway second(std::move(first));
+    EXPECT_FALSE(first.Bound());  // NOLINT(bugprone-use-after-move): moved-from is unbound
+    updatelib::LibraryGateway third(faults);
+    third = std::move(second);
+    EXPECT_TRUE(third.Bound());
+    EXPECT_TRUE(loader.released.empty());
+  }
+  EXPECT_EQ(loader.released, std::vector<platform::ModuleHandle>{loader.loadResult});
+}
+
+// A fault becomes an exception naming the entry point; calls inside a call or without a library
+// are refused, and the gateway takes calls again after each.
+TEST(Gateway, TurnsFaultsIntoExceptionsAndRefusesNestedCalls) {
+  FakeModuleLoader loader;
+  fakes::FakeFaultBarrier faults;
+  updatelib::LibraryGateway library(faults);
+  char path[] = "p";
+  int chip = 0;
+  EXPECT_THROW(library.ZR_GetChipType(path, &chip), std::logic_error);
+  ASSERT_NE(library.Load(loader), 0u);
+  FakeLibrary& fake = FakeLibrary::Instance();
+  fake.Reset();
+
+  fake.during["ZR_GetChipType"] = [] { throw fakes::SimulatedFault{{0xC0000005, 0x6B8C4BCC}}; };
+  try {
+    library.ZR_GetChipType(path, &chip);
+    ADD_FAILURE() << "no exception";
+  } catch (const updatelib::LibraryFault& fault) {
+    EXPECT_STREQ(fault.what(),
+                 "The update library failed in ZR_GetChipType: access violation at address "
+                 "6B8C4BCC");
+  }
+  EXPECT_FALSE(library.Busy());
+  EXPECT_EQ(updatelib::FaultText("ZR_Inquiry", {0xE06D7363, 0x1000}),
+            "The update library failed in ZR_Inquiry: exception E06D7363 at address 00001000");
+
+  bool refused = false;
+  fake.during["ZR_GetChipType"] = [&] {
+    EXPECT_TRUE(library.Busy());
+    int mode = 0;
+    try {
+      library.ZR_GetRunningCodeMode(path, &mode);
+    } catch (const std::logic_error&) {
+      refused = true;
+    }
+  };
+  library.ZR_GetChipType(path, &chip);
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(chip, 13);
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"ZR_GetChipType(p)", "ZR_GetChipType(p)"}));
 }
 
 }  // namespace

@@ -12,7 +12,16 @@
 namespace fakes {
 namespace {
 
-void Record(std::string call) { FakeLibrary::Instance().calls.push_back(std::move(call)); }
+// Records the call, then runs what the test put at its start.
+void Record(std::string call) {
+  FakeLibrary& library = FakeLibrary::Instance();
+  const std::string name = call.substr(0, call.find('('));
+  library.calls.push_back(std::move(call));
+  const auto during = library.during.find(name);
+  if (during == library.during.end() || !during->second) return;
+  const std::function<void()> action = during->second;  // it may remove itself
+  action();
+}
 
 int ZR_API SetKV7300BindingCheck(int value) {
   Record("ZR_SetKV7300BindingCheck(" + std::to_string(value) + ")");

@@ -3,6 +3,7 @@
 // every call in one shared log and answer from a script the test sets.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,9 @@ struct FakeLibrary {
   int inquiryResult = 1;
   int programResult = 1;
   std::function<void()> duringProgramming;  // runs inside the programming call
+  // Runs at the start of the named call ("ZR_GetChipType"), before its work; may re-enter the
+  // form as a library running its own message loop would, or throw SimulatedFault.
+  std::map<std::string, std::function<void()>> during;
 
   FakeLibrary();
   void SetVersion(std::string_view text);
@@ -40,6 +44,24 @@ struct FakeLibrary {
   void SetIdentification(std::string_view bytes);
   static FakeLibrary& Instance();
   void Reset() { *this = FakeLibrary{}; }
+};
+
+// Thrown by a fake entry point to stand for a structured exception inside the library.
+struct SimulatedFault {
+  platform::Fault fault;
+};
+
+// Catches SimulatedFault as the real barrier catches a fault; anything else passes through.
+class FakeFaultBarrier final : public platform::FaultBarrier {
+ public:
+  std::optional<platform::Fault> Run(void (*thunk)(void*), void* context) override {
+    try {
+      thunk(context);
+    } catch (const SimulatedFault& simulated) {
+      return simulated.fault;
+    }
+    return std::nullopt;
+  }
 };
 
 // Resolves every name of the update library to a fake entry point (the uncalled ones to a
@@ -71,11 +93,13 @@ class FakeControls final : public platform::Controls {
   std::map<app::ControlId, State> controls;
   std::string caption = "Form1";
   int closeRequests = 0;
+  platform::FormEvents* events = nullptr;
   std::vector<std::string> log;  // "hide UpdateBtn", "text RescanStatus1Panel=...", ...
 
   void SetText(app::ControlId control, std::string_view text) override;
   void SetVisible(app::ControlId control, bool visible) override;
   void SetEnabled(app::ControlId control, bool enabled) override;
+  void SetEvents(platform::FormEvents* to) override { events = to; }
   void SetCaption(std::string_view text) override { caption = text; }
   void Close() override { ++closeRequests; }
 };
@@ -131,7 +155,15 @@ class FakeTimers final : public platform::Timers {
 class FakeWindowCloser final : public platform::WindowCloser {
  public:
   std::vector<std::string> closed;
-  void CloseWindowTitled(const char* title) override { closed.emplace_back(title); }
+  int depth = 0, deepest = 0;
+  // Runs while the closer waits for the window, as messages sent meanwhile are handled.
+  std::function<void()> whileWaiting;
+  void CloseWindowTitled(const char* title) override {
+    closed.emplace_back(title);
+    deepest = std::max(deepest, ++depth);
+    if (whileWaiting) whileWaiting();
+    --depth;
+  }
 };
 
 // A yield: runs what the test put in the queue, as if those messages were pending.

@@ -12,6 +12,7 @@
 
 struct FormFixture : ::testing::Test {
   fakes::FakeModuleLoader modules;
+  fakes::FakeFaultBarrier faults;
   fakes::FakeControls controls;
   fakes::FakeDialogs dialogs;
   fakes::FakeVersionRecord versionRecord;
@@ -26,8 +27,8 @@ struct FormFixture : ::testing::Test {
   std::vector<std::string>& Calls() { return Library().calls; }
 
   app::FormServices Services() {
-    return {modules, controls, dialogs, versionRecord, notifications,
-            timers,  closer,   pump,    criticalWork};
+    return {modules,       faults, controls, dialogs, versionRecord,
+            notifications, timers, closer,   pump,    criticalWork};
   }
   void SetUp() override { Library().Reset(); }
   void TearDown() override { form.reset(); }

@@ -1,0 +1,134 @@
+// A library that handles window messages inside its calls, or faults in them: what reaches the
+// form meanwhile is remembered instead of nested, and a fault leaves the window usable.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "FormFixture.h"
+#include "device/Monitor.h"
+#include "updatelib/Gateway.h"
+
+namespace {
+
+using app::ControlId;
+using Lines = std::vector<std::string>;
+using ReentryFixture = FormFixture;
+
+int ScansIn(const std::vector<std::string>& calls) {
+  return static_cast<int>(std::count(calls.begin(), calls.end(), "ZR_GetDeviceList"));
+}
+
+// The next call of `name` faults once.
+void FaultOnce(fakes::FakeLibrary& library, const std::string& name) {
+  library.during[name] = [&library, name] {
+    library.during.erase(name);
+    throw fakes::SimulatedFault{{0xC0000005, 0x10001234}};
+  };
+}
+
+TEST_F(ReentryFixture, ChangeAndTimerInsideTheListCallGiveOneScanAfterIt) {
+  Start();
+  Calls().clear();
+  Library().during["ZR_GetDeviceList"] = [&] {
+    Library().during.erase("ZR_GetDeviceList");
+    form->OnDeviceChange(device::DeviceNodesChanged);
+    form->OnRescanTimer(device::RescanTimerId);
+    form->UpdateBtnClick();  // inside a library call: starts nothing
+  };
+  form->OnRescanTimer(device::RescanTimerId);
+  // The outer scan finished its calls before the remembered rescan made any.
+  EXPECT_EQ(Calls()[1], "ZR_GetChipType(\\\\?\\usb#vid_0001&pid_0002#0001)");
+  EXPECT_EQ(ScansIn(Calls()), 2);
+  EXPECT_EQ(std::count(Calls().begin(), Calls().end(), "ZR_InitialCustomizedSettingTable"), 0);
+  EXPECT_EQ(closer.closed.size(), 1u);  // the change was taken, once
+  timers.Advance(1000);
+  EXPECT_EQ(ScansIn(Calls()), 2);  // and its timer did not scan a third time
+  EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(ReentryFixture, AChangeDuringConstructionRescansOnceTheWindowRuns) {
+  Library().during["ZR_GetDeviceList"] = [&] {
+    Library().during.erase("ZR_GetDeviceList");
+    controls.events->OnDeviceChange(device::DeviceNodesChanged);
+    controls.events->OnRescanTimer(device::RescanTimerId);
+  };
+  form.emplace(Services());
+  EXPECT_EQ(ScansIn(Calls()), 1);
+  EXPECT_FALSE(timers.Running(device::RescanTimerId));
+  form->FormCreate();
+  timers.onFire = [this](std::uintptr_t id) { form->OnRescanTimer(id); };
+  EXPECT_TRUE(timers.Running(device::RescanTimerId));
+  timers.Advance(200);
+  EXPECT_EQ(ScansIn(Calls()), 2);
+  form.reset();
+  EXPECT_EQ(controls.events, nullptr);
+}
+
+TEST_F(ReentryFixture, AChangeDuringTheMessageWaitIsTakenAfterItNotInside) {
+  Start();
+  int storm = 20;
+  closer.whileWaiting = [&] {
+    while (storm > 0) {
+      --storm;
+      form->OnDeviceChange(device::DeviceNodesChanged);
+    }
+  };
+  form->OnDeviceChange(device::DeviceNodesChanged);
+  EXPECT_EQ(closer.deepest, 1);
+  EXPECT_EQ(closer.closed.size(), 2u);  // the storm counts as one change, taken afterwards
+}
+
+TEST_F(ReentryFixture, AFaultInARescanShowsTheBoxAndNoDeviceAndScansAgainLater) {
+  Start();
+  ASSERT_TRUE(OffersUpdate());
+  FaultOnce(Library(), "ZR_GetChipType");
+  form->OnDeviceChange(device::DeviceNodesChanged);
+  timers.Advance(200);
+  EXPECT_EQ(dialogs.errors,
+            std::vector<std::string>{"The update library failed in ZR_GetChipType: access "
+                                     "violation at address 10001234."});
+  EXPECT_EQ(ScanLines(), (Lines{"No compatible USB device were found.",
+                                "Please plug a compatible USB device.", ""}));
+  EXPECT_FALSE(OffersUpdate());
+  EXPECT_TRUE(Visible(ControlId::RescanStatusPanel));
+  EXPECT_EQ(form->State().SelectedDeviceCount, 0);
+  EXPECT_EQ(SelectedPath(), "");
+
+  form->OnDeviceChange(device::DeviceNodesChanged);
+  timers.Advance(200);
+  EXPECT_EQ(ScanLines()[2], "Firmware: Update required!");
+}
+
+TEST_F(ReentryFixture, AFaultWhileProgrammingShowsUpdateFailAndLetsChangesRescan) {
+  Start();
+  FaultOnce(Library(), "ZR_FWUpdateProgrammingNoCustomizedSetting");
+  form->OnButtonClick(ControlId::UpdateBtn);
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_EQ(UpdateLines(), (Lines{"", "Update Fail!", ""}));
+  EXPECT_FALSE(OffersUpdate());
+  EXPECT_FALSE(form->State().UpdateInProgress);
+  EXPECT_FALSE(criticalWork.active);
+  form->OnDeviceChange(device::DeviceNodesChanged);
+  EXPECT_TRUE(timers.Running(device::RescanTimerId));
+}
+
+TEST_F(ReentryFixture, AFaultInTheFirstScanEndsConstructionAndReleasesTheLibrary) {
+  FaultOnce(Library(), "ZR_Inquiry");
+  EXPECT_THROW(form.emplace(Services()), updatelib::LibraryFault);
+  EXPECT_EQ(modules.released, std::vector<platform::ModuleHandle>{modules.loadResult});
+  EXPECT_EQ(controls.events, nullptr);
+}
+
+// A library that reports one device with an empty path: it is offered, but programming is not
+// attempted with no path to give.
+TEST_F(ReentryFixture, ACountOfOneWithAnEmptyPathFailsWithoutProgramming) {
+  Library().devices = {""};
+  Start();
+  ASSERT_TRUE(OffersUpdate());
+  Calls().clear();
+  form->UpdateBtnClick();
+  EXPECT_TRUE(Calls().empty());
+  EXPECT_EQ(UpdateLines(), (Lines{"", "Update Fail!", ""}));
+}
+
+}  // namespace
