@@ -252,6 +252,18 @@ std::vector<std::string> KeyValues(const LibrarySettings& library) {
   return KeyValuePairs(LibraryKeys, library);
 }
 
+std::string FindControlCharacter(std::string_view text, bool tabsAllowed) {
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && !(tabsAllowed && c == '\t')) || byte == 0x7f) {
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%02X", byte);
+      return std::string("control character ") + code;
+    }
+  }
+  return {};
+}
+
 std::string CheckScenario(const Scenario& scenario, std::size_t* badDevice) {
   for (std::size_t i = 0; i < scenario.devices.size(); ++i) {
     if (badDevice) *badDevice = i;
@@ -277,6 +289,16 @@ ParseResult ParseScenario(std::string_view text, std::string_view fileName) {
                        std::string(fileName) + ":" + std::to_string(line) + ": " + what};
   };
 
+  // Editors add these unasked; said plainly, since the bytes would only show as odd characters.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    return fail(1, "starts with a UTF-8 byte-order mark; save the file without one");
+  }
+  if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF") {
+    return fail(1,
+                "starts with a UTF-16 byte-order mark; save the file as ASCII or UTF-8 text "
+                "without one");
+  }
+
   std::size_t lineNumber = 0;
   while (!text.empty()) {
     ++lineNumber;
@@ -287,12 +309,8 @@ ParseResult ParseScenario(std::string_view text, std::string_view fileName) {
     if (line.size() > MaxLineLength) {
       return fail(lineNumber, "line longer than " + std::to_string(MaxLineLength) + " characters");
     }
-    for (char c : line) {
-      if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f) {
-        char code[8];
-        std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned char>(c));
-        return fail(lineNumber, std::string("control character ") + code + " (not a text file?)");
-      }
+    if (std::string control = FindControlCharacter(line, true); !control.empty()) {
+      return fail(lineNumber, control + " (not a text file?)");
     }
     line = Trim(line);
     if (line.empty() || line.front() == '#') continue;

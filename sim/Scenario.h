@@ -83,6 +83,11 @@ std::string ApplyLibraryKey(LibrarySettings& library, std::string_view key, std:
 std::vector<std::string> KeyValues(const SimDevice& device);
 std::vector<std::string> KeyValues(const LibrarySettings& library);
 
+// "control character 0xNN" for the first byte of text below 0x20 or equal to 0x7F, a tab
+// excepted when tabs are allowed (scenario lines take tabs as blanks; usbsim's values are
+// written into a line, where no control character belongs); empty when there is none.
+std::string FindControlCharacter(std::string_view text, bool tabsAllowed);
+
 // Whole-world rules: at most MaxDevices devices, no two with the same path. Returns an error
 // text and, through badDevice, the offending device's index; empty when the world is sound.
 std::string CheckScenario(const Scenario& scenario, std::size_t* badDevice = nullptr);
@@ -92,7 +97,8 @@ struct ParseResult {
   std::string error;  // "<file>:<line>: <what>" or "<file>: <what>" when no line applies
 };
 
-// Parses scenario text. fileName only labels error messages. Never throws on bad input.
+// Parses scenario text. fileName only labels error messages. Never throws on bad input. Text
+// starting with a byte-order mark (UTF-8 or UTF-16) is refused with a message saying so.
 ParseResult ParseScenario(std::string_view text, std::string_view fileName);
 
 // The text form of a scenario; ParseScenario(SerializeScenario(s)) yields s again.

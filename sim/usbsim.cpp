@@ -40,7 +40,8 @@ const char HelpText[] =
     "                            programmed version becomes the version\n"
     "  set N key=value ...       change keys of device N (e.g. version=00.01.01.06)\n"
     "  set library key=value ... change library-wide keys (e.g. device-count=17)\n"
-    "  reset                     write the default world: one default device\n"
+    "  reset                     write the default world: one default device (whatever\n"
+    "                            the file held before, even if it was malformed)\n"
     "  notify [nodes|remove|arrival]\n"
     "                            only announce an event (default: nodes)\n"
     "\n"
@@ -49,7 +50,7 @@ const char HelpText[] =
     "reset send DBT_DEVNODES_CHANGED. --no-notify skips them.\n"
     "Keys are those of the scenario file (see sim/README.md), e.g. chip-type=11,\n"
     "running-mode=1, version=00.01.01.07, image-fits=no, vendor=ACME, \"product=Big Disk\",\n"
-    "program-ms=500, program-succeeds=no, inquiry-result=0.\n"
+    "program-ms=500, program-succeeds=no, inquiry-result=0. Values are one line of plain text.\n"
     "Exit status: 0 done, 1 scenario file error, 2 usage error.\n";
 
 struct Failure {
@@ -157,6 +158,17 @@ bool DeviceIndex(const std::string& text, std::size_t count, std::size_t* index)
   return true;
 }
 
+// Error text for a key or value holding a control character, which the scenario file cannot
+// take: a line break would end the key's line and start another.
+std::string CheckPlainText(const std::string& key, const std::string& value) {
+  const char* const rule = ": keys and values are one line of plain text";
+  std::string error = sim::FindControlCharacter(key, false);
+  if (!error.empty()) return error + " in a key" + rule;
+  error = sim::FindControlCharacter(value, false);
+  if (!error.empty()) return key + ": " + error + " in the value" + rule;
+  return {};
+}
+
 template <typename T>
 bool ApplyPairs(T& target, const std::vector<std::string>& pairs, Failure* failure) {
   for (const std::string& pair : pairs) {
@@ -167,7 +179,11 @@ bool ApplyPairs(T& target, const std::vector<std::string>& pairs, Failure* failu
     }
     std::string key = pair.substr(0, equals);
     std::string value = pair.substr(equals + 1);
-    std::string error;
+    std::string error = CheckPlainText(key, value);
+    if (!error.empty()) {
+      *failure = {ExitUsage, error};
+      return false;
+    }
     if constexpr (std::is_same_v<T, sim::SimDevice>) {
       error = sim::ApplyDeviceKey(target, key, value);
     } else {
@@ -338,7 +354,11 @@ int main(int argc, char** argv) {
 
   sim::Scenario world;
   Failure failure{ExitOk, {}};
-  if (!file.empty() && !LoadWorld(file, &world, &failure) && !onlyNotify) return Fail(failure);
+  // reset replaces the world whatever the file holds, so that it mends a broken file.
+  const bool replacesWorld = args[0] == "reset";
+  if (!file.empty() && !replacesWorld && !LoadWorld(file, &world, &failure) && !onlyNotify) {
+    return Fail(failure);
+  }
   std::vector<Announcement> events;
   bool changed = false;
   if (!RunCommand(args, file, world, &events, &changed, &failure)) return Fail(failure);

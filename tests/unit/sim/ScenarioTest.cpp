@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <utility>
 
 #include "sim/Scenario.h"
 
@@ -67,6 +68,31 @@ TEST(ScenarioParse, ReadsEveryKeyWithCommentsBlanksAndCrlf) {
   EXPECT_FALSE(device.programSucceeds);
   EXPECT_EQ(device.programResult, 1);
   EXPECT_EQ(device.programVersion, "00.01.01.08");
+}
+
+TEST(ScenarioParse, ByteOrderMarksAreNamed) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xEF\xBB\xBF[device]\n",
+       "w.ini:1: starts with a UTF-8 byte-order mark; save the file "
+       "without one"},
+      {std::string("\xFF\xFE[\0d\0", 6), "w.ini:1: starts with a UTF-16 byte-order mark"},
+      {std::string("\xFE\xFF\0[\0d", 6), "w.ini:1: starts with a UTF-16 byte-order mark"},
+  };
+  for (const auto& [text, message] : cases) {
+    ParseResult parsed = ParseScenario(text, "w.ini");
+    EXPECT_FALSE(parsed.scenario);
+    EXPECT_EQ(parsed.error.rfind(message, 0), 0u) << parsed.error;
+  }
+}
+
+// usbsim refuses a value with any control character; a scenario line may hold tabs as blanks.
+TEST(ScenarioParse, ControlCharacterCheckTakesTabsOnlyInLines) {
+  EXPECT_EQ(FindControlCharacter("Big Disk \xC3\xA9~", false), "");
+  EXPECT_EQ(FindControlCharacter("00.01\n[device]", false), "control character 0x0A");
+  EXPECT_EQ(FindControlCharacter("a\rb", true), "control character 0x0D");
+  EXPECT_EQ(FindControlCharacter("a\x7F", true), "control character 0x7F");
+  EXPECT_EQ(FindControlCharacter("a\tb", true), "");
+  EXPECT_EQ(FindControlCharacter("a\tb", false), "control character 0x09");
 }
 
 TEST(ScenarioParse, EmptyDeviceSectionsGetDefaultsAndFreshPaths) {
