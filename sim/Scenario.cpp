@@ -2,6 +2,7 @@
 // usbsim's key=value edits and listings alike.
 #include "sim/Scenario.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -10,11 +11,19 @@
 #include <sstream>
 #include <thread>
 
+#include "updatelib/EntryPoints.h"
+
 namespace sim {
 namespace {
 
 constexpr std::size_t MaxFileBytes = 1 << 20;
 constexpr std::size_t MaxLineLength = 4096;
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
 
 template <typename T>
 struct KeyDef {
@@ -85,14 +94,18 @@ std::string ShowText(const T& t) {
   return t.*Member;
 }
 
-std::string SetProgramMs(SimDevice& device, std::string_view value) {
+std::string ParseMs(std::string_view value, int maxMs, int* out) {
   int ms = 0;
   std::string error = ParseInt(value, &ms);
-  if (error.empty() && (ms < 0 || ms > MaxProgramMs)) {
-    error = "'" + std::string(value) + "' is not between 0 and " + std::to_string(MaxProgramMs);
+  if (error.empty() && (ms < 0 || ms > maxMs)) {
+    error = "'" + std::string(value) + "' is not between 0 and " + std::to_string(maxMs);
   }
-  if (error.empty()) device.programMs = ms;
+  if (error.empty()) *out = ms;
   return error;
+}
+
+std::string SetProgramMs(SimDevice& device, std::string_view value) {
+  return ParseMs(value, MaxProgramMs, &device.programMs);
 }
 
 int HexDigit(char c) {
@@ -132,6 +145,95 @@ std::string ShowInquiryHex(const LibrarySettings& library) {
     if (!text.empty()) text += ' ';
     text += byte;
   }
+  return text;
+}
+
+#define SIM_ENTRY_POINT_NAME(name, ret, params) #name,
+constexpr std::string_view CalledEntryPoints[] = {
+    FLASHWRIGHT_CALLED_ENTRY_POINTS(SIM_ENTRY_POINT_NAME)};
+#undef SIM_ENTRY_POINT_NAME
+
+std::string CheckEntryPoint(std::string_view name) {
+  if (std::find(std::begin(CalledEntryPoints), std::end(CalledEntryPoints), name) !=
+      std::end(CalledEntryPoints)) {
+    return {};
+  }
+  std::string known;
+  for (std::string_view called : CalledEntryPoints) {
+    known += (known.empty() ? "" : ", ") + std::string(called);
+  }
+  return "'" + std::string(name) + "' is not an entry point the program calls (" + known + ")";
+}
+
+// The comma-separated items of a list value, each trimmed; an empty value is an empty list.
+std::string SplitList(std::string_view value, std::vector<std::string_view>* items) {
+  if (value.empty()) return {};
+  for (;;) {
+    const std::size_t comma = value.find(',');
+    const std::string_view item = Trim(value.substr(0, comma));
+    if (item.empty()) return "empty item in the list";
+    items->push_back(item);
+    if (comma == std::string_view::npos) return {};
+    value.remove_prefix(comma + 1);
+  }
+}
+
+// "NAME:MS, NAME:MS ...": each a called entry point, at most once, MS in 0..MaxMisbehaviourMs.
+template <std::vector<TimedMisbehaviour> LibrarySettings::*Member>
+std::string SetTimedMisbehaviour(LibrarySettings& library, std::string_view value) {
+  std::vector<std::string_view> items;
+  std::string error = SplitList(value, &items);
+  if (!error.empty()) return error;
+  std::vector<TimedMisbehaviour> parsed;
+  for (std::string_view item : items) {
+    const std::size_t colon = item.find(':');
+    if (colon == std::string_view::npos)
+      return "'" + std::string(item) + "' lacks its time: NAME:MS";
+    TimedMisbehaviour entry{std::string(Trim(item.substr(0, colon))), 0};
+    error = CheckEntryPoint(entry.entryPoint);
+    if (!error.empty()) return error;
+    for (const TimedMisbehaviour& earlier : parsed) {
+      if (earlier.entryPoint == entry.entryPoint) return "'" + entry.entryPoint + "' given twice";
+    }
+    error = ParseMs(Trim(item.substr(colon + 1)), MaxMisbehaviourMs, &entry.ms);
+    if (!error.empty()) return entry.entryPoint + ": " + error;
+    parsed.push_back(std::move(entry));
+  }
+  library.*Member = std::move(parsed);
+  return {};
+}
+template <std::vector<TimedMisbehaviour> LibrarySettings::*Member>
+std::string ShowTimedMisbehaviour(const LibrarySettings& library) {
+  std::string text;
+  for (const TimedMisbehaviour& entry : library.*Member) {
+    text += (text.empty() ? "" : ", ") + entry.entryPoint + ":" + std::to_string(entry.ms);
+  }
+  return text;
+}
+
+// "NAME, NAME ...": each a called entry point, at most once.
+std::string SetCrash(LibrarySettings& library, std::string_view value) {
+  std::vector<std::string_view> items;
+  std::string error = SplitList(value, &items);
+  if (!error.empty()) return error;
+  std::vector<std::string> parsed;
+  for (std::string_view item : items) {
+    if (item.find(':') != std::string_view::npos) {
+      return "'" + std::string(item) + "': a crash takes no time, only the entry point's name";
+    }
+    error = CheckEntryPoint(item);
+    if (!error.empty()) return error;
+    if (std::find(parsed.begin(), parsed.end(), item) != parsed.end()) {
+      return "'" + std::string(item) + "' given twice";
+    }
+    parsed.emplace_back(item);
+  }
+  library.crash = std::move(parsed);
+  return {};
+}
+std::string ShowCrash(const LibrarySettings& library) {
+  std::string text;
+  for (const std::string& name : library.crash) text += (text.empty() ? "" : ", ") + name;
   return text;
 }
 
@@ -178,6 +280,9 @@ const KeyDef<LibrarySettings> LibraryKeys[] = {
     {"unterminated-version", SetBool<L, &L::unterminatedVersion>,
      ShowBool<L, &L::unterminatedVersion>, false},
     {"inquiry-hex", SetInquiryHex, ShowInquiryHex, false},
+    {"stall", SetTimedMisbehaviour<&L::stall>, ShowTimedMisbehaviour<&L::stall>, false},
+    {"pump", SetTimedMisbehaviour<&L::pump>, ShowTimedMisbehaviour<&L::pump>, false},
+    {"crash", SetCrash, ShowCrash, false},
 };
 
 template <typename T, std::size_t N>
@@ -204,12 +309,6 @@ std::vector<std::string> KeyValuePairs(const KeyDef<T> (&keys)[N], const T& t) {
     if (def.basic || value != def.show(fresh)) pairs.push_back(std::string(def.name) + "=" + value);
   }
   return pairs;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ inline constexpr std::size_t MaxProductLength = 16;
 inline constexpr std::size_t MaxDevices = 16;
 inline constexpr std::size_t MaxInquiryBytes = 255;
 inline constexpr int MaxProgramMs = 600000;
+inline constexpr int MaxMisbehaviourMs = 600000;
 
 // One attached device. An unset result means the call's natural result: 1, except the image
 // check (imageFits ? 1 : 0) and programming (programSucceeds ? 1 : 0). Out-values are written
@@ -44,6 +45,14 @@ struct SimDevice {
   bool operator==(const SimDevice&) const = default;
 };
 
+// A misbehaviour lasting ms milliseconds at the start of every call of one entry point.
+struct TimedMisbehaviour {
+  std::string entryPoint;  // one of the twelve the program calls
+  int ms = 0;              // 0..MaxMisbehaviourMs
+
+  bool operator==(const TimedMisbehaviour&) const = default;
+};
+
 // Library-wide behaviour, mostly fault injection.
 struct LibrarySettings {
   int deviceListResult = 1;
@@ -53,6 +62,11 @@ struct LibrarySettings {
   bool unterminatedPaths = false;           // fill all 260 bytes of each path slot, no NUL
   bool unterminatedVersion = false;         // fill all 80 bytes of the version buffer, no NUL
   std::vector<unsigned char> inquiryBytes;  // non-empty: returned instead of built INQUIRY data
+  // Misbehaviour of named entry points, at most one entry per entry point in each list; a call
+  // stalls, then pumps, then crashes, as listed for it.
+  std::vector<TimedMisbehaviour> stall;  // blocks, dispatching no message
+  std::vector<TimedMisbehaviour> pump;   // runs a message loop of its own on the calling thread
+  std::vector<std::string> crash;        // raises an access violation instead of working
 
   bool operator==(const LibrarySettings&) const = default;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "updatelib/EntryPoints.h"
@@ -30,6 +31,14 @@ void WriteText(char* buffer, std::size_t bufferSize, const std::string& text, bo
   } else {
     buffer[length] = '\0';
   }
+}
+
+// The time listed for an entry point, if it is listed.
+std::optional<int> TimeFor(const std::vector<TimedMisbehaviour>& list, std::string_view name) {
+  for (const TimedMisbehaviour& entry : list) {
+    if (entry.entryPoint == name) return entry.ms;
+  }
+  return std::nullopt;
 }
 
 // Standard INQUIRY data for a removable direct-access device.
@@ -63,6 +72,62 @@ std::string Quote(std::string_view text) {
   return out + "\"";
 }
 
+// One running call: counted into the library's call depth while it runs, its log lines marked
+// when it started inside another call.
+class SimLibrary::Call {
+ public:
+  Call(SimLibrary& library, std::string_view name)
+      : library_(library), name_(name), nested_(library.depth_ > 0) {
+    ++library_.depth_;
+  }
+  ~Call() { Leave(); }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+
+  const std::string& Name() const { return name_; }
+  // A line starting with the entry point's name.
+  void Log(const std::string& line) const { library_.Log(line + (nested_ ? " nested" : "")); }
+
+  // Stalls, pumps and crashes as the current world says for this entry point. False when the
+  // call crashed and must return at once.
+  bool Misbehave() {
+    library_.EnsureLoaded();
+    // Taken now: a call re-entered while pumping may re-read the world.
+    const LibrarySettings& settings = library_.world_.library;
+    const std::optional<int> stallMs = TimeFor(settings.stall, name_);
+    const std::optional<int> pumpMs = TimeFor(settings.pump, name_);
+    const bool crash =
+        std::find(settings.crash.begin(), settings.crash.end(), name_) != settings.crash.end();
+    const SimHost& host = library_.host_;
+    if (stallMs) {
+      Log(name_ + " stall ms=" + std::to_string(*stallMs));
+      if (host.sleep) host.sleep(*stallMs);
+    }
+    if (pumpMs) {
+      Log(name_ + " pump ms=" + std::to_string(*pumpMs));
+      if (host.pump) host.pump(*pumpMs);
+    }
+    if (!crash) return true;
+    Log(name_ + " crash");
+    // Left first: the fault does not come back here, and once the program has recovered its
+    // next call is a top-level one.
+    Leave();
+    if (host.crash) host.crash();
+    return false;
+  }
+
+ private:
+  void Leave() {
+    if (counted_) --library_.depth_;
+    counted_ = false;
+  }
+
+  SimLibrary& library_;
+  const std::string name_;
+  const bool nested_;
+  bool counted_ = true;
+};
+
 SimLibrary::SimLibrary(SimHost host) : host_(std::move(host)) {}
 
 void SimLibrary::Log(const std::string& line) {
@@ -91,26 +156,30 @@ void SimLibrary::EnsureLoaded() {
   if (!loaded_) Reload();
 }
 
-const SimDevice* SimLibrary::Find(const char* path, const std::string& name) {
+const SimDevice* SimLibrary::Find(const Call& call, const char* path) {
   EnsureLoaded();
   std::string text = ReadPath(path);
   int index = path ? FindDevice(world_, text) : -1;
   if (index < 0) {
-    Log(name + " path=" + (path ? Quote(text) : "null") + " -> 0 unknown-device");
+    call.Log(call.Name() + " path=" + (path ? Quote(text) : "null") + " -> 0 unknown-device");
     return nullptr;
   }
   return &world_.devices[static_cast<std::size_t>(index)];
 }
 
 int SimLibrary::Setter(std::string_view name, int value) {
-  EnsureLoaded();  // the setters come before the first device list
+  Call call(*this, name);
+  // The setters come before the first device list: Misbehave loads the world.
+  if (!call.Misbehave()) return 0;
   const int result = world_.library.setterResult;
-  Log(std::string(name) + " value=" + std::to_string(value) + " -> " + std::to_string(result));
+  call.Log(call.Name() + " value=" + std::to_string(value) + " -> " + std::to_string(result));
   return result;
 }
 
 int SimLibrary::GetDeviceList(char** paths, int* count) {
+  Call call(*this, "ZR_GetDeviceList");
   Reload();
+  if (!call.Misbehave()) return 0;
   const LibrarySettings& library = world_.library;
   std::size_t written = std::min(world_.devices.size(), updatelib::DeviceListSlotCount);
   std::string shown;
@@ -123,57 +192,67 @@ int SimLibrary::GetDeviceList(char** paths, int* count) {
   }
   int reported = library.deviceCount.value_or(static_cast<int>(world_.devices.size()));
   if (count) *count = reported;
-  Log("ZR_GetDeviceList -> " + std::to_string(library.deviceListResult) + " count=" +
-      std::to_string(reported) + shown + (library.unterminatedPaths ? " unterminated" : ""));
+  call.Log("ZR_GetDeviceList -> " + std::to_string(library.deviceListResult) + " count=" +
+           std::to_string(reported) + shown + (library.unterminatedPaths ? " unterminated" : ""));
   return library.deviceListResult;
 }
 
 int SimLibrary::GetChipType(const char* path, int* chipType) {
-  const SimDevice* device = Find(path, "ZR_GetChipType");
+  Call call(*this, "ZR_GetChipType");
+  if (!call.Misbehave()) return 0;
+  const SimDevice* device = Find(call, path);
   if (!device) return 0;
   if (chipType) *chipType = device->chipType;
   int result = device->chipTypeResult.value_or(1);
-  Log("ZR_GetChipType path=" + Quote(device->path) + " -> " + std::to_string(result) +
-      " chipType=" + std::to_string(device->chipType));
+  call.Log("ZR_GetChipType path=" + Quote(device->path) + " -> " + std::to_string(result) +
+           " chipType=" + std::to_string(device->chipType));
   return result;
 }
 
 int SimLibrary::GetRunningCodeMode(const char* path, int* mode) {
-  const SimDevice* device = Find(path, "ZR_GetRunningCodeMode");
+  Call call(*this, "ZR_GetRunningCodeMode");
+  if (!call.Misbehave()) return 0;
+  const SimDevice* device = Find(call, path);
   if (!device) return 0;
   if (mode) *mode = device->runningMode;
   int result = device->runningModeResult.value_or(1);
-  Log("ZR_GetRunningCodeMode path=" + Quote(device->path) + " -> " + std::to_string(result) +
-      " mode=" + std::to_string(device->runningMode));
+  call.Log("ZR_GetRunningCodeMode path=" + Quote(device->path) + " -> " + std::to_string(result) +
+           " mode=" + std::to_string(device->runningMode));
   return result;
 }
 
 int SimLibrary::GetFWVersion(const char* path, char* version) {
-  const SimDevice* device = Find(path, "ZR_GetFWVersion");
+  Call call(*this, "ZR_GetFWVersion");
+  if (!call.Misbehave()) return 0;
+  const SimDevice* device = Find(call, path);
   if (!device) return 0;
   if (version) {
     WriteText(version, updatelib::VersionBufferSize, device->version,
               world_.library.unterminatedVersion);
   }
   int result = device->versionResult.value_or(1);
-  Log("ZR_GetFWVersion path=" + Quote(device->path) + " -> " + std::to_string(result) +
-      " version=" + Quote(device->version) +
-      (world_.library.unterminatedVersion ? " unterminated" : ""));
+  call.Log("ZR_GetFWVersion path=" + Quote(device->path) + " -> " + std::to_string(result) +
+           " version=" + Quote(device->version) +
+           (world_.library.unterminatedVersion ? " unterminated" : ""));
   return result;
 }
 
 int SimLibrary::CheckLoadBinFileMatch(const char* path, int flag) {
-  const SimDevice* device = Find(path, "ZR_CheckLoadBinFileMatch");
+  Call call(*this, "ZR_CheckLoadBinFileMatch");
+  if (!call.Misbehave()) return 0;
+  const SimDevice* device = Find(call, path);
   if (!device) return 0;
   int result = device->imageCheckResult.value_or(device->imageFits ? 1 : 0);
-  Log("ZR_CheckLoadBinFileMatch path=" + Quote(device->path) + " flag=" + std::to_string(flag) +
-      " -> " + std::to_string(result));
+  call.Log("ZR_CheckLoadBinFileMatch path=" + Quote(device->path) +
+           " flag=" + std::to_string(flag) + " -> " + std::to_string(result));
   return result;
 }
 
 int SimLibrary::Inquiry(const char* path, unsigned char* buffer, int bufferLength,
                         int* dataLength) {
-  const SimDevice* device = Find(path, "ZR_Inquiry");
+  Call call(*this, "ZR_Inquiry");
+  if (!call.Misbehave()) return 0;
+  const SimDevice* device = Find(call, path);
   if (!device) return 0;
   const bool raw = !world_.library.inquiryBytes.empty();
   std::vector<unsigned char> data = raw ? world_.library.inquiryBytes : BuildInquiry(*device);
@@ -182,26 +261,30 @@ int SimLibrary::Inquiry(const char* path, unsigned char* buffer, int bufferLengt
   if (length > 0) std::memcpy(buffer, data.data(), length);
   if (dataLength) *dataLength = static_cast<int>(length);
   int result = device->inquiryResult.value_or(1);
-  Log("ZR_Inquiry path=" + Quote(device->path) + " bufferLength=" + std::to_string(bufferLength) +
-      " -> " + std::to_string(result) + " dataLength=" + std::to_string(length) +
-      (raw ? std::string(" raw")
-           : " vendor=" + Quote(device->vendor) + " product=" + Quote(device->product)));
+  call.Log("ZR_Inquiry path=" + Quote(device->path) +
+           " bufferLength=" + std::to_string(bufferLength) + " -> " + std::to_string(result) +
+           " dataLength=" + std::to_string(length) +
+           (raw ? std::string(" raw")
+                : " vendor=" + Quote(device->vendor) + " product=" + Quote(device->product)));
   return result;
 }
 
 int SimLibrary::InitialCustomizedSettingTable() {
-  EnsureLoaded();
+  Call call(*this, "ZR_InitialCustomizedSettingTable");
+  if (!call.Misbehave()) return 0;
   const int result = world_.library.settingsTableResult;
-  Log("ZR_InitialCustomizedSettingTable -> " + std::to_string(result));
+  call.Log("ZR_InitialCustomizedSettingTable -> " + std::to_string(result));
   return result;
 }
 
 int SimLibrary::Program(const char* path) {
   const std::string name = "ZR_FWUpdateProgrammingNoCustomizedSetting";
-  const SimDevice* found = Find(path, name);
+  Call call(*this, name);
+  if (!call.Misbehave()) return 0;
+  const SimDevice* found = Find(call, path);
   if (!found) return 0;
   const SimDevice device = *found;  // the world may be reloaded below
-  Log(name + " path=" + Quote(device.path) + " begin ms=" + std::to_string(device.programMs));
+  call.Log(name + " path=" + Quote(device.path) + " begin ms=" + std::to_string(device.programMs));
   if (host_.sleep && device.programMs > 0) host_.sleep(device.programMs);
 
   int result = device.programResult.value_or(device.programSucceeds ? 1 : 0);
@@ -231,7 +314,7 @@ int SimLibrary::Program(const char* path) {
       }
     }
   }
-  Log(name + " path=" + Quote(device.path) + " -> " + std::to_string(result) + " " + outcome);
+  call.Log(name + " path=" + Quote(device.path) + " -> " + std::to_string(result) + " " + outcome);
   return result;
 }
 

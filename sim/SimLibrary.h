@@ -10,12 +10,17 @@
 
 namespace sim {
 
-// What the hosting process provides.
+// What the hosting process provides. A missing hook does nothing.
 struct SimHost {
   std::string scenarioFile;                       // empty: the built-in default world
   std::function<void(const std::string&)> log;    // one call-log line, without newline
   std::function<void(const std::string&)> error;  // a problem worth telling a person (stderr)
-  std::function<void(int ms)> sleep;              // blocks the calling thread
+  std::function<void(int ms)> sleep;              // blocks the calling thread, pumping nothing
+  // Runs a message loop on the calling thread for ms milliseconds, dispatching whatever the
+  // thread receives; the program's handlers may call into the library meanwhile.
+  std::function<void(int ms)> pump;
+  // Raises an access violation in the calling thread; does not return in the DLL.
+  std::function<void()> crash;
 };
 
 // Answers calls from the current world. With a scenario file the world is re-read at every
@@ -23,6 +28,12 @@ struct SimHost {
 // leaves a world without devices. Not thread-safe: the host calls from one thread.
 // Pointer arguments may be null (nothing is written then); a path argument is read up to
 // 260 bytes, so an unterminated one does no harm.
+//
+// Every call first misbehaves as the world's stall, pump and crash keys say for its entry point
+// (in that order; a device-list call after re-reading the world, the others in the world of the
+// last read), logging each before it happens. A crashing call does no work: when the crash hook
+// returns, the call returns 0 without a result line. A call that starts while another one is
+// still running (re-entered from a pumping call) appends " nested" to each of its log lines.
 class SimLibrary {
  public:
   explicit SimLibrary(SimHost host);
@@ -42,16 +53,21 @@ class SimLibrary {
   int Program(const char* path);
 
   const Scenario& World() const { return world_; }
+  // Calls running now, re-entered ones included; a crashing call has left already.
+  int CallDepth() const { return depth_; }
 
  private:
+  class Call;
+
   void Reload();
   void EnsureLoaded();
-  const SimDevice* Find(const char* path, const std::string& shownPath);
+  const SimDevice* Find(const Call& call, const char* path);
   void Log(const std::string& line);
 
   SimHost host_;
   Scenario world_;
   bool loaded_ = false;
+  int depth_ = 0;
 };
 
 // A path or text for the call log: in double quotes, with '"' as \" and bytes outside

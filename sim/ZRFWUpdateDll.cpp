@@ -41,6 +41,38 @@ std::string Environment(const char* name) {
   return sim::PathFromEnvironment(std::string(value, length));
 }
 
+// A message loop of the library's own, as one with a modal wait would run: input, posted and
+// sent messages and timers all reach the program's windows (without its dialog handling) until
+// ms have passed. A WM_QUIT is put back and ends the loop early, so the program's loop sees it.
+void PumpMessages(int ms) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(ms);
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(message.wParam));
+        return;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+      if (GetTickCount64() >= deadline) return;
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return;
+    const HANDLE noHandles[1] = {nullptr};  // the count is 0: only the queue is waited on
+    MsgWaitForMultipleObjectsEx(0, noHandles, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
+  }
+}
+
+// A write to a reserved, never committed page: a genuine access violation. The target is read
+// through a volatile variable, so the compiler can neither drop the write nor make it a trap.
+void CrashWithAccessViolation() {
+  static void* const reserved = VirtualAlloc(nullptr, 1, MEM_RESERVE, PAGE_NOACCESS);
+  volatile int* volatile target = static_cast<volatile int*>(reserved);
+  *target = 0x0BAD;
+}
+
 // Created at the first call, never destroyed: the process may still call in while exiting.
 sim::SimLibrary& Library() {
   static sim::SimLibrary* library = new sim::SimLibrary(sim::SimHost{
@@ -48,6 +80,8 @@ sim::SimLibrary& Library() {
       AppendLogLine,
       WriteStderr,
       [](int ms) { Sleep(static_cast<DWORD>(ms)); },
+      PumpMessages,
+      CrashWithAccessViolation,
   });
   return *library;
 }

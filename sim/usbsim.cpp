@@ -51,6 +51,14 @@ const char HelpText[] =
     "Keys are those of the scenario file (see sim/README.md), e.g. chip-type=11,\n"
     "running-mode=1, version=00.01.01.07, image-fits=no, vendor=ACME, \"product=Big Disk\",\n"
     "program-ms=500, program-succeeds=no, inquiry-result=0. Values are one line of plain text.\n"
+    "\n"
+    "Library misbehaviour (set library ...; NAME is one of the twelve entry points the program\n"
+    "calls, MS 0..600000; a call stalls, then pumps, then crashes; an empty value clears):\n"
+    "  stall=NAME:MS[,NAME:MS...]  NAME first blocks MS ms, dispatching no message\n"
+    "  pump=NAME:MS[,NAME:MS...]   NAME first runs a message loop of its own for MS ms\n"
+    "  crash=NAME[,NAME...]        NAME raises an access violation instead of working\n"
+    "e.g. usbsim set library pump=ZR_GetChipType:2000 crash=ZR_Inquiry\n"
+    "A misbehaviour takes effect at the program's next scan (its next ZR_GetDeviceList).\n"
     "Exit status: 0 done, 1 scenario file error, 2 usage error.\n";
 
 struct Failure {

@@ -70,6 +70,31 @@ TEST(ScenarioParse, ReadsEveryKeyWithCommentsBlanksAndCrlf) {
   EXPECT_EQ(device.programVersion, "00.01.01.08");
 }
 
+TEST(ScenarioParse, MisbehaviourKeysListCalledEntryPointsInOrder) {
+  ParseResult parsed = ParseScenario(
+      "[library]\n"
+      "pump = ZR_FWUpdateProgrammingNoCustomizedSetting:600000 ,ZR_GetChipType : 0\n"
+      "stall=ZR_GetChipType:5\n"
+      "crash = ZR_GetChipType,  ZR_SetKV7300BindingCheck\n",
+      "f");
+  ASSERT_TRUE(parsed.scenario) << parsed.error;
+  const LibrarySettings& library = parsed.scenario->library;
+  EXPECT_EQ(library.pump,
+            (std::vector<TimedMisbehaviour>{{"ZR_FWUpdateProgrammingNoCustomizedSetting", 600000},
+                                            {"ZR_GetChipType", 0}}));
+  EXPECT_EQ(library.stall, (std::vector<TimedMisbehaviour>{{"ZR_GetChipType", 5}}));
+  EXPECT_EQ(library.crash,
+            (std::vector<std::string>{"ZR_GetChipType", "ZR_SetKV7300BindingCheck"}));
+
+  // An empty value clears a list, as usbsim's "set library crash=" does.
+  LibrarySettings edited = library;
+  EXPECT_EQ(ApplyLibraryKey(edited, "crash", ""), "");
+  EXPECT_TRUE(edited.crash.empty());
+  // A refused value leaves the list as it was.
+  EXPECT_NE(ApplyLibraryKey(edited, "pump", "ZR_Inquiry:1, ZR_Nope:1"), "");
+  EXPECT_EQ(edited.pump, library.pump);
+}
+
 TEST(ScenarioParse, ByteOrderMarksAreNamed) {
   const std::pair<std::string, std::string> cases[] = {
       {"\xEF\xBB\xBF[device]\n",
@@ -178,6 +203,18 @@ TEST(ScenarioParse, ErrorsNameFileLineAndProblem) {
       {"[device]\nvendor = a\x01\n", 2, "control character 0x01"},
       {std::string("[device]\n\0\n", 11), 2, "control character 0x00"},
       {"[device]\n# " + std::string(5000, 'x') + "\n", 2, "line longer than 4096"},
+      {"[library]\npump = ZR_GetChipTyp:5\n", 2,
+       "pump: 'ZR_GetChipTyp' is not an entry point the program calls"},
+      {"[library]\ncrash = ZR_GetMappingLetter\n", 2, "not an entry point the program calls"},
+      {"[library]\nstall = ZR_Inquiry\n", 2, "stall: 'ZR_Inquiry' lacks its time"},
+      {"[library]\nstall = ZR_Inquiry:600001\n", 2, "ZR_Inquiry: '600001' is not between 0 and"},
+      {"[library]\npump = ZR_Inquiry:-1\n", 2, "not between 0 and 600000"},
+      {"[library]\npump = ZR_Inquiry:1s\n", 2, "ZR_Inquiry: '1s' is not a whole number"},
+      {"[library]\npump = ZR_Inquiry:1, ZR_Inquiry:2\n", 2, "'ZR_Inquiry' given twice"},
+      {"[library]\ncrash = ZR_Inquiry, ZR_Inquiry\n", 2, "crash: 'ZR_Inquiry' given twice"},
+      {"[library]\ncrash = ZR_Inquiry,\n", 2, "crash: empty item"},
+      {"[library]\npump = ,ZR_Inquiry:1\n", 2, "pump: empty item"},
+      {"[library]\ncrash = ZR_Inquiry:5\n", 2, "a crash takes no time"},
   };
   for (const BadInput& bad : cases) {
     ParseResult parsed = ParseScenario(bad.text, "dir/w.ini");
@@ -212,6 +249,9 @@ Scenario EveryKeySet() {
   world.library.unterminatedPaths = true;
   world.library.unterminatedVersion = true;
   world.library.inquiryBytes = {0x00, 0xFF, 0x41};
+  world.library.stall = {{"ZR_GetDeviceList", 0}, {"ZR_Inquiry", 600000}};
+  world.library.pump = {{"ZR_Inquiry", 20}};
+  world.library.crash = {"ZR_FWUpdateProgrammingNoCustomizedSetting", "ZR_Inquiry"};
   SimDevice device;
   device.path = "\\\\?\\usb#vid_0000#x";
   device.chipType = -12;

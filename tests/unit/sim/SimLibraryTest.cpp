@@ -27,13 +27,26 @@ class SimLibraryTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
+  // Log lines and hook calls also go to events_, in the order they happen.
   SimHost Host(bool withFile) {
     return SimHost{withFile ? file_ : std::string(),
-                   [this](const std::string& line) { log_.push_back(line); },
+                   [this](const std::string& line) {
+                     log_.push_back(line);
+                     events_.push_back(line);
+                   },
                    [this](const std::string& message) { errors_.push_back(message); },
                    [this](int ms) {
                      slept_.push_back(ms);
+                     events_.push_back("(sleep " + std::to_string(ms) + ")");
                      if (duringSleep_) duringSleep_();
+                   },
+                   [this](int ms) {
+                     events_.push_back("(pump " + std::to_string(ms) + ")");
+                     if (duringPump_) duringPump_();
+                   },
+                   [this] {
+                     events_.push_back("(crash)");
+                     if (duringCrash_) duringCrash_();
                    }};
   }
   void WriteWorld(const std::string& text) { std::ofstream(file_, std::ios::binary) << text; }
@@ -52,7 +65,10 @@ class SimLibraryTest : public ::testing::Test {
   std::vector<std::string> log_;
   std::vector<std::string> errors_;
   std::vector<int> slept_;
+  std::vector<std::string> events_;
   std::function<void()> duringSleep_;
+  std::function<void()> duringPump_;
+  std::function<void()> duringCrash_;
 };
 
 TEST_F(SimLibraryTest, DefaultWorldAnswersEveryCallAsAHealthyOutdatedDevice) {
@@ -292,6 +308,70 @@ TEST_F(SimLibraryTest, DeviceUnpluggedDuringProgrammingFails) {
   ParseResult after = LoadScenarioFile(file_);
   ASSERT_TRUE(after.scenario);
   EXPECT_TRUE(after.scenario->devices.empty());
+}
+
+TEST_F(SimLibraryTest, MisbehaviourComesFirstAndReEnteredCallsAreMarked) {
+  WriteWorld(
+      "[library]\n"
+      "stall = ZR_FWUpdateProgrammingNoCustomizedSetting:5\n"
+      "pump = ZR_FWUpdateProgrammingNoCustomizedSetting:70, ZR_GetChipType:0\n"
+      "crash = ZR_GetFWVersion\n"
+      "[device]\npath = d\nprogram-ms = 20\n");
+  SimLibrary library(Host(true));
+  std::vector<int> depthAtCrash;
+  duringCrash_ = [&] { depthAtCrash.push_back(library.CallDepth()); };
+  int chip = 0;
+  char version[80] = "untouched";
+  // The program handles messages inside the pumping call and calls the library again; the
+  // nested chip-type call pumps in turn, so its own pump line is marked too.
+  bool reentered = false;
+  duringPump_ = [&] {
+    if (reentered) return;
+    reentered = true;
+    EXPECT_EQ(library.GetChipType("d", &chip), 1);
+    EXPECT_EQ(library.GetFWVersion("d", version), 0);
+  };
+  EXPECT_EQ(library.Program("d"), 1);
+  const std::string name = "ZR_FWUpdateProgrammingNoCustomizedSetting";
+  EXPECT_EQ(events_, (std::vector<std::string>{
+                         name + " stall ms=5",
+                         "(sleep 5)",
+                         name + " pump ms=70",
+                         "(pump 70)",
+                         "ZR_GetChipType pump ms=0 nested",
+                         "(pump 0)",
+                         "ZR_GetChipType path=\"d\" -> 1 chipType=13 nested",
+                         "ZR_GetFWVersion crash nested",
+                         "(crash)",
+                         name + " path=\"d\" begin ms=20",
+                         "(sleep 20)",
+                         name + " path=\"d\" -> 1 pending=\"00.01.01.07\"",
+                     }));
+  EXPECT_EQ(chip, 13);
+  EXPECT_STREQ(version, "untouched");  // a crashing call does no work
+  // The crashing call had left already: only the programming call was counted.
+  EXPECT_EQ(depthAtCrash, std::vector<int>{1});
+
+  // A crash at the top leaves no call counted: the calls after it are not nested.
+  events_.clear();
+  EXPECT_EQ(library.GetFWVersion("d", version), 0);
+  EXPECT_EQ(depthAtCrash, (std::vector<int>{1, 0}));
+  EXPECT_EQ(library.Setter("ZR_SetKV7300BindingCheck", 1), 1);
+  EXPECT_EQ(events_, (std::vector<std::string>{"ZR_GetFWVersion crash", "(crash)",
+                                               "ZR_SetKV7300BindingCheck value=1 -> 1"}));
+}
+
+TEST_F(SimLibraryTest, MisbehaviourChangedInTheFileAppliesFromTheNextDeviceList) {
+  WriteWorld("[device]\npath = d\n");
+  SimLibrary library(Host(true));
+  int chip = 0;
+  library.GetChipType("d", &chip);
+  WriteWorld("[library]\nstall = ZR_GetDeviceList:1, ZR_GetChipType:2\n[device]\npath = d\n");
+  library.GetChipType("d", &chip);
+  EXPECT_TRUE(slept_.empty());  // still the world of the last read
+  library.GetDeviceList(nullptr, nullptr);
+  library.GetChipType("d", &chip);
+  EXPECT_EQ(slept_, (std::vector<int>{1, 2}));  // the device list re-read first
 }
 
 TEST(SimLibraryQuote, ShowsControlAndHighBytesAndQuotes) {
