@@ -64,7 +64,6 @@ class TForm1 final : public platform::FormEvents {
   void OnRescanTimer(std::uintptr_t timerId) override;
 
   const SharedState& State() const { return state_; }
-  platform::ModuleHandle LibraryHandle() const { return library_.Handle(); }
 
  private:
   // Stops the window's messages from reaching a form that is gone, also when construction throws.

@@ -49,6 +49,9 @@ int ZR_API GetDeviceList(char** paths, int* count) {
     std::strncpy(paths[i], lib.devices[i].c_str(), updatelib::PathBufferSize - 1);
   }
   if (lib.unterminatedPath) std::memset(paths[0], 'A', updatelib::PathBufferSize);
+  for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
+    std::memset(paths[i] + updatelib::PathBufferSize, 'X', lib.overrun);
+  }
   *count = lib.reportedCount.value_or(static_cast<int>(lib.devices.size()));
   return 1;
 }
@@ -69,6 +72,7 @@ int ZR_API GetFWVersion(char* path, char* version) {
     EXPECT_EQ(version[i], '\0') << "the version buffer is zero-filled";
   }
   std::memcpy(version, Lib().version.data(), updatelib::VersionBufferSize);
+  std::memset(version + updatelib::VersionBufferSize, 'X', Lib().overrun);
   return Lib().versionResult;
 }
 int ZR_API CheckLoadBinFileMatch(char* path, int flag) {
@@ -79,6 +83,7 @@ int ZR_API Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dat
   Record(std::string("ZR_Inquiry(") + path + "," + std::to_string(bufferLength) + ")");
   EXPECT_EQ(*dataLength, 0);
   std::memcpy(buffer, Lib().inquiry.data(), std::min<std::size_t>(40, bufferLength));
+  std::memset(buffer + bufferLength, 'X', Lib().overrun);
   *dataLength = 36;
   return Lib().inquiryResult;
 }

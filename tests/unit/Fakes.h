@@ -34,6 +34,9 @@ struct FakeLibrary {
   int inquiryResult = 1;
   int programResult = 1;
   std::function<void()> duringProgramming;  // runs inside the programming call
+  // Bytes written past the promised size of every buffer the library fills, as a faulty library
+  // would (the sanitizers catch a buffer without room for them).
+  std::size_t overrun = 0;
   // Runs at the start of the named call ("ZR_GetChipType"), before its work; may re-enter the
   // form as a library running its own message loop would, or throw SimulatedFault.
   std::map<std::string, std::function<void()>> during;

@@ -75,6 +75,15 @@ TEST_F(ScanFixture, VersionsOtherThanTheTargetAllAskForTheUpdate) {
   }
 }
 
+// A library that writes a kilobyte past every buffer it fills finds room there (the sanitizers
+// would stop a buffer without it), and nothing past the promised sizes is read.
+TEST_F(ScanFixture, WritesPastThePromisedSizesChangeNothing) {
+  Library().overrun = 1000;
+  Start();
+  EXPECT_EQ(ScanLines(), (Lines{"", "VENDOR  Bridge Product", "Firmware: Update required!"}));
+  EXPECT_EQ(SelectedPath(), DevicePath);
+}
+
 TEST_F(ScanFixture, AVersionTextWithNoTerminatorIsComparedOnItsFirstCharactersOnly) {
   Library().version.fill('7');
   std::memcpy(Library().version.data(), "00.01.01.07", 11);

@@ -86,7 +86,10 @@ CallLog::Predicate StartsWith(std::string prefix) {
   return [prefix = std::move(prefix)](const std::string& line) { return line.starts_with(prefix); };
 }
 
-bool IsDeviceListCall(const std::string& line) { return line.starts_with("ZR_GetDeviceList "); }
+bool IsDeviceListCall(const std::string& line) {
+  // The result line, written once per call (a misbehaving call logs more lines before it).
+  return line.starts_with("ZR_GetDeviceList -> ");
+}
 
 bool IsPerDeviceCall(const std::string& line) {
   for (const char* call :
