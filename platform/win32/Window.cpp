@@ -87,6 +87,20 @@ LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lPara
   }
 }
 
+// The window the user works in: the frontmost visible, enabled window that `owner` owns (the main
+// window, or a box in front of it), or nullptr. Not GetLastActivePopup: that is `owner` itself
+// once `owner` was active, as it is while minimised.
+HWND FrontOwnedWindow(HWND owner) {
+  for (HWND window = GetWindow(owner, GW_HWNDFIRST); window;
+       window = GetWindow(window, GW_HWNDNEXT)) {
+    if (GetWindow(window, GW_OWNER) == owner && IsWindowVisible(window) &&
+        IsWindowEnabled(window)) {
+      return window;
+    }
+  }
+  return nullptr;
+}
+
 // Posted to the application window to pass its activation on.
 constexpr UINT ActivateLastPopup = WM_APP + 1;
 
@@ -105,13 +119,21 @@ LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARA
         PostMessageA(window, ActivateLastPopup, 0, 0);
       }
       return 0;
-    case ActivateLastPopup: {
-      HWND popup = GetLastActivePopup(window);
-      if (popup && popup != window && IsWindowVisible(popup) && IsWindowEnabled(popup)) {
+    case WM_SIZE:
+      if (wParam == SIZE_RESTORED) {
+        // Restored, by the system command or by ShowWindow (SwitchToThisWindow is one): the
+        // owned windows hidden by the minimise come back (under Wine ShowWindow alone leaves
+        // them hidden), and the one in front takes the activation, which stays with this window
+        // otherwise.
+        ShowOwnedPopups(window, TRUE);
+        PostMessageA(window, ActivateLastPopup, 0, 0);
+      }
+      return 0;
+    case ActivateLastPopup:
+      if (HWND popup = FrontOwnedWindow(window); popup && !IsIconic(window)) {
         SetActiveWindow(popup);
       }
       return 0;
-    }
     default:
       return DefWindowProcA(window, message, wParam, lParam);
   }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/driver/AppWindow.h"
@@ -250,6 +252,60 @@ TEST_F(MainWindowTest, ExitButtonEndsProgramAndReleasesLibrary) {
   ASSERT_TRUE(WaitUntil([&] { return IsVisible(exitButton) && IsEnabled(exitButton); }, 10s))
       << "Exit not offered";
   PostClick(exitButton);
+  ExpectOrderlyEnd();
+}
+
+// The active window and the keyboard focus of the thread that owns `window`.
+struct ThreadActivation {
+  HWND active = nullptr;
+  HWND focus = nullptr;
+};
+ThreadActivation ActivationOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return {};
+  return {info.hwndActive, info.hwndFocus};
+}
+
+// Minimised and restored through the taskbar entry (the application window), whichever way the
+// restore comes, the main window is active again with the focus on the offered button, so the
+// keyboard works at once.
+TEST_F(MainWindowTest, RestoreThroughTheTaskbarEntryActivatesTheMainWindow) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  HWND application = GetWindow(main_, GW_OWNER);
+  ASSERT_EQ(ClassName(application), app::ApplicationClass);
+  HWND update = Control(app::UpdateBtn);
+  ASSERT_TRUE(WaitUntil([&] { return app::OfferedButton(main_, "Update") != nullptr; }, 10s))
+      << "Update not offered";
+  const auto activeOnUpdate = [&] {
+    const ThreadActivation now = ActivationOf(main_);
+    return now.active == main_ && now.focus == update;
+  };
+  const auto describe = [&] {
+    const ThreadActivation now = ActivationOf(main_);
+    return "active: " + ClassName(now.active) + ", focus: " + ClassName(now.focus) + " \"" +
+           TextOr(now.focus) + "\"";
+  };
+  ASSERT_TRUE(WaitUntil(activeOnUpdate, 5s)) << "after start, " << describe();
+
+  const std::pair<const char*, std::function<void()>> restores[] = {
+      {"WM_SYSCOMMAND SC_RESTORE",
+       [&] { PostMessageA(application, WM_SYSCOMMAND, SC_RESTORE, 0); }},
+      {"ShowWindow SW_RESTORE", [&] { ShowWindow(application, SW_RESTORE); }},
+      {"SwitchToThisWindow", [&] { SwitchToThisWindow(application, TRUE); }},
+  };
+  for (const auto& [name, restore] : restores) {
+    SCOPED_TRACE(name);
+    PostMessageA(application, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(WaitUntil([&] { return IsIconic(application) && !IsVisible(main_); }, 5s))
+        << "not minimised; iconic: " << IsIconic(application) << ", main visible "
+        << IsVisible(main_);
+    restore();
+    EXPECT_TRUE(WaitUntil(activeOnUpdate, 5s))
+        << "after the restore, " << describe() << "; iconic: " << IsIconic(application)
+        << ", main visible: " << IsVisible(main_);
+  }
+  PostMessageA(main_, WM_CLOSE, 0, 0);
   ExpectOrderlyEnd();
 }
 
