@@ -30,14 +30,41 @@ std::string WindowText(HWND window) {
   return text;
 }
 
+// Runs a window procedure's own handling of a message. An exception must not leave a window
+// procedure: the system's frames it would unwind through cannot pass it on, and the program ends
+// there. The message then gets the default handling instead.
+template <typename Handling>
+LRESULT Contained(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                  Handling handling) noexcept {
+  try {
+    return handling();
+  } catch (...) {
+    switch (message) {
+      case WM_PAINT:
+        // Counted as painted: an area left invalid is asked for again at once, for ever.
+        ValidateRect(window, nullptr);
+        return 0;
+      case WM_SETTEXT: {
+        // The panels draw their text themselves.
+        const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
+        InvalidateRect(window, nullptr, FALSE);
+        return result;
+      }
+      default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+  }
+}
+
 void PaintPanel(HWND panel) {
+  // Read first: what may throw comes before BeginPaint, so EndPaint is never skipped.
+  const std::string text = WindowText(panel);
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(panel, &paint);
   RECT client;
   GetClientRect(panel, &client);
   // Every panel merges with the window's background.
   FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
-  const std::string text = WindowText(panel);
   if (!text.empty()) {
     HFONT font = reinterpret_cast<HFONT>(GetWindowLongPtrA(panel, GWLP_USERDATA));
     HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
@@ -58,7 +85,7 @@ void PaintPanel(HWND panel) {
   EndPaint(panel, &paint);
 }
 
-LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT PanelMessage(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SETFONT:
       SetWindowLongPtrA(panel, GWLP_USERDATA, static_cast<LONG_PTR>(wParam));
@@ -87,6 +114,11 @@ LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lPara
   }
 }
 
+LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  return Contained(panel, message, wParam, lParam,
+                   [&] { return PanelMessage(panel, message, wParam, lParam); });
+}
+
 // The window the user works in: the frontmost visible, enabled window that `owner` owns (the main
 // window, or a box in front of it), or nullptr. Not GetLastActivePopup: that is `owner` itself
 // once `owner` was active, as it is while minimised.
@@ -104,7 +136,7 @@ HWND FrontOwnedWindow(HWND owner) {
 // Posted to the application window to pass its activation on.
 constexpr UINT ActivateLastPopup = WM_APP + 1;
 
-LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT ApplicationMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CLOSE: {
       // Closing the taskbar entry closes the main window.
@@ -137,6 +169,11 @@ LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARA
     default:
       return DefWindowProcA(window, message, wParam, lParam);
   }
+}
+
+LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  return Contained(window, message, wParam, lParam,
+                   [&] { return ApplicationMessage(window, message, wParam, lParam); });
 }
 
 void RegisterClasses() {
@@ -383,7 +420,8 @@ void FormWindow::RunMessageLoop() {
   }
 }
 
-LRESULT CALLBACK FormWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK FormWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                        LPARAM lParam) noexcept {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
@@ -392,7 +430,8 @@ LRESULT CALLBACK FormWindow::WindowProc(HWND window, UINT message, WPARAM wParam
   if (self == nullptr || self->window_ != window) {
     return DefWindowProcA(window, message, wParam, lParam);
   }
-  return self->HandleMessage(message, wParam, lParam);
+  return Contained(window, message, wParam, lParam,
+                   [&] { return self->HandleMessage(message, wParam, lParam); });
 }
 
 LRESULT FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -61,7 +61,9 @@ class FormWindow final : public Controls, public Timers, public MessagePump, pub
   void End() override;
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // The window procedure: nothing thrown while handling a message leaves it.
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam,
+                                     LPARAM lParam) noexcept;
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   HWND Control(app::ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
   void DropFocusFrom(HWND control);
