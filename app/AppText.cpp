@@ -7,11 +7,7 @@
 namespace app {
 
 std::string ApplicationTitle(std::string_view executablePath) {
-  const std::size_t slash = executablePath.find_last_of("\\/:");
-  std::string_view name =
-      slash == std::string_view::npos ? executablePath : executablePath.substr(slash + 1);
-  name = name.substr(0, name.find('.'));
-  std::string title(name);
+  std::string title(FileNameStem(executablePath));
   for (std::size_t i = 1; i < title.size(); ++i) {
     const char c = title[i];
     if (c >= 'A' && c <= 'Z') title[i] = static_cast<char>(c - 'A' + 'a');

@@ -17,6 +17,18 @@ inline constexpr std::string_view WindowTitle = "KV7700 Flashwright";
 // without its directory, cut at its first dot, every character after the first in lower case.
 std::string ApplicationTitle(std::string_view executablePath);
 
+// The file name in `path` without its directory (up to the last "\\", "/" or drive ":"), cut at
+// its first dot: the application title before its letters are lower-cased. Meant for UTF-16
+// paths, where no separator can be part of another character (in a double-byte code page the
+// second byte of a character can be "\\").
+template <typename Char>
+std::basic_string_view<Char> FileNameStem(std::basic_string_view<Char> path) {
+  constexpr Char separators[] = {Char('\\'), Char('/'), Char(':'), Char()};
+  const std::size_t slash = path.find_last_of(separators);
+  const auto name = slash == std::basic_string_view<Char>::npos ? path : path.substr(slash + 1);
+  return name.substr(0, name.find(Char('.')));
+}
+
 // The file version from a version record as stored in the program's resources: the fixed part
 // follows the record's header, marked by its signature 0xFEEF04BD. Nothing when the bytes hold
 // no complete fixed part.

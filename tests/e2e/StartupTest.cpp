@@ -124,11 +124,14 @@ class MainWindowTest : public ::testing::Test {
     dir_.CopyIn(BinDir() / LibraryName);
   }
 
-  // Starts the program in the simulator's default world, or in `scenario` when given.
-  void Start(const std::filesystem::path& scenario = {}) {
+  // Starts the program (`program`, else Flashwright.exe in the test's directory) in the
+  // simulator's default world, or in `scenario` when given.
+  void Start(const std::filesystem::path& scenario = {},
+             const std::filesystem::path& program = {}) {
     auto environment = SimEnvironment(Log());
     if (!scenario.empty()) environment.front().second = scenario.string();
-    program_ = Process::Launch(dir_.Path() / ProgramName, dir_.Path(), environment);
+    program_ = Process::Launch(program.empty() ? dir_.Path() / ProgramName : program, dir_.Path(),
+                               environment);
     main_ = WaitForTopLevelWindow({program_.Id(), MainClass, FinalCaption, true}, StartTimeout,
                                   &program_);
     if (!main_) {
@@ -236,6 +239,20 @@ TEST_F(MainWindowTest, CaptionSizeAndControlsFollowTheLayout) {
   EXPECT_EQ(screen.offeredButtons.size(), 1u) << "after the first scan:\n" << app::Describe(screen);
 
   // WM_CLOSE (the close box) ends the program like Exit does.
+  PostMessageA(main_, WM_CLOSE, 0, 0);
+  ExpectOrderlyEnd();
+}
+
+// The title is the executable's name cut at its first dot, every letter after the first in lower
+// case, also the letters beyond ASCII: as the ANSI code page has them (1252 in the test prefix).
+TEST_F(MainWindowTest, ApplicationTitleLowerCasesTheLettersOfTheCodePage) {
+  ASSERT_EQ(GetACP(), 1252u) << "the expected title is written in code page 1252";
+  const auto renamed = dir_.Path() / std::wstring(L"FLASHWRIGHT\u00C9\u00C4.exe");
+  std::filesystem::copy_file(dir_.Path() / ProgramName, renamed);
+  ASSERT_NO_FATAL_FAILURE(Start({}, renamed));
+  HWND application = GetWindow(main_, GW_OWNER);
+  ASSERT_EQ(ClassName(application), app::ApplicationClass);
+  EXPECT_EQ(TextOr(application), "Flashwright\xE9\xE4");
   PostMessageA(main_, WM_CLOSE, 0, 0);
   ExpectOrderlyEnd();
 }

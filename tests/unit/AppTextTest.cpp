@@ -1,6 +1,7 @@
 // The application shell's texts: title, caption and the error box's text rule.
 #include <gtest/gtest.h>
 
+#include <string_view>
 #include <vector>
 
 #include "Fakes.h"
@@ -16,6 +17,25 @@ TEST(ApplicationTitle, IsTheFileNameCutAtItsFirstDotWithTheRestLowerCased) {
   EXPECT_EQ(app::ApplicationTitle("D:\\dir.with.dots\\fLaSh"), "flash");
   EXPECT_EQ(app::ApplicationTitle("C:\\.hidden.exe"), "");
   EXPECT_EQ(app::ApplicationTitle(""), "");
+}
+
+TEST(FileNameStem, IsTheFileNameCutAtItsFirstDot) {
+  using namespace std::string_view_literals;
+  EXPECT_EQ(app::FileNameStem("C:\\Program Files\\Tools\\Flashwright.exe"sv), "Flashwright");
+  EXPECT_EQ(app::FileNameStem("C:\\x\\FLASHWRIGHT.EXE"sv), "FLASHWRIGHT");
+  EXPECT_EQ(app::FileNameStem("Z:/tmp/mY.tool.v2.exe"sv), "mY");
+  EXPECT_EQ(app::FileNameStem("D:\\dir.with.dots\\fLaSh"sv), "fLaSh");
+  EXPECT_EQ(app::FileNameStem("D:fLaSh.exe"sv), "fLaSh");
+  EXPECT_EQ(app::FileNameStem("C:\\.hidden.exe"sv), "");
+  EXPECT_EQ(app::FileNameStem(""sv), "");
+}
+
+TEST(FileNameStem, CutsUtf16PathsByCharacter) {
+  using namespace std::string_view_literals;
+  EXPECT_EQ(app::FileNameStem(u"C:\\x\\FLASHWRIGHT\u00C9\u00C4.exe"sv),
+            u"FLASHWRIGHT\u00C9\u00C4"sv);
+  // U+8868 is 0x95 0x5C in the Japanese code page: there its second byte is "\\".
+  EXPECT_EQ(app::FileNameStem(u"C:\\\u8868\\\u8868\u8868.tool.exe"sv), u"\u8868\u8868"sv);
 }
 
 TEST(Caption, TakesTheFourVersionNumbersFromTheTwoWords) {
