@@ -6,15 +6,6 @@
 
 namespace app {
 
-std::string ApplicationTitle(std::string_view executablePath) {
-  std::string title(FileNameStem(executablePath));
-  for (std::size_t i = 1; i < title.size(); ++i) {
-    const char c = title[i];
-    if (c >= 'A' && c <= 'Z') title[i] = static_cast<char>(c - 'A' + 'a');
-  }
-  return title;
-}
-
 std::optional<platform::FileVersion> FixedFileVersion(const unsigned char* record,
                                                       std::size_t size) {
   constexpr std::uint32_t Signature = 0xFEEF04BD;

@@ -13,10 +13,6 @@ namespace app {
 // The fixed title the caption starts with.
 inline constexpr std::string_view WindowTitle = "KV7700 Flashwright";
 
-// The application's title (taskbar entry, error box caption): the executable's file name
-// without its directory, cut at its first dot, every character after the first in lower case.
-std::string ApplicationTitle(std::string_view executablePath);
-
 // The file name in `path` without its directory (up to the last "\\", "/" or drive ":"), cut at
 // its first dot: the application title before its letters are lower-cased. Meant for UTF-16
 // paths, where no separator can be part of another character (in a double-byte code page the

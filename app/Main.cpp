@@ -7,6 +7,7 @@
 #include "app/AppText.h"
 #include "app/Guard.h"
 #include "app/TForm1.h"
+#include "platform/win32/ApplicationTitle.h"
 #include "platform/win32/FaultBarrier.h"
 #include "platform/win32/Services.h"
 #include "platform/win32/Window.h"
@@ -20,7 +21,7 @@ int Run() {
   // While the programming call blocks the window, Windows would otherwise replace it with a ghost
   // that offers to end the program: ending it mid-flash can leave the device unusable.
   DisableProcessWindowsGhosting();
-  const std::string title = app::ApplicationTitle(win32::ExecutablePath());
+  const std::string title = win32::ApplicationTitle();
   win32::MessageBoxes dialogs(title);
 
   // A failure outside any handler ends the program after the error box, still with code 0.

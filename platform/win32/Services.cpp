@@ -71,17 +71,6 @@ void RestrictDllSearch() {
   }
 }
 
-std::string ExecutablePath() {
-  const std::wstring wide = ExecutablePathW();
-  if (wide.empty()) return {};
-  const int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return {};
-  std::string path(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, path.data(), length, nullptr, nullptr);
-  path.resize(static_cast<std::size_t>(length - 1));
-  return path;
-}
-
 ModuleHandle ExeDirectoryModuleLoader::FindLoaded(const char* moduleName) {
   HMODULE module = nullptr;
   // Without GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT this takes a reference of our own.

@@ -13,9 +13,6 @@ namespace platform::win32 {
 // directories named explicitly. Called first thing at start; the program runs elevated.
 void RestrictDllSearch();
 
-// Full path of the running executable.
-std::string ExecutablePath();
-
 class ExeDirectoryModuleLoader final : public ModuleLoader {
  public:
   ModuleHandle FindLoaded(const char* moduleName) override;

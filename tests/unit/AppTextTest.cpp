@@ -10,15 +10,6 @@
 
 namespace {
 
-TEST(ApplicationTitle, IsTheFileNameCutAtItsFirstDotWithTheRestLowerCased) {
-  EXPECT_EQ(app::ApplicationTitle("C:\\Program Files\\Tools\\Flashwright.exe"), "Flashwright");
-  EXPECT_EQ(app::ApplicationTitle("C:\\x\\FLASHWRIGHT.EXE"), "Flashwright");
-  EXPECT_EQ(app::ApplicationTitle("Z:/tmp/mY.tool.v2.exe"), "my");
-  EXPECT_EQ(app::ApplicationTitle("D:\\dir.with.dots\\fLaSh"), "flash");
-  EXPECT_EQ(app::ApplicationTitle("C:\\.hidden.exe"), "");
-  EXPECT_EQ(app::ApplicationTitle(""), "");
-}
-
 TEST(FileNameStem, IsTheFileNameCutAtItsFirstDot) {
   using namespace std::string_view_literals;
   EXPECT_EQ(app::FileNameStem("C:\\Program Files\\Tools\\Flashwright.exe"sv), "Flashwright");
