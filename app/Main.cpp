@@ -4,7 +4,6 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/AppText.h"
 #include "app/Guard.h"
 #include "app/TForm1.h"
 #include "platform/win32/ApplicationTitle.h"
