@@ -1,10 +1,7 @@
 // The main window's behaviour; see TForm1.h.
 #include "app/TForm1.h"
 
-#include <utility>
-
 #include "app/AppText.h"
-#include "app/Guard.h"
 #include "device/Monitor.h"
 #include "device/Scan.h"
 #include "update/UpdateRun.h"
@@ -18,34 +15,29 @@ TForm1::EventsAttachment::EventsAttachment(platform::Controls& controls, platfor
 
 TForm1::EventsAttachment::~EventsAttachment() { controls.SetEvents(nullptr); }
 
-TForm1::TForm1(const FormServices& services)
-    : services_(services), attachment_(services.controls, *this), library_(services.faults) {
+TForm1::TForm1(const platform::FormServices& services)
+    : services_(services),
+      attachment_(services.controls, *this),
+      DeviceNotifyHandle(0, Unregister{&services.notifications}),
+      library_(services.faults) {
   library_.Load(services_.modules);
   if (!library_.Bound()) {
-    services_.dialogs.ShowBindingFailure();
+    services_.dialogs.ShowPlain(BindingFailureText, BindingFailureCaption);
     return;
   }
   updatelib::ConfigureUpdateLibrary(library_);
-  state_ = SharedState{};
+  state_ = core::SharedState{};
   RefreshBtnClick();
-}
-
-TForm1::~TForm1() {
-  library_.Release();
-  services_.notifications.Unregister(DeviceNotifyHandle);
-  DeviceNotifyHandle = 0;
 }
 
 void TForm1::FormCreate() {
   if (!ShouldRun()) return;
-  DeviceNotifyHandle = services_.notifications.Register();
+  DeviceNotifyHandle.Reset(services_.notifications.Register());
   services_.controls.SetCaption(FormatCaption(services_.versionRecord.ReadOwnFileVersion()));
   created_ = true;
   // A change during the first scan leads to a rescan once the window runs.
   ActOnRemembered();
 }
-
-void TForm1::ExitBtnClick() { services_.controls.Close(); }
 
 void TForm1::RefreshBtnClick() {
   if (!library_.Bound()) return;
@@ -59,50 +51,34 @@ void TForm1::RefreshBtnClick() {
 void TForm1::UpdateBtnClick() {
   // Never programs twice at once, and never from inside another library call, whoever clicks.
   if (!library_.Bound() || library_.Busy() || state_.UpdateInProgress) return;
-  update::UpdateBtnClick({library_, state_, services_.controls, services_.pump, services_.timers,
-                          services_.criticalWork});
+  update::UpdateBtnClick({.library = library_,
+                          .state = state_,
+                          .controls = services_.controls,
+                          .pump = services_.pump,
+                          .timers = services_.timers,
+                          .sleepAndShutdown = services_.sleepAndShutdown});
 }
 
-void TForm1::OnButtonClick(ControlId button) {
-  Guarded([&] {
-    switch (button) {
-      case ControlId::RefreshBtn:
-        RefreshBtnClick();
-        break;
-      case ControlId::UpdateBtn:
-        UpdateBtnClick();
-        break;
-      case ControlId::ExitBtn:
-        ExitBtnClick();
-        break;
-      default:
-        break;
-    }
-  });
-}
+void TForm1::ExitBtnClick() { services_.controls.Close(); }
 
 void TForm1::OnDeviceChange(std::uint32_t event) {
-  Guarded([&] {
-    if (state_.UpdateInProgress) {
-      // Swallowed, as every change during an update is; this only cancels a pending rescan.
-      device::OnDeviceChange(event, state_, services_.timers, services_.windowCloser);
-      return;
-    }
-    if (!device::StartsRescan(event)) return;
-    changeRemembered_ = true;
-    ActOnRemembered();
-  });
+  if (state_.UpdateInProgress) {
+    // Swallowed, as every change during an update is; this only cancels a pending rescan.
+    device::OnDeviceChange(event, state_, services_.timers, services_.windowCloser);
+    return;
+  }
+  if (!device::StartsRescan(event)) return;
+  changeRemembered_ = true;
+  ActOnRemembered();
 }
 
 void TForm1::OnRescanTimer(std::uintptr_t timerId) {
-  Guarded([&] {
-    if (!device::OnRescanTimer(timerId, services_.timers)) return;
-    // An update cancels the rescan timer; a stray timer message still must not scan inside it.
-    // Before the window runs no scan is due: the first one has just been made.
-    if (state_.UpdateInProgress || !created_) return;
-    rescanRemembered_ = true;
-    ActOnRemembered();
-  });
+  if (!device::OnRescanTimer(timerId, services_.timers)) return;
+  // An update cancels the rescan timer; a stray timer message still must not scan inside it.
+  // Before the window runs no scan is due: the first one has just been made.
+  if (state_.UpdateInProgress || !created_) return;
+  rescanRemembered_ = true;
+  ActOnRemembered();
 }
 
 void TForm1::ActOnRemembered() {
@@ -123,17 +99,9 @@ void TForm1::ActOnRemembered() {
 
 void TForm1::HandleChange() {
   handlingChange_ = true;
-  struct Done {
-    bool& flag;
-    ~Done() { flag = false; }
-  } done{handlingChange_};
+  const platform::ScopeExit done([&] { handlingChange_ = false; });
   device::OnDeviceChange(device::DeviceNodesChanged, state_, services_.timers,
                          services_.windowCloser);
-}
-
-template <class Handler>
-void TForm1::Guarded(Handler&& handler) {
-  RunGuarded(services_.dialogs, std::forward<Handler>(handler));
 }
 
 }  // namespace app

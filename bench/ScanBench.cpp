@@ -3,8 +3,8 @@
 // Besides the time it reports the heap allocations and bytes per scan.
 #include <benchmark/benchmark.h>
 
-#include "app/SharedState.h"
 #include "bench/ScanFixture.h"
+#include "core/SharedState.h"
 #include "device/Scan.h"
 
 namespace {
@@ -13,7 +13,7 @@ void BM_Scan(benchmark::State& state, bench::World world) {
   bench::UseWorld(world);
   platform::UnguardedCalls direct;
   updatelib::LibraryGateway library(bench::FakeLibrary(), direct);
-  app::SharedState shared;
+  core::SharedState shared;
   bench::NoOpControls controls;
 
   const bench::AllocationTally before = bench::Allocations();

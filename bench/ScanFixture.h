@@ -29,9 +29,9 @@ updatelib::EntryPointTable FakeLibrary();
 // Controls that take every call and do nothing with it.
 class NoOpControls final : public platform::Controls {
  public:
-  void SetText(app::ControlId, std::string_view) override {}
-  void SetVisible(app::ControlId, bool) override {}
-  void SetEnabled(app::ControlId, bool) override {}
+  void SetText(platform::ControlId, std::string_view) override {}
+  void SetVisible(platform::ControlId, bool) override {}
+  void SetEnabled(platform::ControlId, bool) override {}
   void SetEvents(platform::FormEvents*) override {}
   void SetCaption(std::string_view) override {}
   void Close() override {}

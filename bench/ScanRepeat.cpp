@@ -10,22 +10,22 @@
 #include <string>
 #include <string_view>
 
-#include "app/SharedState.h"
 #include "bench/ScanFixture.h"
+#include "core/SharedState.h"
 #include "device/Scan.h"
 
 namespace {
 
 // Whether a scan in `world` takes the road the world is meant for, so the figures measure that.
 bool TakesIntendedRoad(bench::World world, updatelib::LibraryGateway& library) {
-  app::SharedState shared;
-  const device::ScanReport report = device::ScanDevices(library, shared);
+  const device::ScanReport report = device::ScanDevices(library);
   switch (world) {
     case bench::World::UpdateRequired:
       return report.outcome == device::ScanOutcome::Ready &&
-             report.result == device::UpdateRequired;
+             report.result == device::FirmwareCheckResult::UpdateRequired;
     case bench::World::UpToDate:
-      return report.outcome == device::ScanOutcome::Ready && report.result == device::UpToDate;
+      return report.outcome == device::ScanOutcome::Ready &&
+             report.result == device::FirmwareCheckResult::UpToDate;
     case bench::World::NoDevice:
       return report.outcome == device::ScanOutcome::NoDevice;
     case bench::World::MultipleDevices:
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   bench::UseWorld(world);
   platform::UnguardedCalls direct;
   updatelib::LibraryGateway library(bench::FakeLibrary(), direct);
-  app::SharedState shared;
+  core::SharedState shared;
   bench::NoOpControls controls;
   if (!TakesIntendedRoad(world, library)) {
     std::fprintf(stderr, "scan_repeat: the %s world does not lead the scan where it should\n",

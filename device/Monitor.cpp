@@ -3,7 +3,7 @@
 
 namespace device {
 
-void OnDeviceChange(std::uint32_t event, const app::SharedState& state, platform::Timers& timers,
+void OnDeviceChange(std::uint32_t event, const core::SharedState& state, platform::Timers& timers,
                     platform::WindowCloser& closer) {
   if (state.UpdateInProgress) {
     timers.CancelTimer(RescanTimerId);

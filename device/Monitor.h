@@ -4,13 +4,14 @@
 
 #include <cstdint>
 
-#include "app/SharedState.h"
+#include "core/Rescan.h"
+#include "core/SharedState.h"
 #include "platform/Platform.h"
 
 namespace device {
 
-inline constexpr std::uintptr_t RescanTimerId = 101;
-inline constexpr unsigned RescanDelay = 200;  // milliseconds
+using core::RescanDelay;
+using core::RescanTimerId;
 
 // Device-change event codes, as the platform delivers them.
 inline constexpr std::uint32_t DeviceNodesChanged = 0x0007;
@@ -30,7 +31,7 @@ inline constexpr const char* PromptWindowTitle = "Message";
 // events (re)start the rescan timer and close a window titled "Message"; every other code is
 // ignored (an arrival is followed by a node change anyway). While an update runs, every event
 // only cancels a pending rescan.
-void OnDeviceChange(std::uint32_t event, const app::SharedState& state, platform::Timers& timers,
+void OnDeviceChange(std::uint32_t event, const core::SharedState& state, platform::Timers& timers,
                     platform::WindowCloser& closer);
 
 // True when `timerId` is the rescan timer, which is then cancelled so that it acts once: the

@@ -8,20 +8,21 @@
 namespace device {
 namespace {
 
-using app::ControlId;
+using platform::ControlId;
+using Result = FirmwareCheckResult;
 
 constexpr std::string_view NoDeviceLine1 = "No compatible USB device were found.";
 constexpr std::string_view NoDeviceLine2 = "Please plug a compatible USB device.";
 
-std::string_view CheckFailureLine(std::int32_t result) {
+std::string_view CheckFailureLine(Result result) {
   switch (result) {
-    case UnsupportedChip:
+    case Result::UnsupportedChip:
       return "Unsupported Chip ID!";
-    case WrongCodeMode:
+    case Result::WrongCodeMode:
       return "NOT support internal code!";
-    case VersionReadFailed:
+    case Result::VersionReadFailed:
       return "Get F/W version failed!";
-    case ImageMismatch:
+    case Result::ImageMismatch:
       return "F/W bin file is not matched with current device!";
     default:
       return "";
@@ -40,14 +41,15 @@ bool IsTargetVersion(const char* version) {
   return true;
 }
 
-std::string_view TextOf(const std::array<char, 25>& text) {
+std::string_view TextOf(const DeviceIdentity& text) {
   return std::string_view(text.data(), strnlen(text.data(), text.size()));
 }
 
 }  // namespace
 
-bool CheckDeviceFirmware(updatelib::LibraryGateway& library, char* path, std::int32_t& result) {
-  result = NotChecked;
+bool CheckDeviceFirmware(updatelib::LibraryGateway& library, char* path,
+                         FirmwareCheckResult& result) {
+  result = Result::NotChecked;
   // The library is promised 80 bytes and cannot tell there are more; only those 80 are read.
   char version[updatelib::VersionBufferSize + updatelib::BufferSlack] = {};
 
@@ -55,37 +57,37 @@ bool CheckDeviceFirmware(updatelib::LibraryGateway& library, char* path, std::in
   library.ZR_GetChipType(path, &chip);
   if (std::find(std::begin(AcceptedChipTypes), std::end(AcceptedChipTypes), chip) ==
       std::end(AcceptedChipTypes)) {
-    result = UnsupportedChip;
+    result = Result::UnsupportedChip;
     return false;
   }
   int mode = 0;
   library.ZR_GetRunningCodeMode(path, &mode);
   if (mode != RequiredRunningCodeMode) {
-    result = WrongCodeMode;
+    result = Result::WrongCodeMode;
     return false;
   }
   if (library.ZR_GetFWVersion(path, version) == 0) {
-    result = VersionReadFailed;
+    result = Result::VersionReadFailed;
     return false;
   }
   if (library.ZR_CheckLoadBinFileMatch(path, 0) == 0) {
-    result = ImageMismatch;
+    result = Result::ImageMismatch;
     return false;
   }
   // Only the first 11 characters are compared, so a text with no terminator is read no further;
   // a newer version is offered the update as well: there is one right version.
-  result = IsTargetVersion(version) ? UpToDate : UpdateRequired;
+  result = IsTargetVersion(version) ? Result::UpToDate : Result::UpdateRequired;
   return true;
 }
 
-bool ReadDeviceIdentity(updatelib::LibraryGateway& library, char* path, app::SharedState& state) {
+std::optional<DeviceIdentity> ReadDeviceIdentity(updatelib::LibraryGateway& library, char* path) {
   // Promised 40 bytes; the rest is room for a library that writes more.
   unsigned char buffer[updatelib::InquiryBufferSize + updatelib::BufferSlack] = {};
-  std::array<char, 25> text{};
+  DeviceIdentity text{};
   int length = 0;
   if (library.ZR_Inquiry(path, buffer, static_cast<int>(updatelib::InquiryBufferSize), &length) ==
       0) {
-    return false;
+    return std::nullopt;
   }
   // Bytes 8-15: vendor identification; 16-31: product identification.
   std::memcpy(text.data(), buffer + 8, 24);
@@ -94,12 +96,12 @@ bool ReadDeviceIdentity(updatelib::LibraryGateway& library, char* path, app::Sha
   std::size_t begin = 0;
   while (begin < end && static_cast<unsigned char>(text[begin]) < 33) ++begin;
   while (end > begin && static_cast<unsigned char>(text[end - 1]) < 33) --end;
-  state.DeviceInfoText.fill('\0');
-  std::memcpy(state.DeviceInfoText.data(), text.data() + begin, end - begin);
-  return true;
+  DeviceIdentity trimmed{};
+  std::memcpy(trimmed.data(), text.data() + begin, end - begin);
+  return trimmed;
 }
 
-ScanReport ScanDevices(updatelib::LibraryGateway& library, app::SharedState& state) {
+ScanReport ScanDevices(updatelib::LibraryGateway& library) {
   ScanReport report;
   // Each slot is a separate zero-filled buffer holding an empty text, larger than the 260 bytes
   // the library is promised; all are released with this scan.
@@ -132,19 +134,24 @@ ScanReport ScanDevices(updatelib::LibraryGateway& library, app::SharedState& sta
       report.outcome = ScanOutcome::CheckFailed;
     }
   }
-  if (report.outcome == ScanOutcome::Ready && !ReadDeviceIdentity(library, workingPath, state)) {
-    report.outcome = ScanOutcome::IdentityFailed;
+  if (report.outcome == ScanOutcome::Ready) {
+    const std::optional<DeviceIdentity> identity = ReadDeviceIdentity(library, workingPath);
+    if (identity) {
+      report.identity = *identity;
+    } else {
+      report.outcome = ScanOutcome::IdentityFailed;
+    }
   }
   return report;
 }
 
-ScanView ViewOf(const ScanReport& report, const app::SharedState& state) {
+core::StatusView ViewOf(const ScanReport& report) {
   switch (report.outcome) {
     case ScanOutcome::Ready:
-      if (report.result == UpdateRequired) {
-        return {{"", TextOf(state.DeviceInfoText), "Firmware: Update required!"}, true};
+      if (report.result == Result::UpdateRequired) {
+        return {{"", TextOf(report.identity), "Firmware: Update required!"}, true};
       }
-      return {{"", TextOf(state.DeviceInfoText), "Firmware: Up to date"}, false};
+      return {{"", TextOf(report.identity), "Firmware: Up to date"}, false};
     case ScanOutcome::NoDevice:
       return {{NoDeviceLine1, NoDeviceLine2, ""}, false};
     case ScanOutcome::CheckFailed:
@@ -159,7 +166,7 @@ ScanView ViewOf(const ScanReport& report, const app::SharedState& state) {
   return {{"", "", ""}, false};
 }
 
-void RefreshBtnClick(updatelib::LibraryGateway& library, app::SharedState& state,
+void RefreshBtnClick(updatelib::LibraryGateway& library, core::SharedState& state,
                      platform::Controls& controls) {
   controls.SetVisible(ControlId::ExitBtn, false);
   controls.SetEnabled(ControlId::ExitBtn, false);
@@ -175,33 +182,21 @@ void RefreshBtnClick(updatelib::LibraryGateway& library, app::SharedState& state
 
   ScanReport report;
   try {
-    report = ScanDevices(library, state);
+    report = ScanDevices(library);
   } catch (...) {
     ScanReport nothing;
     nothing.outcome = ScanOutcome::NoDevice;
-    ShowScanReport(nothing, state, controls);
+    core::ShowStatus(controls, core::StatusArea::Rescan, ViewOf(nothing));
     throw;
   }
-  ShowScanReport(report, state, controls);
-}
-
-void ShowScanReport(const ScanReport& report, app::SharedState& state,
-                    platform::Controls& controls) {
-  const ScanView view = ViewOf(report, state);
+  // A failed identification keeps the one read before.
+  if (report.outcome == ScanOutcome::Ready) state.DeviceInfoText = report.identity;
+  const core::StatusView view = ViewOf(report);
   if (view.offerUpdate) {
     state.SelectedDeviceCount = report.count;
     state.SelectedDevicePath = report.path;
   }
-  // Each button's enabled state before its visibility, Update before Exit.
-  controls.SetEnabled(ControlId::UpdateBtn, view.offerUpdate);
-  controls.SetVisible(ControlId::UpdateBtn, view.offerUpdate);
-  controls.SetEnabled(ControlId::ExitBtn, !view.offerUpdate);
-  controls.SetVisible(ControlId::ExitBtn, !view.offerUpdate);
-
-  controls.SetText(ControlId::RescanStatus1Panel, view.lines[0]);
-  controls.SetText(ControlId::RescanStatus2Panel, view.lines[1]);
-  controls.SetText(ControlId::RescanStatus3Panel, view.lines[2]);
-  controls.SetVisible(ControlId::RescanStatusPanel, true);
+  core::ShowStatus(controls, core::StatusArea::Rescan, view);
 }
 
 }  // namespace device

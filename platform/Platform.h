@@ -1,4 +1,4 @@
-// The small interfaces through which the portable core reaches the operating system. Each has a
+// The small interfaces through which the portable code reaches the operating system. Each has a
 // Windows implementation in platform/win32 and a fake in the unit tests.
 #pragma once
 
@@ -6,7 +6,8 @@
 #include <optional>
 #include <string_view>
 
-#include "app/Layout.h"
+#include "platform/Layout.h"
+#include "platform/VersionRecord.h"
 
 namespace platform {
 
@@ -33,20 +34,31 @@ class ModuleLoader {
   virtual void Release(ModuleHandle module) = 0;
 };
 
-// What the main window passes on to the program's behaviour, each call made from its message
-// handling.
+// The main window's handlers, called by the window's message handling, one call per message:
+// button clicks through the layout table's rows, WM_DEVICECHANGE and WM_TIMER. An exception
+// escaping one is shown in the application's error box and the message loop goes on.
 class FormEvents {
  public:
   virtual ~FormEvents() = default;
-  // A click on a visible, enabled button.
-  virtual void OnButtonClick(app::ControlId button) = 0;
+  virtual void RefreshBtnClick() = 0;
+  virtual void UpdateBtnClick() = 0;
+  virtual void ExitBtnClick() = 0;
   // WM_DEVICECHANGE with its event code.
   virtual void OnDeviceChange(std::uint32_t event) = 0;
   // WM_TIMER with its timer identifier.
   virtual void OnRescanTimer(std::uintptr_t timerId) = 0;
 };
 
-// The window's controls and caption, as the core sees them.
+// The main window's behaviour as the program's entry point drives it.
+class Form : public FormEvents {
+ public:
+  // Runs once construction has finished, before the window is first shown.
+  virtual void FormCreate() = 0;
+  // False when the program must end without showing its window.
+  virtual bool ShouldRun() const = 0;
+};
+
+// The window's controls and caption, as the portable code sees them.
 class Controls {
  public:
   virtual ~Controls() = default;
@@ -54,11 +66,11 @@ class Controls {
   virtual void SetEvents(FormEvents* events) = 0;
   // Sets a control's text. Setting the text it already has changes nothing; a new text is
   // drawn when the message loop next runs.
-  virtual void SetText(app::ControlId control, std::string_view text) = 0;
+  virtual void SetText(ControlId control, std::string_view text) = 0;
   // A hidden control is not drawn; a hidden button takes no input and loses the keyboard focus.
-  virtual void SetVisible(app::ControlId control, bool visible) = 0;
+  virtual void SetVisible(ControlId control, bool visible) = 0;
   // A disabled button takes no input and loses the keyboard focus.
-  virtual void SetEnabled(app::ControlId control, bool enabled) = 0;
+  virtual void SetEnabled(ControlId control, bool enabled) = 0;
   virtual void SetCaption(std::string_view caption) = 0;
   // Asks the main window to close; the application ends once control is back in the message
   // loop. Asks for no confirmation.
@@ -69,19 +81,13 @@ class Controls {
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
-  // The binding failure: text "Initalize the API entries fail", caption "Error", one OK button,
-  // no icon, no owner. Returns when the user has dismissed it.
-  virtual void ShowBindingFailure() = 0;
+  // A plain box: `text` and `caption`, one OK button, no icon, no owner. Returns when the user
+  // has dismissed it.
+  virtual void ShowPlain(std::string_view text, std::string_view caption) = 0;
   // The application's error box: caption the application title, OK, stop icon; `text` is shown
   // as given (see ErrorBoxText). Other windows of the program are disabled while it is up, but
   // their messages keep being handled.
   virtual void ShowError(std::string_view text) = 0;
-};
-
-// The fixed file version of the program's own version record, as two 32-bit words.
-struct FileVersion {
-  std::uint32_t mostSignificant = 0;
-  std::uint32_t leastSignificant = 0;
 };
 
 class VersionRecord {
@@ -115,9 +121,9 @@ class Timers {
 class WindowCloser {
  public:
   virtual ~WindowCloser() = default;
-  // Asks the first top-level window whose whole title is `title` (letter case ignored), of any
-  // program, to close, and waits a bounded time for it to handle that; a hung window is given up
-  // on at once. Never blocks for long.
+  // Asks the first top-level window of another program whose whole title is `title` (letter case
+  // ignored) to close, and waits a bounded time for it to handle that; a hung window is given up
+  // on at once. Never blocks for long. Messages sent to the caller's thread meanwhile are handled.
   virtual void CloseWindowTitled(const char* title) = 0;
 };
 
@@ -128,6 +134,16 @@ class MessagePump {
   // Handles every pending message (painting included), then returns. A request to close the
   // window made meanwhile is remembered and honoured once control is back in the message loop.
   virtual void ProcessPendingMessages() = 0;
+};
+
+// Keeping the machine from sleeping or shutting down unasked while a device is programmed.
+class SleepAndShutdownBlock {
+ public:
+  virtual ~SleepAndShutdownBlock() = default;
+  // Keeps the system and the display awake and gives a shutdown a reason to ask the user first.
+  virtual void Block(std::string_view reason) = 0;
+  // Lifts both; harmless when nothing is blocked.
+  virtual void Unblock() = 0;
 };
 
 // A structured exception (an access violation and the like) that ended a guarded call.
@@ -157,14 +173,18 @@ class UnguardedCalls final : public FaultBarrier {
   }
 };
 
-// Keeping the machine from sleeping or shutting down unasked while a device is programmed.
-class CriticalWork {
- public:
-  virtual ~CriticalWork() = default;
-  // Keeps the system and the display awake and gives a shutdown a reason to ask the user first.
-  virtual void Begin(std::string_view reason) = 0;
-  // Releases both; harmless when Begin was not called.
-  virtual void End() = 0;
+// Everything the main window's behaviour needs of the platform, each owned by the entry point.
+struct FormServices {
+  ModuleLoader& modules;
+  FaultBarrier& faults;
+  Controls& controls;
+  Dialogs& dialogs;
+  VersionRecord& versionRecord;
+  DeviceNotifications& notifications;
+  Timers& timers;
+  WindowCloser& windowCloser;
+  MessagePump& pump;
+  SleepAndShutdownBlock& sleepAndShutdown;
 };
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Regenerates app/res/Flashwright.ico (256, 128, 48, 32 and 16 px, 32-bit with alpha) from scratch.
+# Regenerates programs/res/Flashwright.ico (256, 128, 48, 32 and 16 px, 32-bit with alpha) from scratch.
 # The glyph is a dark chip with silver pins and a green upward arrow: "update the firmware".
 set -euo pipefail
 
@@ -8,7 +8,7 @@ CONVERT=${CONVERT:-/usr/bin/convert}
 [ -x "$CONVERT" ] || CONVERT=convert
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-out=${1:-$root/app/res/Flashwright.ico}
+out=${1:-$root/programs/res/Flashwright.ico}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

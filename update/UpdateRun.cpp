@@ -3,66 +3,53 @@
 
 #include <cstring>
 
-#include "device/Monitor.h"
+#include "core/Rescan.h"
+#include "platform/UniqueResource.h"
 
 namespace update {
 
-using app::ControlId;
+using platform::ControlId;
 
 bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char*) {
   library.ZR_InitialCustomizedSettingTable();
   return true;
 }
 
-namespace {
-
-// Programs the selected device; false when nothing usable is selected or programming failed.
-bool Program(const UpdateServices& services) {
-  const app::SharedState& state = services.state;
-  if (state.SelectedDeviceCount == 0 || state.SelectedDevicePath[0] == '\0') return false;
+UpdateOutcome ProgramSelectedDevice(updatelib::LibraryGateway& library,
+                                    const core::SharedState& state,
+                                    platform::SleepAndShutdownBlock& sleepAndShutdown) {
+  if (state.SelectedDeviceCount == 0 || state.SelectedDevicePath[0] == '\0') {
+    return UpdateOutcome::Failed;
+  }
   // A working copy with room to spare: the library could write into the path it is given. The
   // selection is always terminated, as the scan only records terminated paths.
   char path[updatelib::PathBufferSize + updatelib::BufferSlack] = {};
   std::memcpy(path, state.SelectedDevicePath.data(), updatelib::PathBufferSize - 1);
-  if (!PrepareCustomizedSettings(services.library, path)) return false;
+  if (!PrepareCustomizedSettings(library, path)) return UpdateOutcome::Failed;
 
-  struct EndCriticalWork {
-    platform::CriticalWork& work;
-    ~EndCriticalWork() { work.End(); }
-  } endCriticalWork{services.criticalWork};
-  services.criticalWork.Begin(CriticalWorkReason);
-  return services.library.ZR_FWUpdateProgrammingNoCustomizedSetting(path) != 0;
+  sleepAndShutdown.Block(BlockReason);
+  const platform::ScopeExit unblock([&] { sleepAndShutdown.Unblock(); });
+  return library.ZR_FWUpdateProgrammingNoCustomizedSetting(path) != 0 ? UpdateOutcome::Updated
+                                                                      : UpdateOutcome::Failed;
 }
 
-void ShowResult(platform::Controls& controls, bool succeeded) {
-  if (succeeded) {
-    controls.SetText(ControlId::UpdateStatus1Panel, "Successfully updated");
-    controls.SetText(ControlId::UpdateStatus2Panel, "Please power off/on your USB device.");
-  } else {
-    controls.SetText(ControlId::UpdateStatus1Panel, "");
-    controls.SetText(ControlId::UpdateStatus2Panel, UpdateFailText);
+core::StatusView ViewOf(UpdateOutcome outcome) {
+  if (outcome == UpdateOutcome::Updated) {
+    return {{"Successfully updated", "Please power off/on your USB device.", ""}, false};
   }
-  controls.SetText(ControlId::UpdateStatus3Panel, "");
-  controls.SetEnabled(ControlId::ExitBtn, true);
-  controls.SetVisible(ControlId::ExitBtn, true);
-  controls.SetVisible(ControlId::UpdateBtn, false);
+  return {{"", UpdateFailText, ""}, false};
 }
-
-}  // namespace
 
 void UpdateBtnClick(const UpdateServices& services) {
-  app::SharedState& state = services.state;
+  core::SharedState& state = services.state;
   platform::Controls& controls = services.controls;
 
-  // Whatever happens below, the flag and the keep-awake request do not outlive the run.
-  struct ClearFlag {
-    bool& flag;
-    ~ClearFlag() { flag = false; }
-  } clearFlag{state.UpdateInProgress};
+  // Whatever happens below, the flag does not outlive the run.
   state.UpdateInProgress = true;
+  const platform::ScopeExit clearFlag([&] { state.UpdateInProgress = false; });
   // A rescan pending from before the click would otherwise fire inside the yields below and
   // scan in the middle of the update, clearing the selection and hiding the update lines.
-  services.timers.CancelTimer(device::RescanTimerId);
+  services.timers.CancelTimer(core::RescanTimerId);
 
   controls.SetVisible(ControlId::UpdateStatusPanel, true);
   controls.SetVisible(ControlId::RescanStatusPanel, false);
@@ -74,14 +61,14 @@ void UpdateBtnClick(const UpdateServices& services) {
   controls.SetText(ControlId::UpdateStatus3Panel, "");
   services.pump.ProcessPendingMessages();
 
-  bool succeeded = false;
+  UpdateOutcome outcome = UpdateOutcome::Failed;
   try {
-    succeeded = Program(services);
+    outcome = ProgramSelectedDevice(services.library, state, services.sleepAndShutdown);
   } catch (...) {
-    ShowResult(controls, false);
+    core::ShowStatus(controls, core::StatusArea::Update, ViewOf(UpdateOutcome::Failed));
     throw;
   }
-  ShowResult(controls, succeeded);
+  core::ShowStatus(controls, core::StatusArea::Update, ViewOf(outcome));
   services.pump.ProcessPendingMessages();
 }
 

@@ -1,34 +1,46 @@
 // The firmware update run: programs the device the last scan selected and shows the result.
 #pragma once
 
-#include "app/SharedState.h"
+#include <string_view>
+
+#include "core/SharedState.h"
+#include "core/StatusView.h"
 #include "platform/Platform.h"
 #include "updatelib/Gateway.h"
 
 namespace update {
 
 inline constexpr std::string_view UpdateFailText = "Update Fail!";
-inline constexpr std::string_view CriticalWorkReason = "Firmware update in progress";
+inline constexpr std::string_view BlockReason = "Firmware update in progress";
+
+enum class UpdateOutcome { Updated, Failed };
 
 struct UpdateServices {
   updatelib::LibraryGateway& library;
-  app::SharedState& state;
+  core::SharedState& state;
   platform::Controls& controls;
   platform::MessagePump& pump;
   platform::Timers& timers;
-  platform::CriticalWork& criticalWork;
+  platform::SleepAndShutdownBlock& sleepAndShutdown;
 };
 
 // Prepares the library's customised settings for programming; always succeeds. The path is not
 // passed on.
 bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char* path);
 
+// Programs the selected device, keeping the machine awake and a shutdown asking first meanwhile.
+// Failed, without a library call, when nothing usable is selected.
+UpdateOutcome ProgramSelectedDevice(updatelib::LibraryGateway& library,
+                                    const core::SharedState& state,
+                                    platform::SleepAndShutdownBlock& sleepAndShutdown);
+
+// The lines and button for an update's outcome (always Exit).
+core::StatusView ViewOf(UpdateOutcome outcome);
+
 // The handler of UpdateBtn. Sets UpdateInProgress for its whole run, cancels a pending rescan,
-// shows the update lines, lets them paint, programs the device (blocking; the system is kept
-// awake and a shutdown asks first), shows the result with Exit, lets it paint, and clears the
-// flag. A missing selection or a failed programming call shows "Update Fail!". When the run throws
-// (the library faulted), "Update Fail!" with Exit is shown and the flag and the keep-awake request
-// are released before the exception goes on.
+// shows the update lines, lets them paint, programs the device (blocking), shows the result with
+// Exit, lets it paint, and clears the flag. When programming throws (the library faulted), the
+// failure is shown and the flag and the block released before the exception goes on.
 void UpdateBtnClick(const UpdateServices& services);
 
 }  // namespace update

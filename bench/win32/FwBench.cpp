@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/Layout.h"
+#include "platform/Layout.h"
 #include "tests/e2e/driver/AppWindow.h"
 #include "tests/e2e/driver/Driver.h"
 
@@ -36,7 +36,7 @@ constexpr char MinimalClass[] = "FwbMinimalWindow";
 // What the simulator's built-in world (one device at 00.01.01.05) makes status line 3 read.
 constexpr char ExpectedLine3[] = "Firmware: Update required!";
 constexpr int Line3Id =
-    ::app::ControlIdBase + static_cast<int>(::app::ControlId::RescanStatus3Panel);
+    ::platform::ControlIdBase + static_cast<int>(::platform::ControlId::RescanStatus3Panel);
 constexpr DWORD ReadyTimeoutMs = 20000;
 
 double NowMs() {

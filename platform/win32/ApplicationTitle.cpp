@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/AppText.h"
+#include "platform/FileName.h"
 
 namespace platform::win32 {
 namespace {
@@ -40,7 +40,7 @@ std::string ToAnsi(std::wstring_view text) {
 
 std::string ApplicationTitle() {
   const std::wstring path = ModuleFileName();
-  const std::wstring_view stem = app::FileNameStem(std::wstring_view(path));
+  const std::wstring_view stem = platform::FileNameStem(std::wstring_view(path));
   if (stem.empty()) return {};
   // The first character is one UTF-16 unit, or two for a surrogate pair; it keeps its case.
   const std::size_t first = IS_HIGH_SURROGATE(stem.front()) && stem.size() > 1 ? 2 : 1;

@@ -4,7 +4,7 @@
 
 #include <dbt.h>
 
-#include "app/AppText.h"
+#include "platform/UniqueResource.h"
 
 #include <vector>
 
@@ -87,13 +87,13 @@ ModuleHandle ExeDirectoryModuleLoader::Load(const char* fileName) {
 
   // Never ask the user about a missing drive or a broken DLL: a failure is just "not bound".
   const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  const ScopeExit restoreErrorMode([&] { SetErrorMode(previousMode); });
   HMODULE module = LoadLibraryExW(path.c_str(), nullptr,
                                   LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
     // A system without the restricted search flags: a full path still pins the library itself.
     module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
-  SetErrorMode(previousMode);
   return reinterpret_cast<ModuleHandle>(module);
 }
 
@@ -112,12 +112,14 @@ std::optional<FileVersion> OwnVersionRecord::ReadOwnFileVersion() {
   HGLOBAL loaded = LoadResource(nullptr, resource);
   const void* data = loaded ? LockResource(loaded) : nullptr;
   if (data == nullptr) return std::nullopt;
-  return app::FixedFileVersion(static_cast<const unsigned char*>(data),
-                               SizeofResource(nullptr, resource));
+  return FixedFileVersion(static_cast<const unsigned char*>(data),
+                          SizeofResource(nullptr, resource));
 }
 
-void MessageBoxes::ShowBindingFailure() {
-  MessageBoxA(nullptr, "Initalize the API entries fail", "Error", MB_OK);
+void MessageBoxes::ShowPlain(std::string_view text, std::string_view caption) {
+  const std::string message(text);
+  const std::string title(caption);
+  MessageBoxA(nullptr, message.c_str(), title.c_str(), MB_OK);
 }
 
 void MessageBoxes::ShowError(std::string_view text) {
@@ -127,12 +129,14 @@ void MessageBoxes::ShowError(std::string_view text) {
   EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow,
                     reinterpret_cast<LPARAM>(&disabled));
   for (HWND window : disabled) EnableWindow(window, FALSE);
+  const ScopeExit enableAgain([&] {
+    for (HWND window : disabled) {
+      if (IsWindow(window)) EnableWindow(window, TRUE);
+    }
+  });
   // The application window is gone when the failure ended the program's start.
   HWND owner = IsWindow(owner_) ? owner_ : nullptr;
   MessageBoxA(owner, message.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP);  // modal to the owner
-  for (HWND window : disabled) {
-    if (IsWindow(window)) EnableWindow(window, TRUE);
-  }
 }
 
 std::uintptr_t UsbDeviceNotifications::Register() {

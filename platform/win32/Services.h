@@ -32,7 +32,7 @@ class MessageBoxes final : public Dialogs {
   explicit MessageBoxes(std::string applicationTitle) : title_(std::move(applicationTitle)) {}
   // The application window, which owns the error box once it exists.
   void SetOwner(HWND owner) { owner_ = owner; }
-  void ShowBindingFailure() override;
+  void ShowPlain(std::string_view text, std::string_view caption) override;
   void ShowError(std::string_view text) override;
 
  private:

@@ -1,5 +1,6 @@
-// The application window (taskbar entry) and the main window with its panels and buttons,
-// built from the layout table; messages are turned into calls on a handler object.
+// The application window (taskbar entry) and the main window with its panels and buttons, built
+// from the layout table. Each window is tied to its C++ object; messages go straight to the
+// object, and the main window calls the form's handlers directly.
 #pragma once
 
 #include <windows.h>
@@ -8,75 +9,101 @@
 #include <string>
 #include <utility>
 
-#include "app/Layout.h"
+#include "platform/Layout.h"
 #include "platform/Platform.h"
+#include "platform/UniqueResource.h"
 
 namespace platform::win32 {
+
+struct DestroyWindowRelease {
+  void operator()(HWND window) const { DestroyWindow(window); }
+};
+struct DeleteObjectRelease {
+  void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+using UniqueWindow = UniqueResource<HWND, DestroyWindowRelease>;
+using UniqueFont = UniqueResource<HFONT, DeleteObjectRelease>;
 
 // The hidden-looking window that carries the taskbar entry and owns the main window, so that the
 // main window has no taskbar button of its own.
 class ApplicationWindow {
  public:
   explicit ApplicationWindow(const std::string& title);
-  ~ApplicationWindow();
   ApplicationWindow(const ApplicationWindow&) = delete;
   ApplicationWindow& operator=(const ApplicationWindow&) = delete;
-  HWND Handle() const { return window_; }
+  HWND Handle() const { return window_.Get(); }
+  // The main window it stands for: closing the taskbar entry closes it, and restoring the entry
+  // activates it (or a box in front of it).
+  void SetForm(HWND form) { form_ = form; }
   void Show();
 
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
  private:
-  HWND window_ = nullptr;
+  HWND form_ = nullptr;
+  UniqueWindow window_;
 };
 
-class FormWindow final : public Controls, public Timers, public MessagePump, public CriticalWork {
+// A status panel: fills itself with the button-face colour and draws its text centred.
+class Panel {
  public:
-  // Creates the window and its controls, hidden; `owner` is the application window.
-  explicit FormWindow(HWND owner);
-  ~FormWindow() override;
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+ private:
+  void Paint(HWND window);
+  HFONT font_ = nullptr;  // owned by the main window
+};
+
+class FormWindow final : public Controls,
+                         public Timers,
+                         public MessagePump,
+                         public SleepAndShutdownBlock {
+ public:
+  // Creates the window and its controls, hidden, owned by `application`. An exception escaping a
+  // handler of the form is shown through `dialogs`.
+  FormWindow(ApplicationWindow& application, Dialogs& dialogs);
   FormWindow(const FormWindow&) = delete;
   FormWindow& operator=(const FormWindow&) = delete;
 
-  HWND Handle() const { return window_; }
+  HWND Handle() const { return window_.Get(); }
   void Show();
-  void Destroy();
 
-  // True once a close was asked for: the message loop is to stop.
-  bool CloseRequested() const { return closeRequested_; }
   // Handles every pending message, then returns. A quit request seen here is remembered.
   void ProcessPendingMessages() override;
   // Runs the message loop until the window is closed.
   void RunMessageLoop();
 
   void SetEvents(FormEvents* events) override { events_ = events; }
-  void SetText(app::ControlId control, std::string_view text) override;
-  void SetVisible(app::ControlId control, bool visible) override;
-  void SetEnabled(app::ControlId control, bool enabled) override;
+  void SetText(ControlId control, std::string_view text) override;
+  void SetVisible(ControlId control, bool visible) override;
+  void SetEnabled(ControlId control, bool enabled) override;
   void SetCaption(std::string_view caption) override;
   void Close() override;
 
   void StartTimer(std::uintptr_t id, unsigned milliseconds) override;
   void CancelTimer(std::uintptr_t id) override;
-  // Keeps the system and display awake and gives a shutdown the reason to show the user.
-  void Begin(std::string_view reason) override;
-  void End() override;
+  void Block(std::string_view reason) override;
+  void Unblock() override;
+
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
-  // The window procedure: nothing thrown while handling a message leaves it.
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam,
-                                     LPARAM lParam) noexcept;
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-  HWND Control(app::ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
+  HWND Control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
   void DropFocusFrom(HWND control);
   void FocusFirstButton();
   bool Dispatch(MSG& message);
+  void OnCommand(WPARAM wParam);
 
-  HWND window_ = nullptr;
+  Dialogs& dialogs_;
   FormEvents* events_ = nullptr;
-  std::array<HWND, app::ControlCount> controls_{};
-  HFONT formFont_ = nullptr;
-  std::array<std::pair<int, HFONT>, app::ControlCount> ownFonts_{};  // (height, font), created
+  // Declared before the window, so they outlive it.
+  UniqueFont formFont_;
+  std::array<std::pair<int, UniqueFont>, ControlCount> ownFonts_{};  // (height, font), created
+  std::array<Panel, ControlCount> panels_{};                         // used for the panels only
+  std::array<HWND, ControlCount> controls_{};
   bool closeRequested_ = false;
-  bool criticalWork_ = false;  // a shutdown or log-off is refused meanwhile
+  bool blocking_ = false;  // sleep and shutdown are held off
+  UniqueWindow window_;
 };
 
 }  // namespace platform::win32

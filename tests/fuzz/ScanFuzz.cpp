@@ -11,16 +11,16 @@
 #include <vector>
 
 #include "FuzzInput.h"
-#include "app/Layout.h"
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "device/Scan.h"
+#include "platform/Layout.h"
 #include "platform/Platform.h"
 #include "updatelib/Binding.h"
 #include "updatelib/EntryPoints.h"
 
 namespace {
 
-using app::ControlId;
+using platform::ControlId;
 using updatelib::DeviceListSlotCount;
 using updatelib::InquiryBufferSize;
 using updatelib::PathBufferSize;
@@ -236,10 +236,10 @@ class RecordingControls final : public platform::Controls {
  private:
   static std::size_t Index(ControlId id) {
     const auto index = static_cast<std::size_t>(id);
-    FUZZ_CHECK(index < app::ControlCount);
+    FUZZ_CHECK(index < platform::ControlCount);
     return index;
   }
-  std::array<Control, app::ControlCount> controls_{};
+  std::array<Control, platform::ControlCount> controls_{};
 };
 
 constexpr std::string_view NotFound1 = "No compatible USB device were found.";
@@ -325,7 +325,7 @@ Expectation Expect(const LibraryAnswers& answers, std::string& info) {
   return expected;
 }
 
-void CheckWindow(const RecordingControls& window, const app::SharedState& state,
+void CheckWindow(const RecordingControls& window, const core::SharedState& state,
                  const Expectation& expected, const std::string& info) {
   const auto& update = window[ControlId::UpdateBtn];
   const auto& exit = window[ControlId::ExitBtn];
@@ -384,7 +384,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   platform::UnguardedCalls direct;
   updatelib::LibraryGateway library(FakeTable(), direct);
-  app::SharedState state;
+  core::SharedState state;
   state.UpdateInProgress = updateInProgress;
   RecordingControls window;
   std::string info;  // the identification as the model tracks it; starts empty

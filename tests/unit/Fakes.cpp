@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/Layout.h"
+#include "platform/Layout.h"
 #include "updatelib/Binding.h"
 
 namespace fakes {
@@ -118,7 +118,7 @@ const std::map<std::string, platform::RawProc>& CalledEntryPoints() {
   return procs;
 }
 
-const char* Name(app::ControlId id) { return app::SpecOf(id).name; }
+const char* Name(platform::ControlId id) { return platform::SpecOf(id).name; }
 
 }  // namespace
 
@@ -161,17 +161,17 @@ platform::RawProc FakeModuleLoader::Resolve(platform::ModuleHandle, const char* 
   return found != called.end() ? found->second : &NeverCalled;
 }
 
-void FakeControls::SetText(app::ControlId control, std::string_view text) {
+void FakeControls::SetText(platform::ControlId control, std::string_view text) {
   controls[control].text = text;
   log.push_back(std::string("text ") + Name(control) + "=" + std::string(text));
 }
 
-void FakeControls::SetVisible(app::ControlId control, bool visible) {
+void FakeControls::SetVisible(platform::ControlId control, bool visible) {
   controls[control].visible = visible;
   log.push_back(std::string(visible ? "show " : "hide ") + Name(control));
 }
 
-void FakeControls::SetEnabled(app::ControlId control, bool enabled) {
+void FakeControls::SetEnabled(platform::ControlId control, bool enabled) {
   controls[control].enabled = enabled;
   log.push_back(std::string(enabled ? "enable " : "disable ") + Name(control));
 }

@@ -3,6 +3,8 @@
 // every call in one shared log and answer from a script the test sets.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -93,15 +95,15 @@ class FakeControls final : public platform::Controls {
     bool visible = true;
     bool enabled = true;
   };
-  std::map<app::ControlId, State> controls;
+  std::map<platform::ControlId, State> controls;
   std::string caption = "Form1";
   int closeRequests = 0;
   platform::FormEvents* events = nullptr;
   std::vector<std::string> log;  // "hide UpdateBtn", "text RescanStatus1Panel=...", ...
 
-  void SetText(app::ControlId control, std::string_view text) override;
-  void SetVisible(app::ControlId control, bool visible) override;
-  void SetEnabled(app::ControlId control, bool enabled) override;
+  void SetText(platform::ControlId control, std::string_view text) override;
+  void SetVisible(platform::ControlId control, bool visible) override;
+  void SetEnabled(platform::ControlId control, bool enabled) override;
   void SetEvents(platform::FormEvents* to) override { events = to; }
   void SetCaption(std::string_view text) override { caption = text; }
   void Close() override { ++closeRequests; }
@@ -109,9 +111,13 @@ class FakeControls final : public platform::Controls {
 
 class FakeDialogs final : public platform::Dialogs {
  public:
-  int bindingFailures = 0;
+  int bindingFailures = 0;  // plain boxes with the binding failure's caption and text
   std::vector<std::string> errors;
-  void ShowBindingFailure() override { ++bindingFailures; }
+  void ShowPlain(std::string_view text, std::string_view caption) override {
+    EXPECT_EQ(caption, "Error");
+    EXPECT_EQ(text, "Initalize the API entries fail");
+    ++bindingFailures;
+  }
   void ShowError(std::string_view text) override { errors.emplace_back(text); }
 };
 
@@ -182,17 +188,17 @@ class FakePump final : public platform::MessagePump {
   }
 };
 
-class FakeCriticalWork final : public platform::CriticalWork {
+class FakeSleepAndShutdownBlock final : public platform::SleepAndShutdownBlock {
  public:
   bool active = false;
   std::vector<std::string> log;
-  void Begin(std::string_view reason) override {
+  void Block(std::string_view reason) override {
     active = true;
-    log.push_back("begin " + std::string(reason));
+    log.push_back("block " + std::string(reason));
   }
-  void End() override {
+  void Unblock() override {
     active = false;
-    log.push_back("end");
+    log.push_back("unblock");
   }
 };
 

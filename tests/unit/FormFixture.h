@@ -9,6 +9,7 @@
 
 #include "Fakes.h"
 #include "app/TForm1.h"
+#include "platform/ErrorBox.h"
 
 struct FormFixture : ::testing::Test {
   fakes::FakeModuleLoader modules;
@@ -20,15 +21,23 @@ struct FormFixture : ::testing::Test {
   fakes::FakeTimers timers;
   fakes::FakeWindowCloser closer;
   fakes::FakePump pump;
-  fakes::FakeCriticalWork criticalWork;
+  fakes::FakeSleepAndShutdownBlock sleepAndShutdown;
   std::optional<app::TForm1> form;
 
   fakes::FakeLibrary& Library() { return fakes::FakeLibrary::Instance(); }
   std::vector<std::string>& Calls() { return Library().calls; }
 
-  app::FormServices Services() {
-    return {modules,       faults, controls, dialogs, versionRecord,
-            notifications, timers, closer,   pump,    criticalWork};
+  platform::FormServices Services() {
+    return {.modules = modules,
+            .faults = faults,
+            .controls = controls,
+            .dialogs = dialogs,
+            .versionRecord = versionRecord,
+            .notifications = notifications,
+            .timers = timers,
+            .windowCloser = closer,
+            .pump = pump,
+            .sleepAndShutdown = sleepAndShutdown};
   }
   void SetUp() override { Library().Reset(); }
   void TearDown() override { form.reset(); }
@@ -38,29 +47,34 @@ struct FormFixture : ::testing::Test {
   void Start() {
     form.emplace(Services());
     form->FormCreate();
-    timers.onFire = [this](std::uintptr_t id) { form->OnRescanTimer(id); };
+    timers.onFire = [this](std::uintptr_t id) { AsTheWindow([&] { form->OnRescanTimer(id); }); };
+  }
+  // Calls a handler as the window does: an exception escaping it goes to the error box.
+  template <class Handler>
+  void AsTheWindow(Handler&& handler) {
+    platform::RunGuarded(dialogs, std::forward<Handler>(handler));
   }
   void Rescan() {
     Calls().clear();
     form->RefreshBtnClick();
   }
 
-  const std::string& Text(app::ControlId id) { return controls.controls[id].text; }
-  bool Visible(app::ControlId id) { return controls.controls[id].visible; }
-  bool Enabled(app::ControlId id) { return controls.controls[id].enabled; }
+  const std::string& Text(platform::ControlId id) { return controls.controls[id].text; }
+  bool Visible(platform::ControlId id) { return controls.controls[id].visible; }
+  bool Enabled(platform::ControlId id) { return controls.controls[id].enabled; }
   std::vector<std::string> ScanLines() {
-    using app::ControlId;
+    using platform::ControlId;
     return {Text(ControlId::RescanStatus1Panel), Text(ControlId::RescanStatus2Panel),
             Text(ControlId::RescanStatus3Panel)};
   }
   std::vector<std::string> UpdateLines() {
-    using app::ControlId;
+    using platform::ControlId;
     return {Text(ControlId::UpdateStatus1Panel), Text(ControlId::UpdateStatus2Panel),
             Text(ControlId::UpdateStatus3Panel)};
   }
   // Update offered (visible and enabled) and Exit hidden, or the other way round.
   bool OffersUpdate() {
-    using app::ControlId;
+    using platform::ControlId;
     const bool update = Visible(ControlId::UpdateBtn) && Enabled(ControlId::UpdateBtn);
     const bool exit = Visible(ControlId::ExitBtn) && Enabled(ControlId::ExitBtn);
     EXPECT_NE(update, exit) << "exactly one of Update and Exit is offered";

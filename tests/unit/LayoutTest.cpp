@@ -3,18 +3,18 @@
 
 #include <algorithm>
 
-#include "app/Layout.h"
+#include "platform/Layout.h"
 
 namespace {
 
-using app::ControlId;
+using platform::ControlId;
 
 TEST(Layout, CreatesParentsBeforeChildrenAndSiblingsInTabOrder) {
-  const auto order = app::CreationOrder();
+  const auto order = platform::CreationOrder();
   auto position = [&](ControlId id) {
     return std::find(order.begin(), order.end(), id) - order.begin();
   };
-  for (const app::ControlSpec& entry : app::Layout()) {
+  for (const platform::ControlSpec& entry : platform::Layout()) {
     EXPECT_LT(position(entry.id), static_cast<long>(order.size())) << entry.name;
     if (entry.parent) {
       EXPECT_LT(position(*entry.parent), position(entry.id)) << entry.name;
@@ -30,41 +30,41 @@ TEST(Layout, CreatesParentsBeforeChildrenAndSiblingsInTabOrder) {
 }
 
 TEST(Layout, OnlyTheRefreshButtonStartsHidden) {
-  for (const app::ControlSpec& entry : app::Layout()) {
+  for (const platform::ControlSpec& entry : platform::Layout()) {
     EXPECT_EQ(entry.visible, entry.id != ControlId::RefreshBtn) << entry.name;
   }
 }
 
 TEST(MulDivRound, RoundsHalvesAwayFromZero) {
-  EXPECT_EQ(app::MulDivRound(-11, 120, 96), -14);  // -13.75
-  EXPECT_EQ(app::MulDivRound(-11, 144, 96), -17);  // -16.5
-  EXPECT_EQ(app::MulDivRound(535, 16, 13), 658);   // 658.46
-  EXPECT_EQ(app::MulDivRound(5, 1, 2), 3);
-  EXPECT_EQ(app::MulDivRound(-5, 1, 2), -3);
-  EXPECT_EQ(app::MulDivRound(7, 3, 0), -1);
+  EXPECT_EQ(platform::MulDivRound(-11, 120, 96), -14);  // -13.75
+  EXPECT_EQ(platform::MulDivRound(-11, 144, 96), -17);  // -16.5
+  EXPECT_EQ(platform::MulDivRound(535, 16, 13), 658);   // 658.46
+  EXPECT_EQ(platform::MulDivRound(5, 1, 2), 3);
+  EXPECT_EQ(platform::MulDivRound(-5, 1, 2), -3);
+  EXPECT_EQ(platform::MulDivRound(7, 3, 0), -1);
 }
 
 TEST(Scaling, NothingChangesAtTheDesignResolution) {
-  EXPECT_EQ(app::ScaledFormFontHeight(96), -11);
+  EXPECT_EQ(platform::ScaledFormFontHeight(96), -11);
   // Even with a substituted font that measures differently.
-  const app::Scaling scaling = app::LayoutScaling(96, 14);
+  const platform::Scaling scaling = platform::LayoutScaling(96, 14);
   EXPECT_EQ(scaling.Apply(535), 535);
 }
 
 TEST(Scaling, FollowsTheFontAtOtherResolutions) {
-  EXPECT_EQ(app::ScaledFormFontHeight(120), -14);
-  EXPECT_EQ(app::ScaledFormFontHeight(144), -17);
+  EXPECT_EQ(platform::ScaledFormFontHeight(120), -14);
+  EXPECT_EQ(platform::ScaledFormFontHeight(144), -17);
   // The "0" of the scaled font measures 16 pixels instead of 13: everything grows by 16/13.
-  const app::Scaling scaling = app::LayoutScaling(120, 16);
+  const platform::Scaling scaling = platform::LayoutScaling(120, 16);
   EXPECT_EQ(scaling.Apply(535), 658);
   EXPECT_EQ(scaling.Apply(196), 241);
   EXPECT_EQ(scaling.Apply(-16), -20);
   // A font that still measures 13 leaves the layout alone.
-  EXPECT_EQ(app::LayoutScaling(120, 13).Apply(535), 535);
+  EXPECT_EQ(platform::LayoutScaling(120, 13).Apply(535), 535);
 }
 
 TEST(PlaceWindow, KeepsTheDesignPositionWhenTheWindowFits) {
-  const app::Rect placed = app::PlaceWindow(541, 222, {0, 0, 1920, 1040});
+  const platform::Rect placed = platform::PlaceWindow(541, 222, {0, 0, 1920, 1040});
   EXPECT_EQ(placed.left, 850);
   EXPECT_EQ(placed.top, 247);
   EXPECT_EQ(placed.Width(), 541);
@@ -72,13 +72,13 @@ TEST(PlaceWindow, KeepsTheDesignPositionWhenTheWindowFits) {
 }
 
 TEST(PlaceWindow, MovesJustEnoughToFitANarrowOrShortWorkArea) {
-  const app::Rect narrow = app::PlaceWindow(541, 222, {0, 0, 1024, 728});
+  const platform::Rect narrow = platform::PlaceWindow(541, 222, {0, 0, 1024, 728});
   EXPECT_EQ(narrow.left, 1024 - 541);
   EXPECT_EQ(narrow.top, 247);
-  const app::Rect tiny = app::PlaceWindow(541, 222, {100, 50, 600, 200});
+  const platform::Rect tiny = platform::PlaceWindow(541, 222, {100, 50, 600, 200});
   EXPECT_EQ(tiny.left, 100);  // larger than the work area: its top-left corner shows
   EXPECT_EQ(tiny.top, 50);
-  const app::Rect exact = app::PlaceWindow(541, 222, {0, 0, 1391, 469});
+  const platform::Rect exact = platform::PlaceWindow(541, 222, {0, 0, 1391, 469});
   EXPECT_EQ(exact.left, 850);
   EXPECT_EQ(exact.top, 247);
 }

@@ -10,7 +10,7 @@
 
 namespace {
 
-using app::ControlId;
+using platform::ControlId;
 using Lines = std::vector<std::string>;
 using ReentryFixture = FormFixture;
 
@@ -102,12 +102,12 @@ TEST_F(ReentryFixture, AFaultInARescanShowsTheBoxAndNoDeviceAndScansAgainLater) 
 TEST_F(ReentryFixture, AFaultWhileProgrammingShowsUpdateFailAndLetsChangesRescan) {
   Start();
   FaultOnce(Library(), "ZR_FWUpdateProgrammingNoCustomizedSetting");
-  form->OnButtonClick(ControlId::UpdateBtn);
+  AsTheWindow([&] { form->UpdateBtnClick(); });
   ASSERT_EQ(dialogs.errors.size(), 1u);
   EXPECT_EQ(UpdateLines(), (Lines{"", "Update Fail!", ""}));
   EXPECT_FALSE(OffersUpdate());
   EXPECT_FALSE(form->State().UpdateInProgress);
-  EXPECT_FALSE(criticalWork.active);
+  EXPECT_FALSE(sleepAndShutdown.active);
   form->OnDeviceChange(device::DeviceNodesChanged);
   EXPECT_TRUE(timers.Running(device::RescanTimerId));
 }

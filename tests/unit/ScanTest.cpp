@@ -8,7 +8,7 @@
 
 namespace {
 
-using app::ControlId;
+using platform::ControlId;
 using Lines = std::vector<std::string>;
 
 const std::string DevicePath = "\\\\?\\usb#vid_0001&pid_0002#0001";

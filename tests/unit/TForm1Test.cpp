@@ -18,7 +18,7 @@ TEST_F(FormFixture, ABoundLibraryIsConfiguredBeforeTheFirstScan) {
   EXPECT_EQ(calls[4], "ZR_GetDeviceList");
   EXPECT_FALSE(form->State().UpdateInProgress);
   // The window opens already showing the first scan's outcome.
-  EXPECT_EQ(controls.controls[app::ControlId::RescanStatus3Panel].text,
+  EXPECT_EQ(controls.controls[platform::ControlId::RescanStatus3Panel].text,
             "Firmware: Update required!");
 }
 

@@ -8,7 +8,7 @@
 
 namespace {
 
-using app::ControlId;
+using platform::ControlId;
 using Lines = std::vector<std::string>;
 
 using UpdateFixture = FormFixture;
@@ -21,7 +21,7 @@ TEST_F(UpdateFixture, ProgramsTheSelectedDeviceAndReportsSuccess) {
   bool keptAwake = false;
   Library().duringProgramming = [&] {
     flagDuringProgramming = form->State().UpdateInProgress;
-    keptAwake = criticalWork.active;
+    keptAwake = sleepAndShutdown.active;
     EXPECT_FALSE(Enabled(ControlId::ExitBtn));
     EXPECT_FALSE(Enabled(ControlId::UpdateBtn));
     EXPECT_TRUE(Visible(ControlId::UpdateStatusPanel));
@@ -38,8 +38,8 @@ TEST_F(UpdateFixture, ProgramsTheSelectedDeviceAndReportsSuccess) {
                 "ZR_FWUpdateProgrammingNoCustomizedSetting(\\\\?\\usb#vid_0001&pid_0002#0001)"}));
   EXPECT_TRUE(flagDuringProgramming);
   EXPECT_TRUE(keptAwake);
-  EXPECT_EQ(criticalWork.log,
-            (std::vector<std::string>{"begin Firmware update in progress", "end"}));
+  EXPECT_EQ(sleepAndShutdown.log,
+            (std::vector<std::string>{"block Firmware update in progress", "unblock"}));
   EXPECT_EQ(UpdateLines(),
             (Lines{"Successfully updated", "Please power off/on your USB device.", ""}));
   EXPECT_TRUE(Visible(ControlId::ExitBtn));
@@ -58,7 +58,7 @@ TEST_F(UpdateFixture, AFailedProgrammingCallShowsUpdateFail) {
   form->UpdateBtnClick();
   EXPECT_EQ(UpdateLines(), (Lines{"", "Update Fail!", ""}));
   EXPECT_TRUE(Enabled(ControlId::ExitBtn));
-  EXPECT_FALSE(criticalWork.active);
+  EXPECT_FALSE(sleepAndShutdown.active);
 }
 
 TEST_F(UpdateFixture, WithoutASelectionTheLibraryIsNotCalled) {
@@ -67,7 +67,7 @@ TEST_F(UpdateFixture, WithoutASelectionTheLibraryIsNotCalled) {
   Calls().clear();
   form->UpdateBtnClick();
   EXPECT_TRUE(Calls().empty());
-  EXPECT_TRUE(criticalWork.log.empty());
+  EXPECT_TRUE(sleepAndShutdown.log.empty());
   EXPECT_EQ(UpdateLines(), (Lines{"", "Update Fail!", ""}));
   EXPECT_FALSE(form->State().UpdateInProgress);
 }
@@ -131,7 +131,7 @@ TEST_F(UpdateFixture, AFailureInsideTheRunReleasesTheFlagAndTheKeepAwakeRequest)
   Library().duringProgramming = [] { throw std::runtime_error("library fault"); };
   EXPECT_THROW(form->UpdateBtnClick(), std::runtime_error);
   EXPECT_FALSE(form->State().UpdateInProgress);
-  EXPECT_FALSE(criticalWork.active);
+  EXPECT_FALSE(sleepAndShutdown.active);
   // Device changes are noticed again.
   form->OnDeviceChange(device::DeviceNodesChanged);
   EXPECT_TRUE(timers.Running(device::RescanTimerId));

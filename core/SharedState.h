@@ -6,7 +6,7 @@
 
 #include "updatelib/EntryPoints.h"
 
-namespace app {
+namespace core {
 
 struct SharedState {
   // True while an update runs; device changes are then swallowed.
@@ -19,4 +19,4 @@ struct SharedState {
   std::array<char, 25> DeviceInfoText{};
 };
 
-}  // namespace app
+}  // namespace core

@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <optional>
 
-namespace app {
+namespace platform {
+
+class FormEvents;
 
 // In the order of the layout table; the numeric value + ControlIdBase is the child window ID.
 enum class ControlId {
@@ -28,17 +30,20 @@ inline constexpr int ControlIdBase = 1000;
 
 enum class ControlKind { Panel, Button };
 
+// One row of the layout table; rows are written with designated initializers.
 struct ControlSpec {
   ControlId id;
   const char* name;
   ControlKind kind;
   std::optional<ControlId> parent;  // none: the window itself
-  int left, top, width, height;
-  int tabOrder;
-  const char* text;
-  int fontHeight;  // pixels, negative: character height, as a font height is given
-  bool ownFont;    // false: uses the form's font
-  bool visible;    // at creation
+  int left = 0, top = 0, width = 0, height = 0;
+  int tabOrder = 0;
+  const char* text = "";
+  int fontHeight = 0;    // pixels, negative: character height, as a font height is given
+  bool ownFont = false;  // false: uses the form's font
+  bool visible = true;   // at creation
+  // A button's click handler, called on the form as it is; nullptr for panels.
+  void (FormEvents::*onClick)() = nullptr;
 };
 
 inline constexpr int DesignPixelsPerInch = 96;
@@ -47,6 +52,8 @@ inline constexpr int DesignClientHeight = 196;
 // Height of the character "0" in the form font at design time; scaling follows its change.
 inline constexpr int DesignTextHeight = 13;
 inline constexpr int FormFontHeight = -11;
+inline constexpr int LineFontHeight = -16;  // 12 points at 96 pixels per inch
+inline constexpr int AreaFontHeight = -11;
 inline constexpr const char* FormFontFace = "MS Sans Serif";
 inline constexpr int DesignWindowLeft = 850;
 inline constexpr int DesignWindowTop = 247;
@@ -83,4 +90,4 @@ struct Rect {
 // is larger than the work area), so that its buttons are never off-screen.
 Rect PlaceWindow(int outerWidth, int outerHeight, const Rect& workArea);
 
-}  // namespace app
+}  // namespace platform

@@ -1,0 +1,61 @@
+// The window program's entry; see WindowProgram.h.
+#include "platform/win32/WindowProgram.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "platform/ErrorBox.h"
+#include "platform/win32/ApplicationTitle.h"
+#include "platform/win32/FaultBarrier.h"
+#include "platform/win32/Services.h"
+#include "platform/win32/Window.h"
+
+namespace platform::win32 {
+
+int RunWindowProgram(const FormFactory& makeForm) {
+  RestrictDllSearch();
+  // While the programming call blocks the window, Windows would otherwise replace it with a ghost
+  // that offers to end the program: ending it mid-flash can leave the device unusable.
+  DisableProcessWindowsGhosting();
+  const std::string title = ApplicationTitle();
+  MessageBoxes dialogs(title);
+
+  // A failure outside any handler ends the program after the error box, still with code 0.
+  RunGuarded(dialogs, [&] {
+    // Torn down in the reverse order: the form (library, then registration), the services, the
+    // main window, the application window.
+    ApplicationWindow application(title);
+    dialogs.SetOwner(application.Handle());
+    FormWindow window(application, dialogs);
+    if (window.Handle() == nullptr) throw std::runtime_error("Cannot create the main window");
+
+    ExeDirectoryModuleLoader modules;
+    SehFaultBarrier faults;
+    OwnVersionRecord versionRecord;
+    UsbDeviceNotifications notifications;
+    notifications.SetRecipient(window.Handle());
+    TitledWindowCloser windowCloser;
+    const FormServices services{.modules = modules,
+                                .faults = faults,
+                                .controls = window,
+                                .dialogs = dialogs,
+                                .versionRecord = versionRecord,
+                                .notifications = notifications,
+                                .timers = window,
+                                .windowCloser = windowCloser,
+                                .pump = window,
+                                .sleepAndShutdown = window};
+
+    const std::unique_ptr<Form> form = makeForm(services);
+    RunGuarded(dialogs, [&] { form->FormCreate(); });
+    if (form->ShouldRun()) {
+      application.Show();
+      window.Show();
+      window.RunMessageLoop();
+    }
+  });
+  return 0;
+}
+
+}  // namespace platform::win32

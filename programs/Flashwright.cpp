@@ -1,0 +1,11 @@
+// Flashwright.exe, the window program: its main window's behaviour is TForm1.
+#include <memory>
+
+#include "app/TForm1.h"
+#include "platform/win32/WindowProgram.h"
+
+int main() {
+  return platform::win32::RunWindowProgram([](const platform::FormServices& services) {
+    return std::make_unique<app::TForm1>(services);
+  });
+}
