@@ -35,7 +35,7 @@ struct ControlSpec {
   ControlId id;
   const char* name;
   ControlKind kind;
-  std::optional<ControlId> parent;  // none: the window itself
+  std::optional<ControlId> parent{};  // none: the window itself
   int left = 0, top = 0, width = 0, height = 0;
   int tabOrder = 0;
   const char* text = "";

@@ -9,21 +9,10 @@
 #include <vector>
 
 #include "platform/FileName.h"
+#include "platform/win32/Services.h"
 
 namespace platform::win32 {
 namespace {
-
-std::wstring ModuleFileName() {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length =
-        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return {};
-    if (length < buffer.size()) return std::wstring(buffer.data(), length);
-    if (buffer.size() >= 32768) return {};
-    buffer.resize(buffer.size() * 2);
-  }
-}
 
 std::string ToAnsi(std::wstring_view text) {
   if (text.empty()) return {};
@@ -39,7 +28,7 @@ std::string ToAnsi(std::wstring_view text) {
 }  // namespace
 
 std::string ApplicationTitle() {
-  const std::wstring path = ModuleFileName();
+  const std::wstring path = ExecutablePath();
   const std::wstring_view stem = platform::FileNameStem(std::wstring_view(path));
   if (stem.empty()) return {};
   // The first character is one UTF-16 unit, or two for a surrogate pair; it keeps its case.

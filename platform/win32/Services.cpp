@@ -25,18 +25,6 @@ constexpr GUID UsbDeviceInterfaceClass = {
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
-std::wstring ExecutablePathW() {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length =
-        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return {};
-    if (length < buffer.size()) return std::wstring(buffer.data(), length);
-    if (buffer.size() >= 32768) return {};
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 std::wstring Widen(const char* text) {
   const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
   if (length <= 0) return {};
@@ -55,6 +43,18 @@ BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM list) {
 }
 
 }  // namespace
+
+std::wstring ExecutablePath() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length =
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    if (length < buffer.size()) return std::wstring(buffer.data(), length);
+    if (buffer.size() >= 32768) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+}
 
 void RestrictDllSearch() {
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
@@ -79,7 +79,7 @@ ModuleHandle ExeDirectoryModuleLoader::FindLoaded(const char* moduleName) {
 }
 
 ModuleHandle ExeDirectoryModuleLoader::Load(const char* fileName) {
-  std::wstring path = ExecutablePathW();
+  std::wstring path = ExecutablePath();
   const std::size_t slash = path.find_last_of(L"\\/");
   if (path.empty() || slash == std::wstring::npos) return 0;
   path.resize(slash + 1);

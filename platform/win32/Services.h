@@ -13,6 +13,9 @@ namespace platform::win32 {
 // directories named explicitly. Called first thing at start; the program runs elevated.
 void RestrictDllSearch();
 
+// The running program's full path; empty when it cannot be had.
+std::wstring ExecutablePath();
+
 class ExeDirectoryModuleLoader final : public ModuleLoader {
  public:
   ModuleHandle FindLoaded(const char* moduleName) override;

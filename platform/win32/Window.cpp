@@ -83,39 +83,28 @@ HWND FrontOwnedWindow(HWND owner) {
   return nullptr;
 }
 
+void RegisterClass(const char* name, WNDPROC procedure, HICON icon, HBRUSH background) {
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = Instance();
+  windowClass.hIcon = icon;
+  windowClass.hIconSm = icon;
+  windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  windowClass.hbrBackground = background;
+  windowClass.lpszClassName = name;
+  RegisterClassExA(&windowClass);
+}
+
 void RegisterClasses() {
   static bool registered = false;
   if (registered) return;
   registered = true;
-  HICON icon = LoadIconA(Instance(), MainIconName);
-  HCURSOR arrow = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-
-  WNDCLASSEXA application{};
-  application.cbSize = sizeof application;
-  application.lpfnWndProc = BoundWindowProc<ApplicationWindow>;
-  application.hInstance = Instance();
-  application.hIcon = icon;
-  application.hIconSm = icon;
-  application.hCursor = arrow;
-  application.lpszClassName = ApplicationClass;
-  RegisterClassExA(&application);
-
-  WNDCLASSEXA panel{};
-  panel.cbSize = sizeof panel;
-  panel.lpfnWndProc = BoundWindowProc<Panel>;
-  panel.hInstance = Instance();
-  panel.hCursor = arrow;
-  panel.lpszClassName = PanelClass;
-  RegisterClassExA(&panel);
-
-  WNDCLASSEXA form{};
-  form.cbSize = sizeof form;
-  form.lpfnWndProc = BoundWindowProc<FormWindow>;
-  form.hInstance = Instance();
-  form.hCursor = arrow;
-  form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  form.lpszClassName = FormClass;
-  RegisterClassExA(&form);
+  RegisterClass(ApplicationClass, BoundWindowProc<ApplicationWindow>,
+                LoadIconA(Instance(), MainIconName), nullptr);
+  RegisterClass(PanelClass, BoundWindowProc<Panel>, nullptr, nullptr);
+  RegisterClass(FormClass, BoundWindowProc<FormWindow>, nullptr,
+                reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
 }
 
 UniqueFont CreateLayoutFont(int height) {

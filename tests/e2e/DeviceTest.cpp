@@ -93,11 +93,16 @@ class DeviceTest : public ::testing::Test {
     ASSERT_TRUE(out.good()) << "cannot write " << World();
   }
 
-  // Starts the program and waits for its main window, which shows once the first scan is done.
-  void Start() {
-    program_ = Process::Launch(dir_.Path() / ProgramName, dir_.Path(),
+  // Starts the program (under another name when given) in this test's world, logging there.
+  void Launch(const std::string& name = ProgramName) {
+    program_ = Process::Launch(dir_.Path() / name, dir_.Path(),
                                {{"FLASHWRIGHT_SIM_SCENARIO", World().string()},
                                 {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / "sim.log").string()}});
+  }
+
+  // Starts the program and waits for its main window, which shows once the first scan is done.
+  void Start(const std::string& name = ProgramName) {
+    Launch(name);
     main_ = WaitForTopLevelWindow({program_.Id(), MainClass, FinalCaption, true}, StartTimeout,
                                   &program_);
     ASSERT_NE(main_, nullptr) << "main window not shown; running: " << program_.Running() << "\n"
@@ -563,9 +568,7 @@ bool IsListPump(const std::string& line) { return line.starts_with("ZR_GetDevice
 // scan, made during construction, is no exception.
 TEST_F(DeviceTest, ChangesInsideAPumpingListCallRescanOnceAfterIt) {
   WriteWorld("[library]\npump = ZR_GetDeviceList:800\n[device]\nversion = 00.01.01.07\n");
-  program_ = Process::Launch(dir_.Path() / ProgramName, dir_.Path(),
-                             {{"FLASHWRIGHT_SIM_SCENARIO", World().string()},
-                              {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / "sim.log").string()}});
+  Launch();
   auto deliverInsideScan = [&](std::size_t from) {
     const auto pumping = log_.WaitFor(IsListPump, from, StartTimeout);
     ASSERT_TRUE(pumping.has_value()) << log_.Dump();
@@ -642,9 +645,7 @@ void ExpectFaultBox(const MessageBoxInfo& box, const std::string& entryPoint) {
 
 TEST_F(DeviceTest, FaultInTheFirstScanShowsTheBoxAndEndsTheProgram) {
   WriteWorld("[library]\ncrash = ZR_GetChipType\n[device]\n");
-  program_ = Process::Launch(dir_.Path() / ProgramName, dir_.Path(),
-                             {{"FLASHWRIGHT_SIM_SCENARIO", World().string()},
-                              {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / "sim.log").string()}});
+  Launch();
   const Observation seen = ObserveUntilExit(program_, MainClass, StartTimeout + ExitTimeout);
   ASSERT_EQ(seen.messageBoxes.size(), 1u) << log_.Dump();
   ExpectFaultBox(seen.messageBoxes.front(), "ZR_GetChipType");
@@ -758,12 +759,7 @@ TEST_F(DeviceTest, ChangeClosesWindowTitledMessageOnly) {
 TEST_F(DeviceTest, RenamedMessageDoesNotCloseItself) {
   WriteWorld("[device]\nversion = 00.01.01.07\n");
   dir_.CopyIn(BinDir() / ProgramName, "Message.exe");
-  program_ = Process::Launch(dir_.Path() / "Message.exe", dir_.Path(),
-                             {{"FLASHWRIGHT_SIM_SCENARIO", World().string()},
-                              {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / "sim.log").string()}});
-  main_ = WaitForTopLevelWindow({program_.Id(), MainClass, FinalCaption, true}, StartTimeout,
-                                &program_);
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NO_FATAL_FAILURE(Start("Message.exe"));
   ASSERT_EQ(TextOr(GetWindow(main_, GW_OWNER)), "Message");
   const std::size_t mark = log_.Size();
   ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVNODES_CHANGED));
