@@ -56,7 +56,8 @@ void TForm1::UpdateBtnClick() {
                           .controls = services_.controls,
                           .pump = services_.pump,
                           .timers = services_.timers,
-                          .sleepAndShutdown = services_.sleepAndShutdown});
+                          .sleepAndShutdown = services_.sleepAndShutdown,
+                          .programmingLock = services_.programmingLock});
 }
 
 void TForm1::ExitBtnClick() { services_.controls.Close(); }

@@ -48,13 +48,14 @@ std::string_view TextOf(const DeviceIdentity& text) {
 }  // namespace
 
 bool CheckDeviceFirmware(updatelib::LibraryGateway& library, char* path,
-                         FirmwareCheckResult& result) {
+                         FirmwareCheckResult& result, DeviceCheck* readings) {
   result = Result::NotChecked;
   // The library is promised 80 bytes and cannot tell there are more; only those 80 are read.
   char version[updatelib::VersionBufferSize + updatelib::BufferSlack] = {};
 
   int chip = 0;
   library.ZR_GetChipType(path, &chip);
+  if (readings) readings->chipType = chip;
   if (std::find(std::begin(AcceptedChipTypes), std::end(AcceptedChipTypes), chip) ==
       std::end(AcceptedChipTypes)) {
     result = Result::UnsupportedChip;
@@ -62,6 +63,7 @@ bool CheckDeviceFirmware(updatelib::LibraryGateway& library, char* path,
   }
   int mode = 0;
   library.ZR_GetRunningCodeMode(path, &mode);
+  if (readings) readings->runningMode = mode;
   if (mode != RequiredRunningCodeMode) {
     result = Result::WrongCodeMode;
     return false;
@@ -69,6 +71,10 @@ bool CheckDeviceFirmware(updatelib::LibraryGateway& library, char* path,
   if (library.ZR_GetFWVersion(path, version) == 0) {
     result = Result::VersionReadFailed;
     return false;
+  }
+  if (readings) {
+    readings->firmware.emplace();
+    std::memcpy(readings->firmware->data(), version, updatelib::VersionBufferSize - 1);
   }
   if (library.ZR_CheckLoadBinFileMatch(path, 0) == 0) {
     result = Result::ImageMismatch;
@@ -101,10 +107,9 @@ std::optional<DeviceIdentity> ReadDeviceIdentity(updatelib::LibraryGateway& libr
   return trimmed;
 }
 
-ScanReport ScanDevices(updatelib::LibraryGateway& library) {
-  ScanReport report;
+DeviceList ListDevices(updatelib::LibraryGateway& library) {
   // Each slot is a separate zero-filled buffer holding an empty text, larger than the 260 bytes
-  // the library is promised; all are released with this scan.
+  // the library is promised; all are released before this returns.
   constexpr std::size_t SlotSize = updatelib::PathBufferSize + updatelib::BufferSlack;
   std::array<std::unique_ptr<char[]>, updatelib::DeviceListSlotCount> slotBuffers;
   std::array<char*, updatelib::DeviceListSlotCount> slots{};
@@ -113,34 +118,50 @@ ScanReport ScanDevices(updatelib::LibraryGateway& library) {
     slots[i] = slotBuffers[i].get();
   }
 
+  DeviceList list;
   int count = 0;
   library.ZR_GetDeviceList(slots.data(), &count);
-  report.count = count;
-  if (count > 1) {
+  list.count = count;
+  list.listed = static_cast<std::size_t>(std::clamp(count, 0, static_cast<int>(slots.size())));
+  for (std::size_t i = 0; i < list.listed; ++i) {
+    list.usable[i] = Terminated(slots[i], updatelib::PathBufferSize);
+    // A terminated slot has at most 259 characters; the rest of the copy stays zero.
+    if (list.usable[i]) std::strncpy(list.paths[i].data(), slots[i], list.paths[i].size() - 1);
+  }
+  return list;
+}
+
+DeviceCheck CheckDevice(updatelib::LibraryGateway& library, const DevicePath& path) {
+  // The library gets a working copy with room to spare, as it could write into it.
+  char workingPath[updatelib::PathBufferSize + updatelib::BufferSlack] = {};
+  std::memcpy(workingPath, path.data(), path.size() - 1);
+  DeviceCheck check;
+  check.passed = CheckDeviceFirmware(library, workingPath, check.result, &check);
+  if (check.passed) check.identity = ReadDeviceIdentity(library, workingPath);
+  return check;
+}
+
+ScanReport ScanDevices(updatelib::LibraryGateway& library) {
+  ScanReport report;
+  const DeviceList list = ListDevices(library);
+  report.count = list.count;
+  if (list.count > 1) {
     report.outcome = ScanOutcome::MultipleDevices;
-  } else if (count <= 0 || !Terminated(slots[0], updatelib::PathBufferSize)) {
+  } else if (list.count <= 0 || !list.usable[0]) {
     // No device, or a count or path the library should never give: nothing usable either way.
     report.outcome = ScanOutcome::NoDevice;
   }
+  if (report.outcome != ScanOutcome::Ready) return report;
 
-  // The library gets a working copy with room to spare and could write into it; the report keeps
-  // what was copied.
-  char workingPath[updatelib::PathBufferSize + updatelib::BufferSlack] = {};
-  if (report.outcome == ScanOutcome::Ready) {
-    // The slot holds a terminator, so at most 259 characters are copied; the rest stays zero.
-    std::strncpy(report.path.data(), slots[0], report.path.size() - 1);
-    std::memcpy(workingPath, report.path.data(), report.path.size());
-    if (!CheckDeviceFirmware(library, workingPath, report.result)) {
-      report.outcome = ScanOutcome::CheckFailed;
-    }
-  }
-  if (report.outcome == ScanOutcome::Ready) {
-    const std::optional<DeviceIdentity> identity = ReadDeviceIdentity(library, workingPath);
-    if (identity) {
-      report.identity = *identity;
-    } else {
-      report.outcome = ScanOutcome::IdentityFailed;
-    }
+  report.path = list.paths[0];
+  const DeviceCheck check = CheckDevice(library, report.path);
+  report.result = check.result;
+  if (!check.passed) {
+    report.outcome = ScanOutcome::CheckFailed;
+  } else if (!check.identity) {
+    report.outcome = ScanOutcome::IdentityFailed;
+  } else {
+    report.identity = *check.identity;
   }
   return report;
 }

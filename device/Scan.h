@@ -33,6 +33,29 @@ inline constexpr std::int32_t RequiredRunningCodeMode = 2;
 
 // The trimmed vendor and product identification (24 bytes at most, NUL-terminated).
 using DeviceIdentity = std::array<char, 25>;
+// A device path as the library gave it (259 characters at most, NUL-terminated).
+using DevicePath = std::array<char, updatelib::PathBufferSize>;
+// A firmware version text as the library gave it (79 characters at most, NUL-terminated).
+using FirmwareVersion = std::array<char, updatelib::VersionBufferSize>;
+
+// The devices the library reports: its count as given and a copy of each path it wrote, up to
+// the 16 slots. A slot whose path has no terminator inside its 260 bytes is not usable.
+struct DeviceList {
+  std::int32_t count = 0;
+  std::size_t listed = 0;  // the count, kept to 0..16
+  std::array<DevicePath, updatelib::DeviceListSlotCount> paths{};
+  std::array<bool, updatelib::DeviceListSlotCount> usable{};
+};
+
+// What the checks of one device read and concluded, as far as they got.
+struct DeviceCheck {
+  FirmwareCheckResult result = FirmwareCheckResult::NotChecked;
+  bool passed = false;  // every firmware check passed: result is UpToDate or UpdateRequired
+  std::optional<std::int32_t> chipType;
+  std::optional<std::int32_t> runningMode;
+  std::optional<FirmwareVersion> firmware;  // when the library gave a version
+  std::optional<DeviceIdentity> identity;   // read once the checks passed; nothing when that failed
+};
 
 // What a scan found, before anything is shown.
 struct ScanReport {
@@ -45,13 +68,20 @@ struct ScanReport {
 
 // Checks chip type, running code mode, firmware version and image fit, stopping at the first
 // failing step. Returns true when every step passed; `result` is then UpToDate or
-// UpdateRequired, otherwise the failure.
+// UpdateRequired, otherwise the failure. What was read on the way goes to `readings` if given.
 bool CheckDeviceFirmware(updatelib::LibraryGateway& library, char* path,
-                         FirmwareCheckResult& result);
+                         FirmwareCheckResult& result, DeviceCheck* readings = nullptr);
 
 // The device's vendor and product identification, trimmed of leading and trailing blanks and
 // control bytes; nothing when the library could not read it.
 std::optional<DeviceIdentity> ReadDeviceIdentity(updatelib::LibraryGateway& library, char* path);
+
+// Asks the library for the devices, in 16 separately allocated slots with room to spare.
+DeviceList ListDevices(updatelib::LibraryGateway& library);
+
+// The checks of one device, in the scan's order: the firmware checks, then, when they passed, the
+// identification.
+DeviceCheck CheckDevice(updatelib::LibraryGateway& library, const DevicePath& path);
 
 // Asks the library for the devices and checks the single one. A count the library should never
 // report (below 0) or a path with no terminator inside its buffer counts as no usable device.

@@ -146,6 +146,17 @@ class SleepAndShutdownBlock {
   virtual void Unblock() = 0;
 };
 
+// One device is programmed at a time on this machine, by whichever of our programs: two programs
+// writing one device's flash would corrupt it.
+class ProgrammingLock {
+ public:
+  virtual ~ProgrammingLock() = default;
+  // Takes the machine-wide lock without waiting; false when another program holds it.
+  virtual bool TryLock() = 0;
+  // Lets it go; harmless when it is not held.
+  virtual void Unlock() = 0;
+};
+
 // A structured exception (an access violation and the like) that ended a guarded call.
 struct Fault {
   std::uint32_t code = 0;
@@ -185,6 +196,7 @@ struct FormServices {
   WindowCloser& windowCloser;
   MessagePump& pump;
   SleepAndShutdownBlock& sleepAndShutdown;
+  ProgrammingLock& programmingLock;
 };
 
 }  // namespace platform

@@ -15,23 +15,37 @@ bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char*) 
   return true;
 }
 
-UpdateOutcome ProgramSelectedDevice(updatelib::LibraryGateway& library,
-                                    const core::SharedState& state,
-                                    platform::SleepAndShutdownBlock& sleepAndShutdown) {
-  if (state.SelectedDeviceCount == 0 || state.SelectedDevicePath[0] == '\0') {
-    return UpdateOutcome::Failed;
-  }
-  // A working copy with room to spare: the library could write into the path it is given. The
-  // selection is always terminated, as the scan only records terminated paths.
-  char path[updatelib::PathBufferSize + updatelib::BufferSlack] = {};
-  std::memcpy(path, state.SelectedDevicePath.data(), updatelib::PathBufferSize - 1);
-  if (!PrepareCustomizedSettings(library, path)) return UpdateOutcome::Failed;
+UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const char* path,
+                            platform::SleepAndShutdownBlock& sleepAndShutdown,
+                            platform::ProgrammingLock& lock) {
+  if (!lock.TryLock()) return UpdateOutcome::Locked;
+  const platform::ScopeExit unlock([&] { lock.Unlock(); });
+  // A working copy with room to spare: the library could write into the path it is given.
+  char workingPath[updatelib::PathBufferSize + updatelib::BufferSlack] = {};
+  std::strncpy(workingPath, path, updatelib::PathBufferSize - 1);
+  if (!PrepareCustomizedSettings(library, workingPath)) return UpdateOutcome::Failed;
 
   sleepAndShutdown.Block(BlockReason);
   const platform::ScopeExit unblock([&] { sleepAndShutdown.Unblock(); });
-  return library.ZR_FWUpdateProgrammingNoCustomizedSetting(path) != 0 ? UpdateOutcome::Updated
-                                                                      : UpdateOutcome::Failed;
+  return library.ZR_FWUpdateProgrammingNoCustomizedSetting(workingPath) != 0
+             ? UpdateOutcome::Updated
+             : UpdateOutcome::Failed;
 }
+
+namespace {
+
+// The device the last scan selected; Failed, without a library call, when nothing usable is.
+UpdateOutcome ProgramSelectedDevice(const UpdateServices& services) {
+  const core::SharedState& state = services.state;
+  if (state.SelectedDeviceCount == 0 || state.SelectedDevicePath[0] == '\0') {
+    return UpdateOutcome::Failed;
+  }
+  // The selection is always terminated: the scan only records terminated paths.
+  return ProgramDevice(services.library, state.SelectedDevicePath.data(), services.sleepAndShutdown,
+                       services.programmingLock);
+}
+
+}  // namespace
 
 core::StatusView ViewOf(UpdateOutcome outcome) {
   if (outcome == UpdateOutcome::Updated) {
@@ -63,7 +77,7 @@ void UpdateBtnClick(const UpdateServices& services) {
 
   UpdateOutcome outcome = UpdateOutcome::Failed;
   try {
-    outcome = ProgramSelectedDevice(services.library, state, services.sleepAndShutdown);
+    outcome = ProgramSelectedDevice(services);
   } catch (...) {
     core::ShowStatus(controls, core::StatusArea::Update, ViewOf(UpdateOutcome::Failed));
     throw;

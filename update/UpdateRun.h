@@ -13,7 +13,8 @@ namespace update {
 inline constexpr std::string_view UpdateFailText = "Update Fail!";
 inline constexpr std::string_view BlockReason = "Firmware update in progress";
 
-enum class UpdateOutcome { Updated, Failed };
+// Locked: another program was programming a device, so this one was not touched.
+enum class UpdateOutcome { Updated, Failed, Locked };
 
 struct UpdateServices {
   updatelib::LibraryGateway& library;
@@ -22,19 +23,21 @@ struct UpdateServices {
   platform::MessagePump& pump;
   platform::Timers& timers;
   platform::SleepAndShutdownBlock& sleepAndShutdown;
+  platform::ProgrammingLock& programmingLock;
 };
 
 // Prepares the library's customised settings for programming; always succeeds. The path is not
 // passed on.
 bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char* path);
 
-// Programs the selected device, keeping the machine awake and a shutdown asking first meanwhile.
-// Failed, without a library call, when nothing usable is selected.
-UpdateOutcome ProgramSelectedDevice(updatelib::LibraryGateway& library,
-                                    const core::SharedState& state,
-                                    platform::SleepAndShutdownBlock& sleepAndShutdown);
+// Programs the device at `path` under the machine-wide programming lock, keeping the machine
+// awake and a shutdown asking first meanwhile. Locked, without a library call, when another
+// program holds the lock.
+UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const char* path,
+                            platform::SleepAndShutdownBlock& sleepAndShutdown,
+                            platform::ProgrammingLock& lock);
 
-// The lines and button for an update's outcome (always Exit).
+// The lines and button for an update's outcome (always Exit). Locked reads as a failure.
 core::StatusView ViewOf(UpdateOutcome outcome);
 
 // The handler of UpdateBtn. Sets UpdateInProgress for its whole run, cancels a pending rescan,

@@ -153,6 +153,23 @@ void UsbDeviceNotifications::Unregister(std::uintptr_t handle) {
   if (handle != 0) UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(handle));
 }
 
+bool MachineProgrammingLock::TryLock() {
+  if (held_) return false;
+  if (!mutex_) mutex_.Reset(CreateMutexW(nullptr, FALSE, Name));
+  // Without a mutex there is no telling whether another program programs: do not program.
+  if (!mutex_) return false;
+  const DWORD waited = WaitForSingleObject(mutex_.Get(), 0);
+  // An abandoned mutex is ours now: its holder ended without letting go.
+  held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  return held_;
+}
+
+void MachineProgrammingLock::Unlock() {
+  if (!held_) return;
+  held_ = false;
+  ReleaseMutex(mutex_.Get());
+}
+
 void TitledWindowCloser::CloseWindowTitled(const char* title) {
   // FindWindowEx compares the whole title, letter case ignored, over top-level windows. Our own
   // windows are never the one meant (named message.exe, the program's would be titled so).

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "platform/UniqueResource.h"
 
 namespace platform::win32 {
 
@@ -51,6 +52,25 @@ class UsbDeviceNotifications final : public DeviceNotifications {
 
  private:
   HWND window_ = nullptr;
+};
+
+// A named mutex in the global namespace, so every session's programs share it.
+class MachineProgrammingLock final : public ProgrammingLock {
+ public:
+  static constexpr wchar_t Name[] = L"Global\\FlashwrightDeviceProgramming";
+  MachineProgrammingLock() = default;
+  MachineProgrammingLock(const MachineProgrammingLock&) = delete;
+  MachineProgrammingLock& operator=(const MachineProgrammingLock&) = delete;
+  ~MachineProgrammingLock() override { Unlock(); }
+  bool TryLock() override;
+  void Unlock() override;
+
+ private:
+  struct CloseHandleRelease {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+  };
+  UniqueResource<HANDLE, CloseHandleRelease> mutex_;
+  bool held_ = false;
 };
 
 class TitledWindowCloser final : public WindowCloser {

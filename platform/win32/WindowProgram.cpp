@@ -36,6 +36,7 @@ int RunWindowProgram(const FormFactory& makeForm) {
     UsbDeviceNotifications notifications;
     notifications.SetRecipient(window.Handle());
     TitledWindowCloser windowCloser;
+    MachineProgrammingLock programmingLock;
     const FormServices services{.modules = modules,
                                 .faults = faults,
                                 .controls = window,
@@ -45,7 +46,8 @@ int RunWindowProgram(const FormFactory& makeForm) {
                                 .timers = window,
                                 .windowCloser = windowCloser,
                                 .pump = window,
-                                .sleepAndShutdown = window};
+                                .sleepAndShutdown = window,
+                                .programmingLock = programmingLock};
 
     const std::unique_ptr<Form> form = makeForm(services);
     RunGuarded(dialogs, [&] { form->FormCreate(); });

@@ -557,6 +557,22 @@ TEST_F(DeviceTest, UpdateCancelsPendingRescan) {
   ExpectOrderlyEnd();
 }
 
+// While another program holds the machine-wide programming lock, Update fails without touching
+// the device: two programs writing one device's flash would corrupt it.
+TEST_F(DeviceTest, UpdateFailsWithoutProgrammingWhileAnotherProgramHoldsTheLock) {
+  WriteWorld("[device]\nprogram-ms = 0\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  HANDLE lock = CreateMutexW(nullptr, TRUE, L"Global\\FlashwrightDeviceProgramming");
+  ASSERT_NE(lock, nullptr);
+  ASSERT_NO_FATAL_FAILURE(Click("Update"));
+  EXPECT_TRUE(Shows({{"", UpdateFailed, ""}, {"Exit"}}));
+  EXPECT_EQ(log_.Count(StartsWith(ProgrammingCall)), 0u) << log_.Dump();
+  ReleaseMutex(lock);
+  CloseHandle(lock);
+  ExpectOrderlyEnd();
+}
+
 // ---- a library that handles messages inside its calls, or faults
 // ---------------------------------
 

@@ -188,6 +188,17 @@ class FakePump final : public platform::MessagePump {
   }
 };
 
+class FakeProgrammingLock final : public platform::ProgrammingLock {
+ public:
+  bool heldElsewhere = false;  // another program holds it
+  bool held = false;
+  bool TryLock() override {
+    if (heldElsewhere || held) return false;
+    return held = true;
+  }
+  void Unlock() override { held = false; }
+};
+
 class FakeSleepAndShutdownBlock final : public platform::SleepAndShutdownBlock {
  public:
   bool active = false;

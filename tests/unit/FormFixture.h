@@ -22,6 +22,7 @@ struct FormFixture : ::testing::Test {
   fakes::FakeWindowCloser closer;
   fakes::FakePump pump;
   fakes::FakeSleepAndShutdownBlock sleepAndShutdown;
+  fakes::FakeProgrammingLock programmingLock;
   std::optional<app::TForm1> form;
 
   fakes::FakeLibrary& Library() { return fakes::FakeLibrary::Instance(); }
@@ -37,7 +38,8 @@ struct FormFixture : ::testing::Test {
             .timers = timers,
             .windowCloser = closer,
             .pump = pump,
-            .sleepAndShutdown = sleepAndShutdown};
+            .sleepAndShutdown = sleepAndShutdown,
+            .programmingLock = programmingLock};
   }
   void SetUp() override { Library().Reset(); }
   void TearDown() override { form.reset(); }

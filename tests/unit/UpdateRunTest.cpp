@@ -61,6 +61,26 @@ TEST_F(UpdateFixture, AFailedProgrammingCallShowsUpdateFail) {
   EXPECT_FALSE(sleepAndShutdown.active);
 }
 
+// Two programs writing one device's flash would corrupt it: with the machine-wide lock held by
+// another program the library is not called, and the lock is always let go after a run.
+TEST_F(UpdateFixture, ProgramsOnlyUnderTheMachineWideLock) {
+  Start();
+  programmingLock.heldElsewhere = true;
+  Calls().clear();
+  form->UpdateBtnClick();
+  EXPECT_TRUE(Calls().empty());
+  EXPECT_EQ(UpdateLines(), (Lines{"", "Update Fail!", ""}));
+
+  programmingLock.heldElsewhere = false;
+  bool heldWhileProgramming = false;
+  Library().duringProgramming = [&] { heldWhileProgramming = programmingLock.held; };
+  Rescan();
+  form->UpdateBtnClick();
+  EXPECT_TRUE(heldWhileProgramming);
+  EXPECT_FALSE(programmingLock.held);
+  EXPECT_EQ(UpdateLines()[0], "Successfully updated");
+}
+
 TEST_F(UpdateFixture, WithoutASelectionTheLibraryIsNotCalled) {
   Library().SetVersion("00.01.01.07");  // up to date: nothing selected
   Start();
