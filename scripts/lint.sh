@@ -18,7 +18,7 @@ echo "lint: clang-format (${#sources[@]} files)"
 clang-format --dry-run --Werror "${sources[@]}" || fail "clang-format: run clang-format -i on the files above"
 
 # Production code only: the tests are held to the compiler's warnings and the sanitizers.
-native=(app/*.cpp core/*.cpp platform/*.cpp device/*.cpp update/*.cpp updatelib/*.cpp
+native=(app/*.cpp cli/*.cpp core/*.cpp platform/*.cpp device/*.cpp update/*.cpp updatelib/*.cpp
         sim/Scenario.cpp sim/SimLibrary.cpp)
 win32=(programs/*.cpp platform/win32/*.cpp sim/ZRFWUpdateDll.cpp sim/usbsim.cpp)
 
@@ -52,7 +52,7 @@ tidy "win32, ${#win32[@]} files" "${win32[@]}"
 echo "lint: cppcheck"
 cppcheck --quiet --std=c++20 --language=c++ --enable=warning,performance,portability \
   --inline-suppr --error-exitcode=1 --suppress=missingIncludeSystem --library=windows -I . \
-  app core device update updatelib platform programs sim || fail "cppcheck found the problems above"
+  app cli core device update updatelib platform programs sim || fail "cppcheck found the problems above"
 
 if [ $status -eq 0 ]; then echo "lint: clean"; fi
 exit $status

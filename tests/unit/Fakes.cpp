@@ -91,7 +91,8 @@ int ZR_API InitialCustomizedSettingTable() { return Record("ZR_InitialCustomized
 int ZR_API FWUpdateProgrammingNoCustomizedSetting(char* path) {
   Record(std::string("ZR_FWUpdateProgrammingNoCustomizedSetting(") + path + ")");
   if (Lib().duringProgramming) Lib().duringProgramming();
-  return Lib().programResult;
+  const auto differs = Lib().programResultFor.find(path);
+  return differs != Lib().programResultFor.end() ? differs->second : Lib().programResult;
 }
 void NeverCalled() { ADD_FAILURE() << "an entry point the program must never call was called"; }
 

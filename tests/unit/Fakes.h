@@ -35,7 +35,8 @@ struct FakeLibrary {
   std::array<unsigned char, 40> inquiry{};
   int inquiryResult = 1;
   int programResult = 1;
-  std::function<void()> duringProgramming;  // runs inside the programming call
+  std::map<std::string, int> programResultFor;  // by device path, where it differs
+  std::function<void()> duringProgramming;      // runs inside the programming call
   // Bytes written past the promised size of every buffer the library fills, as a faulty library
   // would (the sanitizers catch a buffer without room for them).
   std::size_t overrun = 0;

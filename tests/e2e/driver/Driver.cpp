@@ -153,7 +153,8 @@ HANDLE ChildrenJob() {
 }  // namespace
 
 Process Process::Launch(const std::filesystem::path& exe, const std::filesystem::path& workDir,
-                        const Environment& extraEnv, const std::string& args) {
+                        const Environment& extraEnv, const std::string& args,
+                        const ConsoleFiles& console) {
   std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
   if (!args.empty()) commandLine += L" " + Widen(args);
   std::wstring environment = BuildEnvironmentBlock(extraEnv);
@@ -161,10 +162,36 @@ Process Process::Launch(const std::filesystem::path& exe, const std::filesystem:
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
+  // Output files the child inherits; ours are closed once it has them.
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  auto openOutput = [&](const std::filesystem::path& file) {
+    return CreateFileW(file.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  const bool redirect = !console.output.empty() || !console.errors.empty();
+  if (redirect) {
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput =
+        console.output.empty() ? GetStdHandle(STD_OUTPUT_HANDLE) : openOutput(console.output);
+    startup.hStdError =
+        console.errors.empty() ? GetStdHandle(STD_ERROR_HANDLE) : openOutput(console.errors);
+  }
+  auto closeOutputs = [&] {
+    if (!console.output.empty() && startup.hStdOutput != INVALID_HANDLE_VALUE) {
+      CloseHandle(startup.hStdOutput);
+    }
+    if (!console.errors.empty() && startup.hStdError != INVALID_HANDLE_VALUE) {
+      CloseHandle(startup.hStdError);
+    }
+  };
+  const DWORD flags = CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(exe.wstring().c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                      CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, environment.data(),
-                      directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
+  const BOOL created = CreateProcessW(
+      exe.wstring().c_str(), commandLine.data(), nullptr, nullptr, redirect ? TRUE : FALSE, flags,
+      environment.data(), directory.empty() ? nullptr : directory.c_str(), &startup, &info);
+  if (redirect) closeOutputs();
+  if (!created) {
     throw std::runtime_error(LastErrorText("CreateProcess") + " for " + exe.string());
   }
   // Started programs die with this process, also when a timeout kills it: a program left

@@ -29,6 +29,12 @@ bool WaitUntil(const std::function<bool()>& condition, Millis timeout);
 // The directory of the running executable (where the tests find the program and the library).
 std::filesystem::path ExecutableDir();
 
+// Where a console program's output goes.
+struct ConsoleFiles {
+  std::filesystem::path output;  // standard output, written to this file; empty: inherited
+  std::filesystem::path errors;  // standard error, likewise
+};
+
 // A started process. Owns its handle; a process still running when this object dies is killed,
 // so a failing test never leaves the program behind.
 class Process {
@@ -40,7 +46,8 @@ class Process {
   // value removes the variable). Throws
   // std::runtime_error when the process cannot be created.
   static Process Launch(const std::filesystem::path& exe, const std::filesystem::path& workDir,
-                        const Environment& extraEnv = {}, const std::string& args = {});
+                        const Environment& extraEnv = {}, const std::string& args = {},
+                        const ConsoleFiles& console = {});
 
   Process() = default;
   Process(Process&& other) noexcept;

@@ -1,0 +1,63 @@
+// flashwright-cli: the command-line program for scripts, fleets and production lines, on the same
+// engine as the window (the gateway, the device checks, the programming under the machine-wide
+// lock). Portable: the entry point hands it the platform's services.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Console.h"
+#include "platform/Platform.h"
+
+namespace cli {
+
+// The program's exit codes; --help and the README list them.
+enum ExitCode : int {
+  Success = 0,            // every device checked is up to date, or nothing needed doing
+  ProgrammingFailed = 1,  // programming failed on a device, or the library faulted
+  Usage = 2,
+  NoDevice = 3,        // no compatible device attached
+  SeveralDevices = 4,  // several attached and neither --device nor --all given
+  NotUpdatable = 5,    // a check failed: chip, running code, version, image, identification
+  LibraryMissing = 6,  // the update library is missing or incomplete
+  Locked = 7,          // another Flashwright program is programming a device right now
+  UpdateNeeded = 10,   // status: at least one device needs the update
+  Updated = 3010,      // programmed; power-cycle the device to run the new firmware
+  NotElevated = 740,   // not running with administrator rights
+};
+
+enum class Command { Status, Update, Station };
+
+struct Options {
+  Command command = Command::Status;
+  bool json = false;
+  std::optional<int> device;  // --device N, 1-based
+  bool all = false;
+  std::optional<int> count;  // station --count N
+  std::string logFile;
+};
+
+// The command line parsed: options to run, or an exit code and what to print (help, the version,
+// or a usage error, which goes to standard error).
+struct CommandLine {
+  std::optional<Options> options;
+  int exitCode = Success;
+  std::string text;
+  bool json = false;  // --json was given, also when the rest did not parse
+};
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments, const std::string& version);
+
+// A usage error as the program reports it: a line on standard error, or a JSON document.
+std::string UsageErrorDocument(const std::string& message);
+
+using Services = platform::ConsoleServices;
+
+// Runs a command and returns the exit code.
+int Run(const Options& options, const Services& services);
+
+// The whole program: parses `arguments` (without the program's name), runs the command, and
+// returns the exit code.
+int Main(const std::vector<std::string>& arguments, const Services& services);
+
+}  // namespace cli

@@ -1,0 +1,521 @@
+// The commands status, update and station; see Cli.h.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "device/Scan.h"
+#include "platform/UniqueResource.h"
+#include "update/UpdateRun.h"
+#include "updatelib/Gateway.h"
+
+namespace cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Json = nlohmann::ordered_json;
+using device::FirmwareCheckResult;
+
+constexpr std::string_view Target = device::TargetFirmwareVersion;
+// How long the station waits for a device change before it looks again anyway.
+constexpr std::chrono::milliseconds StationPoll{5000};
+
+std::string TextOf(const char* buffer, std::size_t size) {
+  return std::string(buffer, strnlen(buffer, size));
+}
+
+// The state words, in the scan's order of checks.
+const char* StateName(const device::DeviceCheck& check) {
+  if (!check.passed) {
+    switch (check.result) {
+      case FirmwareCheckResult::WrongCodeMode:
+        return "internal-code";
+      case FirmwareCheckResult::VersionReadFailed:
+        return "version-read-failed";
+      case FirmwareCheckResult::ImageMismatch:
+        return "image-mismatch";
+      default:
+        return "unsupported-chip";
+    }
+  }
+  if (!check.identity) return "identity-failed";
+  return check.result == FirmwareCheckResult::UpToDate ? "up-to-date" : "update-required";
+}
+
+bool NeedsUpdate(const device::DeviceCheck& check) {
+  return check.passed && check.identity && check.result == FirmwareCheckResult::UpdateRequired;
+}
+bool Updatable(const device::DeviceCheck& check) { return check.passed && check.identity; }
+
+// One attached device as the commands report it.
+struct Entry {
+  int index = 0;  // 1-based slot of the library's list
+  std::string path;
+  device::DeviceCheck check;
+  std::optional<std::string> result;  // what the command did with it
+  long long durationMs = 0;
+
+  std::string Identity() const {
+    return check.identity ? TextOf(check.identity->data(), check.identity->size()) : "";
+  }
+  std::string Firmware() const {
+    return check.firmware ? TextOf(check.firmware->data(), check.firmware->size()) : "";
+  }
+};
+
+Json ToJson(const Entry& entry) {
+  auto orNull = [](const auto& value) { return value ? Json(*value) : Json(nullptr); };
+  Json json = {{"index", entry.index},
+               {"path", entry.path},
+               {"identity", entry.check.identity ? Json(entry.Identity()) : Json(nullptr)},
+               {"chipType", orNull(entry.check.chipType)},
+               {"runningMode", orNull(entry.check.runningMode)},
+               {"firmware", entry.check.firmware ? Json(entry.Firmware()) : Json(nullptr)},
+               {"state", StateName(entry.check)}};
+  if (entry.result) {
+    json["result"] = *entry.result;
+    json["durationMs"] = entry.durationMs;
+  }
+  return json;
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  char text[32] = "";
+  if (const std::tm* utc = std::gmtime(&now)) {
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
+  }
+  return text;
+}
+
+class Session {
+ public:
+  Session(const Options& options, const Services& services)
+      : options_(options),
+        services_(services),
+        console_(services.console),
+        library_(services.faults) {}
+
+  int Run() {
+    try {
+      if (!console_.IsElevated()) {
+        return Finish(NotElevated,
+                      "administrator rights are needed: run flashwright-cli from an elevated "
+                      "prompt");
+      }
+      library_.Load(services_.modules);
+      if (!library_.Bound()) {
+        return Finish(LibraryMissing,
+                      "the update library ZRFWUpdateDll.dll beside flashwright-cli.exe is missing "
+                      "or incomplete");
+      }
+      updatelib::ConfigureUpdateLibrary(library_);
+      switch (options_.command) {
+        case Command::Status:
+          return Status();
+        case Command::Update:
+          return Update();
+        case Command::Station:
+          return Station();
+      }
+    } catch (const std::exception& error) {
+      return Finish(ProgrammingFailed, error.what());
+    }
+    return Finish(ProgrammingFailed, "unknown command");
+  }
+
+ private:
+  const char* CommandName() const {
+    switch (options_.command) {
+      case Command::Status:
+        return "status";
+      case Command::Update:
+        return "update";
+      case Command::Station:
+        return "station";
+    }
+    return "";
+  }
+
+  // Every usable device of the library's list, checked in the scan's order.
+  std::vector<Entry> Inspect() {
+    const device::DeviceList list = device::ListDevices(library_);
+    std::vector<Entry> entries;
+    for (std::size_t i = 0; i < list.listed; ++i) {
+      if (!list.usable[i]) continue;
+      Entry entry;
+      entry.index = static_cast<int>(i) + 1;
+      entry.path = TextOf(list.paths[i].data(), list.paths[i].size());
+      entry.check = device::CheckDevice(library_, list.paths[i]);
+      entries.push_back(std::move(entry));
+    }
+    return entries;
+  }
+
+  // The end of a status or update run: the document or the text, and the exit code.
+  int Finish(int exitCode, const std::string& error = {}) {
+    if (options_.json) {
+      Json document = {{"command", CommandName()},
+                       {"target", Target},
+                       {"exitCode", exitCode},
+                       {"devices", Json::array()}};
+      for (const Entry& entry : entries_) document["devices"].push_back(ToJson(entry));
+      if (!error.empty()) document["error"] = {{"message", error}};
+      console_.Out(document.dump() + "\n");
+    } else if (!error.empty()) {
+      console_.Err("flashwright-cli: " + error + "\n");
+    }
+    return exitCode;
+  }
+
+  void PrintTable() {
+    if (options_.json) return;
+    std::string text = "Target firmware " + std::string(Target) + "\n";
+    char line[512];
+    std::snprintf(line, sizeof line, "%-3s %-26s %-5s %-5s %-13s %s\n", "#", "Identification",
+                  "Chip", "Mode", "Firmware", "State");
+    text += line;
+    for (const Entry& entry : entries_) {
+      auto number = [](const std::optional<std::int32_t>& value) {
+        return value ? std::to_string(*value) : std::string("-");
+      };
+      std::snprintf(line, sizeof line, "%-3d %-26s %-5s %-5s %-13s %s\n", entry.index,
+                    entry.Identity().c_str(), number(entry.check.chipType).c_str(),
+                    number(entry.check.runningMode).c_str(),
+                    entry.check.firmware ? entry.Firmware().c_str() : "-", StateName(entry.check));
+      text += line;
+    }
+    console_.Out(text);
+  }
+
+  int Status() {
+    entries_ = Inspect();
+    PrintTable();
+    if (entries_.empty()) return Finish(NoDevice, "no compatible device is attached");
+    bool needsUpdate = false, notUpdatable = false;
+    for (const Entry& entry : entries_) {
+      needsUpdate = needsUpdate || NeedsUpdate(entry.check);
+      notUpdatable = notUpdatable || !Updatable(entry.check);
+    }
+    return Finish(needsUpdate ? UpdateNeeded : notUpdatable ? NotUpdatable : Success);
+  }
+
+  // Appends the attempt to the log; a log that cannot be written is told, and changes nothing.
+  void Log(const Entry& entry, const std::string& versionBefore) {
+    if (options_.logFile.empty()) return;
+    const Json line = {{"time", UtcNow()},
+                       {"computer", console_.ComputerName()},
+                       {"identity", entry.Identity()},
+                       {"path", entry.path},
+                       {"versionBefore", versionBefore},
+                       {"result", entry.result.value_or("")},
+                       {"durationMs", entry.durationMs}};
+    const std::string error = console_.AppendLine(options_.logFile, line.dump());
+    if (!error.empty()) {
+      console_.Err("flashwright-cli: cannot write the log " + options_.logFile + ": " + error +
+                   " (the device's result stands)\n");
+    }
+  }
+
+  // Programs one checked device that needs the update; its result and duration go to `entry`.
+  update::UpdateOutcome Program(Entry& entry) {
+    console_.SetInterrupts(platform::Console::Interrupts::Ignore,
+                           "Ctrl+C ignored: the device is being programmed. Do not unplug it.\n");
+    const platform::ScopeExit allowInterrupts([&] {
+      console_.SetInterrupts(options_.command == Command::Station
+                                 ? platform::Console::Interrupts::Note
+                                 : platform::Console::Interrupts::End);
+    });
+    console_.Err("Device " + std::to_string(entry.index) + " (" + entry.Identity() +
+                 "): programming " + std::string(Target) +
+                 ". Do not unplug the device or switch it off.\n");
+    const auto started = Clock::now();
+    console_.BeginProgress("Programming");
+    update::UpdateOutcome outcome = update::UpdateOutcome::Failed;
+    {
+      const platform::ScopeExit endProgress([&] { console_.EndProgress(); });
+      const platform::ScopeExit timed([&] {
+        entry.durationMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+      });
+      try {
+        outcome = update::ProgramDevice(library_, entry.path.c_str(), services_.sleepAndShutdown,
+                                        services_.programmingLock);
+      } catch (...) {
+        entry.result = "failed";
+        throw;
+      }
+    }
+    entry.result = outcome == update::UpdateOutcome::Updated  ? "updated"
+                   : outcome == update::UpdateOutcome::Locked ? "skipped"
+                                                              : "failed";
+    return outcome;
+  }
+
+  // The exit code of one device's update, worst first: 1, 5, 3010, 0.
+  static int Severity(int code) {
+    switch (code) {
+      case ProgrammingFailed:
+        return 3;
+      case NotUpdatable:
+        return 2;
+      case Updated:
+        return 1;
+      default:
+        return 0;
+    }
+  }
+
+  int Update() {
+    entries_ = Inspect();
+    if (entries_.empty()) return Finish(NoDevice, "no compatible device is attached");
+    std::vector<Entry*> chosen;
+    if (options_.all) {
+      for (Entry& entry : entries_) chosen.push_back(&entry);
+    } else if (options_.device) {
+      for (Entry& entry : entries_) {
+        if (entry.index == *options_.device) chosen.push_back(&entry);
+      }
+      if (chosen.empty()) {
+        return Finish(Usage, "there is no device " + std::to_string(*options_.device) +
+                                 " (run status to see the devices)");
+      }
+    } else if (entries_.size() > 1) {
+      return Finish(SeveralDevices,
+                    std::to_string(entries_.size()) +
+                        " devices are attached: choose one with --device N, or --all");
+    } else {
+      chosen.push_back(&entries_.front());
+    }
+    for (Entry& entry : entries_) entry.result = "skipped";
+
+    int worst = Success;
+    std::string error;
+    for (Entry* entry : chosen) {
+      const std::string versionBefore = entry->Firmware();
+      int code = Success;
+      if (!Updatable(entry->check)) {
+        entry->result = "not-updatable";
+        code = NotUpdatable;
+      } else if (!NeedsUpdate(entry->check)) {
+        entry->result = "up-to-date";
+      } else {
+        update::UpdateOutcome outcome;
+        try {
+          outcome = Program(*entry);
+        } catch (...) {
+          Log(*entry, versionBefore);
+          throw;
+        }
+        if (outcome == update::UpdateOutcome::Locked) {
+          return Finish(Locked, "another Flashwright program is programming a device right now");
+        }
+        code = outcome == update::UpdateOutcome::Updated ? Updated : ProgrammingFailed;
+      }
+      Log(*entry, versionBefore);
+      if (!options_.json) console_.Out(ResultLine(*entry));
+      if (Severity(code) > Severity(worst)) worst = code;
+    }
+    if (worst == ProgrammingFailed) error = "programming failed";
+    return Finish(worst, error);
+  }
+
+  static std::string ResultLine(const Entry& entry) {
+    std::string line = "Device " + std::to_string(entry.index) + " (" + entry.Identity() + "): ";
+    const std::string& result = *entry.result;
+    if (result == "updated") {
+      line += "updated to " + std::string(Target) + "; power-cycle it to run the new firmware.";
+    } else if (result == "up-to-date") {
+      line += "already at " + std::string(Target) + ".";
+    } else if (result == "not-updatable") {
+      line += std::string("cannot be updated (") + StateName(entry.check) + ").";
+    } else {
+      line += "update failed.";
+    }
+    return line + "\n";
+  }
+
+  // ---- station ----------------------------------------------------------------------------
+
+  // Lists the devices until `done` says so, waiting for device changes between looks; false at
+  // a Ctrl+C.
+  template <class Done>
+  bool WaitForDevices(Done&& done, const std::string& prompt) {
+    bool prompted = false;
+    for (;;) {
+      std::vector<Entry> entries = Inspect();
+      if (done(entries)) {
+        entries_ = std::move(entries);
+        return true;
+      }
+      if (!prompted && !prompt.empty()) console_.Err(prompt);
+      prompted = true;
+      if (console_.WaitForDeviceChange(StationPoll) == platform::Console::DeviceWait::Interrupted ||
+          console_.InterruptRequested()) {
+        return false;
+      }
+    }
+  }
+
+  // Waits for exactly one device; several ask for the others to go. False at a Ctrl+C.
+  bool WaitForOneDevice() {
+    bool severalTold = false;
+    return WaitForDevices(
+        [&](const std::vector<Entry>& entries) {
+          if (entries.size() > 1 && !severalTold) {
+            console_.Err("Several devices are attached: unplug all but one.\n");
+            severalTold = true;
+          }
+          return entries.size() == 1;
+        },
+        "Waiting for a device...\n");
+  }
+
+  bool WaitForDeviceGone(const std::string& path, const std::string& prompt) {
+    return WaitForDevices(
+        [&](const std::vector<Entry>& entries) {
+          for (const Entry& entry : entries) {
+            if (entry.path == path) return false;
+          }
+          return true;
+        },
+        prompt);
+  }
+
+  bool WaitForPowerCycle() {
+    console_.Err("Programmed. Power-cycle the device now.\n");
+    for (;;) {
+      switch (console_.WaitForDeviceChange(StationPoll)) {
+        case platform::Console::DeviceWait::Changed:
+          return true;
+        case platform::Console::DeviceWait::Interrupted:
+          return false;
+        case platform::Console::DeviceWait::TimedOut:
+          if (console_.InterruptRequested()) return false;
+          break;
+      }
+    }
+  }
+
+  void StationLine(const Entry& entry, bool passed, const std::string& why) {
+    if (options_.json) {
+      Json line = {{"command", "station"},
+                   {"target", Target},
+                   {"exitCode", passed ? Success : ProgrammingFailed},
+                   {"devices", Json::array({ToJson(entry)})}};
+      if (!passed) line["error"] = {{"message", why}};
+      console_.Out(line.dump() + "\n");
+    } else {
+      console_.Out(std::string(passed ? "PASS  " : "FAIL  ") + entry.Identity() + "  " + why +
+                   "\n");
+    }
+  }
+
+  // One device at the station, from its check to PASS or FAIL. False when a Ctrl+C came while
+  // waiting for its power cycle.
+  bool StationDevice(bool& passed) {
+    Entry entry = entries_.front();
+    const std::string versionBefore = entry.Firmware();
+    const auto started = Clock::now();
+    auto finish = [&](bool pass, const std::string& result, const std::string& why) {
+      entry.result = result;
+      entry.durationMs =
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+      passed = pass;
+      Log(entry, versionBefore);
+      StationLine(entry, pass, why);
+    };
+    if (!Updatable(entry.check)) {
+      finish(false, "not-updatable", std::string("cannot be updated: ") + StateName(entry.check));
+      return true;
+    }
+    if (!NeedsUpdate(entry.check)) {
+      finish(true, "up-to-date", "already at " + std::string(Target));
+      return true;
+    }
+    const update::UpdateOutcome outcome = Program(entry);
+    if (outcome != update::UpdateOutcome::Updated) {
+      finish(false, "failed",
+             outcome == update::UpdateOutcome::Locked
+                 ? "another Flashwright program is programming a device"
+                 : "programming failed");
+      return true;
+    }
+    // The new firmware runs after a power cycle: once the device has gone and come back (as
+    // device changes tell; a quick one may never show it missing from a list), it is checked.
+    if (!WaitForPowerCycle() || !WaitForOneDevice()) return false;
+    Entry again = entries_.front();
+    again.index = entry.index;
+    entry.check = again.check;
+    if (Updatable(entry.check) && !NeedsUpdate(entry.check)) {
+      finish(true, "verified", std::string(Target) + " verified");
+    } else {
+      finish(false, "failed", "after the power cycle the device reports " + entry.Firmware());
+    }
+    return true;
+  }
+
+  int Station() {
+    console_.SetInterrupts(platform::Console::Interrupts::Note);
+    int done = 0;
+    bool anyFailed = false;
+    while (!options_.count || done < *options_.count) {
+      if (!WaitForOneDevice()) break;
+      bool passed = false;
+      if (!StationDevice(passed)) break;
+      anyFailed = anyFailed || !passed;
+      ++done;
+      if (options_.count && done >= *options_.count) break;
+      if (!WaitForDeviceGone(entries_.front().path, "Unplug the device and plug in the next.\n")) {
+        break;
+      }
+    }
+    if (!options_.json) {
+      console_.Err(std::to_string(done) + " device(s) done" +
+                   (anyFailed ? ", some failed.\n" : ".\n"));
+    }
+    return anyFailed ? ProgrammingFailed : Success;
+  }
+
+  const Options& options_;
+  const Services& services_;
+  platform::Console& console_;
+  updatelib::LibraryGateway library_;
+  std::vector<Entry> entries_;
+};
+
+}  // namespace
+
+int Run(const Options& options, const Services& services) {
+  Session session(options, services);
+  return session.Run();
+}
+
+int Main(const std::vector<std::string>& arguments, const Services& services) {
+  std::string version = "unknown";
+  if (const auto fileVersion = services.versionRecord.ReadOwnFileVersion()) {
+    version = std::to_string(fileVersion->mostSignificant >> 16) + "." +
+              std::to_string(fileVersion->mostSignificant & 0xFFFF) + "." +
+              std::to_string(fileVersion->leastSignificant >> 16) + "." +
+              std::to_string(fileVersion->leastSignificant & 0xFFFF);
+  }
+  const CommandLine commandLine = ParseCommandLine(arguments, version);
+  if (!commandLine.options) {
+    if (commandLine.exitCode == Success) {
+      services.console.Out(commandLine.text);
+    } else if (commandLine.json) {
+      services.console.Out(UsageErrorDocument(commandLine.text));
+    } else {
+      services.console.Err("flashwright-cli: " + commandLine.text + "\n");
+    }
+    return commandLine.exitCode;
+  }
+  return Run(*commandLine.options, services);
+}
+
+}  // namespace cli
