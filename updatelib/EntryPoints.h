@@ -1,5 +1,6 @@
-// The update library's entry points: the one list of names the program binds, in lookup order,
-// and the typed signatures of the twelve it calls. Shared by the program and the simulator.
+// The update library's entry points: the one list of every lookup binding performs, in its
+// order, with each entry point's signature. The program's tables, the simulator's stubs and its
+// export list are all derived from it. Shared by the program and the simulator.
 #pragma once
 
 #include <array>
@@ -13,6 +14,116 @@
 #define ZR_API
 #endif
 
+// All 90 lookups, in the order binding performs them, one per line:
+//   CALLED(name, return type, parameter list)    an entry point the program calls (twelve)
+//   UNCALLED(name, return type, parameter list)  bound, all or nothing, but never called; the
+//                                                parameter list fixes the __stdcall stack size
+//                                                of the simulator's stub
+//   AGAIN(name)                                  a further lookup of a name listed before: no
+//                                                entry point or export of its own
+// ZR_SetEnableMultiSector is looked up twice (37th and 39th): 89 distinct names in 90 lookups.
+// Out-values are 32-bit signed integers; results are non-zero on success where the program looks
+// at them. sim/CMakeLists.txt reads the CALLED and UNCALLED names from this text to write the
+// simulator's export list, so every entry stays on a line of its own.
+#define FLASHWRIGHT_ENTRY_POINTS(CALLED, UNCALLED, AGAIN)                                         \
+  CALLED(ZR_GetDeviceList, int, (char** paths, int* count))                                       \
+  UNCALLED(ZR_GetDeviceList_MultiLun, int, (char**, int*))                                        \
+  UNCALLED(ZR_GetMappingLetter, int, (char*, char*))                                              \
+  UNCALLED(ZR_GetChipTypeName, int, (char*, char*))                                               \
+  CALLED(ZR_GetChipType, int, (char* path, int* chipType))                                        \
+  UNCALLED(ZR_GetFlashString, int, (char*, char*))                                                \
+  CALLED(ZR_GetFWVersion, int, (char* path, char* version))                                       \
+  CALLED(ZR_GetRunningCodeMode, int, (char* path, int* mode))                                     \
+  UNCALLED(ZR_SetCloneProduct, int, (int))                                                        \
+  CALLED(ZR_SetKV7300BindingCheck, int, (int value))                                              \
+  CALLED(ZR_SetKV7300FWModuleForEndUserFWResource, int, (int value))                              \
+  CALLED(ZR_SetLoadEndUserFWFromResourceFlag, int, (int value))                                   \
+  UNCALLED(ZR_UpdateCustomizedSetting, int, (char*))                                              \
+  UNCALLED(ZR_EnableUpdateVID, int, (int))                                                        \
+  UNCALLED(ZR_EnableUpdatePID, int, (int))                                                        \
+  UNCALLED(ZR_EnableUpdateManuStr, int, (int))                                                    \
+  UNCALLED(ZR_EnableUpdateSN, int, (int))                                                         \
+  UNCALLED(ZR_EnableUpdateProdStr, int, (int))                                                    \
+  UNCALLED(ZR_EnableMapToHDDStr, int, (int))                                                      \
+  UNCALLED(ZR_EnableUpdateDisplayHDDStrSetting, int, (int))                                       \
+  UNCALLED(ZR_EnableUpdatePretendSuperSetting, int, (int))                                        \
+  UNCALLED(ZR_EnableUpdateUSBAttachmentFirstSetting, int, (int))                                  \
+  UNCALLED(ZR_EnableUpdateManuProdCtl, int, (int))                                                \
+  UNCALLED(ZR_EnableUpdateInquiryCtl, int, (int))                                                 \
+  UNCALLED(ZR_EnableUpdateStandbyTimer, int, (int))                                               \
+  UNCALLED(ZR_SetSNFromNVRAMTable, int, (int))                                                    \
+  UNCALLED(ZR_SetVIDValue, int, (int))                                                            \
+  UNCALLED(ZR_SetPIDValue, int, (int))                                                            \
+  UNCALLED(ZR_SetManuStr, int, (char*))                                                           \
+  UNCALLED(ZR_SetSerialNumStr, int, (char*))                                                      \
+  UNCALLED(ZR_SetProdString, int, (char*))                                                        \
+  UNCALLED(ZR_SetScsiVidString, int, (char*))                                                     \
+  UNCALLED(ZR_SetScsiPidString, int, (char*))                                                     \
+  UNCALLED(ZR_SetUsbManuString, int, (char*))                                                     \
+  UNCALLED(ZR_SetUsbProdString, int, (char*))                                                     \
+  UNCALLED(ZR_SetManuProdCtl, int, (int))                                                         \
+  UNCALLED(ZR_SetEnableMultiSector, int, (int))                                                   \
+  UNCALLED(ZR_SetInquiryCtl, int, (int))                                                          \
+  AGAIN(ZR_SetEnableMultiSector)                                                                  \
+  UNCALLED(ZR_SetUSBAttachmentFirst, int, (int))                                                  \
+  UNCALLED(ZR_SetStandbyTimer, int, (int))                                                        \
+  UNCALLED(ZR_GetPIDfromOS, int, (char*, int*))                                                   \
+  UNCALLED(ZR_GetVIDfromOS, int, (char*, int*))                                                   \
+  UNCALLED(ZR_GetSNfromOS, int, (char*, char*))                                                   \
+  UNCALLED(ZR_GetManuStrfromOS, int, (char*, char*))                                              \
+  UNCALLED(ZR_GetProdStrfromOS, int, (char*, char*))                                              \
+  UNCALLED(ZR_GetPIDfromFlash, int, (char*, int*))                                                \
+  UNCALLED(ZR_GetVIDfromFlash, int, (char*, int*))                                                \
+  UNCALLED(ZR_GetSNfromFlash, int, (char*, char*))                                                \
+  UNCALLED(ZR_GetManuStrfromFlash, int, (char*, char*))                                           \
+  UNCALLED(ZR_GetProdStrfromFlash, int, (char*, char*))                                           \
+  UNCALLED(ZR_GetUSBAttachmentFirstSettingfromFlash, int, (char*, int*))                          \
+  UNCALLED(ZR_GetStandbyTimerfromFlash, int, (char*, int*))                                       \
+  UNCALLED(ZR_GetHDDStrfromFlash, int, (char*, char*))                                            \
+  UNCALLED(ZR_GetHDDStrbySCSICmd, int, (char*, char*))                                            \
+  UNCALLED(ZR_GetDiskFWRevbySCSICmd, int, (char*, char*))                                         \
+  UNCALLED(ZR_UpdateMFGOnly, int, (char*))                                                        \
+  UNCALLED(ZR_UpdateMFGAndLoaderFWOnly, int, (char*))                                             \
+  UNCALLED(ZR_FWUpdateProgramming, int, (char*))                                                  \
+  UNCALLED(ZR_FWUpdateProgrammingEX, int, (char*, int))                                           \
+  CALLED(ZR_FWUpdateProgrammingNoCustomizedSetting, int, (char* path))                            \
+  UNCALLED(ZR_2xx_Clone_FWUpdateProgramming, int, (char*))                                        \
+  UNCALLED(ZR_2xx_Clone_FWUpdateProgrammingEX, int, (char*, int))                                 \
+  UNCALLED(ZR_2xx_Clone_FWUpdateProgrammingNoCustomizedSetting, int, (char*))                     \
+  UNCALLED(ZR_SerialFlashBackup, int, (char*, char*))                                             \
+  UNCALLED(ZR_AllFlashBackup, int, (char*, char*))                                                \
+  UNCALLED(ZR_SerialFlashErase, int, (char*))                                                     \
+  CALLED(ZR_CheckLoadBinFileMatch, int, (char* path, int flag))                                   \
+  UNCALLED(ZR_IsSupportTwoFlash, int, (char*))                                                    \
+  UNCALLED(ZR_IsSupportSetPSN, int, (char*))                                                      \
+  UNCALLED(ZR_SetFWUpdateIniStatus, int, (int))                                                   \
+  UNCALLED(ZR_ChipReset, int, (char*))                                                            \
+  UNCALLED(ZR_ActiveFirmware, int, (char*))                                                       \
+  CALLED(ZR_Inquiry, int, (char* path, unsigned char* buffer, int bufferLength, int* dataLength)) \
+  UNCALLED(ZR_GetRegister, int, (char*, int, int*))                                               \
+  UNCALLED(ZR_SetRegister, int, (char*, int, int))                                                \
+  UNCALLED(ZR_SetLoaderFWBinFilePath, int, (char*))                                               \
+  UNCALLED(ZR_SetFWBinFilePath, int, (char*))                                                     \
+  UNCALLED(ZR_SetMfgBinFilePath, int, (char*))                                                    \
+  UNCALLED(ZR_SetBackupFilePath, int, (char*))                                                    \
+  UNCALLED(ZR_SetZRNVRamchk, int, (int))                                                          \
+  UNCALLED(ZR_SetReadWriteBufferChk, int, (int))                                                  \
+  UNCALLED(ZR_SetWriteTwoFlashChk, int, (int))                                                    \
+  UNCALLED(ZR_SetPrdSNchk, int, (int))                                                            \
+  UNCALLED(ZR_SetEraseOnlyCheck, int, (int))                                                      \
+  UNCALLED(ZR_SetFwBackupSize, int, (int))                                                        \
+  UNCALLED(ZR_SetFlashBackupSize, int, (int))                                                     \
+  UNCALLED(ZR_IsKV2xxSeries, int, (char*))                                                        \
+  CALLED(ZR_InitialCustomizedSettingTable, int, (void))                                           \
+  CALLED(ZR_SetZRKeepLast4KFileCopyNVRamchk, int, (int value))
+
+// Expands to nothing: passed for the kinds of entry a use of the list leaves out.
+#define FLASHWRIGHT_SKIP_ENTRY_POINT(...)
+
+// The twelve entry points the program calls, in lookup order. X(name, return type, parameter list)
+#define FLASHWRIGHT_CALLED_ENTRY_POINTS(X) \
+  FLASHWRIGHT_ENTRY_POINTS(X, FLASHWRIGHT_SKIP_ENTRY_POINT, FLASHWRIGHT_SKIP_ENTRY_POINT)
+
 namespace updatelib {
 
 inline constexpr std::size_t PathBufferSize = 260;
@@ -20,100 +131,17 @@ inline constexpr std::size_t DeviceListSlotCount = 16;
 inline constexpr std::size_t VersionBufferSize = 80;
 inline constexpr std::size_t InquiryBufferSize = 40;
 
-// All lookups, in the order binding performs them. ZR_SetEnableMultiSector is looked up twice
-// (37th and 39th); 89 distinct names in 90 lookups.
-inline constexpr std::array<std::string_view, 90> LookupOrder = {
-    "ZR_GetDeviceList",
-    "ZR_GetDeviceList_MultiLun",
-    "ZR_GetMappingLetter",
-    "ZR_GetChipTypeName",
-    "ZR_GetChipType",
-    "ZR_GetFlashString",
-    "ZR_GetFWVersion",
-    "ZR_GetRunningCodeMode",
-    "ZR_SetCloneProduct",
-    "ZR_SetKV7300BindingCheck",
-    "ZR_SetKV7300FWModuleForEndUserFWResource",
-    "ZR_SetLoadEndUserFWFromResourceFlag",
-    "ZR_UpdateCustomizedSetting",
-    "ZR_EnableUpdateVID",
-    "ZR_EnableUpdatePID",
-    "ZR_EnableUpdateManuStr",
-    "ZR_EnableUpdateSN",
-    "ZR_EnableUpdateProdStr",
-    "ZR_EnableMapToHDDStr",
-    "ZR_EnableUpdateDisplayHDDStrSetting",
-    "ZR_EnableUpdatePretendSuperSetting",
-    "ZR_EnableUpdateUSBAttachmentFirstSetting",
-    "ZR_EnableUpdateManuProdCtl",
-    "ZR_EnableUpdateInquiryCtl",
-    "ZR_EnableUpdateStandbyTimer",
-    "ZR_SetSNFromNVRAMTable",
-    "ZR_SetVIDValue",
-    "ZR_SetPIDValue",
-    "ZR_SetManuStr",
-    "ZR_SetSerialNumStr",
-    "ZR_SetProdString",
-    "ZR_SetScsiVidString",
-    "ZR_SetScsiPidString",
-    "ZR_SetUsbManuString",
-    "ZR_SetUsbProdString",
-    "ZR_SetManuProdCtl",
-    "ZR_SetEnableMultiSector",
-    "ZR_SetInquiryCtl",
-    "ZR_SetEnableMultiSector",
-    "ZR_SetUSBAttachmentFirst",
-    "ZR_SetStandbyTimer",
-    "ZR_GetPIDfromOS",
-    "ZR_GetVIDfromOS",
-    "ZR_GetSNfromOS",
-    "ZR_GetManuStrfromOS",
-    "ZR_GetProdStrfromOS",
-    "ZR_GetPIDfromFlash",
-    "ZR_GetVIDfromFlash",
-    "ZR_GetSNfromFlash",
-    "ZR_GetManuStrfromFlash",
-    "ZR_GetProdStrfromFlash",
-    "ZR_GetUSBAttachmentFirstSettingfromFlash",
-    "ZR_GetStandbyTimerfromFlash",
-    "ZR_GetHDDStrfromFlash",
-    "ZR_GetHDDStrbySCSICmd",
-    "ZR_GetDiskFWRevbySCSICmd",
-    "ZR_UpdateMFGOnly",
-    "ZR_UpdateMFGAndLoaderFWOnly",
-    "ZR_FWUpdateProgramming",
-    "ZR_FWUpdateProgrammingEX",
-    "ZR_FWUpdateProgrammingNoCustomizedSetting",
-    "ZR_2xx_Clone_FWUpdateProgramming",
-    "ZR_2xx_Clone_FWUpdateProgrammingEX",
-    "ZR_2xx_Clone_FWUpdateProgrammingNoCustomizedSetting",
-    "ZR_SerialFlashBackup",
-    "ZR_AllFlashBackup",
-    "ZR_SerialFlashErase",
-    "ZR_CheckLoadBinFileMatch",
-    "ZR_IsSupportTwoFlash",
-    "ZR_IsSupportSetPSN",
-    "ZR_SetFWUpdateIniStatus",
-    "ZR_ChipReset",
-    "ZR_ActiveFirmware",
-    "ZR_Inquiry",
-    "ZR_GetRegister",
-    "ZR_SetRegister",
-    "ZR_SetLoaderFWBinFilePath",
-    "ZR_SetFWBinFilePath",
-    "ZR_SetMfgBinFilePath",
-    "ZR_SetBackupFilePath",
-    "ZR_SetZRNVRamchk",
-    "ZR_SetReadWriteBufferChk",
-    "ZR_SetWriteTwoFlashChk",
-    "ZR_SetPrdSNchk",
-    "ZR_SetEraseOnlyCheck",
-    "ZR_SetFwBackupSize",
-    "ZR_SetFlashBackupSize",
-    "ZR_IsKV2xxSeries",
-    "ZR_InitialCustomizedSettingTable",
-    "ZR_SetZRKeepLast4KFileCopyNVRamchk",
-};
+#define FLASHWRIGHT_LOOKUP(name, ...) #name,
+// All lookups, in the order binding performs them.
+inline constexpr auto LookupOrder = std::to_array<std::string_view>(
+    {FLASHWRIGHT_ENTRY_POINTS(FLASHWRIGHT_LOOKUP, FLASHWRIGHT_LOOKUP, FLASHWRIGHT_LOOKUP)});
+#undef FLASHWRIGHT_LOOKUP
+
+#define FLASHWRIGHT_COUNT_ONE(...) +1
+// The distinct entry points, each one export of the library.
+inline constexpr std::size_t EntryPointCount = 0 FLASHWRIGHT_ENTRY_POINTS(
+    FLASHWRIGHT_COUNT_ONE, FLASHWRIGHT_COUNT_ONE, FLASHWRIGHT_SKIP_ENTRY_POINT);
+#undef FLASHWRIGHT_COUNT_ONE
 
 // Index of a name's first lookup; the list's size when absent (a compile error where constant).
 constexpr std::size_t LookupIndexOf(std::string_view name) {
@@ -123,22 +151,15 @@ constexpr std::size_t LookupIndexOf(std::string_view name) {
   return LookupOrder.size();
 }
 
-// The twelve entry points the program calls, with their signatures. Out-values are 32-bit
-// signed integers; results are non-zero on success where the program looks at them.
-// X(name, return type, parameter list)
-#define FLASHWRIGHT_CALLED_ENTRY_POINTS(X)                                                   \
-  X(ZR_SetKV7300BindingCheck, int, (int value))                                              \
-  X(ZR_SetZRKeepLast4KFileCopyNVRamchk, int, (int value))                                    \
-  X(ZR_SetLoadEndUserFWFromResourceFlag, int, (int value))                                   \
-  X(ZR_SetKV7300FWModuleForEndUserFWResource, int, (int value))                              \
-  X(ZR_GetDeviceList, int, (char** paths, int* count))                                       \
-  X(ZR_GetChipType, int, (char* path, int* chipType))                                        \
-  X(ZR_GetRunningCodeMode, int, (char* path, int* mode))                                     \
-  X(ZR_GetFWVersion, int, (char* path, char* version))                                       \
-  X(ZR_CheckLoadBinFileMatch, int, (char* path, int flag))                                   \
-  X(ZR_Inquiry, int, (char* path, unsigned char* buffer, int bufferLength, int* dataLength)) \
-  X(ZR_InitialCustomizedSettingTable, int, (void))                                           \
-  X(ZR_FWUpdateProgrammingNoCustomizedSetting, int, (char* path))
+// Every AGAIN repeats a name listed before, and no entry point is listed twice.
+constexpr std::size_t DistinctLookupCount() {
+  std::size_t distinct = 0;
+  for (std::size_t i = 0; i < LookupOrder.size(); ++i) {
+    if (LookupIndexOf(LookupOrder[i]) == i) ++distinct;
+  }
+  return distinct;
+}
+static_assert(DistinctLookupCount() == EntryPointCount, "AGAIN repeats a listed entry point only");
 
 #define FLASHWRIGHT_DECLARE_FN_TYPE(name, ret, params) using name##_Fn = ret(ZR_API*) params;
 FLASHWRIGHT_CALLED_ENTRY_POINTS(FLASHWRIGHT_DECLARE_FN_TYPE)
