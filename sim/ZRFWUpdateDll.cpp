@@ -1,5 +1,6 @@
-// The simulator DLL: exports every update-library entry point (__stdcall, undecorated through
-// ZRFWUpdateDll.def), forwards the twelve the program calls to SimLibrary, and keeps the call log.
+// The simulator DLL: exports every update-library entry point (__stdcall, undecorated through the
+// .def the build writes from FLASHWRIGHT_ENTRY_POINTS), forwards the twelve the program calls to
+// SimLibrary, and keeps the call log.
 #include <windows.h>
 
 #include <string>
@@ -145,89 +146,13 @@ int ZR_API ZR_FWUpdateProgrammingNoCustomizedSetting(char* path) { return Librar
 FLASHWRIGHT_CALLED_ENTRY_POINTS(SIM_CHECK_SIGNATURE)
 #undef SIM_CHECK_SIGNATURE
 
-// Entry points the program binds but never calls. They only log the unexpected call and fail.
-#define SIM_STUB(name, params)                    \
-  extern "C" int ZR_API name params {             \
+// Entry points the program binds but never calls: one stub each, with the parameter list
+// FLASHWRIGHT_ENTRY_POINTS gives it (which fixes its __stdcall stack size). They only log the
+// unexpected call and fail.
+#define SIM_STUB(name, ret, params)               \
+  extern "C" ret ZR_API name params {             \
     AppendLogLine(#name " (not simulated) -> 0"); \
     return 0;                                     \
   }
-
-SIM_STUB(ZR_GetDeviceList_MultiLun, (char**, int*))
-SIM_STUB(ZR_GetMappingLetter, (char*, char*))
-SIM_STUB(ZR_GetChipTypeName, (char*, char*))
-SIM_STUB(ZR_GetFlashString, (char*, char*))
-SIM_STUB(ZR_SetCloneProduct, (int))
-SIM_STUB(ZR_UpdateCustomizedSetting, (char*))
-SIM_STUB(ZR_EnableUpdateVID, (int))
-SIM_STUB(ZR_EnableUpdatePID, (int))
-SIM_STUB(ZR_EnableUpdateManuStr, (int))
-SIM_STUB(ZR_EnableUpdateSN, (int))
-SIM_STUB(ZR_EnableUpdateProdStr, (int))
-SIM_STUB(ZR_EnableMapToHDDStr, (int))
-SIM_STUB(ZR_EnableUpdateDisplayHDDStrSetting, (int))
-SIM_STUB(ZR_EnableUpdatePretendSuperSetting, (int))
-SIM_STUB(ZR_EnableUpdateUSBAttachmentFirstSetting, (int))
-SIM_STUB(ZR_EnableUpdateManuProdCtl, (int))
-SIM_STUB(ZR_EnableUpdateInquiryCtl, (int))
-SIM_STUB(ZR_EnableUpdateStandbyTimer, (int))
-SIM_STUB(ZR_SetSNFromNVRAMTable, (int))
-SIM_STUB(ZR_SetVIDValue, (int))
-SIM_STUB(ZR_SetPIDValue, (int))
-SIM_STUB(ZR_SetManuStr, (char*))
-SIM_STUB(ZR_SetSerialNumStr, (char*))
-SIM_STUB(ZR_SetProdString, (char*))
-SIM_STUB(ZR_SetScsiVidString, (char*))
-SIM_STUB(ZR_SetScsiPidString, (char*))
-SIM_STUB(ZR_SetUsbManuString, (char*))
-SIM_STUB(ZR_SetUsbProdString, (char*))
-SIM_STUB(ZR_SetManuProdCtl, (int))
-SIM_STUB(ZR_SetEnableMultiSector, (int))
-SIM_STUB(ZR_SetInquiryCtl, (int))
-SIM_STUB(ZR_SetUSBAttachmentFirst, (int))
-SIM_STUB(ZR_SetStandbyTimer, (int))
-SIM_STUB(ZR_GetPIDfromOS, (char*, int*))
-SIM_STUB(ZR_GetVIDfromOS, (char*, int*))
-SIM_STUB(ZR_GetSNfromOS, (char*, char*))
-SIM_STUB(ZR_GetManuStrfromOS, (char*, char*))
-SIM_STUB(ZR_GetProdStrfromOS, (char*, char*))
-SIM_STUB(ZR_GetPIDfromFlash, (char*, int*))
-SIM_STUB(ZR_GetVIDfromFlash, (char*, int*))
-SIM_STUB(ZR_GetSNfromFlash, (char*, char*))
-SIM_STUB(ZR_GetManuStrfromFlash, (char*, char*))
-SIM_STUB(ZR_GetProdStrfromFlash, (char*, char*))
-SIM_STUB(ZR_GetUSBAttachmentFirstSettingfromFlash, (char*, int*))
-SIM_STUB(ZR_GetStandbyTimerfromFlash, (char*, int*))
-SIM_STUB(ZR_GetHDDStrfromFlash, (char*, char*))
-SIM_STUB(ZR_GetHDDStrbySCSICmd, (char*, char*))
-SIM_STUB(ZR_GetDiskFWRevbySCSICmd, (char*, char*))
-SIM_STUB(ZR_UpdateMFGOnly, (char*))
-SIM_STUB(ZR_UpdateMFGAndLoaderFWOnly, (char*))
-SIM_STUB(ZR_FWUpdateProgramming, (char*))
-SIM_STUB(ZR_FWUpdateProgrammingEX, (char*, int))
-SIM_STUB(ZR_2xx_Clone_FWUpdateProgramming, (char*))
-SIM_STUB(ZR_2xx_Clone_FWUpdateProgrammingEX, (char*, int))
-SIM_STUB(ZR_2xx_Clone_FWUpdateProgrammingNoCustomizedSetting, (char*))
-SIM_STUB(ZR_SerialFlashBackup, (char*, char*))
-SIM_STUB(ZR_AllFlashBackup, (char*, char*))
-SIM_STUB(ZR_SerialFlashErase, (char*))
-SIM_STUB(ZR_IsSupportTwoFlash, (char*))
-SIM_STUB(ZR_IsSupportSetPSN, (char*))
-SIM_STUB(ZR_SetFWUpdateIniStatus, (int))
-SIM_STUB(ZR_ChipReset, (char*))
-SIM_STUB(ZR_ActiveFirmware, (char*))
-SIM_STUB(ZR_GetRegister, (char*, int, int*))
-SIM_STUB(ZR_SetRegister, (char*, int, int))
-SIM_STUB(ZR_SetLoaderFWBinFilePath, (char*))
-SIM_STUB(ZR_SetFWBinFilePath, (char*))
-SIM_STUB(ZR_SetMfgBinFilePath, (char*))
-SIM_STUB(ZR_SetBackupFilePath, (char*))
-SIM_STUB(ZR_SetZRNVRamchk, (int))
-SIM_STUB(ZR_SetReadWriteBufferChk, (int))
-SIM_STUB(ZR_SetWriteTwoFlashChk, (int))
-SIM_STUB(ZR_SetPrdSNchk, (int))
-SIM_STUB(ZR_SetEraseOnlyCheck, (int))
-SIM_STUB(ZR_SetFwBackupSize, (int))
-SIM_STUB(ZR_SetFlashBackupSize, (int))
-SIM_STUB(ZR_IsKV2xxSeries, (char*))
-
+FLASHWRIGHT_ENTRY_POINTS(FLASHWRIGHT_SKIP_ENTRY_POINT, SIM_STUB, FLASHWRIGHT_SKIP_ENTRY_POINT)
 #undef SIM_STUB
