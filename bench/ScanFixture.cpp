@@ -22,8 +22,16 @@ constexpr char InquiryText[] =
 static_assert(sizeof InquiryHeader + sizeof InquiryText - 1 == 36);
 
 int ZR_API SetValue(int) { return 1; }
+// FakeLibrary() finds every fake by its entry point's name; the four setters share one.
+constexpr updatelib::ZR_SetKV7300BindingCheck_Fn ZR_SetKV7300BindingCheck = SetValue;
+constexpr updatelib::ZR_SetZRKeepLast4KFileCopyNVRamchk_Fn ZR_SetZRKeepLast4KFileCopyNVRamchk =
+    SetValue;
+constexpr updatelib::ZR_SetLoadEndUserFWFromResourceFlag_Fn ZR_SetLoadEndUserFWFromResourceFlag =
+    SetValue;
+constexpr updatelib::ZR_SetKV7300FWModuleForEndUserFWResource_Fn
+    ZR_SetKV7300FWModuleForEndUserFWResource = SetValue;
 
-int ZR_API GetDeviceList(char** paths, int* count) {
+int ZR_API ZR_GetDeviceList(char** paths, int* count) {
   switch (current) {
     case World::NoDevice:
       *count = 0;
@@ -42,25 +50,25 @@ int ZR_API GetDeviceList(char** paths, int* count) {
   return 1;
 }
 
-int ZR_API GetChipType(char*, int* chipType) {
+int ZR_API ZR_GetChipType(char*, int* chipType) {
   *chipType = 13;
   return 1;
 }
 
-int ZR_API GetRunningCodeMode(char*, int* mode) {
+int ZR_API ZR_GetRunningCodeMode(char*, int* mode) {
   *mode = 2;
   return 1;
 }
 
-int ZR_API GetFWVersion(char*, char* version) {
+int ZR_API ZR_GetFWVersion(char*, char* version) {
   const char* text = current == World::UpToDate ? "00.01.01.07" : "00.01.01.05";
   std::memcpy(version, text, 12);
   return 1;
 }
 
-int ZR_API CheckLoadBinFileMatch(char*, int) { return 1; }
+int ZR_API ZR_CheckLoadBinFileMatch(char*, int) { return 1; }
 
-int ZR_API Inquiry(char*, unsigned char* buffer, int bufferLength, int* dataLength) {
+int ZR_API ZR_Inquiry(char*, unsigned char* buffer, int bufferLength, int* dataLength) {
   unsigned char data[36];
   std::memcpy(data, InquiryHeader, sizeof InquiryHeader);
   std::memcpy(data + sizeof InquiryHeader, InquiryText, sizeof InquiryText - 1);
@@ -70,8 +78,8 @@ int ZR_API Inquiry(char*, unsigned char* buffer, int bufferLength, int* dataLeng
   return 1;
 }
 
-int ZR_API InitialCustomizedSettingTable() { return 1; }
-int ZR_API Program(char*) { return 1; }
+int ZR_API ZR_InitialCustomizedSettingTable() { return 1; }
+int ZR_API ZR_FWUpdateProgrammingNoCustomizedSetting(char*) { return 1; }
 
 }  // namespace
 
@@ -91,20 +99,12 @@ std::string_view NameOf(World world) {
 
 void UseWorld(World world) { current = world; }
 
+// Every entry point the program calls, bound to the fake of its own name.
 updatelib::EntryPointTable FakeLibrary() {
   updatelib::EntryPointTable table;
-  table.ZR_SetKV7300BindingCheck = SetValue;
-  table.ZR_SetZRKeepLast4KFileCopyNVRamchk = SetValue;
-  table.ZR_SetLoadEndUserFWFromResourceFlag = SetValue;
-  table.ZR_SetKV7300FWModuleForEndUserFWResource = SetValue;
-  table.ZR_GetDeviceList = GetDeviceList;
-  table.ZR_GetChipType = GetChipType;
-  table.ZR_GetRunningCodeMode = GetRunningCodeMode;
-  table.ZR_GetFWVersion = GetFWVersion;
-  table.ZR_CheckLoadBinFileMatch = CheckLoadBinFileMatch;
-  table.ZR_Inquiry = Inquiry;
-  table.ZR_InitialCustomizedSettingTable = InitialCustomizedSettingTable;
-  table.ZR_FWUpdateProgrammingNoCustomizedSetting = Program;
+#define BENCH_BIND(name, ret, params) table.name = name;
+  FLASHWRIGHT_CALLED_ENTRY_POINTS(BENCH_BIND)
+#undef BENCH_BIND
   return table;
 }
 

@@ -124,7 +124,7 @@ void CheckDevicePath(const char* path) {
   FUZZ_CHECK(path == FirstSlotText(*Fake.answers));
 }
 
-int ZR_API GetDeviceList(char** paths, int* count) {
+int ZR_API ZR_GetDeviceList(char** paths, int* count) {
   Fake.calls.push_back(Call::DeviceList);
   const LibraryAnswers& answers = *Fake.answers;
   FUZZ_CHECK(paths != nullptr && count != nullptr);
@@ -142,14 +142,14 @@ int ZR_API GetDeviceList(char** paths, int* count) {
   return answers.deviceListResult;
 }
 
-int ZR_API GetChipType(char* path, int* chipType) {
+int ZR_API ZR_GetChipType(char* path, int* chipType) {
   Fake.calls.push_back(Call::ChipType);
   CheckDevicePath(path);
   if (Fake.answers->writesChip) *chipType = Fake.answers->chip;
   return Fake.answers->chipResult;
 }
 
-int ZR_API GetRunningCodeMode(char* path, int* mode) {
+int ZR_API ZR_GetRunningCodeMode(char* path, int* mode) {
   Fake.calls.push_back(Call::RunningMode);
   CheckDevicePath(path);
   FUZZ_CHECK(*mode == 0);
@@ -157,7 +157,7 @@ int ZR_API GetRunningCodeMode(char* path, int* mode) {
   return Fake.answers->modeResult;
 }
 
-int ZR_API GetFWVersion(char* path, char* version) {
+int ZR_API ZR_GetFWVersion(char* path, char* version) {
   Fake.calls.push_back(Call::FWVersion);
   CheckDevicePath(path);
   for (std::size_t i = 0; i < VersionBufferSize; ++i) FUZZ_CHECK(version[i] == '\0');
@@ -165,14 +165,14 @@ int ZR_API GetFWVersion(char* path, char* version) {
   return Fake.answers->versionResult;
 }
 
-int ZR_API CheckLoadBinFileMatch(char* path, int flag) {
+int ZR_API ZR_CheckLoadBinFileMatch(char* path, int flag) {
   Fake.calls.push_back(Call::ImageCheck);
   CheckDevicePath(path);
   FUZZ_CHECK(flag == 0);
   return Fake.answers->imageResult;
 }
 
-int ZR_API Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
+int ZR_API ZR_Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
   Fake.calls.push_back(Call::Inquiry);
   CheckDevicePath(path);
   FUZZ_CHECK(bufferLength == static_cast<int>(InquiryBufferSize));
@@ -188,29 +188,29 @@ int ZR_API SetterOutsideScan(int) {
   FUZZ_CHECK(!"a setter was called during a scan");
   return 0;
 }
-int ZR_API InitialTableOutsideScan() {
+int ZR_API ZR_InitialCustomizedSettingTable() {
   FUZZ_CHECK(!"the settings table was initialised during a scan");
   return 0;
 }
-int ZR_API ProgrammingOutsideScan(char*) {
+int ZR_API ZR_FWUpdateProgrammingNoCustomizedSetting(char*) {
   FUZZ_CHECK(!"a device was programmed during a scan");
   return 0;
 }
 
+// FakeTable() finds every fake by its entry point's name; the four setters share one.
+constexpr updatelib::ZR_SetKV7300BindingCheck_Fn ZR_SetKV7300BindingCheck = SetterOutsideScan;
+constexpr updatelib::ZR_SetZRKeepLast4KFileCopyNVRamchk_Fn ZR_SetZRKeepLast4KFileCopyNVRamchk =
+    SetterOutsideScan;
+constexpr updatelib::ZR_SetLoadEndUserFWFromResourceFlag_Fn ZR_SetLoadEndUserFWFromResourceFlag =
+    SetterOutsideScan;
+constexpr updatelib::ZR_SetKV7300FWModuleForEndUserFWResource_Fn
+    ZR_SetKV7300FWModuleForEndUserFWResource = SetterOutsideScan;
+
 updatelib::EntryPointTable FakeTable() {
   updatelib::EntryPointTable table;
-  table.ZR_SetKV7300BindingCheck = &SetterOutsideScan;
-  table.ZR_SetZRKeepLast4KFileCopyNVRamchk = &SetterOutsideScan;
-  table.ZR_SetLoadEndUserFWFromResourceFlag = &SetterOutsideScan;
-  table.ZR_SetKV7300FWModuleForEndUserFWResource = &SetterOutsideScan;
-  table.ZR_GetDeviceList = &GetDeviceList;
-  table.ZR_GetChipType = &GetChipType;
-  table.ZR_GetRunningCodeMode = &GetRunningCodeMode;
-  table.ZR_GetFWVersion = &GetFWVersion;
-  table.ZR_CheckLoadBinFileMatch = &CheckLoadBinFileMatch;
-  table.ZR_Inquiry = &Inquiry;
-  table.ZR_InitialCustomizedSettingTable = &InitialTableOutsideScan;
-  table.ZR_FWUpdateProgrammingNoCustomizedSetting = &ProgrammingOutsideScan;
+#define FUZZ_BIND(name, ret, params) table.name = name;
+  FLASHWRIGHT_CALLED_ENTRY_POINTS(FUZZ_BIND)
+#undef FUZZ_BIND
   return table;
 }
 

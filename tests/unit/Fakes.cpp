@@ -23,25 +23,25 @@ void Record(std::string call) {
   action();
 }
 
-int ZR_API SetKV7300BindingCheck(int value) {
+int ZR_API ZR_SetKV7300BindingCheck(int value) {
   Record("ZR_SetKV7300BindingCheck(" + std::to_string(value) + ")");
   return 1;
 }
-int ZR_API SetZRKeepLast4KFileCopyNVRamchk(int value) {
+int ZR_API ZR_SetZRKeepLast4KFileCopyNVRamchk(int value) {
   Record("ZR_SetZRKeepLast4KFileCopyNVRamchk(" + std::to_string(value) + ")");
   return 1;
 }
-int ZR_API SetLoadEndUserFWFromResourceFlag(int value) {
+int ZR_API ZR_SetLoadEndUserFWFromResourceFlag(int value) {
   Record("ZR_SetLoadEndUserFWFromResourceFlag(" + std::to_string(value) + ")");
   return 1;
 }
-int ZR_API SetKV7300FWModuleForEndUserFWResource(int value) {
+int ZR_API ZR_SetKV7300FWModuleForEndUserFWResource(int value) {
   Record("ZR_SetKV7300FWModuleForEndUserFWResource(" + std::to_string(value) + ")");
   return 1;
 }
 FakeLibrary& Lib() { return FakeLibrary::Instance(); }
 
-int ZR_API GetDeviceList(char** paths, int* count) {
+int ZR_API ZR_GetDeviceList(char** paths, int* count) {
   Record("ZR_GetDeviceList");
   FakeLibrary& lib = Lib();
   for (std::size_t i = 0; i < lib.devices.size() && i < updatelib::DeviceListSlotCount; ++i) {
@@ -55,18 +55,18 @@ int ZR_API GetDeviceList(char** paths, int* count) {
   *count = lib.reportedCount.value_or(static_cast<int>(lib.devices.size()));
   return 1;
 }
-int ZR_API GetChipType(char* path, int* chipType) {
+int ZR_API ZR_GetChipType(char* path, int* chipType) {
   Record(std::string("ZR_GetChipType(") + path + ")");
   *chipType = Lib().chipType;
   return 1;
 }
-int ZR_API GetRunningCodeMode(char* path, int* mode) {
+int ZR_API ZR_GetRunningCodeMode(char* path, int* mode) {
   Record(std::string("ZR_GetRunningCodeMode(") + path + ")");
   EXPECT_EQ(*mode, 0) << "the mode is preset to 0";
   *mode = Lib().mode;
   return 1;
 }
-int ZR_API GetFWVersion(char* path, char* version) {
+int ZR_API ZR_GetFWVersion(char* path, char* version) {
   Record(std::string("ZR_GetFWVersion(") + path + ")");
   for (std::size_t i = 0; i < updatelib::VersionBufferSize; ++i) {
     EXPECT_EQ(version[i], '\0') << "the version buffer is zero-filled";
@@ -75,11 +75,11 @@ int ZR_API GetFWVersion(char* path, char* version) {
   std::memset(version + updatelib::VersionBufferSize, 'X', Lib().overrun);
   return Lib().versionResult;
 }
-int ZR_API CheckLoadBinFileMatch(char* path, int flag) {
+int ZR_API ZR_CheckLoadBinFileMatch(char* path, int flag) {
   Record(std::string("ZR_CheckLoadBinFileMatch(") + path + "," + std::to_string(flag) + ")");
   return Lib().imageFits;
 }
-int ZR_API Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
+int ZR_API ZR_Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
   Record(std::string("ZR_Inquiry(") + path + "," + std::to_string(bufferLength) + ")");
   EXPECT_EQ(*dataLength, 0);
   std::memcpy(buffer, Lib().inquiry.data(), std::min<std::size_t>(40, bufferLength));
@@ -87,8 +87,10 @@ int ZR_API Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dat
   *dataLength = 36;
   return Lib().inquiryResult;
 }
-int ZR_API InitialCustomizedSettingTable() { return Record("ZR_InitialCustomizedSettingTable"), 1; }
-int ZR_API FWUpdateProgrammingNoCustomizedSetting(char* path) {
+int ZR_API ZR_InitialCustomizedSettingTable() {
+  return Record("ZR_InitialCustomizedSettingTable"), 1;
+}
+int ZR_API ZR_FWUpdateProgrammingNoCustomizedSetting(char* path) {
   Record(std::string("ZR_FWUpdateProgrammingNoCustomizedSetting(") + path + ")");
   if (Lib().duringProgramming) Lib().duringProgramming();
   const auto differs = Lib().programResultFor.find(path);
@@ -101,21 +103,12 @@ platform::RawProc Raw(Function* function) {
   return reinterpret_cast<platform::RawProc>(function);
 }
 
+// Each entry point the program calls resolves to the fake of its own name above.
 const std::map<std::string, platform::RawProc>& CalledEntryPoints() {
+#define FAKE_ENTRY_POINT(name, ret, params) {#name, Raw(static_cast<updatelib::name##_Fn>(&name))},
   static const std::map<std::string, platform::RawProc> procs = {
-      {"ZR_SetKV7300BindingCheck", Raw(&SetKV7300BindingCheck)},
-      {"ZR_SetZRKeepLast4KFileCopyNVRamchk", Raw(&SetZRKeepLast4KFileCopyNVRamchk)},
-      {"ZR_SetLoadEndUserFWFromResourceFlag", Raw(&SetLoadEndUserFWFromResourceFlag)},
-      {"ZR_SetKV7300FWModuleForEndUserFWResource", Raw(&SetKV7300FWModuleForEndUserFWResource)},
-      {"ZR_GetDeviceList", Raw(&GetDeviceList)},
-      {"ZR_GetChipType", Raw(&GetChipType)},
-      {"ZR_GetRunningCodeMode", Raw(&GetRunningCodeMode)},
-      {"ZR_GetFWVersion", Raw(&GetFWVersion)},
-      {"ZR_CheckLoadBinFileMatch", Raw(&CheckLoadBinFileMatch)},
-      {"ZR_Inquiry", Raw(&Inquiry)},
-      {"ZR_InitialCustomizedSettingTable", Raw(&InitialCustomizedSettingTable)},
-      {"ZR_FWUpdateProgrammingNoCustomizedSetting", Raw(&FWUpdateProgrammingNoCustomizedSetting)},
-  };
+      FLASHWRIGHT_CALLED_ENTRY_POINTS(FAKE_ENTRY_POINT)};
+#undef FAKE_ENTRY_POINT
   return procs;
 }
 
