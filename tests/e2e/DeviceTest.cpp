@@ -180,8 +180,10 @@ TEST_F(DeviceTest, TypicalRoadUpdatesAndRescansAfterPowerCycle) {
   const auto begin = log_.WaitFor(IsProgrammingBegin, 0, ScreenTimeout);
   ASSERT_TRUE(begin.has_value()) << "programming did not start\n" << log_.Dump();
   EXPECT_TRUE(Shows({{Updating1, Updating2, ""}, {}}, 500ms, TextSource::Stored));
-  EXPECT_FALSE(IsEnabled(FindDescendantById(main_, app::UpdateBtn))) << "Update enabled";
-  EXPECT_FALSE(IsEnabled(FindDescendantById(main_, app::ExitBtn))) << "Exit enabled";
+  EXPECT_FALSE(IsEnabled(FindDescendantById(main_, app::WindowId(app::ControlId::UpdateBtn))))
+      << "Update enabled";
+  EXPECT_FALSE(IsEnabled(FindDescendantById(main_, app::WindowId(app::ControlId::ExitBtn))))
+      << "Exit enabled";
   EXPECT_EQ(log_.Count(IsProgrammingEnd, *begin), 0u)
       << "programming ended before the updating lines were seen; they were not seen during it";
 
@@ -422,8 +424,8 @@ TEST_F(DeviceTest, FocusGoesToTheOfferedButtonOnActivationOnly) {
   WriteWorld("[device]\n");
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
-  HWND update = FindDescendantById(main_, app::UpdateBtn);
-  HWND exit = FindDescendantById(main_, app::ExitBtn);
+  HWND update = FindDescendantById(main_, app::WindowId(app::ControlId::UpdateBtn));
+  HWND exit = FindDescendantById(main_, app::WindowId(app::ControlId::ExitBtn));
   EXPECT_TRUE(WaitUntil([&] { return FocusOf(main_) == update; }, ScreenTimeout))
       << "focus on " << FocusOf(main_);
 
@@ -461,7 +463,8 @@ TEST_F(DeviceTest, ClicksOnDisabledOrHiddenButtonsDuringProgrammingAreIgnored) {
   const auto begin = log_.WaitFor(IsProgrammingBegin, 0, ScreenTimeout);
   ASSERT_TRUE(begin.has_value()) << log_.Dump();
   // (A click posted to Exit now would count: it is handled after the run, when Exit is offered.)
-  for (int id : {app::UpdateBtn, app::RefreshBtn}) {
+  for (int id :
+       {app::WindowId(app::ControlId::UpdateBtn), app::WindowId(app::ControlId::RefreshBtn)}) {
     PostClick(FindDescendantById(main_, id));
   }
   ASSERT_TRUE(Shows({{Updated1, Updated2, ""}, {"Exit"}}));
@@ -469,7 +472,7 @@ TEST_F(DeviceTest, ClicksOnDisabledOrHiddenButtonsDuringProgrammingAreIgnored) {
   EXPECT_EQ(log_.Count(IsProgrammingBegin), 1u) << "the device was programmed again\n"
                                                 << log_.Dump();
   // The hidden Refresh button stays deaf afterwards too.
-  PostClick(FindDescendantById(main_, app::RefreshBtn));
+  PostClick(FindDescendantById(main_, app::WindowId(app::ControlId::RefreshBtn)));
   ExpectNoScanFrom(*begin, "after a click on the hidden Refresh button");
   ExpectOrderlyEnd();
 }
@@ -632,8 +635,8 @@ TEST_F(DeviceTest, CloseInsideAPumpingProgrammingCallWaitsForTheRun) {
   const auto pumping =
       log_.WaitFor(StartsWith(std::string(ProgrammingCall) + "pump "), 0, ScreenTimeout);
   ASSERT_TRUE(pumping.has_value()) << log_.Dump();
-  PostClick(FindDescendantById(main_, app::UpdateBtn));
-  PostClick(FindDescendantById(main_, app::ExitBtn));
+  PostClick(FindDescendantById(main_, app::WindowId(app::ControlId::UpdateBtn)));
+  PostClick(FindDescendantById(main_, app::WindowId(app::ControlId::ExitBtn)));
   ASSERT_TRUE(PostMessageA(main_, WM_CLOSE, 0, 0));
   ASSERT_TRUE(PostMessageA(main_, WM_SYSCOMMAND, SC_CLOSE, 0));
 

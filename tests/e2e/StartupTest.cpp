@@ -17,8 +17,10 @@ namespace {
 
 constexpr char ProgramName[] = "Flashwright.exe";
 constexpr char LibraryName[] = "ZRFWUpdateDll.dll";
+using app::ControlId;
 using app::FinalCaption;
 using app::MainClass;
+using app::WindowId;
 constexpr char BindingFailureText[] = "Initalize the API entries fail";
 constexpr Millis StartTimeout = 20s;
 constexpr Millis ExitTimeout = 20s;
@@ -182,18 +184,29 @@ struct ExpectedControl {
 // Everything but the status texts and the choice between Update and Exit is fixed by the design.
 // The first scan runs before the window is shown and hides the update lines.
 constexpr ExpectedControl Layout[] = {
-    {1000, 0, "FlashwrightPanel", 0, 0, 530, 200, nullptr, Shown::Yes},
-    {1001, 1000, "FlashwrightPanel", 0, 30, 530, 90, nullptr, Shown::Yes},
-    {1002, 1001, "FlashwrightPanel", 0, 0, 530, 30, nullptr, Shown::Yes},
-    {1003, 1001, "FlashwrightPanel", 0, 30, 530, 30, nullptr, Shown::Yes},
-    {1004, 1001, "FlashwrightPanel", 0, 60, 530, 30, nullptr, Shown::Yes},
-    {1005, 1000, "Button", 230, 165, 75, 25, "Update", Shown::ByScan},
-    {1006, 1000, "FlashwrightPanel", 0, 30, 530, 90, nullptr, Shown::No},
-    {1007, 1006, "FlashwrightPanel", 0, 0, 530, 30, nullptr, Shown::ByScan},
-    {1008, 1006, "FlashwrightPanel", 0, 30, 530, 30, nullptr, Shown::ByScan},
-    {1009, 1006, "FlashwrightPanel", 0, 60, 530, 30, nullptr, Shown::ByScan},
-    {1010, 1000, "Button", 440, 2, 75, 25, "Refresh", Shown::No},
-    {1011, 1000, "Button", 440, 165, 75, 25, "Exit", Shown::ByScan},
+    {WindowId(ControlId::Panel1), 0, "FlashwrightPanel", 0, 0, 530, 200, nullptr, Shown::Yes},
+    {WindowId(ControlId::RescanStatusPanel), WindowId(ControlId::Panel1), "FlashwrightPanel", 0, 30,
+     530, 90, nullptr, Shown::Yes},
+    {WindowId(ControlId::RescanStatus1Panel), WindowId(ControlId::RescanStatusPanel),
+     "FlashwrightPanel", 0, 0, 530, 30, nullptr, Shown::Yes},
+    {WindowId(ControlId::RescanStatus2Panel), WindowId(ControlId::RescanStatusPanel),
+     "FlashwrightPanel", 0, 30, 530, 30, nullptr, Shown::Yes},
+    {WindowId(ControlId::RescanStatus3Panel), WindowId(ControlId::RescanStatusPanel),
+     "FlashwrightPanel", 0, 60, 530, 30, nullptr, Shown::Yes},
+    {WindowId(ControlId::UpdateBtn), WindowId(ControlId::Panel1), "Button", 230, 165, 75, 25,
+     "Update", Shown::ByScan},
+    {WindowId(ControlId::UpdateStatusPanel), WindowId(ControlId::Panel1), "FlashwrightPanel", 0, 30,
+     530, 90, nullptr, Shown::No},
+    {WindowId(ControlId::UpdateStatus1Panel), WindowId(ControlId::UpdateStatusPanel),
+     "FlashwrightPanel", 0, 0, 530, 30, nullptr, Shown::ByScan},
+    {WindowId(ControlId::UpdateStatus2Panel), WindowId(ControlId::UpdateStatusPanel),
+     "FlashwrightPanel", 0, 30, 530, 30, nullptr, Shown::ByScan},
+    {WindowId(ControlId::UpdateStatus3Panel), WindowId(ControlId::UpdateStatusPanel),
+     "FlashwrightPanel", 0, 60, 530, 30, nullptr, Shown::ByScan},
+    {WindowId(ControlId::RefreshBtn), WindowId(ControlId::Panel1), "Button", 440, 2, 75, 25,
+     "Refresh", Shown::No},
+    {WindowId(ControlId::ExitBtn), WindowId(ControlId::Panel1), "Button", 440, 165, 75, 25, "Exit",
+     Shown::ByScan},
 };
 
 TEST_F(MainWindowTest, CaptionSizeAndControlsFollowTheLayout) {
@@ -264,7 +277,7 @@ TEST_F(MainWindowTest, ExitButtonEndsProgramAndReleasesLibrary) {
   ASSERT_TRUE(RunUsbsim(scenario, "set 1 version=00.01.01.07"));
   ASSERT_NO_FATAL_FAILURE(Start(scenario));
 
-  HWND exitButton = Control(app::ExitBtn);
+  HWND exitButton = Control(WindowId(ControlId::ExitBtn));
   ASSERT_NE(exitButton, nullptr);
   ASSERT_TRUE(WaitUntil([&] { return IsVisible(exitButton) && IsEnabled(exitButton); }, 10s))
       << "Exit not offered";
@@ -291,7 +304,7 @@ TEST_F(MainWindowTest, RestoreThroughTheTaskbarEntryActivatesTheMainWindow) {
   ASSERT_NO_FATAL_FAILURE(Start());
   HWND application = GetWindow(main_, GW_OWNER);
   ASSERT_EQ(ClassName(application), app::ApplicationClass);
-  HWND update = Control(app::UpdateBtn);
+  HWND update = Control(WindowId(ControlId::UpdateBtn));
   ASSERT_TRUE(WaitUntil([&] { return app::OfferedButton(main_, "Update") != nullptr; }, 10s))
       << "Update not offered";
   const auto activeOnUpdate = [&] {

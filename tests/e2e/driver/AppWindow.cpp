@@ -8,8 +8,8 @@ namespace {
 bool Offered(HWND control) { return control && IsVisible(control) && IsEnabled(control); }
 
 int ButtonId(const std::string& name) {
-  if (name == "Update") return UpdateBtn;
-  if (name == "Exit") return ExitBtn;
+  if (name == "Update") return WindowId(ControlId::UpdateBtn);
+  if (name == "Exit") return WindowId(ControlId::ExitBtn);
   return 0;
 }
 
@@ -21,13 +21,16 @@ Screen ReadScreen(HWND main, TextSource source) {
   };
   Screen screen;
   screen.caption = text(main);
-  const HWND rescan = FindDescendantById(main, RescanStatusPanel);
-  const HWND update = FindDescendantById(main, UpdateStatusPanel);
+  const HWND rescan = FindDescendantById(main, WindowId(ControlId::RescanStatusPanel));
+  const HWND update = FindDescendantById(main, WindowId(ControlId::UpdateStatusPanel));
   const bool rescanVisible = rescan && IsVisible(rescan);
   const bool updateVisible = update && IsVisible(update);
   screen.visibleStatusAreas = int{rescanVisible} + int{updateVisible};
-  // With both up (never meant to happen) the scan lines are reported.
-  const int firstLine = rescanVisible ? RescanStatus1Panel : updateVisible ? UpdateStatus1Panel : 0;
+  // With both up (never meant to happen) the scan lines are reported. Each area's three lines
+  // have consecutive IDs.
+  const int firstLine = rescanVisible   ? WindowId(ControlId::RescanStatus1Panel)
+                        : updateVisible ? WindowId(ControlId::UpdateStatus1Panel)
+                                        : 0;
   if (firstLine != 0) {
     for (int line = 0; line < 3; ++line) {
       screen.lines[line] = text(FindDescendantById(main, firstLine + line));

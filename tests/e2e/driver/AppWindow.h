@@ -1,5 +1,6 @@
-// What Flashwright's main window shows, read from outside: control IDs, the visible status lines
-// and the offered buttons. Shared by the end-to-end tests and fwinspect.
+// What Flashwright's main window shows, read from outside: control IDs (from the program's
+// layout), the visible status lines and the offered buttons. Shared by the end-to-end tests and
+// fwinspect.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Layout.h"
 #include "tests/e2e/driver/Driver.h"
 
 namespace e2e::app {
@@ -16,17 +18,13 @@ inline constexpr char MainClass[] = "TForm1";
 inline constexpr char ApplicationClass[] = "FlashwrightApplication";
 inline constexpr char FinalCaption[] = "KV7700 Flashwright v0.1.1.7";
 
-// Child window IDs of the main window's controls.
-enum ControlIds : int {
-  Panel1 = 1000,
-  RescanStatusPanel = 1001,
-  RescanStatus1Panel = 1002,
-  UpdateBtn = 1005,
-  UpdateStatusPanel = 1006,
-  UpdateStatus1Panel = 1007,
-  RefreshBtn = 1010,
-  ExitBtn = 1011,
-};
+// The main window's controls, as the program's layout names them.
+using platform::ControlId;
+
+// The child window ID the program gives a control of the main window.
+constexpr int WindowId(ControlId control) {
+  return platform::ControlIdBase + static_cast<int>(control);
+}
 
 struct Screen {
   std::string caption;
