@@ -1,5 +1,6 @@
-# Release packaging with CPack: two ZIP archives, the release (program and user README) and the
-# simulator kit (program, simulator library, usbsim, example scenarios, kit README).
+# Release packaging with CPack: two ZIP archives, the release (both programs and the user README)
+# and the
+# simulator kit (programs, simulator library, usbsim, example scenarios, kit README).
 # Included from the top-level CMakeLists.txt for the Windows build; `cpack` in the build directory
 # (scripts/package.sh, `make package`) writes both into <build>/packages.
 
@@ -22,12 +23,14 @@ configure_file("${packagingSource}/simulator-kit/README.txt"
 # library, and every archive must hold exactly the files listed here. Both archives take the
 # very same Flashwright.exe.
 set(releaseDir "${FLASHWRIGHT_RELEASE_PACKAGE}")
-install(PROGRAMS "$<TARGET_FILE:Flashwright>" DESTINATION "${releaseDir}" COMPONENT release)
+install(PROGRAMS "$<TARGET_FILE:Flashwright>" "$<TARGET_FILE:flashwright-cli>"
+        DESTINATION "${releaseDir}" COMPONENT release)
 install(FILES "${CMAKE_BINARY_DIR}/packaging/release/README.txt"
         DESTINATION "${releaseDir}" COMPONENT release)
 
 set(kitDir "${FLASHWRIGHT_KIT_PACKAGE}")
-install(PROGRAMS "$<TARGET_FILE:Flashwright>" "$<TARGET_FILE:ZRFWUpdateDll>" "$<TARGET_FILE:usbsim>"
+install(PROGRAMS "$<TARGET_FILE:Flashwright>" "$<TARGET_FILE:flashwright-cli>"
+                 "$<TARGET_FILE:ZRFWUpdateDll>" "$<TARGET_FILE:usbsim>"
         DESTINATION "${kitDir}" COMPONENT simulator-kit)
 install(FILES "${CMAKE_BINARY_DIR}/packaging/simulator-kit/README.txt"
         DESTINATION "${kitDir}" COMPONENT simulator-kit)

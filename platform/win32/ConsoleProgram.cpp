@@ -48,9 +48,8 @@ WindowsConsole* TheConsole = nullptr;  // for the console control handler
 // is what a shutdown can be asked to wait for.
 class WindowsConsole final : public Console, public SleepAndShutdownBlock {
  public:
-  WindowsConsole() {
+  WindowsConsole() : interrupted_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     TheConsole = this;
-    interrupted_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(&ControlHandler, TRUE);
     WNDCLASSEXA windowClass{};
     windowClass.cbSize = sizeof windowClass;

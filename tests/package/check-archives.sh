@@ -30,14 +30,15 @@ ExpectListing() {
     Fail "$name.zip holds:"$'\n'"$actual"$'\n'"expected:"$'\n'"$expected"
 }
 
-ExpectListing "$releaseName" "$(printf "$releaseName/%s\n" Flashwright.exe README.txt)"
+ExpectListing "$releaseName" \
+  "$(printf "$releaseName/%s\n" Flashwright.exe README.txt flashwright-cli.exe | sort)"
 
 scenarios=(
   01-up-to-date 02-update-required 03-no-device 04-two-devices 05-unsupported-chip
   06-wrong-running-mode 07-version-read-failure 08-image-mismatch 09-identification-failure
   10-programming-failure
 )
-kitFiles=(Flashwright.exe README.txt ZRFWUpdateDll.dll scenarios usbsim.exe)
+kitFiles=(Flashwright.exe README.txt ZRFWUpdateDll.dll flashwright-cli.exe scenarios usbsim.exe)
 for scenario in "${scenarios[@]}"; do kitFiles+=("scenarios/$scenario.scenario"); done
 ExpectListing "$kitName" "$(printf "$kitName/%s\n" "${kitFiles[@]}" | sort)"
 
@@ -46,6 +47,10 @@ cmp "$releaseDir/Flashwright.exe" "$binDir/Flashwright.exe" ||
   Fail "the release's Flashwright.exe is not build/bin/Flashwright.exe"
 cmp "$kitDir/Flashwright.exe" "$releaseDir/Flashwright.exe" ||
   Fail "the kit's Flashwright.exe differs from the release's"
+for archived in "$releaseDir/flashwright-cli.exe" "$kitDir/flashwright-cli.exe"; do
+  cmp "$archived" "$binDir/flashwright-cli.exe" ||
+    Fail "${archived#"$scratch"/} is not build/bin/flashwright-cli.exe"
+done
 # The full simulator, not the variant lacking an entry point (which has the same file name).
 cmp "$kitDir/ZRFWUpdateDll.dll" "$binDir/ZRFWUpdateDll.dll" ||
   Fail "the kit's ZRFWUpdateDll.dll is not the simulator built in bin/"
@@ -62,8 +67,8 @@ for readme in "$releaseDir/README.txt" "$kitDir/README.txt"; do
   if grep -n '@[A-Z_]*@' "$readme"; then Fail "${readme#"$scratch"/}: unreplaced variable"; fi
   while IFS= read -r quoted; do
     text="${quoted:1:${#quoted}-2}"
-    grep -qaF -- "$text" "$binDir/Flashwright.exe" ||
-      Fail "${readme#"$scratch"/} quotes \"$text\", which Flashwright.exe does not contain"
+    grep -qaF -- "$text" "$binDir/Flashwright.exe" "$binDir/flashwright-cli.exe" ||
+      Fail "${readme#"$scratch"/} quotes \"$text\", which neither program contains"
   done < <(grep -o '"[^"]*"' "$readme")
 done
 grep -qF "ZRFWUpdateDll.dll" "$releaseDir/README.txt" ||
