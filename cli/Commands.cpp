@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "core/Rescan.h"
 #include "device/Scan.h"
 #include "platform/UniqueResource.h"
 #include "update/UpdateRun.h"
@@ -22,8 +23,10 @@ using Json = nlohmann::ordered_json;
 using device::FirmwareCheckResult;
 
 constexpr std::string_view Target = device::TargetFirmwareVersion;
-// How long the station waits for a device change before it looks again anyway.
+// How long the station waits for a device change before it looks again anyway, and how quiet the
+// changes must have been before it looks: the window's rescan delay.
 constexpr std::chrono::milliseconds StationPoll{5000};
+constexpr std::chrono::milliseconds Settle{core::RescanDelay};
 
 std::string TextOf(const char* buffer, std::size_t size) {
   return std::string(buffer, strnlen(buffer, size));
@@ -355,7 +358,8 @@ class Session {
       }
       if (!prompted && !prompt.empty()) console_.Err(prompt);
       prompted = true;
-      if (console_.WaitForDeviceChange(StationPoll) == platform::Console::DeviceWait::Interrupted ||
+      if (console_.WaitForDeviceChange(Settle, StationPoll) ==
+              platform::Console::DeviceWait::Interrupted ||
           console_.InterruptRequested()) {
         return false;
       }
@@ -390,7 +394,7 @@ class Session {
   bool WaitForPowerCycle() {
     console_.Err("Programmed. Power-cycle the device now.\n");
     for (;;) {
-      switch (console_.WaitForDeviceChange(StationPoll)) {
+      switch (console_.WaitForDeviceChange(Settle, StationPoll)) {
         case platform::Console::DeviceWait::Changed:
           return true;
         case platform::Console::DeviceWait::Interrupted:

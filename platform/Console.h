@@ -36,9 +36,10 @@ class Console {
   virtual bool InterruptRequested() = 0;
 
   enum class DeviceWait { Changed, TimedOut, Interrupted };
-  // Waits for USB device changes: Changed once they have been quiet for the rescan delay after
-  // one came, TimedOut when none came within `timeout`, Interrupted at a noted Ctrl+C.
-  virtual DeviceWait WaitForDeviceChange(std::chrono::milliseconds timeout) = 0;
+  // Waits for USB device changes: Changed once they have been quiet for `settle` after one came,
+  // TimedOut when none came within `timeout`, Interrupted at a noted Ctrl+C.
+  virtual DeviceWait WaitForDeviceChange(std::chrono::milliseconds settle,
+                                         std::chrono::milliseconds timeout) = 0;
 
   virtual std::string ComputerName() = 0;
   // Whether the program runs with administrator rights.

@@ -12,7 +12,6 @@
 #include <string>
 #include <thread>
 
-#include "core/Rescan.h"
 #include "platform/win32/FaultBarrier.h"
 #include "platform/win32/Services.h"
 #include "platform/win32/Window.h"
@@ -21,6 +20,7 @@ namespace platform::win32 {
 namespace {
 
 constexpr char DeviceWindowClass[] = "FlashwrightCliDevices";
+constexpr UINT_PTR SettleTimerId = 1;
 
 // {A5DCBF10-6530-11D2-901F-00C04FB951ED}
 constexpr GUID UsbDeviceInterfaceClass = {
@@ -138,7 +138,9 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
     return WaitForSingleObject(interrupted_, 0) == WAIT_OBJECT_0;
   }
 
-  DeviceWait WaitForDeviceChange(std::chrono::milliseconds timeout) override {
+  DeviceWait WaitForDeviceChange(std::chrono::milliseconds settle,
+                                 std::chrono::milliseconds timeout) override {
+    settle_ = static_cast<UINT>(settle.count());
     settled_ = false;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -240,14 +242,14 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
     WindowsConsole* console = TheConsole;
     if (console != nullptr && message == WM_DEVICECHANGE) {
       if (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEREMOVECOMPLETE) {
-        // The window's rule: a burst of changes settles once it has been quiet for the delay.
+        // A burst of changes settles once it has been quiet for the delay.
         console->changing_ = true;
-        SetTimer(window, core::RescanTimerId, core::RescanDelay, nullptr);
+        SetTimer(window, SettleTimerId, console->settle_, nullptr);
       }
       return TRUE;
     }
-    if (console != nullptr && message == WM_TIMER && wParam == core::RescanTimerId) {
-      KillTimer(window, core::RescanTimerId);
+    if (console != nullptr && message == WM_TIMER && wParam == SettleTimerId) {
+      KillTimer(window, SettleTimerId);
       console->changing_ = false;
       console->settled_ = true;
       return 0;
@@ -269,6 +271,7 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
 
   UniqueWindow window_;
   HDEVNOTIFY notification_ = nullptr;
+  UINT settle_ = 200;  // milliseconds
   bool changing_ = false;
   bool settled_ = false;
   bool blocking_ = false;

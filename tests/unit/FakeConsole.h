@@ -32,7 +32,7 @@ class FakeConsole final : public platform::Console {
     modes.push_back(to);
   }
   bool InterruptRequested() override { return false; }
-  DeviceWait WaitForDeviceChange(std::chrono::milliseconds) override {
+  DeviceWait WaitForDeviceChange(std::chrono::milliseconds, std::chrono::milliseconds) override {
     return DeviceWait::Interrupted;
   }
   std::string ComputerName() override { return "BENCH-7"; }
