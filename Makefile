@@ -2,7 +2,8 @@
 # make run    build and start Flashwright under Wine with the device simulator
 # make test   build both presets, run every test (native, then Wine end to end) and the code checks
 # make build  build both presets (build/win32/bin/Flashwright.exe and the simulator beside it)
-# make package  the release archive and the simulator kit, in build/win32/packages
+# make package  the release archive and the simulator kit with SHA256SUMS, in build/win32/packages,
+#               checked against a second build
 # make fuzz   run the fuzz targets for FUZZ_SECONDS each
 # make lint   clang-format (check only), clang-tidy and cppcheck
 # make bench  every benchmark, one table (see BENCHMARKS.md)
@@ -47,9 +48,11 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
-# The release archive and the simulator kit, in build/win32/packages.
+# The release archive and the simulator kit, in build/win32/packages, with SHA256SUMS. Then a
+# second build of the same source in another folder must give the same archives
+# (scripts/package.sh without --verify skips that).
 package: deps
-	bash scripts/package.sh
+	JOBS=$(JOBS) bash scripts/package.sh --verify
 
 # Every benchmark, one table (see BENCHMARKS.md).
 bench: deps

@@ -1,13 +1,15 @@
-# Release packaging with CPack: two ZIP archives, the release (both programs and the user README)
-# and the
-# simulator kit (programs, simulator library, usbsim, example scenarios, kit README).
-# Included from the top-level CMakeLists.txt for the Windows build; `cpack` in the build directory
-# (scripts/package.sh, `make package`) writes both into <build>/packages.
+# The two release archives: the release (both programs, the user README) and the simulator kit
+# (the programs, the simulator library, usbsim, example scenarios, the kit README). Included from
+# the top-level CMakeLists.txt for the Windows build. This file only says what goes where: it writes
+# <build>/packaging/archives.txt, from which scripts/package.sh (`make package`) makes the
+# archives with packaging/make-archives.py, and so do the package tests.
+#
+# Not CPack: its ZIP archives carry the build tree's file times, owners and the time zone, so two
+# builds of one commit would never give the same archive.
 
 set(FLASHWRIGHT_PACKAGE_BASE "${PROJECT_NAME}-${PROJECT_VERSION}-win32")
 set(FLASHWRIGHT_RELEASE_PACKAGE "${FLASHWRIGHT_PACKAGE_BASE}")
 set(FLASHWRIGHT_KIT_PACKAGE "${FLASHWRIGHT_PACKAGE_BASE}-simulator-kit")
-set(FLASHWRIGHT_PACKAGE_DIR "${CMAKE_BINARY_DIR}/packages")
 
 # The READMEs carry the version; they are configured into the build tree.
 set(packagingSource "${CMAKE_SOURCE_DIR}/packaging")
@@ -16,40 +18,33 @@ configure_file("${packagingSource}/release/README.txt"
 configure_file("${packagingSource}/simulator-kit/README.txt"
                "${CMAKE_BINARY_DIR}/packaging/simulator-kit/README.txt" @ONLY)
 
-# Each archive unpacks into a folder named like the archive. The folder is part of the install
-# destination because CPack would give both archives the same top-level folder, and unpacking
-# them side by side would then put the simulator beside the released program.
-# Files are installed by path, not with install(TARGETS): that would add the simulator's import
-# library, and every archive must hold exactly the files listed here. Both archives take the
-# very same Flashwright.exe.
-set(releaseDir "${FLASHWRIGHT_RELEASE_PACKAGE}")
-install(PROGRAMS "$<TARGET_FILE:Flashwright>" "$<TARGET_FILE:flashwright-cli>"
-        DESTINATION "${releaseDir}" COMPONENT release)
-install(FILES "${CMAKE_BINARY_DIR}/packaging/release/README.txt"
-        DESTINATION "${releaseDir}" COMPONENT release)
+# One line per file: archive, kind, path in the archive, source (see packaging/make-archives.py).
+# Both archives take the very same programs.
+set(archiveLines "")
+function(flashwright_archive_file archive kind entry source)
+  set(archiveLines "${archiveLines}${archive}\t${kind}\t${entry}\t${source}\n" PARENT_SCOPE)
+endfunction()
 
-set(kitDir "${FLASHWRIGHT_KIT_PACKAGE}")
-install(PROGRAMS "$<TARGET_FILE:Flashwright>" "$<TARGET_FILE:flashwright-cli>"
-                 "$<TARGET_FILE:ZRFWUpdateDll>" "$<TARGET_FILE:usbsim>"
-        DESTINATION "${kitDir}" COMPONENT simulator-kit)
-install(FILES "${CMAKE_BINARY_DIR}/packaging/simulator-kit/README.txt"
-        DESTINATION "${kitDir}" COMPONENT simulator-kit)
-install(DIRECTORY "${packagingSource}/scenarios/" DESTINATION "${kitDir}/scenarios"
-        COMPONENT simulator-kit FILES_MATCHING PATTERN "*.scenario")
+# Text files get CRLF line ends, for Notepad.
+foreach(archive IN ITEMS "${FLASHWRIGHT_RELEASE_PACKAGE}" "${FLASHWRIGHT_KIT_PACKAGE}")
+  flashwright_archive_file("${archive}" program Flashwright.exe "$<TARGET_FILE:Flashwright>")
+  flashwright_archive_file("${archive}" program flashwright-cli.exe
+                           "$<TARGET_FILE:flashwright-cli>")
+endforeach()
+flashwright_archive_file("${FLASHWRIGHT_RELEASE_PACKAGE}" text README.txt
+                         "${CMAKE_BINARY_DIR}/packaging/release/README.txt")
 
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME "${PROJECT_NAME}")
-set(CPACK_PACKAGE_VENDOR "Flashwright developers")
-set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware update utility for USB storage bridge devices")
-set(CPACK_SYSTEM_NAME win32)
-set(CPACK_PACKAGE_FILE_NAME "${FLASHWRIGHT_PACKAGE_BASE}")
-set(CPACK_PACKAGE_DIRECTORY "${FLASHWRIGHT_PACKAGE_DIR}")
-# One archive per component; the folders come from the install destinations above.
-set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL release simulator-kit)
-set(CPACK_ARCHIVE_RELEASE_FILE_NAME "${FLASHWRIGHT_RELEASE_PACKAGE}")
-set(CPACK_ARCHIVE_SIMULATOR-KIT_FILE_NAME "${FLASHWRIGHT_KIT_PACKAGE}")
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-include(CPack)
+flashwright_archive_file("${FLASHWRIGHT_KIT_PACKAGE}" program ZRFWUpdateDll.dll
+                         "$<TARGET_FILE:ZRFWUpdateDll>")
+flashwright_archive_file("${FLASHWRIGHT_KIT_PACKAGE}" program usbsim.exe "$<TARGET_FILE:usbsim>")
+flashwright_archive_file("${FLASHWRIGHT_KIT_PACKAGE}" text README.txt
+                         "${CMAKE_BINARY_DIR}/packaging/simulator-kit/README.txt")
+# The scenarios stay byte for byte as committed: the simulator reads either line end.
+file(GLOB scenarios CONFIGURE_DEPENDS "${packagingSource}/scenarios/*.scenario")
+foreach(scenario IN LISTS scenarios)
+  get_filename_component(scenarioName "${scenario}" NAME)
+  flashwright_archive_file("${FLASHWRIGHT_KIT_PACKAGE}" file "scenarios/${scenarioName}"
+                           "${scenario}")
+endforeach()
+
+file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/packaging/archives.txt" CONTENT "${archiveLines}")

@@ -1,28 +1,105 @@
 #!/usr/bin/env bash
-# Builds the win32 preset (as far as it is out of date) and makes the two release archives with
-# CPack: build/win32/packages/Flashwright-<version>-win32.zip and ...-win32-simulator-kit.zip.
-# Usage: scripts/package.sh   (JOBS sets the build's parallelism)
+# Builds the win32 preset (as far as it is out of date) and makes the two release archives,
+# build/win32/packages/Flashwright-<version>-win32.zip and ...-win32-simulator-kit.zip, with
+# SHA256SUMS beside them.
+#
+# The archives are reproducible: every file in them has the time SOURCE_DATE_EPOCH (by default
+# the last commit's time), so two builds of one commit give the same bytes. --verify proves it
+# for this build: it copies the source to another folder, builds it there from scratch and
+# compares the SHA256SUMS of both (`make package` does this).
+#
+# Usage: scripts/package.sh [--verify]
+#        scripts/package.sh --archives BUILD_DIR OUT_DIR   (archives and SHA256SUMS of a built
+#                                                           win32 tree; for the tests)
+# JOBS sets the builds' parallelism.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$root"
+jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
+Say() { echo "package: $*"; }
+Die() {
+  echo "package: $*" >&2
+  exit 1
+}
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH="$(git -C "$root" log -1 --format=%ct 2>/dev/null)" ||
+    Die "not a git checkout: set SOURCE_DATE_EPOCH to the release's time (seconds since 1970)"
+fi
+[[ "$SOURCE_DATE_EPOCH" =~ ^[0-9]+$ ]] || Die "SOURCE_DATE_EPOCH is not a number: $SOURCE_DATE_EPOCH"
+export SOURCE_DATE_EPOCH
+
+# MakeArchives BUILD_DIR OUT_DIR: the archives of a built tree, and their sums.
+MakeArchives() {
+  local outDir="$2" list="$1/packaging/archives.txt"
+  [ -f "$list" ] || Die "$list is missing: configure the win32 preset first"
+  # Old archives (another version) must not be mistaken for this build's.
+  rm -rf "$outDir"
+  mkdir -p "$outDir"
+  python3 "$root/packaging/make-archives.py" "$list" "$outDir" "$SOURCE_DATE_EPOCH" >/dev/null
+  (cd "$outDir" && sha256sum -- *.zip >SHA256SUMS)
+}
+
+if [ "${1:-}" = "--archives" ]; then
+  [ $# -eq 3 ] || Die "usage: package.sh --archives BUILD_DIR OUT_DIR"
+  MakeArchives "$2" "$3"
+  exit 0
+fi
+verify=false
+case "${1:-}" in
+  --verify) verify=true ;;
+  "") ;;
+  *) Die "usage: package.sh [--verify] | --archives BUILD_DIR OUT_DIR" ;;
+esac
+
+cd "$root"
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j "${JOBS:-$(nproc 2>/dev/null || echo 2)}"
+cmake --build --preset win32 -j "$jobs"
 
 buildDir="$root/build/win32"
 packageDir="$buildDir/packages"
-# Old archives (another version) must not be mistaken for this build's.
-rm -rf "$packageDir"
-cpack --config "$buildDir/CPackConfig.cmake" -B "$packageDir" >/dev/null
-rm -rf "$packageDir/_CPack_Packages"
+MakeArchives "$buildDir" "$packageDir"
+while read -r sum name; do
+  Say "${packageDir#"$root"/}/${name#\*}  sha256 $sum"
+done <"$packageDir/SHA256SUMS"
 
-shopt -s nullglob
-archives=("$packageDir"/*.zip)
-if [ ${#archives[@]} -ne 2 ]; then
-  echo "package: expected 2 archives in $packageDir, found ${#archives[@]}" >&2
-  exit 1
+$verify || exit 0
+
+# The second build: the same source (tracked and new files, as they are now) in another folder,
+# built from nothing into its own build folder. Only what the archives hold is built.
+work="$(mktemp -d "${TMPDIR:-/tmp}/flashwright-verify.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+copy="$work/source"
+mkdir -p "$copy"
+if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
+  git -C "$root" ls-files -z --cached --others --exclude-standard |
+    while IFS= read -r -d '' file; do
+      if [ -e "$file" ] || [ -L "$file" ]; then printf '%s\0' "$file"; fi
+    done | tar -C "$root" --null -T - -cf - | tar -C "$copy" -xf -
+else
+  tar -C "$root" --exclude=./build -cf - . | tar -C "$copy" -xf -
 fi
-for archive in "${archives[@]}"; do
-  echo "package: ${archive#"$root"/}"
-done
+
+Say "verify: building a second copy in $copy"
+started=$SECONDS
+(
+  cd "$copy"
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32 -j "$jobs" --target Flashwright flashwright-cli ZRFWUpdateDll usbsim
+) >"$work/build.log" 2>&1 || {
+  tail -n 40 "$work/build.log" >&2
+  Die "verify: the second build failed"
+}
+buildSeconds=$((SECONDS - started))
+copyBuild="$copy/build/win32"
+MakeArchives "$copyBuild" "$work/packages"
+
+if ! diff -u "$packageDir/SHA256SUMS" "$work/packages/SHA256SUMS" >&2; then
+  for program in Flashwright.exe flashwright-cli.exe ZRFWUpdateDll.dll usbsim.exe; do
+    cmp -s "$buildDir/bin/$program" "$copyBuild/bin/$program" ||
+      echo "package: verify: $program differs between the two builds" >&2
+  done
+  Die "verify: the second build's archives differ from the first's (second build: ${buildSeconds} s)"
+fi
+Say "verify: a second build in another folder gives identical archives (its build took ${buildSeconds} s, $((SECONDS - started)) s with archives)"

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Makes both release archives and checks what is in them: exact file lists (the release must
 # never carry the simulator), one and the same Flashwright.exe everywhere, the simulator files
-# as built, all example scenarios, and READMEs whose quoted texts are the program's own.
+# as built, all example scenarios, READMEs with CRLF line ends whose quoted texts are the
+# program's own; and that
+# they are reproducible: right SHA256SUMS, sorted entries with one time and fixed modes, and the
+# same bytes when made again elsewhere.
 # Usage: check-archives.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
 
@@ -71,9 +74,57 @@ for readme in "$releaseDir/README.txt" "$kitDir/README.txt"; do
       Fail "${readme#"$scratch"/} quotes \"$text\", which neither program contains"
   done < <(grep -o '"[^"]*"' "$readme")
 done
+
+# Text files for Windows users: CRLF line ends only, and otherwise the files as written.
+ExpectText() {
+  local archived="$1" source="$2" lines returns crlfLines
+  lines="$(tr -cd '\n' <"$archived" | wc -c)"
+  returns="$(tr -cd '\r' <"$archived" | wc -c)"
+  crlfLines="$(grep -c $'\r$' "$archived" || true)"
+  [ "$lines" -gt 0 ] && [ "$returns" = "$lines" ] && [ "$crlfLines" = "$lines" ] ||
+    Fail "${archived#"$scratch"/} does not end every line with CRLF"
+  tr -d '\r' <"$archived" | cmp -s - "$source" ||
+    Fail "${archived#"$scratch"/} is not ${source#"$sourceDir"/} with CRLF line ends"
+}
+ExpectText "$releaseDir/README.txt" "$buildDir/packaging/release/README.txt"
+ExpectText "$kitDir/README.txt" "$buildDir/packaging/simulator-kit/README.txt"
+
 grep -qF "ZRFWUpdateDll.dll" "$releaseDir/README.txt" ||
   Fail "the release README does not name the library to put beside the program"
 grep -qF "Initalize the API entries fail" "$releaseDir/README.txt" ||
   Fail "the release README does not explain the binding-failure box"
+
+# Reproducible archives. SHA256SUMS names both archives, and rightly.
+sums="$(cd "$packageDir" && sed 's/^[0-9a-f]\{64\} [ *]//' SHA256SUMS | sort)"
+[ "$sums" = "$expected" ] || Fail "SHA256SUMS names:"$'\n'"$sums"$'\n'"expected:"$'\n'"$expected"
+(cd "$packageDir" && sha256sum --quiet -c SHA256SUMS) || Fail "SHA256SUMS does not match the archives"
+# Entries in sorted order, every one at the release time (the last commit's unless
+# SOURCE_DATE_EPOCH says otherwise), files 644 and programs 755, no extra fields (owners, times).
+epoch="${SOURCE_DATE_EPOCH:-$(git -C "$sourceDir" log -1 --format=%ct)}"
+for archive in "$releaseName" "$kitName"; do
+  problems="$(python3 - "$packageDir/$archive.zip" "$epoch" <<'PYTHON'
+import sys, time, zipfile
+infos = zipfile.ZipFile(sys.argv[1]).infolist()
+# A zip time counts seconds in twos.
+stamp = time.gmtime(int(sys.argv[2]) // 2 * 2)[:6]
+names = [info.filename for info in infos]
+if names != sorted(names):
+    print("entries not in sorted order:", names)
+for info in infos:
+    mode = info.external_attr >> 16
+    wanted = 0o40755 if info.is_dir() else 0o100755 if info.filename.endswith((".exe", ".dll")) else 0o100644
+    if info.date_time != stamp:
+        print(info.filename, "has the time", info.date_time, "not", stamp)
+    if mode != wanted or info.extra:
+        print(info.filename, "has mode %o and %d bytes of extra fields" % (mode, len(info.extra)))
+PYTHON
+)"
+  [ -z "$problems" ] || Fail "$archive.zip:"$'\n'"$problems"
+done
+# Made again in another time zone, with another umask: the same bytes.
+(umask 077 && TZ=Pacific/Kiritimati bash "$sourceDir/scripts/package.sh" --archives "$buildDir" \
+  "$scratch/again" >/dev/null) || Fail "making the archives again failed"
+cmp "$packageDir/SHA256SUMS" "$scratch/again/SHA256SUMS" ||
+  Fail "archives made again in another time zone and umask differ"
 
 echo "package archives OK: $releaseName.zip, $kitName.zip"

@@ -1,17 +1,30 @@
 #!/usr/bin/env bash
-# Checks what the shipped programs say about themselves, read back from the built files: the
-# version record (file and product version as numbers and as text, company, copyright, FILEOS,
-# the file's own name) and the manifest's assembly version, all as the top-level CMakeLists.txt
-# sets them.
-# Usage: check-programs.sh WINDRES VERSION PRODUCT_VERSION COMPANY COPYRIGHT PROGRAM...
+# Checks the shipped binaries as built. The programs: what they say about themselves, read back
+# from the files (the version record's file and product version as numbers and as text, company,
+# copyright, FILEOS, the file's own name; the manifest's assembly version), all as the top-level
+# CMakeLists.txt sets them. Every binary, the simulator's too: nothing that differs from one
+# build to the next, that is no link time in the PE header or the export table, and neither the
+# source nor the build folder's path.
+# Usage: check-programs.sh WINDRES OBJDUMP SOURCE_DIR BUILD_DIR VERSION PRODUCT_VERSION COMPANY
+#                          COPYRIGHT PROGRAM... -- OTHER_BINARY...
 set -euo pipefail
 
 windres="$1"
-version="$2"
-productVersion="$3"
-company="$4"
-copyright="$5"
-shift 5
+objdump="$2"
+sourceDir="$3"
+buildDir="$4"
+version="$5"
+productVersion="$6"
+company="$7"
+copyright="$8"
+shift 8
+programs=()
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+  programs+=("$1")
+  shift
+done
+[ $# -gt 0 ] && shift
+binaries=("${programs[@]}" "$@")
 
 failures=0
 Fail() {
@@ -27,7 +40,7 @@ ExpectLine() {
   [ "$count" = 1 ] || Fail "$(basename "$program"): expected once, found $count times: $line"
 }
 
-for program in "$@"; do
+for program in "${programs[@]}"; do
   name="$(basename "$program")"
   if ! script="$("$windres" -i "$program" -O rc 2>&1)"; then
     Fail "$name: windres cannot read its resources: $script"
@@ -48,5 +61,22 @@ for program in "$@"; do
   if grep -n '@[A-Z_]*@' <<<"$script"; then Fail "$name: unreplaced variable in its resources"; fi
 done
 
+# A little-endian 32-bit word of a file at a byte offset.
+Word() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+
+for binary in "${binaries[@]}"; do
+  name="$(basename "$binary")"
+  # The PE header starts where the word at 0x3C says; its link time is 8 bytes in.
+  peHeader="$(Word "$binary" 60)"
+  stamp="$(Word "$binary" $((peHeader + 8)))"
+  [ "$stamp" = 0 ] || Fail "$name: the PE header carries a link time ($stamp)"
+  exportStamp="$("$objdump" -p "$binary" | sed -n 's/^Time\/Date stamp[[:space:]]*//p')"
+  [ -z "$exportStamp" ] || [ "$exportStamp" = 0 ] ||
+    Fail "$name: the export table carries a link time ($exportStamp)"
+  for folder in "$sourceDir" "$buildDir"; do
+    if grep -qaF -- "$folder" "$binary"; then Fail "$name contains the path $folder"; fi
+  done
+done
+
 [ "$failures" -eq 0 ] || exit 1
-echo "programs OK: $*"
+echo "binaries OK: ${binaries[*]}"

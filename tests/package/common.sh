@@ -1,7 +1,7 @@
-# Sourced by the package tests: builds both archives from a win32 build tree into a scratch
-# directory and unpacks them, so a test never depends on (or disturbs) build/win32/packages.
-# Needs: buildDir, version. Sets: scratch (removed on exit), packageDir, releaseName, kitName,
-# releaseDir, kitDir.
+# Sourced by the package tests: makes both archives from a win32 build tree into a scratch
+# directory, as `make package` does, and unpacks them, so a test never depends on
+# (or disturbs) build/win32/packages. Needs: buildDir, sourceDir, version. Sets: scratch
+# (removed on exit), packageDir, releaseName, kitName, releaseDir, kitDir.
 # shellcheck shell=bash disable=SC2034,SC2154
 
 Fail() {
@@ -19,10 +19,10 @@ releaseDir="$scratch/unpacked/$releaseName"
 kitDir="$scratch/unpacked/$kitName"
 
 MakeAndUnpackPackages() {
-  if ! "${CPACK:-cpack}" --config "$buildDir/CPackConfig.cmake" -B "$packageDir" \
-    >"$scratch/cpack.log" 2>&1; then
-    cat "$scratch/cpack.log" >&2
-    Fail "cpack failed"
+  if ! bash "$sourceDir/scripts/package.sh" --archives "$buildDir" "$packageDir" \
+    >"$scratch/package.log" 2>&1; then
+    cat "$scratch/package.log" >&2
+    Fail "scripts/package.sh --archives failed"
   fi
   mkdir -p "$scratch/unpacked"
   local archive
