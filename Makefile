@@ -3,7 +3,8 @@
 # make test   build both presets, run every test (native, then Wine end to end) and the code checks
 # make build  build both presets (build/win32/bin/Flashwright.exe and the simulator beside it)
 # make package  the release archive and the simulator kit with SHA256SUMS, in build/win32/packages,
-#               checked against a second build
+#               signed when FLASHWRIGHT_SIGN_PFX is set, and checked against a second build
+# make sign   signed copies of both programs in build/win32/signed (FLASHWRIGHT_SIGN_PFX)
 # make fuzz   run the fuzz targets for FUZZ_SECONDS each
 # make lint   clang-format (check only), clang-tidy and cppcheck
 # make bench  every benchmark, one table (see BENCHMARKS.md)
@@ -48,11 +49,19 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
-# The release archive and the simulator kit, in build/win32/packages, with SHA256SUMS. Then a
-# second build of the same source in another folder must give the same archives
-# (scripts/package.sh without --verify skips that).
+# The release archive and the simulator kit, in build/win32/packages, with SHA256SUMS; the
+# programs in them signed when FLASHWRIGHT_SIGN_PFX is set. Then a second build of the same
+# source in another folder must give the same archives (scripts/package.sh without --verify
+# skips that).
 package: deps
 	JOBS=$(JOBS) bash scripts/package.sh --verify
+
+# Signed copies of both programs in build/win32/signed, from the PKCS#12 file named by
+# FLASHWRIGHT_SIGN_PFX (password FLASHWRIGHT_SIGN_PASSWORD, time-stamp server
+# FLASHWRIGHT_SIGN_TIMESTAMP_URL); without it nothing is signed.
+.PHONY: sign
+sign: build-win32
+	bash scripts/sign.sh build/win32/signed build/win32/bin/Flashwright.exe build/win32/bin/flashwright-cli.exe
 
 # Every benchmark, one table (see BENCHMARKS.md).
 bench: deps

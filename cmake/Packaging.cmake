@@ -19,7 +19,8 @@ configure_file("${packagingSource}/simulator-kit/README.txt"
                "${CMAKE_BINARY_DIR}/packaging/simulator-kit/README.txt" @ONLY)
 
 # One line per file: archive, kind, path in the archive, source (see packaging/make-archives.py).
-# Both archives take the very same programs.
+# "signable" marks the two programs we sign when a key is given; the simulator library is never
+# signed, so it can never pass for the vendor's. Both archives take the very same programs.
 set(archiveLines "")
 function(flashwright_archive_file archive kind entry source)
   set(archiveLines "${archiveLines}${archive}\t${kind}\t${entry}\t${source}\n" PARENT_SCOPE)
@@ -27,8 +28,8 @@ endfunction()
 
 # Text files get CRLF line ends, for Notepad.
 foreach(archive IN ITEMS "${FLASHWRIGHT_RELEASE_PACKAGE}" "${FLASHWRIGHT_KIT_PACKAGE}")
-  flashwright_archive_file("${archive}" program Flashwright.exe "$<TARGET_FILE:Flashwright>")
-  flashwright_archive_file("${archive}" program flashwright-cli.exe
+  flashwright_archive_file("${archive}" signable Flashwright.exe "$<TARGET_FILE:Flashwright>")
+  flashwright_archive_file("${archive}" signable flashwright-cli.exe
                            "$<TARGET_FILE:flashwright-cli>")
 endforeach()
 flashwright_archive_file("${FLASHWRIGHT_RELEASE_PACKAGE}" text README.txt

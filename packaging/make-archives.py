@@ -3,11 +3,12 @@
 same for the same inputs: entries sorted, one fixed time (SOURCE_DATE_EPOCH), fixed permissions,
 no owner, no extra fields, and time zone, umask and file times of the build tree play no part.
 
-Usage: make-archives.py LIST OUT_DIR EPOCH
+Usage: make-archives.py LIST OUT_DIR EPOCH [--signed DIR]
 
 LIST has one line per file: ARCHIVE <tab> KIND <tab> PATH IN THE ARCHIVE <tab> SOURCE FILE.
-KIND is "program" (an executable), "text" (stored with CRLF line ends, for Notepad) or "file"
-(as is). Each archive OUT_DIR/ARCHIVE.zip unpacks into a folder named ARCHIVE.
+KIND is "program" (an executable), "signable" (an executable that is taken from DIR when the
+programs were signed), "text" (stored with CRLF line ends, for Notepad) or "file" (as is). Each
+archive OUT_DIR/ARCHIVE.zip unpacks into a folder named ARCHIVE.
 """
 import sys
 import time
@@ -16,7 +17,7 @@ from pathlib import Path
 
 # A zip time is a local date and time from 1980 on; the archives always say UTC.
 EARLIEST = 315532800  # 1980-01-01 00:00:00 UTC
-FILE_MODE = {"program": 0o755, "text": 0o644, "file": 0o644}
+FILE_MODE = {"program": 0o755, "signable": 0o755, "text": 0o644, "file": 0o644}
 
 
 def read_list(path):
@@ -35,7 +36,9 @@ def read_list(path):
     return archives
 
 
-def content(kind, source):
+def content(kind, source, signed_dir):
+    if kind == "signable" and signed_dir is not None:
+        source = signed_dir / source.name
     data = source.read_bytes()
     if kind == "text":
         data = data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
@@ -54,10 +57,10 @@ def entry_info(name, mode, stamp):
     return info
 
 
-def write_archive(path, folder, entries, stamp):
+def write_archive(path, folder, entries, stamp, signed_dir):
     names = {}
     for entry, (kind, source) in entries.items():
-        names[f"{folder}/{entry}"] = (0o100000 | FILE_MODE[kind], content(kind, source))
+        names[f"{folder}/{entry}"] = (0o100000 | FILE_MODE[kind], content(kind, source, signed_dir))
         # Every folder on the way gets an entry of its own.
         parts = entry.split("/")[:-1]
         for depth in range(len(parts) + 1):
@@ -70,6 +73,10 @@ def write_archive(path, folder, entries, stamp):
 
 
 def main(argv):
+    signed_dir = None
+    if len(argv) == 5 and argv[3] == "--signed":
+        signed_dir = Path(argv[4])
+        argv = argv[:3]
     if len(argv) != 3:
         sys.exit(__doc__)
     list_path, out_dir, epoch = argv
@@ -77,7 +84,7 @@ def main(argv):
     out = Path(out_dir)
     out.mkdir(parents=True, exist_ok=True)
     for archive, entries in sorted(read_list(list_path).items()):
-        write_archive(out / f"{archive}.zip", archive, entries, stamp)
+        write_archive(out / f"{archive}.zip", archive, entries, stamp, signed_dir)
         print(f"{archive}.zip")
 
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the win32 preset (as far as it is out of date) and makes the two release archives,
 # build/win32/packages/Flashwright-<version>-win32.zip and ...-win32-simulator-kit.zip, with
-# SHA256SUMS beside them.
+# SHA256SUMS beside them. With FLASHWRIGHT_SIGN_PFX set the two programs in them are signed first
+# (scripts/sign.sh); without it they are not, and it says so.
 #
 # The archives are reproducible: every file in them has the time SOURCE_DATE_EPOCH (by default
 # the last commit's time), so two builds of one commit give the same bytes. --verify proves it
@@ -10,7 +11,7 @@
 #
 # Usage: scripts/package.sh [--verify]
 #        scripts/package.sh --archives BUILD_DIR OUT_DIR   (archives and SHA256SUMS of a built
-#                                                           win32 tree; for the tests)
+#                                                           win32 tree, unsigned; for the tests)
 # JOBS sets the builds' parallelism.
 set -euo pipefail
 
@@ -30,15 +31,21 @@ fi
 [[ "$SOURCE_DATE_EPOCH" =~ ^[0-9]+$ ]] || Die "SOURCE_DATE_EPOCH is not a number: $SOURCE_DATE_EPOCH"
 export SOURCE_DATE_EPOCH
 
-# MakeArchives BUILD_DIR OUT_DIR: the archives of a built tree, and their sums.
+# MakeArchives BUILD_DIR OUT_DIR [SIGNED_DIR]: the archives of a built tree, and their sums.
 MakeArchives() {
-  local outDir="$2" list="$1/packaging/archives.txt"
+  local outDir="$2" signedDir="${3:-}" list="$1/packaging/archives.txt"
   [ -f "$list" ] || Die "$list is missing: configure the win32 preset first"
   # Old archives (another version) must not be mistaken for this build's.
   rm -rf "$outDir"
   mkdir -p "$outDir"
-  python3 "$root/packaging/make-archives.py" "$list" "$outDir" "$SOURCE_DATE_EPOCH" >/dev/null
+  python3 "$root/packaging/make-archives.py" "$list" "$outDir" "$SOURCE_DATE_EPOCH" \
+    ${signedDir:+--signed "$signedDir"} >/dev/null
   (cd "$outDir" && sha256sum -- *.zip >SHA256SUMS)
+}
+
+# SignPrograms BUILD_DIR: signed copies of the two programs in BUILD_DIR/signed.
+SignPrograms() {
+  bash "$root/scripts/sign.sh" "$1/signed" "$1/bin/Flashwright.exe" "$1/bin/flashwright-cli.exe"
 }
 
 if [ "${1:-}" = "--archives" ]; then
@@ -59,7 +66,14 @@ cmake --build --preset win32 -j "$jobs"
 
 buildDir="$root/build/win32"
 packageDir="$buildDir/packages"
-MakeArchives "$buildDir" "$packageDir"
+signedDir=""
+if [ -n "${FLASHWRIGHT_SIGN_PFX:-}" ]; then
+  SignPrograms "$buildDir"
+  signedDir="$buildDir/signed"
+else
+  Say "FLASHWRIGHT_SIGN_PFX is not set: the programs are not signed"
+fi
+MakeArchives "$buildDir" "$packageDir" "$signedDir"
 while read -r sum name; do
   Say "${packageDir#"$root"/}/${name#\*}  sha256 $sum"
 done <"$packageDir/SHA256SUMS"
@@ -93,9 +107,23 @@ started=$SECONDS
 }
 buildSeconds=$((SECONDS - started))
 copyBuild="$copy/build/win32"
-MakeArchives "$copyBuild" "$work/packages"
 
-if ! diff -u "$packageDir/SHA256SUMS" "$work/packages/SHA256SUMS" >&2; then
+# Signing is reproducible too (the signing time is SOURCE_DATE_EPOCH), unless a time-stamp
+# server adds its own time: then the archives of the unsigned programs are compared instead.
+first="$packageDir"
+if [ -n "$signedDir" ] && [ -n "${FLASHWRIGHT_SIGN_TIMESTAMP_URL:-}" ]; then
+  Say "verify: time-stamped signatures differ between builds; comparing the unsigned archives"
+  first="$work/first-unsigned"
+  MakeArchives "$buildDir" "$first"
+  MakeArchives "$copyBuild" "$work/packages"
+elif [ -n "$signedDir" ]; then
+  SignPrograms "$copyBuild" >/dev/null
+  MakeArchives "$copyBuild" "$work/packages" "$copyBuild/signed"
+else
+  MakeArchives "$copyBuild" "$work/packages"
+fi
+
+if ! diff -u "$first/SHA256SUMS" "$work/packages/SHA256SUMS" >&2; then
   for program in Flashwright.exe flashwright-cli.exe ZRFWUpdateDll.dll usbsim.exe; do
     cmp -s "$buildDir/bin/$program" "$copyBuild/bin/$program" ||
       echo "package: verify: $program differs between the two builds" >&2

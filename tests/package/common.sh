@@ -1,5 +1,5 @@
 # Sourced by the package tests: makes both archives from a win32 build tree into a scratch
-# directory, as `make package` does, and unpacks them, so a test never depends on
+# directory, as `make package` does but unsigned, and unpacks them, so a test never depends on
 # (or disturbs) build/win32/packages. Needs: buildDir, sourceDir, version. Sets: scratch
 # (removed on exit), packageDir, releaseName, kitName, releaseDir, kitDir.
 # shellcheck shell=bash disable=SC2034,SC2154

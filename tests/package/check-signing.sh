@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Signs copies of both programs with scripts/sign.sh as `make sign` does, using a throwaway
+# certificate authority and code-signing certificate made here with openssl (no network), and
+# checks: both verify against that authority and not against another one; the signing time is
+# SOURCE_DATE_EPOCH; signing again with the same time gives identical files and another time
+# different ones; the signed command line still runs; without a key nothing is signed.
+# Usage: check-signing.sh SOURCE_DIR PROGRAM...
+set -euo pipefail
+
+sourceDir="$(realpath "$1")"
+shift
+programs=()
+for program in "$@"; do programs+=("$(realpath "$program")"); done
+
+Fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+scratch="$(mktemp -d "${TMPDIR:-/tmp}/flashwright-signing.XXXXXX")"
+trap 'rm -rf "$scratch"' EXIT
+cd "$scratch"
+
+# The authority, and a certificate it issues for code signing only.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Flashwright Test CA" \
+  -keyout ca.key -out ca.pem -addext "basicConstraints=critical,CA:TRUE" \
+  -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj "/CN=Flashwright Test Signer" \
+  -keyout signer.key -out signer.csr 2>/dev/null
+printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" \
+  "extendedKeyUsage=codeSigning" >signer.ext
+openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+  -extfile signer.ext -out signer.pem 2>/dev/null
+openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem -out signer.pfx \
+  -passout pass:'not so secret'
+# An authority that issued nothing here.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Unrelated CA" \
+  -keyout other.key -out other.pem 2>/dev/null
+
+Sign() {
+  local outDir="$1" epoch="$2"
+  FLASHWRIGHT_SIGN_PFX="$scratch/signer.pfx" FLASHWRIGHT_SIGN_PASSWORD='not so secret' \
+    SOURCE_DATE_EPOCH="$epoch" bash "$sourceDir/scripts/sign.sh" "$outDir" "${programs[@]}" \
+    >"$outDir.log" 2>&1 || { cat "$outDir.log" >&2; Fail "scripts/sign.sh failed"; }
+}
+
+epoch=1767225600  # 2026-01-01 00:00:00 UTC
+Sign "$scratch/signed" "$epoch"
+Sign "$scratch/again" "$epoch"
+Sign "$scratch/later" $((epoch + 60))
+signingTime="$(date -u -d "@$epoch" '+%b %e %H:%M:%S %Y GMT')"
+
+for program in "${programs[@]}"; do
+  name="$(basename "$program")"
+  signed="$scratch/signed/$name"
+  [ -f "$signed" ] || Fail "$name was not signed"
+  cmp -s "$signed" "$program" && Fail "the signed $name is the unsigned file"
+  if ! osslsigncode verify -CAfile ca.pem -in "$signed" >"$name.verify" 2>&1; then
+    cat "$name.verify" >&2
+    Fail "the signed $name does not verify against the authority that issued its certificate"
+  fi
+  grep -qF "Signing time: $signingTime" "$name.verify" ||
+    Fail "the signed $name does not carry the signing time $signingTime"
+  if osslsigncode verify -CAfile other.pem -in "$signed" >/dev/null 2>&1; then
+    Fail "the signed $name verifies against an unrelated authority"
+  fi
+  if osslsigncode verify -CAfile ca.pem -in "$program" >/dev/null 2>&1; then
+    Fail "the unsigned $name verifies"
+  fi
+  cmp "$signed" "$scratch/again/$name" || Fail "$name signed twice at one time differs"
+  cmp -s "$signed" "$scratch/later/$name" && Fail "$name signed at another time is the same file"
+done
+
+# A signed program is still a program Windows loads.
+cli="$scratch/signed/flashwright-cli.exe"
+if [ -f "$cli" ]; then
+  out="$(bash "$sourceDir/scripts/wine-exec.sh" "$cli" --version)" ||
+    Fail "the signed flashwright-cli.exe --version failed"
+  [[ "$out" == "flashwright-cli "[0-9]* ]] || Fail "the signed flashwright-cli.exe --version said: $out"
+fi
+
+# Without a key: nothing signed, said so, and no signed copy from before left behind.
+message="$(env -u FLASHWRIGHT_SIGN_PFX bash "$sourceDir/scripts/sign.sh" "$scratch/signed" \
+  "${programs[@]}")" || Fail "scripts/sign.sh without a key failed"
+[[ "$message" == *"FLASHWRIGHT_SIGN_PFX is not set: nothing signed"* ]] ||
+  Fail "scripts/sign.sh without a key said: $message"
+leftover="$(find "$scratch/signed" -type f)"
+[ -z "$leftover" ] || Fail "signed copies left after signing without a key: $leftover"
+
+echo "signing OK: ${programs[*]}"
