@@ -1,6 +1,7 @@
-# The two release archives: the release (both programs, the user README) and the simulator kit
-# (the programs, the simulator library, usbsim, example scenarios, the kit README). Included from
-# the top-level CMakeLists.txt for the Windows build. This file only says what goes where: it writes
+# The two release archives: the release (both programs, the user README, the licenses) and the
+# simulator kit (the programs, the simulator library, usbsim, example scenarios, the kit README,
+# the simulator's documentation, the licenses). Included from the top-level CMakeLists.txt for
+# the Windows build. This file only says what goes where: it writes
 # <build>/packaging/archives.txt, from which scripts/package.sh (`make package`) makes the
 # archives with packaging/make-archives.py, and so do the package tests.
 #
@@ -31,6 +32,9 @@ foreach(archive IN ITEMS "${FLASHWRIGHT_RELEASE_PACKAGE}" "${FLASHWRIGHT_KIT_PAC
   flashwright_archive_file("${archive}" signable Flashwright.exe "$<TARGET_FILE:Flashwright>")
   flashwright_archive_file("${archive}" signable flashwright-cli.exe
                            "$<TARGET_FILE:flashwright-cli>")
+  flashwright_archive_file("${archive}" text LICENSE.txt "${CMAKE_SOURCE_DIR}/LICENSE")
+  flashwright_archive_file("${archive}" text THIRD-PARTY-NOTICES.txt
+                           "${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES")
 endforeach()
 flashwright_archive_file("${FLASHWRIGHT_RELEASE_PACKAGE}" text README.txt
                          "${CMAKE_BINARY_DIR}/packaging/release/README.txt")
@@ -40,6 +44,9 @@ flashwright_archive_file("${FLASHWRIGHT_KIT_PACKAGE}" program ZRFWUpdateDll.dll
 flashwright_archive_file("${FLASHWRIGHT_KIT_PACKAGE}" program usbsim.exe "$<TARGET_FILE:usbsim>")
 flashwright_archive_file("${FLASHWRIGHT_KIT_PACKAGE}" text README.txt
                          "${CMAKE_BINARY_DIR}/packaging/simulator-kit/README.txt")
+# The simulator's own documentation, which usbsim --help points to.
+flashwright_archive_file("${FLASHWRIGHT_KIT_PACKAGE}" text SIMULATOR.md
+                         "${CMAKE_SOURCE_DIR}/sim/README.md")
 # The scenarios stay byte for byte as committed: the simulator reads either line end.
 file(GLOB scenarios CONFIGURE_DEPENDS "${packagingSource}/scenarios/*.scenario")
 foreach(scenario IN LISTS scenarios)

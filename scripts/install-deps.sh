@@ -32,6 +32,8 @@ have python3 || need+=(python3)
 # Signing (make sign, make package with a key) and its test's throwaway certificates.
 have osslsigncode || need+=(osslsigncode)
 have openssl || need+=(openssl)
+# The package test reads the text of the simulator kit's usbsim.exe.
+have strings || need+=(binutils)
 have clang-format || need+=(clang-format)
 have clang-tidy || need+=(clang-tidy)
 have cppcheck || need+=(cppcheck)

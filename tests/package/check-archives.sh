@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes both release archives and checks what is in them: exact file lists (the release must
 # never carry the simulator), one and the same Flashwright.exe everywhere, the simulator files
-# as built, all example scenarios, READMEs with CRLF line ends whose quoted texts are the
-# program's own; and that
+# as built, all example scenarios, READMEs whose quoted texts are the program's own, the licenses
+# and notices, text files with CRLF line ends, the simulator's documentation usbsim names; and that
 # they are reproducible: right SHA256SUMS, sorted entries with one time and fixed modes, and the
 # same bytes when made again elsewhere.
 # Usage: check-archives.sh BUILD_DIR SOURCE_DIR VERSION
@@ -33,15 +33,16 @@ ExpectListing() {
     Fail "$name.zip holds:"$'\n'"$actual"$'\n'"expected:"$'\n'"$expected"
 }
 
-ExpectListing "$releaseName" \
-  "$(printf "$releaseName/%s\n" Flashwright.exe README.txt flashwright-cli.exe | sort)"
+ExpectListing "$releaseName" "$(printf "$releaseName/%s\n" Flashwright.exe LICENSE.txt README.txt \
+  THIRD-PARTY-NOTICES.txt flashwright-cli.exe | sort)"
 
 scenarios=(
   01-up-to-date 02-update-required 03-no-device 04-two-devices 05-unsupported-chip
   06-wrong-running-mode 07-version-read-failure 08-image-mismatch 09-identification-failure
   10-programming-failure
 )
-kitFiles=(Flashwright.exe README.txt ZRFWUpdateDll.dll flashwright-cli.exe scenarios usbsim.exe)
+kitFiles=(Flashwright.exe LICENSE.txt README.txt SIMULATOR.md THIRD-PARTY-NOTICES.txt
+          ZRFWUpdateDll.dll flashwright-cli.exe scenarios usbsim.exe)
 for scenario in "${scenarios[@]}"; do kitFiles+=("scenarios/$scenario.scenario"); done
 ExpectListing "$kitName" "$(printf "$kitName/%s\n" "${kitFiles[@]}" | sort)"
 
@@ -86,8 +87,37 @@ ExpectText() {
   tr -d '\r' <"$archived" | cmp -s - "$source" ||
     Fail "${archived#"$scratch"/} is not ${source#"$sourceDir"/} with CRLF line ends"
 }
+for dir in "$releaseDir" "$kitDir"; do
+  ExpectText "$dir/LICENSE.txt" "$sourceDir/LICENSE"
+  ExpectText "$dir/THIRD-PARTY-NOTICES.txt" "$sourceDir/THIRD-PARTY-NOTICES"
+done
 ExpectText "$releaseDir/README.txt" "$buildDir/packaging/release/README.txt"
 ExpectText "$kitDir/README.txt" "$buildDir/packaging/simulator-kit/README.txt"
+ExpectText "$kitDir/SIMULATOR.md" "$sourceDir/sim/README.md"
+
+# The licenses: ours, and a notice with its license for everything linked into the programs.
+grep -qx $'MIT License\r' "$releaseDir/LICENSE.txt" &&
+  grep -qx $'Copyright (c) 2026 Flashwright developers\r' "$releaseDir/LICENSE.txt" ||
+  Fail "LICENSE.txt is not the MIT license of the Flashwright developers"
+notices="$releaseDir/THIRD-PARTY-NOTICES.txt"
+for notice in \
+  "1. MinGW-w64 runtime" "Copyright (c) 2009-2016 the mingw-w64 project" "License: ZPL-2.1" \
+  "2. winpthreads" "Copyright (c) 2011-2016 mingw-w64 project" "License: expat" \
+  "3. GCC runtime libraries: libgcc, libstdc++, libssp" "GCC RUNTIME LIBRARY EXCEPTION" \
+  "Version 3.1, 31 March 2009" "4. CLI11" "License: BSD-3-clause" \
+  "Copyright (c) 2017-2020 University of Cincinnati, developed by Henry Schreiner under NSF AWARD 1414736" \
+  "5. JSON for Modern C++ (nlohmann/json)" "Copyright (c) 2013-2022 Niels Lohmann" "License: Expat"; do
+  grep -qxF "$notice"$'\r' "$notices" || Fail "THIRD-PARTY-NOTICES.txt lacks the line: $notice"
+done
+
+# usbsim's help points to documentation the kit has. (Lines starting with # are the comment
+# heading the scenario files it writes, not its help.)
+mapfile -t named < <(strings -a "$kitDir/usbsim.exe" | grep -v '^ *#' |
+                     grep -oE '[A-Za-z0-9_/-]+\.md' | sort -u)
+[ ${#named[@]} -gt 0 ] || Fail "usbsim.exe names no documentation file"
+for doc in "${named[@]}"; do
+  [ -f "$kitDir/$doc" ] || Fail "usbsim --help names $doc, which the kit lacks"
+done
 
 grep -qF "ZRFWUpdateDll.dll" "$releaseDir/README.txt" ||
   Fail "the release README does not name the library to put beside the program"
