@@ -157,4 +157,10 @@ done
 cmp "$packageDir/SHA256SUMS" "$scratch/again/SHA256SUMS" ||
   Fail "archives made again in another time zone and umask differ"
 
+# The release notes have a section for this version, and one for what comes after it.
+grep -qx '## \[Unreleased\]' "$sourceDir/CHANGELOG.md" ||
+  Fail "CHANGELOG.md has no [Unreleased] section"
+grep -qE "^## \[${version//./\\.}\] - [0-9]{4}-[0-9]{2}-[0-9]{2}$" "$sourceDir/CHANGELOG.md" ||
+  Fail "CHANGELOG.md has no dated section for $version"
+
 echo "package archives OK: $releaseName.zip, $kitName.zip"
