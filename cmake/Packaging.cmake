@@ -1,4 +1,5 @@
-# The two release archives: the release (both programs, the user README, the licenses) and the
+# The two release archives: the release (both programs, the user README, the release notes, the
+# licenses) and the
 # simulator kit (the programs, the simulator library, usbsim, example scenarios, the kit README,
 # the simulator's documentation, the licenses). Included from the top-level CMakeLists.txt for
 # the Windows build. This file only says what goes where: it writes
@@ -38,6 +39,9 @@ foreach(archive IN ITEMS "${FLASHWRIGHT_RELEASE_PACKAGE}" "${FLASHWRIGHT_KIT_PAC
 endforeach()
 flashwright_archive_file("${FLASHWRIGHT_RELEASE_PACKAGE}" text README.txt
                          "${CMAKE_BINARY_DIR}/packaging/release/README.txt")
+# The release notes, for whoever rolls the update out.
+flashwright_archive_file("${FLASHWRIGHT_RELEASE_PACKAGE}" text CHANGELOG.txt
+                         "${CMAKE_SOURCE_DIR}/CHANGELOG.md")
 
 flashwright_archive_file("${FLASHWRIGHT_KIT_PACKAGE}" program ZRFWUpdateDll.dll
                          "$<TARGET_FILE:ZRFWUpdateDll>")

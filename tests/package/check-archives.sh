@@ -33,8 +33,8 @@ ExpectListing() {
     Fail "$name.zip holds:"$'\n'"$actual"$'\n'"expected:"$'\n'"$expected"
 }
 
-ExpectListing "$releaseName" "$(printf "$releaseName/%s\n" Flashwright.exe LICENSE.txt README.txt \
-  THIRD-PARTY-NOTICES.txt flashwright-cli.exe | sort)"
+ExpectListing "$releaseName" "$(printf "$releaseName/%s\n" CHANGELOG.txt Flashwright.exe LICENSE.txt \
+  README.txt THIRD-PARTY-NOTICES.txt flashwright-cli.exe | sort)"
 
 scenarios=(
   01-up-to-date 02-update-required 03-no-device 04-two-devices 05-unsupported-chip
@@ -94,6 +94,7 @@ done
 ExpectText "$releaseDir/README.txt" "$buildDir/packaging/release/README.txt"
 ExpectText "$kitDir/README.txt" "$buildDir/packaging/simulator-kit/README.txt"
 ExpectText "$kitDir/SIMULATOR.md" "$sourceDir/sim/README.md"
+ExpectText "$releaseDir/CHANGELOG.txt" "$sourceDir/CHANGELOG.md"
 
 # The licenses: ours, and a notice with its license for everything linked into the programs.
 grep -qx $'MIT License\r' "$releaseDir/LICENSE.txt" &&
