@@ -1,0 +1,81 @@
+# Sourced, not run: drives Flashwright.exe in a Wine virtual desktop, for scripts that walk the
+# program on their own (scripts/run.sh --scripted, scripts/screenshots.sh). Call it inside
+# with-display.sh, after wine-env.sh, with these set:
+#   binDir   directory with Flashwright.exe, ZRFWUpdateDll.dll, usbsim.exe and fwinspect.exe
+#   runDir   working directory of the program; usbsim's batch file and status go there
+#   desktop  name of the Wine virtual desktop
+#   sessionTag  prefix of the messages printed (default "run")
+#   FLASHWRIGHT_SIM_SCENARIO, FLASHWRIGHT_SIM_LOG  the simulated world and its call log
+# StartProgram sets programPid; DesktopCleanup (for an EXIT trap) stops the program if it runs.
+# binDir, runDir and desktop are the caller's (SC2154).
+# shellcheck shell=bash disable=SC2154
+
+sessionTag="${sessionTag:-run}"
+programPid=""
+
+DesktopCleanup() {
+  if [ -n "$programPid" ] && kill -0 "$programPid" 2>/dev/null; then
+    kill "$programPid" 2>/dev/null || true
+  fi
+}
+
+# Starts the program in a Wine virtual desktop, so that it gets Wine's own window frames.
+StartProgram() {
+  wine explorer "/desktop=$desktop,1600x1000" "$binDir/Flashwright.exe" \
+    </dev/null >"$runDir/wine.log" 2>&1 &
+  programPid=$!
+}
+
+# Prints what the window shows; arguments go to fwinspect (see its --help).
+Inspect() {
+  echo "$sessionTag: fwinspect $*"
+  wine "$binDir/fwinspect.exe" "$@"
+}
+
+# True when fwinspect lists `$1` (Update or Exit) among the offered buttons.
+Offered() {
+  wine "$binDir/fwinspect.exe" --wait-seconds 5 | grep -q "^buttons:.* $1\b"
+}
+
+# Runs usbsim with the given arguments on the program's desktop: its announcements reach only
+# the windows of the desktop it runs on. Explorer starts it there and returns at once, so a
+# small batch file reports usbsim's outcome, which is waited for (bounded).
+Usbsim() {
+  local batch="$runDir/usbsim.cmd" status="$runDir/usbsim.status" deadline=$((SECONDS + 20))
+  local exe statusWin
+  exe="$(winepath -w "$binDir/usbsim.exe")"
+  statusWin="$(winepath -w "$status")"
+  printf '@"%s" %%*\r\n@if errorlevel 1 (echo failed>"%s") else (echo ok>"%s")\r\n' \
+    "$exe" "$statusWin" "$statusWin" >"$batch"
+  rm -f "$status"
+  echo "$sessionTag: usbsim $*"
+  wine explorer "/desktop=$desktop,1600x1000" cmd /c "$(winepath -w "$batch")" "$@" </dev/null
+  while [ ! -s "$status" ] && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+  [ "$(tr -d '\r\n ' <"$status" 2>/dev/null)" = ok ]
+}
+
+# True while the library's programming call has begun and not yet returned.
+Programming() {
+  grep -q 'ZR_FWUpdateProgrammingNoCustomizedSetting .* begin ' "$FLASHWRIGHT_SIM_LOG" &&
+    ! grep -q 'ZR_FWUpdateProgrammingNoCustomizedSetting .* -> ' "$FLASHWRIGHT_SIM_LOG"
+}
+
+# Waits (bounded) for the program's Wine processes to end after it was closed.
+WaitForProgramEnd() {
+  local deadline=$((SECONDS + 20))
+  while kill -0 "$programPid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+  if kill -0 "$programPid" 2>/dev/null; then
+    echo "$sessionTag: program still running 20 s after Exit" >&2
+    return 1
+  fi
+}
+
+# Closes the program as a user would: with Exit when it is offered, else with the close box.
+CloseProgram() {
+  if wine "$binDir/fwinspect.exe" --wait-seconds 5 | grep -q '^buttons:.* Exit'; then
+    Inspect --click Exit
+  else
+    echo "$sessionTag: Exit is not offered; closing with the close box"
+    Inspect --close
+  fi
+}
