@@ -8,6 +8,7 @@
 # make fuzz   run the fuzz targets for FUZZ_SECONDS each
 # make lint   clang-format (check only), clang-tidy and cppcheck
 # make bench  every benchmark, one table (see BENCHMARKS.md)
+# make screenshots  the README's pictures of the window, in docs/screenshots
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -66,6 +67,11 @@ sign: build-win32
 # Every benchmark, one table (see BENCHMARKS.md).
 bench: deps
 	bash scripts/bench.sh
+
+# The README's pictures of the window, one per state, in docs/screenshots (committed).
+.PHONY: screenshots
+screenshots: build-win32
+	bash scripts/screenshots.sh
 
 clean:
 	rm -rf build
