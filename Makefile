@@ -1,7 +1,8 @@
 # The front door: installs what is missing, then drives the CMake presets and the scripts.
 # make run    build and start Flashwright under Wine with the device simulator
 # make test   build both presets, run every test (native, then Wine end to end) and the code checks
-# make build  build both presets (build/win32/bin/Flashwright.exe and the simulator beside it)
+# make build  build both presets (build/win32/bin/Flashwright.exe and the simulator beside it);
+#             compile_commands.json at the top links to the native build's, for editors
 # make package  the release archive and the simulator kit with SHA256SUMS, in build/win32/packages,
 #               signed when FLASHWRIGHT_SIGN_PFX is set, and checked against a second build
 # make sign   signed copies of both programs in build/win32/signed (FLASHWRIGHT_SIGN_PFX)
@@ -23,6 +24,7 @@ build: build-native build-win32
 
 build-native: deps
 	cmake --preset native >/dev/null
+	ln -sfn build/native/compile_commands.json compile_commands.json
 	cmake --build --preset native -j $(JOBS)
 
 build-win32: deps
