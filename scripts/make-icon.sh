@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Regenerates programs/res/Flashwright.ico (256, 128, 48, 32 and 16 px, 32-bit with alpha) from scratch.
+# Regenerates programs/res/Flashwright.ico (256, 128, 48, 32 and 16 px, 32-bit with alpha) from scratch:
+# the two large images PNG-compressed, the small ones as DIBs.
 # The glyph is a dark chip with silver pins and a green upward arrow: "update the firmware".
 set -euo pipefail
 
@@ -147,7 +148,46 @@ Frame 48 16   10 8 38 40 3 1                3 5 6 9                12 26 11 5 34
 Frame 32 16   6 4 26 28 2 1                 3 4 4 7                7 16 8 4 24 1                           0 "$work/32.png"
 Frame 16 32   2 2 14 14 1.5 0               2 2 2 6                3 8 5 2 13 0                            0 "$work/16.png"
 
+# Every PNG is written without its time stamps and text chunks, so the icon is the same bytes each
+# time it is made.
+for size in 256 128; do
+  "$CONVERT" "$work/$size.png" -strip -define png:exclude-chunks=date,time -define png:compression-level=9 \
+    -define png:color-type=6 "$work/$size-packed.png"
+done
+# The small sizes as ImageMagick writes them into an icon: 32-bit DIBs with an AND mask, which
+# every Windows version reads and which LoadIcon picks for the window and taskbar sizes.
+"$CONVERT" "$work/48.png" "$work/32.png" "$work/16.png" "$work/small.ico"
+
 mkdir -p "$(dirname "$out")"
-# Largest first, as Windows' own icons order them; the ICO writer stores the 256 image as PNG.
-"$CONVERT" "$work/256.png" "$work/128.png" "$work/48.png" "$work/32.png" "$work/16.png" "$out"
+# Largest first, as Windows' own icons order them. The 256 and 128 px images go in as PNG (read
+# since Windows Vista): as DIBs the 128 px image alone is 67 KB of the program's size, as PNG a
+# few KB. The small ones stay DIBs, so drawing a window's icon never decodes a PNG.
+python3 - "$work/256-packed.png" "$work/128-packed.png" "$work/small.ico" "$out" <<'PYTHON'
+import struct
+import sys
+
+big = [open(name, "rb").read() for name in sys.argv[1:3]]
+small = open(sys.argv[3], "rb").read()
+_, kind, count = struct.unpack_from("<HHH", small, 0)
+assert kind == 1 and count == 3, "ImageMagick wrote an unexpected icon"
+entries = []  # (width, height, bits per pixel, data)
+for data in big:
+    assert data[:8] == b"\x89PNG\r\n\x1a\n" and data[12:16] == b"IHDR"
+    width, height = struct.unpack_from(">II", data, 16)
+    entries.append((width, height, 32, data))
+for index in range(count):
+    width, height, _, _, _, bits, size, offset = struct.unpack_from("<BBBBHHII", small, 6 + 16 * index)
+    entries.append((width, height, bits, small[offset:offset + size]))
+
+header = struct.pack("<HHH", 0, 1, len(entries))
+offset = len(header) + 16 * len(entries)
+directory, images = b"", b""
+for width, height, bits, data in entries:
+    # A directory entry says 0 for 256 pixels.
+    directory += struct.pack("<BBBBHHII", width % 256, height % 256, 0, 0, 1, bits, len(data),
+                             offset + len(images))
+    images += data
+with open(sys.argv[4], "wb") as icon:
+    icon.write(header + directory + images)
+PYTHON
 echo "wrote $out"
