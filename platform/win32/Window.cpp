@@ -4,7 +4,10 @@
 
 #include <dbt.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/ErrorBox.h"
 
@@ -26,14 +29,50 @@ HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 
 int ControlWindowId(ControlId id) { return ControlIdBase + static_cast<int>(id); }
 
-std::string WindowText(HWND window) {
-  const int length = GetWindowTextLengthA(window);
-  if (length <= 0) return {};
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  const int copied = GetWindowTextA(window, text.data(), length + 1);
-  text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
-  return text;
-}
+// A NUL-terminated text, held in the object itself up to InlineSize - 1 characters and on the heap
+// only beyond that. Every text the program shows is far shorter, so setting, comparing and painting
+// texts allocates nothing; a longer one (sent from outside, say) is still held whole.
+class TextBuffer {
+ public:
+  static constexpr std::size_t InlineSize = 128;
+
+  explicit TextBuffer(std::string_view text) {
+    char* data = Reserve(text.size());
+    std::memcpy(data, text.data(), text.size());
+    Finish(text.size());
+  }
+  // The window's text.
+  explicit TextBuffer(HWND window) {
+    const int length = GetWindowTextLengthA(window);
+    if (length <= 0) return;
+    char* data = Reserve(static_cast<std::size_t>(length));
+    const int copied = GetWindowTextA(window, data, length + 1);
+    Finish(static_cast<std::size_t>(copied > 0 ? copied : 0));
+  }
+  TextBuffer(const TextBuffer&) = delete;
+  TextBuffer& operator=(const TextBuffer&) = delete;
+
+  const char* CStr() const { return data_; }
+  std::string_view View() const { return {data_, size_}; }
+
+ private:
+  char* Reserve(std::size_t length) {
+    if (length >= InlineSize) {
+      heap_ = std::make_unique<char[]>(length + 1);
+      data_ = heap_.get();
+    }
+    return data_;
+  }
+  void Finish(std::size_t length) {
+    size_ = length;
+    data_[length] = '\0';
+  }
+
+  char inline_[InlineSize] = {};
+  std::unique_ptr<char[]> heap_;
+  char* data_ = inline_;
+  std::size_t size_ = 0;
+};
 
 // The window procedure of every window class of ours. The window's object comes with its
 // creation (CreateWindowEx's last argument) and is tied to it in WM_NCCREATE, so GWLP_USERDATA
@@ -182,14 +221,14 @@ LRESULT ApplicationWindow::HandleMessage(HWND window, UINT message, WPARAM wPara
 
 void Panel::Paint(HWND panel) {
   // Read first: what may throw comes before BeginPaint, so EndPaint is never skipped.
-  const std::string text = WindowText(panel);
+  const TextBuffer text(panel);
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(panel, &paint);
   RECT client;
   GetClientRect(panel, &client);
   // Every panel merges with the window's background.
   FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
-  if (!text.empty()) {
+  if (!text.View().empty()) {
     HGDIOBJ previous = font_ ? SelectObject(dc, font_) : nullptr;
     // Centred in a one-line box as high as the letter W; cut off at the panel's edges, never
     // wrapped or shortened. Tabs are expanded and "&" underlines the character after it.
@@ -201,7 +240,7 @@ void Panel::Paint(HWND panel) {
     const bool formFontColour = GetDlgCtrlID(panel) == ControlWindowId(ControlId::Panel1);
     SetTextColor(dc, formFontColour ? GetSysColor(COLOR_WINDOWTEXT) : RGB(0, 0, 0));
     SetBkMode(dc, TRANSPARENT);
-    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &box,
+    DrawTextA(dc, text.CStr(), static_cast<int>(text.View().size()), &box,
               DT_CENTER | DT_SINGLELINE | DT_EXPANDTABS);
     if (previous) SelectObject(dc, previous);
   }
@@ -219,7 +258,7 @@ LRESULT Panel::HandleMessage(HWND panel, UINT message, WPARAM wParam, LPARAM lPa
     case WM_SETTEXT: {
       // Setting the same text again does nothing; a new one is drawn at the next paint.
       const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
-      if (WindowText(panel) == text) return TRUE;
+      if (TextBuffer(panel).View() == text) return TRUE;
       const LRESULT result = DefWindowProcA(panel, message, wParam, lParam);
       InvalidateRect(panel, nullptr, FALSE);
       return result;
@@ -304,8 +343,7 @@ void FormWindow::Show() {
 }
 
 void FormWindow::SetText(ControlId control, std::string_view text) {
-  const std::string copy(text);
-  SetWindowTextA(Control(control), copy.c_str());
+  SetWindowTextA(Control(control), TextBuffer(text).CStr());
 }
 
 void FormWindow::SetVisible(ControlId control, bool visible) {
@@ -321,8 +359,7 @@ void FormWindow::SetEnabled(ControlId control, bool enabled) {
 }
 
 void FormWindow::SetCaption(std::string_view caption) {
-  const std::string copy(caption);
-  SetWindowTextA(window_.Get(), copy.c_str());
+  SetWindowTextA(window_.Get(), TextBuffer(caption).CStr());
 }
 
 void FormWindow::Close() {

@@ -439,6 +439,37 @@ TEST_F(DeviceTest, FocusGoesToTheOfferedButtonOnActivationOnly) {
   ExpectOrderlyEnd();
 }
 
+// The status lines hold their texts without the heap up to a length none of the program's own
+// reaches; a longer text, sent from outside, is taken, kept, compared and drawn whole all the same.
+TEST_F(DeviceTest, StatusLineTakesAndDrawsATextLongerThanItsOwnBuffer) {
+  WriteWorld("[device]\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  HWND line3 = FindDescendantById(main_, app::WindowId(app::ControlId::RescanStatus3Panel));
+  ASSERT_NE(line3, nullptr);
+
+  const std::string longText = std::string(1000, 'W') + " end";
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(SendMessageTimeoutA(line3, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(longText.c_str()),
+                                  SMTO_NORMAL, 5000, &result));
+  EXPECT_EQ(result, static_cast<DWORD_PTR>(TRUE));
+  EXPECT_EQ(WindowText(line3), longText);
+  // The same text again is taken as set, without a change.
+  ASSERT_TRUE(SendMessageTimeoutA(line3, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(longText.c_str()),
+                                  SMTO_NORMAL, 5000, &result));
+  EXPECT_EQ(result, static_cast<DWORD_PTR>(TRUE));
+  // Painted at once: the panels' paint handlers run inside this call.
+  RedrawWindow(main_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  EXPECT_EQ(WindowText(line3), longText);
+
+  // A rescan puts the program's own, short, line back.
+  const std::size_t scans = log_.Size();
+  ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVNODES_CHANGED));
+  ASSERT_TRUE(NextScan(scans, ScreenTimeout).has_value()) << log_.Dump();
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  ExpectOrderlyEnd();
+}
+
 // ---- the update run ----------------------------------------------------------------------------
 
 // The settings-table call's result is not looked at; a programming call's non-zero result is
