@@ -1,7 +1,15 @@
 // The floor for start-up and idle measurements: registers a class, opens one visible window and
 // runs a message loop until the window is closed (or two minutes have passed, so a forgotten
-// instance ends by itself). Nothing else: no resources, no libraries beyond the system's.
+// instance ends by itself). Nothing else: no resources, no libraries beyond the system's. Built
+// with FWBENCH_PROBE (and bench/win32/Probe.cpp) it also marks where its start-up phases end.
 #include <windows.h>
+
+#ifdef FWBENCH_PROBE
+#include "bench/win32/Probe.h"
+#define END_OF_PHASE(name) fwbench::probe::EndOfPhase(name)
+#else
+#define END_OF_PHASE(name)
+#endif
 
 namespace {
 
@@ -25,6 +33,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  END_OF_PHASE("process start to main");
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProc;
@@ -37,10 +46,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   HWND window = CreateWindowExA(0, ClassName, "Minimal", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                 CW_USEDEFAULT, 320, 200, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return 1;
+  END_OF_PHASE("window");
   // A one-shot safety net; it fires long after any measurement has ended.
   SetTimer(window, LifetimeTimerId, LifetimeMs, nullptr);
   ShowWindow(window, SW_SHOWNORMAL);
   UpdateWindow(window);
+  END_OF_PHASE("window shown and painted");
 
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {

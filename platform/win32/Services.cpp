@@ -5,6 +5,7 @@
 #include <dbt.h>
 
 #include "platform/UniqueResource.h"
+#include "platform/win32/Window.h"
 
 #include <vector>
 
@@ -94,6 +95,7 @@ ModuleHandle ExeDirectoryModuleLoader::Load(const char* fileName) {
     // A system without the restricted search flags: a full path still pins the library itself.
     module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
+  EndOfStartupPhase("library loaded");
   return reinterpret_cast<ModuleHandle>(module);
 }
 

@@ -12,6 +12,9 @@
 #include "platform/ErrorBox.h"
 
 namespace platform::win32 {
+
+StartupPhaseHook startupPhaseHook = nullptr;
+
 namespace {
 
 constexpr char ApplicationClass[] = "FlashwrightApplication";
@@ -171,6 +174,8 @@ int TextHeight(HFONT font, HDC screen) {
 
 ApplicationWindow::ApplicationWindow(const std::string& title) {
   RegisterClasses();
+  // The first icon and cursor loaded bring in the display driver.
+  EndOfStartupPhase("window classes");
   const int centreX = GetSystemMetrics(SM_CXSCREEN) / 2;
   const int centreY = GetSystemMetrics(SM_CYSCREEN) / 2;
   window_.Reset(
@@ -289,6 +294,7 @@ FormWindow::FormWindow(ApplicationWindow& application, Dialogs& dialogs) : dialo
     formFont_ = CreateLayoutFont(ScaledFormFontHeight(pixelsPerInch));
     scaling = LayoutScaling(pixelsPerInch, TextHeight(formFont_.Get(), screen.Get()));
   }
+  EndOfStartupPhase("form font and scaling");
 
   RECT outer{0, 0, scaling.Apply(DesignClientWidth), scaling.Apply(DesignClientHeight)};
   AdjustWindowRectEx(&outer, FormStyle, FALSE, FormExStyle);
@@ -307,6 +313,7 @@ FormWindow::FormWindow(ApplicationWindow& application, Dialogs& dialogs) : dialo
   if (window == nullptr) return;
   application.SetForm(window);
   SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_.Get()), FALSE);
+  EndOfStartupPhase("main window");
 
   for (ControlId id : CreationOrder()) {
     const ControlSpec& entry = SpecOf(id);

@@ -24,6 +24,14 @@ struct DeleteObjectRelease {
 using UniqueWindow = UniqueResource<HWND, DestroyWindowRelease>;
 using UniqueFont = UniqueResource<HFONT, DeleteObjectRelease>;
 
+// The ends of the start-up's phases, named. The shipped program leaves the hook empty; the
+// benchmark's probe build of the program sets it to take the time of each.
+using StartupPhaseHook = void (*)(const char* phase);
+extern StartupPhaseHook startupPhaseHook;
+inline void EndOfStartupPhase(const char* phase) {
+  if (startupPhaseHook != nullptr) startupPhaseHook(phase);
+}
+
 // The hidden-looking window that carries the taskbar entry and owns the main window, so that the
 // main window has no taskbar button of its own.
 class ApplicationWindow {

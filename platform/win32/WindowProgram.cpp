@@ -14,6 +14,7 @@
 namespace platform::win32 {
 
 int RunWindowProgram(const FormFactory& makeForm) {
+  EndOfStartupPhase("process start to main");
   RestrictDllSearch();
   // While the programming call blocks the window, Windows would otherwise replace it with a ghost
   // that offers to end the program: ending it mid-flash can leave the device unusable.
@@ -27,8 +28,10 @@ int RunWindowProgram(const FormFactory& makeForm) {
     // main window, the application window.
     ApplicationWindow application(title);
     dialogs.SetOwner(application.Handle());
+    EndOfStartupPhase("application window");
     FormWindow window(application, dialogs);
     if (window.Handle() == nullptr) throw std::runtime_error("Cannot create the main window");
+    EndOfStartupPhase("controls and their fonts");
 
     ExeDirectoryModuleLoader modules;
     SehFaultBarrier faults;
@@ -50,10 +53,14 @@ int RunWindowProgram(const FormFactory& makeForm) {
                                 .programmingLock = programmingLock};
 
     const std::unique_ptr<Form> form = makeForm(services);
+    EndOfStartupPhase("library bound and set up, first scan");
     RunGuarded(dialogs, [&] { form->FormCreate(); });
+    EndOfStartupPhase("notifications and caption");
     if (form->ShouldRun()) {
       application.Show();
+      EndOfStartupPhase("taskbar entry shown");
       window.Show();
+      EndOfStartupPhase("main window shown and painted");
       window.RunMessageLoop();
     }
   });
