@@ -108,7 +108,9 @@ struct Programs {
   fs::path probeDir;
   fs::path flashwrightProbe;
   fs::path minimalProbe;
-  fs::path flashwrightProbeLean;  // beside the simulator built without the stack protector
+  // Beside the simulator built without the stack protector: the shipped build and the probe build.
+  fs::path flashwrightLean;
+  fs::path flashwrightProbeLean;
   Programs() {
     const fs::path bin = e2e::ExecutableDir();
     flashwright = dir.CopyIn(bin / ProgramName);
@@ -122,10 +124,15 @@ struct Programs {
     fs::copy_file(bin / "probe" / MinimalName, minimalProbe);
     fs::copy_file(bin / LibraryName, probeDir / LibraryName);
     const fs::path leanDir = dir.Path() / "lean-library";
+    const fs::path leanProbeDir = dir.Path() / "lean-library-probe";
     fs::create_directory(leanDir);
-    flashwrightProbeLean = leanDir / ProgramName;
+    fs::create_directory(leanProbeDir);
+    flashwrightLean = leanDir / ProgramName;
+    flashwrightProbeLean = leanProbeDir / ProgramName;
+    fs::copy_file(bin / ProgramName, flashwrightLean);
     fs::copy_file(bin / "probe" / ProgramName, flashwrightProbeLean);
     fs::copy_file(bin / "lean-library" / LibraryName, leanDir / LibraryName);
+    fs::copy_file(bin / "lean-library" / LibraryName, leanProbeDir / LibraryName);
   }
 };
 
@@ -254,20 +261,27 @@ std::optional<Start> TimeStart(const fs::path& exe, const char* className, const
   return start;
 }
 
-// Start-up of the shipped programs: PAIRS pairs of starts, the floor and Flashwright one right
-// after the other (which of them goes first alternates), so that a pair sees one state of the
+// Start-up of the shipped programs: PAIRS rounds in which the floor and Flashwright start one
+// right after the other (which of them goes first alternates), so that a pair sees one state of the
 // machine. The figure is the median of the pairs' ratios; their interquartile range says how far
 // the machine's load let single pairs stray. Whether that is narrow enough to trust, and whether
 // the load average allowed a valid figure at all, report.py decides from what is printed here.
+// Each round also starts Flashwright beside the simulator built without the stack protector, just
+// before or after the pair, for a second ratio against the same floor start: how much of the figure
+// is the simulator's own set-up.
 bool MeasureStartup(const Programs& programs, int pairs) {
   PrintCount("startup.pairs", pairs);
   Print("startup.load_before", LoadAverage());
   // One start of each first, not counted: it pays for loading the files from disk.
   TimeStart(programs.minimal, MinimalClass, nullptr);
   TimeStart(programs.flashwright, e2e::app::MainClass, ExpectedLine3);
-  std::vector<double> minimal, flashwright, ratios;
+  TimeStart(programs.flashwrightLean, e2e::app::MainClass, ExpectedLine3);
+  std::vector<double> minimal, flashwright, ratios, leanRatios;
   for (int i = 0; i < pairs; ++i) {
-    std::optional<Start> floor, ours;
+    std::optional<Start> floor, ours, lean;
+    // The lean start comes after the pair in two rounds of four and before it in the others.
+    const bool leanFirst = i % 4 >= 2;
+    if (leanFirst) lean = TimeStart(programs.flashwrightLean, e2e::app::MainClass, ExpectedLine3);
     if (i % 2 == 0) {
       floor = TimeStart(programs.minimal, MinimalClass, nullptr);
       ours = TimeStart(programs.flashwright, e2e::app::MainClass, ExpectedLine3);
@@ -275,13 +289,15 @@ bool MeasureStartup(const Programs& programs, int pairs) {
       ours = TimeStart(programs.flashwright, e2e::app::MainClass, ExpectedLine3);
       floor = TimeStart(programs.minimal, MinimalClass, nullptr);
     }
-    if (!floor || !ours) {
+    if (!leanFirst) lean = TimeStart(programs.flashwrightLean, e2e::app::MainClass, ExpectedLine3);
+    if (!floor || !ours || !lean) {
       std::fprintf(stderr, "fwbench: a program did not get ready within %lu ms\n", ReadyTimeoutMs);
       return false;
     }
     minimal.push_back(floor->readyMs);
     flashwright.push_back(ours->readyMs);
     ratios.push_back(ours->readyMs / floor->readyMs);
+    leanRatios.push_back(lean->readyMs / floor->readyMs);
   }
   Print("startup.load_after", LoadAverage());
   Print("startup.minimal.median_ms", Median(minimal));
@@ -294,6 +310,9 @@ bool MeasureStartup(const Programs& programs, int pairs) {
   PrintRatio("startup.ratio.q3", Quantile(ratios, 0.75));
   // The former figure, for comparison: the ratio of the two medians.
   PrintRatio("startup.ratio_of_medians", Median(flashwright) / Median(minimal));
+  PrintRatio("startup.lean_library.ratio.median", Median(leanRatios));
+  PrintRatio("startup.lean_library.ratio.q1", Quantile(leanRatios, 0.25));
+  PrintRatio("startup.lean_library.ratio.q3", Quantile(leanRatios, 0.75));
   return true;
 }
 
