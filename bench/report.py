@@ -28,7 +28,7 @@ MIN_PAIRS = 20
 # A start-up figure is valid only on a machine quiet enough: the interquartile range of the pairs'
 # ratios at most this share of their median, and the 1-minute load average at the start of the
 # series at most this share of the cores.
-MAX_RELATIVE_SPREAD = 0.10
+MAX_RELATIVE_SPREAD = 0.12
 MAX_LOAD_PER_CORE = 0.75
 DEBOUNCE_MS = (200.0, 210.0)  # the design's 200 ms, plus Wine's timer and message delivery
 

@@ -47,15 +47,20 @@ constexpr int Line3Id =
     ::platform::ControlIdBase + static_cast<int>(::platform::ControlId::RescanStatus3Panel);
 constexpr DWORD ReadyTimeoutMs = 20000;
 
-double NowMs() {
+// The performance counter's ticks per millisecond; the counter is one clock for every process.
+double TicksPerMs() {
   static const double ticksPerMs = [] {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     return static_cast<double>(frequency.QuadPart) / 1000.0;
   }();
+  return ticksPerMs;
+}
+
+double NowMs() {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / ticksPerMs;
+  return static_cast<double>(now.QuadPart) / TicksPerMs();
 }
 
 // The q-quantile (0..1) by linear interpolation between the closest ranks.
@@ -231,16 +236,11 @@ bool ReadProbe(const Process& process, double launchMs, Start& start) {
     CloseHandle(mapping);
     return false;
   }
-  static const double ticksPerMs = [] {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(frequency.QuadPart) / 1000.0;
-  }();
   const LONG count = std::min<LONG>(LONG{block->phaseCount}, fwbench::probe::MaxPhases);
   for (LONG i = 0; i < count; ++i) {
     const auto& phase = block->phases[i];
     start.phasesMs.emplace_back(std::string(phase.name, strnlen(phase.name, sizeof phase.name)),
-                                static_cast<double>(phase.ticks) / ticksPerMs - launchMs);
+                                static_cast<double>(phase.ticks) / TicksPerMs() - launchMs);
   }
   start.allocations = block->allocations;
   UnmapViewOfFile(block);
