@@ -316,7 +316,7 @@ bool MeasureStartup(const Programs& programs, int pairs) {
   return true;
 }
 
-// Where start-up time goes: RUNS starts of each probe build, one after the other, and for each
+// Where start-up time goes: RUNS starts of each probe build, taking turns, and for each
 // phase the median of its length (from the end of the phase before, or from the launch; the last
 // one, "first frame seen", runs until fwbench saw the program ready). Flashwright is timed with the
 // simulator as built and with the simulator built without the stack protector, to tell the
@@ -342,8 +342,11 @@ bool MeasurePhases(const Programs& programs, int runs) {
       Subject("flashwright_lean_library", programs.flashwrightProbeLean, e2e::app::MainClass,
               ExpectedLine3)};
   for (auto& subject : subjects) TimeStart(subject.exe, subject.className, subject.line3);
+  constexpr std::size_t SubjectCount = std::size(subjects);
   for (int run = 0; run < runs; ++run) {
-    for (auto& subject : subjects) {
+    // Which program starts first turns from run to run, so that none always follows the same one.
+    for (std::size_t turn = 0; turn < SubjectCount; ++turn) {
+      Subject& subject = subjects[(static_cast<std::size_t>(run) + turn) % SubjectCount];
       const auto start = TimeStart(subject.exe, subject.className, subject.line3);
       if (!start || start->phasesMs.empty()) {
         std::fprintf(stderr, "fwbench: the probe build %s gave no phases\n", subject.key);
