@@ -474,7 +474,7 @@ ParseResult ParseScenario(std::string_view text, std::string_view fileName) {
 
 std::string SerializeScenario(const Scenario& scenario) {
   std::string out =
-      "# Flashwright device simulator scenario (see sim/README.md).\n"
+      "# Flashwright device simulator scenario (see SIMULATOR.md in the simulator kit).\n"
       "# Rewritten by usbsim and by the simulator itself: comments are not kept.\n";
   auto writeSection = [&out](const char* header, const std::vector<std::string>& pairs) {
     out += header;
