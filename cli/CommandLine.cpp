@@ -59,15 +59,18 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   }
   CLI::Option* deviceOption =
       update->add_option("--device", device, "The device to update (1-based, as status lists)")
-          ->check(CLI::PositiveNumber);
+          ->check(CLI::PositiveNumber)
+          ->type_name("N");
   CLI::Option* allOption = update->add_flag("--all", options.all, "Update every device in turn");
   deviceOption->excludes(allOption);
   for (CLI::App* command : {update, station}) {
-    command->add_option("--log", options.logFile,
-                        "Append one JSON line per device attempted to FILE");
+    command
+        ->add_option("--log", options.logFile, "Append one JSON line per device attempted to FILE")
+        ->type_name("FILE");
   }
-  CLI::Option* countOption =
-      station->add_option("--count", count, "End after N devices")->check(CLI::PositiveNumber);
+  CLI::Option* countOption = station->add_option("--count", count, "End after N devices")
+                                 ->check(CLI::PositiveNumber)
+                                 ->type_name("N");
 
   std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
   try {
