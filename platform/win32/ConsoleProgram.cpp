@@ -22,10 +22,6 @@ namespace {
 constexpr char DeviceWindowClass[] = "FlashwrightCliDevices";
 constexpr UINT_PTR SettleTimerId = 1;
 
-// {A5DCBF10-6530-11D2-901F-00C04FB951ED}
-constexpr GUID UsbDeviceInterfaceClass = {
-    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
-
 std::string LastErrorText() {
   const DWORD error = GetLastError();
   char* text = nullptr;
@@ -59,17 +55,14 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
     RegisterClassExA(&windowClass);
     window_.Reset(CreateWindowExA(0, DeviceWindowClass, "flashwright-cli", WS_POPUP, 0, 0, 0, 0,
                                   nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
-    DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-    filter.dbcc_size = sizeof filter;
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = UsbDeviceInterfaceClass;
-    notification_ =
-        RegisterDeviceNotificationA(window_.Get(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    // The window program's registration, for this window.
+    notifications_.SetRecipient(window_.Get());
+    notification_ = notifications_.Register();
   }
   ~WindowsConsole() override {
     EndProgress();
     Unblock();
-    if (notification_) UnregisterDeviceNotification(notification_);
+    notifications_.Unregister(notification_);
     SetConsoleCtrlHandler(&ControlHandler, FALSE);
     TheConsole = nullptr;
     if (interrupted_) CloseHandle(interrupted_);
@@ -199,16 +192,12 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
   void Block(std::string_view reason) override {
     if (blocking_) return;
     blocking_ = true;
-    SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
-    const std::string text(reason);
-    const std::wstring wide(text.begin(), text.end());  // the reasons are plain ASCII
-    ShutdownBlockReasonCreate(window_.Get(), wide.c_str());
+    HoldSleepAndShutdown(window_.Get(), reason);
   }
   void Unblock() override {
     if (!blocking_) return;
     blocking_ = false;
-    ShutdownBlockReasonDestroy(window_.Get());
-    SetThreadExecutionState(ES_CONTINUOUS);
+    ReleaseSleepAndShutdown(window_.Get());
   }
 
  private:
@@ -270,7 +259,8 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
   HANDLE interrupted_ = nullptr;
 
   UniqueWindow window_;
-  HDEVNOTIFY notification_ = nullptr;
+  UsbDeviceNotifications notifications_;
+  std::uintptr_t notification_ = 0;
   UINT settle_ = 200;  // milliseconds
   bool changing_ = false;
   bool settled_ = false;

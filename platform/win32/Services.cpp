@@ -57,6 +57,17 @@ std::wstring ExecutablePath() {
   }
 }
 
+void HoldSleepAndShutdown(HWND window, std::string_view reason) {
+  SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
+  const std::wstring wide(reason.begin(), reason.end());  // the reasons are plain ASCII
+  ShutdownBlockReasonCreate(window, wide.c_str());
+}
+
+void ReleaseSleepAndShutdown(HWND window) {
+  ShutdownBlockReasonDestroy(window);
+  SetThreadExecutionState(ES_CONTINUOUS);
+}
+
 void RestrictDllSearch() {
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");

@@ -14,6 +14,11 @@ namespace platform::win32 {
 // directories named explicitly. Called first thing at start; the program runs elevated.
 void RestrictDllSearch();
 
+// Keeps the system and the display awake and makes a shutdown show `reason` for `window` and ask
+// first; Release lets both go. The caller pairs them.
+void HoldSleepAndShutdown(HWND window, std::string_view reason);
+void ReleaseSleepAndShutdown(HWND window);
+
 // The running program's full path; empty when it cannot be had.
 std::wstring ExecutablePath();
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/ErrorBox.h"
+#include "platform/win32/Services.h"
 
 namespace platform::win32 {
 
@@ -384,17 +385,13 @@ void FormWindow::CancelTimer(std::uintptr_t id) { KillTimer(window_.Get(), id); 
 void FormWindow::Block(std::string_view reason) {
   if (blocking_) return;
   blocking_ = true;
-  SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
-  const std::string text(reason);
-  std::wstring wide(text.begin(), text.end());  // the reasons are plain ASCII
-  ShutdownBlockReasonCreate(window_.Get(), wide.c_str());
+  HoldSleepAndShutdown(window_.Get(), reason);
 }
 
 void FormWindow::Unblock() {
   if (!blocking_) return;
   blocking_ = false;
-  ShutdownBlockReasonDestroy(window_.Get());
-  SetThreadExecutionState(ES_CONTINUOUS);
+  ReleaseSleepAndShutdown(window_.Get());
 }
 
 void FormWindow::DropFocusFrom(HWND control) {
