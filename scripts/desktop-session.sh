@@ -5,13 +5,27 @@
 #   runDir   working directory of the program; usbsim's batch file and status go there
 #   desktop  name of the Wine virtual desktop
 #   sessionTag  prefix of the messages printed (default "run")
+#   failureShot where Fail saves a screenshot of the whole display
 #   FLASHWRIGHT_SIM_SCENARIO, FLASHWRIGHT_SIM_LOG  the simulated world and its call log
 # StartProgram sets programPid; DesktopCleanup (for an EXIT trap) stops the program if it runs.
+# TypicalRoad walks from Update to "Up to date", calling back at each state.
 # binDir, runDir and desktop are the caller's (SC2154).
 # shellcheck shell=bash disable=SC2154
 
 sessionTag="${sessionTag:-run}"
 programPid=""
+
+Step() {
+  echo
+  echo "$sessionTag: ---- $* ----"
+}
+
+Fail() {
+  echo "$sessionTag: $*" >&2
+  import -window root "$failureShot" 2>/dev/null &&
+    echo "$sessionTag: whole screen at the failure: $failureShot" >&2
+  exit 1
+}
 
 DesktopCleanup() {
   if [ -n "$programPid" ] && kill -0 "$programPid" 2>/dev/null; then
@@ -78,4 +92,34 @@ CloseProgram() {
     echo "$sessionTag: Exit is not offered; closing with the close box"
     Inspect --close
   fi
+}
+
+# The typical road from a window offering Update: the click, programming, done, the power cycle
+# and the rescan that finds the new firmware. Each step waits (bounded) for what it needs, then
+# calls "$1 STATE" with STATE updating, updated or up-to-date, and fails the script when its state
+# does not come. `$2` is what a programming call already over at the first picture means: "note"
+# (a fast machine) or "fail" (the picture of programming is the point).
+TypicalRoad() {
+  local shoot=$1 lateProgramming=$2
+  Step "Update clicked: the device is being programmed"
+  wine "$binDir/fwinspect.exe" --click Update | grep '^clicked' || Fail "could not click Update"
+  # The program answers no messages while the library programs: read the stored texts.
+  Inspect --stored-text --wait-seconds 10 --wait-line 2 "Updating....." ||
+    Fail "the window did not show Updating....."
+  "$shoot" updating
+  if ! Programming; then
+    [ "$lateProgramming" = note ] ||
+      Fail "programming was over before the picture was taken; raise program-ms"
+    echo "$sessionTag: note: programming was over before the screenshot was taken"
+  fi
+
+  Step "programming done: the device must be powered off and on"
+  Inspect --wait-seconds 60 --wait-line 1 "Successfully updated" || Fail "the update did not succeed"
+  "$shoot" updated
+
+  Step "power cycle: the new firmware runs, the window rescans"
+  Usbsim power-cycle || Fail "usbsim power-cycle failed"
+  Inspect --wait-seconds 10 --wait-line3 "Firmware: Up to date" ||
+    Fail "the window did not show \"Firmware: Up to date\" after the power cycle"
+  "$shoot" up-to-date
 }

@@ -113,10 +113,7 @@ cd "$runDir"
 source "$root/scripts/desktop-session.sh"
 trap DesktopCleanup EXIT
 
-Step() {
-  echo
-  echo "run: ---- $* ----"
-}
+failureShot="$shotDir/99-failure.png"
 
 # The window is repainted once the program is idle after a change; give it that moment.
 Screenshot() {
@@ -126,15 +123,17 @@ Screenshot() {
   echo "run: screenshot $file"
 }
 
-Fail() {
-  echo "run: $*" >&2
-  import -window root "$shotDir/99-failure.png" 2>/dev/null &&
-    echo "run: screenshot $shotDir/99-failure.png" >&2
-  exit 1
+# The typical road's states, numbered in the order they are reached.
+RoadScreenshot() {
+  case "$1" in
+    updating) Screenshot 02-updating ;;
+    updated) Screenshot 03-updated ;;
+    up-to-date) Screenshot 04-after-power-cycle ;;
+  esac
 }
 
 # The typical road. Each step waits for what it needs (fwinspect polls with a deadline).
-Step "1. start: the program finds the device and checks its firmware"
+Step "start: the program finds the device and checks its firmware"
 StartProgram
 Inspect --wait-seconds 30 || Fail "the main window did not appear"
 Screenshot 01-start
@@ -144,25 +143,7 @@ if ! Offered Update; then
   WaitForProgramEnd || Fail "the program did not end"
   exit 0
 fi
-
-Step "2. Update clicked: the device is being programmed"
-wine "$binDir/fwinspect.exe" --click Update | grep '^clicked' || Fail "could not click Update"
-# While the library programs the device the program answers no messages: read the texts the
-# window system holds for it instead.
-Inspect --stored-text --wait-seconds 10 --wait-line 2 "Updating....." ||
-  Fail "the window did not show Updating....."
-Screenshot 02-updating
-Programming || echo "run: note: programming was over before the screenshot was taken"
-
-Step "3. programming done: the device must be powered off and on"
-Inspect --wait-seconds 60 --wait-line 1 "Successfully updated" || Fail "the update did not succeed"
-Screenshot 03-updated
-
-Step "4. device power-cycled: the new firmware runs, the window rescans"
-Usbsim power-cycle || Fail "usbsim power-cycle failed"
-Inspect --wait-seconds 10 --wait-line3 "Firmware: Up to date" ||
-  Fail "no rescan showing the device up to date after the power cycle"
-Screenshot 04-after-power-cycle
+TypicalRoad RoadScreenshot note
 
 Step "done: closing the program"
 CloseProgram || Fail "could not close the program"
