@@ -24,6 +24,7 @@ SCAN_ALLOCATIONS = 16         # the scan's device-list slots
 RESCAN_ALLOCATIONS = 16       # the same, for the whole rescan in the shipped window code
 REPAINT_ALLOCATIONS = 0
 STARTUP_RATIO = 1.10          # Flashwright against the minimal window
+CLI_RATIO = 1.50              # flashwright-cli status against a bare console program
 MIN_PAIRS = 20
 # A start-up figure is valid only on a machine quiet enough: the interquartile range of the pairs'
 # ratios at most this share of their median, and the 1-minute load average at the start of the
@@ -143,17 +144,17 @@ class Report:
                 f"{SCAN_ALLOCATIONS} slots are the aim, a repaint {repaint:g} times: some text is "
                 "still copied to the heap on its way to or from a window.")
 
-    def startup(self):
+    def pair_problems(self, prefix):
+        """Why the pairwise ratios under `prefix` cannot be trusted, if they cannot: too few
+        pairs, too wide a spread, or a busy machine as they began."""
         w = self.wine
-        median = number(w, "startup.ratio.median")
-        if median is None:
-            return
-        pairs = int(number(w, "startup.pairs"))
-        q1, q3 = number(w, "startup.ratio.q1"), number(w, "startup.ratio.q3")
+        median = number(w, f"{prefix}.ratio.median")
+        pairs = int(number(w, f"{prefix}.pairs"))
+        q1, q3 = number(w, f"{prefix}.ratio.q1"), number(w, f"{prefix}.ratio.q3")
         spread = (q3 - q1) / median
         nproc = float(self.machine.get("machine.nproc", "2") or 2)
         try:
-            load = float(w.get("startup.load_before", "").split()[0])
+            load = float(w.get(f"{prefix}.load_before", "").split()[0])
         except (ValueError, IndexError):
             load = None
         problems = []
@@ -166,6 +167,16 @@ class Report:
         if load is not None and load > MAX_LOAD_PER_CORE * nproc:
             problems.append(f"the machine was busy (load average {load:.2f} on {nproc:.0f} cores "
                             f"as the starts began; at most {MAX_LOAD_PER_CORE * nproc:.2f})")
+        return problems
+
+    def startup(self):
+        w = self.wine
+        median = number(w, "startup.ratio.median")
+        if median is None:
+            return
+        pairs = int(number(w, "startup.pairs"))
+        q1, q3 = number(w, "startup.ratio.q1"), number(w, "startup.ratio.q3")
+        problems = self.pair_problems("startup")
         self.rows.append((f"start-up to first frame, Flashwright / minimal window (median of "
                           f"{pairs})", f"{number(w, 'startup.flashwright.median_ms'):.1f} / "
                           f"{number(w, 'startup.minimal.median_ms'):.1f} ms", "", ""))
@@ -188,6 +199,32 @@ class Report:
                 "machine. The phases above are taken all the same, as medians, for orientation.")
         elif median > STARTUP_RATIO:
             self.reasons.append(self.startup_reason(median))
+
+    def cli(self):
+        w = self.wine
+        median = number(w, "cli.ratio.median")
+        if median is None:
+            return
+        pairs = int(number(w, "cli.pairs"))
+        q1, q3 = number(w, "cli.ratio.q1"), number(w, "cli.ratio.q3")
+        problems = self.pair_problems("cli")
+        self.rows.append((f"`flashwright-cli status` start to end / bare console program (median "
+                          f"of {pairs})", f"{number(w, 'cli.status.median_ms'):.1f} / "
+                          f"{number(w, 'cli.minimal.median_ms'):.1f} ms", "", ""))
+        value = (f"**{median:.2f}** (IQR {q1:.2f} – {q3:.2f})" if not problems
+                 else f"not valid ({median:.2f}, IQR {q1:.2f} – {q3:.2f})")
+        verdict = "not valid" if problems else met(median <= CLI_RATIO)
+        self.rows.append((f"command-line ratio: median of {pairs} pairwise ratios, alternating",
+                          value, f"≤ {CLI_RATIO:.2f}", verdict))
+        if problems:
+            self.reasons.append("**Command line: no valid figure this run.** " +
+                                "; ".join(problems).capitalize() + ".")
+        elif median > CLI_RATIO:
+            self.reasons.append(
+                f"**Command line: {median:.2f}, above {CLI_RATIO:.2f}.** `flashwright-cli status` "
+                f"takes {number(w, 'cli.status.median_ms'):.1f} ms from start to end against "
+                f"{number(w, 'cli.minimal.median_ms'):.1f} ms for a console program that prints "
+                f"one line.")
 
     def startup_reason(self, median):
         w = self.wine
@@ -315,6 +352,7 @@ class Report:
         self.scan()
         self.allocations()
         self.startup()
+        self.cli()
         self.idle()
         self.debounce()
         self.program_size()

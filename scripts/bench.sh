@@ -75,9 +75,9 @@ if [ "$nativeOnly" = 0 ]; then
     sleep 5
   done
   echo "bench: under Wine: $starts pairs of starts, $phaseRuns probe starts each, $rounds rescans" \
-    "and repaints, $idleSeconds idle seconds, $bursts bursts" >&2
+    "and repaints, $idleSeconds idle seconds, $bursts bursts, $starts pairs of command-line runs" >&2
   bash scripts/with-display.sh wine "$win32Dir/bin/fwbench.exe" startup "$starts" \
-    phases "$phaseRuns" allocations "$rounds" idle "$idleSeconds" debounce "$bursts" \
+    phases "$phaseRuns" allocations "$rounds" idle "$idleSeconds" debounce "$bursts" cli "$starts" \
     >"$results/wine.txt" 2>"$results/wine.err" || {
     cat "$results/wine.err" >&2
     echo "bench: fwbench failed" >&2

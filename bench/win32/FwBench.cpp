@@ -1,11 +1,12 @@
 // Measures Flashwright under Wine from outside, with the simulator library answering at once:
 // start-up against a minimal window (and, in the probe builds, where its time goes), the heap
 // allocations of a rescan and of a repaint (probe build), the cost of an idle open window, and
-// the rescan delay after a burst of device changes. Prints one "key=value" line per figure for
+// the rescan delay after a burst of device changes, and `flashwright-cli status` against a bare
+// console program. Prints one "key=value" line per figure for
 // scripts/bench.sh; bench/report.py judges them.
 // Usage: fwbench [startup PAIRS] [phases RUNS] [allocations ROUNDS] [idle SECONDS]
-//                [debounce BURSTS] [--check]  (no tasks: all five; --check: fail when the
-//                                              allocations exceed their aim)
+//                [debounce BURSTS] [cli PAIRS] [--check]  (no tasks: all six; --check: fail
+//                                              when the allocations exceed their aim)
 //        fwbench burn                         (the idle measurement's own check; see there)
 #include <windows.h>
 
@@ -41,6 +42,10 @@ constexpr char ProgramName[] = "Flashwright.exe";
 constexpr char LibraryName[] = "ZRFWUpdateDll.dll";
 constexpr char MinimalName[] = "MinimalWindow.exe";
 constexpr char MinimalClass[] = "FwbMinimalWindow";
+constexpr char CliName[] = "flashwright-cli.exe";
+constexpr char MinimalConsoleName[] = "MinimalConsole.exe";
+// flashwright-cli status in the built-in world: one device that needs the update.
+constexpr DWORD CliStatusUpdateNeeded = 10;
 // What the simulator's built-in world (one device at 00.01.01.05) makes status line 3 read.
 constexpr char ExpectedLine3[] = "Firmware: Update required!";
 constexpr int Line3Id =
@@ -116,9 +121,13 @@ struct Programs {
   // Beside the simulator built without the stack protector: the shipped build and the probe build.
   fs::path flashwrightLean;
   fs::path flashwrightProbeLean;
+  fs::path cli;
+  fs::path minimalConsole;
   Programs() {
     const fs::path bin = e2e::ExecutableDir();
     flashwright = dir.CopyIn(bin / ProgramName);
+    cli = dir.CopyIn(bin / CliName);
+    minimalConsole = dir.CopyIn(bin / MinimalConsoleName);
     dir.CopyIn(bin / LibraryName);
     minimal = dir.CopyIn(bin / MinimalName);
     probeDir = dir.Path() / "probe";
@@ -313,6 +322,55 @@ bool MeasureStartup(const Programs& programs, int pairs) {
   PrintRatio("startup.lean_library.ratio.median", Median(leanRatios));
   PrintRatio("startup.lean_library.ratio.q1", Quantile(leanRatios, 0.25));
   PrintRatio("startup.lean_library.ratio.q3", Quantile(leanRatios, 0.75));
+  return true;
+}
+
+// Runs a console program to its end with its output in a file; the time from CreateProcess to
+// its end, or nothing when it did not end within the limit with `exitCode`.
+std::optional<double> TimeConsoleRun(const fs::path& exe, const std::string& args, DWORD exitCode) {
+  const e2e::ConsoleFiles console{exe.parent_path() / "out.txt", exe.parent_path() / "err.txt"};
+  const double launch = NowMs();
+  Process process = Process::Launch(exe, exe.parent_path(), SimEnvironment(), args, console);
+  const std::optional<DWORD> code = process.WaitForExit(Millis(ReadyTimeoutMs));
+  const double ms = NowMs() - launch;
+  if (!code || *code != exitCode) return std::nullopt;
+  return ms;
+}
+
+// `flashwright-cli status` from start to end (it binds the simulator, lists and checks the one
+// device, prints its table) against the bare console program, PAIRS pairs taken as the window's
+// start-up pairs are: one right after the other, which first alternating; the median of the
+// pairs' ratios and its interquartile range.
+bool MeasureCli(const Programs& programs, int pairs) {
+  PrintCount("cli.pairs", pairs);
+  Print("cli.load_before", LoadAverage());
+  TimeConsoleRun(programs.minimalConsole, "", 0);
+  TimeConsoleRun(programs.cli, "status", CliStatusUpdateNeeded);
+  std::vector<double> floor, status, ratios;
+  for (int i = 0; i < pairs; ++i) {
+    std::optional<double> bare, ours;
+    if (i % 2 == 0) {
+      bare = TimeConsoleRun(programs.minimalConsole, "", 0);
+      ours = TimeConsoleRun(programs.cli, "status", CliStatusUpdateNeeded);
+    } else {
+      ours = TimeConsoleRun(programs.cli, "status", CliStatusUpdateNeeded);
+      bare = TimeConsoleRun(programs.minimalConsole, "", 0);
+    }
+    if (!bare || !ours) {
+      std::fprintf(stderr, "fwbench: a console program did not end as expected within %lu ms\n",
+                   ReadyTimeoutMs);
+      return false;
+    }
+    floor.push_back(*bare);
+    status.push_back(*ours);
+    ratios.push_back(*ours / *bare);
+  }
+  Print("cli.minimal.median_ms", Median(floor));
+  Print("cli.status.median_ms", Median(status));
+  Print("cli.ratio.runs", Join(ratios, "%.3f"));
+  PrintRatio("cli.ratio.median", Median(ratios));
+  PrintRatio("cli.ratio.q1", Quantile(ratios, 0.25));
+  PrintRatio("cli.ratio.q3", Quantile(ratios, 0.75));
   return true;
 }
 
@@ -848,7 +906,7 @@ bool MeasureAllocations(const Programs& programs, int rounds, bool check) {
 int Usage() {
   std::fprintf(stderr,
                "usage: fwbench [startup PAIRS] [phases RUNS] [allocations ROUNDS] [idle SECONDS] "
-               "[debounce BURSTS] [--check]\n       fwbench burn\n");
+               "[debounce BURSTS] [cli PAIRS] [--check]\n       fwbench burn\n");
   return 2;
 }
 
@@ -861,7 +919,8 @@ int main(int argc, char** argv) {
     check = true;
     --argc;
   }
-  static const char* const Tasks[] = {"startup", "phases", "allocations", "idle", "debounce"};
+  static const char* const Tasks[] = {"startup", "phases",   "allocations",
+                                      "idle",    "debounce", "cli"};
   std::vector<std::pair<std::string, int>> tasks;
   for (int i = 1; i < argc; i += 2) {
     const std::string task = argv[i];
@@ -873,7 +932,8 @@ int main(int argc, char** argv) {
     tasks.emplace_back(task, count);
   }
   if (tasks.empty()) {
-    tasks = {{"startup", 20}, {"phases", 10}, {"allocations", 10}, {"idle", 10}, {"debounce", 10}};
+    tasks = {{"startup", 20}, {"phases", 10},   {"allocations", 10},
+             {"idle", 10},    {"debounce", 10}, {"cli", 20}};
   }
 
   try {
@@ -885,6 +945,7 @@ int main(int argc, char** argv) {
       if (task == "allocations") ok = MeasureAllocations(programs, count, check) && ok;
       if (task == "idle") ok = MeasureIdle(programs, count) && ok;
       if (task == "debounce") ok = MeasureDebounce(programs, count) && ok;
+      if (task == "cli") ok = MeasureCli(programs, count) && ok;
     }
     return ok ? 0 : 1;
   } catch (const std::exception& error) {
