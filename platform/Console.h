@@ -1,7 +1,9 @@
 // What a console program needs of the system beyond the library's services: its two output
 // streams, a progress display, Ctrl+C handling, waiting for device changes, the machine's name
-// and rights, and an append-only log file. A Windows implementation in platform/win32 and a fake
-// in the unit tests.
+// and rights, an append-only log file, and the conversion of the library's ANSI text. A Windows
+// implementation in platform/win32 and a fake in the unit tests.
+//
+// Text crosses this interface as UTF-8, except where a method says it takes the library's bytes.
 #pragma once
 
 #include <chrono>
@@ -16,9 +18,15 @@ class Console {
  public:
   virtual ~Console() = default;
 
-  // Standard output and standard error, as given (no newline added).
-  virtual void Out(std::string_view text) = 0;
-  virtual void Err(std::string_view text) = 0;
+  // Standard output and standard error, as given (no newline added): UTF-16 on a console, the
+  // UTF-8 bytes when redirected. False when not all of it could be written; never throws.
+  virtual bool Out(std::string_view text) = 0;
+  virtual bool Err(std::string_view text) = 0;
+
+  // The library's text (paths, identification, version: bytes in the system's ANSI code page)
+  // as UTF-8. Always valid UTF-8: a byte or sequence the code page does not define becomes
+  // U+FFFD; control characters are kept (as their code points).
+  virtual std::string FromAnsi(std::string_view bytes) = 0;
 
   // Shows `label` and the time elapsed since on standard error until EndProgress, from another
   // thread, while the caller blocks: a live counter on a console, a plain line every few seconds
@@ -41,11 +49,12 @@ class Console {
   virtual DeviceWait WaitForDeviceChange(std::chrono::milliseconds settle,
                                          std::chrono::milliseconds timeout) = 0;
 
+  // The computer's name (UTF-8); empty when it cannot be read.
   virtual std::string ComputerName() = 0;
   // Whether the program runs with administrator rights.
   virtual bool IsElevated() = 0;
-  // Appends `line` and a newline to `file` in one piece: lines from programs writing at the same
-  // time never interleave. Returns an error text, empty on success.
+  // Appends `line` and a newline to `file` (a UTF-8 path) in one piece: lines from programs writing
+  // at the same time never interleave. Returns an error text, empty on success.
   virtual std::string AppendLine(const std::string& file, std::string_view line) = 0;
 };
 

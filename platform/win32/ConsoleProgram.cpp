@@ -8,12 +8,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "platform/win32/FaultBarrier.h"
 #include "platform/win32/Services.h"
+#include "platform/win32/Text.h"
 #include "platform/win32/Window.h"
 
 namespace platform::win32 {
@@ -24,16 +27,61 @@ constexpr UINT_PTR SettleTimerId = 1;
 
 std::string LastErrorText() {
   const DWORD error = GetLastError();
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = length ? std::string(text, length) : "error " + std::to_string(error);
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message =
+      length ? WideToUtf8(std::wstring_view(text, length)) : "error " + std::to_string(error);
   if (text) LocalFree(text);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
     message.pop_back();
   }
   return message;
+}
+
+// Writes UTF-8 `text` to a standard stream: as UTF-16 to a console, whatever its code page, and as
+// the UTF-8 bytes to a file or pipe. False when not all of it was written.
+bool WriteStream(DWORD stream, std::string_view text) {
+  HANDLE handle = GetStdHandle(stream);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+  if (text.empty()) return true;
+  DWORD mode = 0;
+  DWORD written = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    const std::wstring wide = Utf8ToWide(text);
+    return WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) &&
+           written == wide.size();
+  }
+  return WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+         written == text.size();
+}
+
+// The last resort: an exception nobody caught, on any thread, or an abort. Their default ends the
+// process with 3, which means "no compatible device" to our callers; this says what happened on
+// standard error and ends with 1.
+[[noreturn]] void EndWithFailure(std::string_view message) {
+  WriteStream(STD_ERROR_HANDLE, "flashwright-cli: unexpected failure: ");
+  WriteStream(STD_ERROR_HANDLE, message);
+  WriteStream(STD_ERROR_HANDLE, "\n");
+  // Nothing else runs: neither the library's detach code nor destructors of a broken state.
+  TerminateProcess(GetCurrentProcess(), 1);
+  for (;;) Sleep(INFINITE);
+}
+
+std::string MessageOf(const std::exception_ptr& exception) {
+  try {
+    if (exception) std::rethrow_exception(exception);
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+  }
+  return "an exception of an unknown kind";
+}
+
+void InstallLastResort() {
+  std::set_terminate([] { EndWithFailure(MessageOf(std::current_exception())); });
+  std::signal(SIGABRT, [](int) { EndWithFailure("aborted"); });
 }
 
 class WindowsConsole;
@@ -70,15 +118,17 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
   WindowsConsole(const WindowsConsole&) = delete;
   WindowsConsole& operator=(const WindowsConsole&) = delete;
 
-  void Out(std::string_view text) override { Write(STD_OUTPUT_HANDLE, text); }
-  void Err(std::string_view text) override {
+  bool Out(std::string_view text) override { return WriteStream(STD_OUTPUT_HANDLE, text); }
+  bool Err(std::string_view text) override {
     const std::lock_guard lock(errMutex_);
     if (progressShown_) {
-      Write(STD_ERROR_HANDLE, "\n");  // off the live counter's line
+      WriteStream(STD_ERROR_HANDLE, "\n");  // off the live counter's line
       progressShown_ = false;
     }
-    Write(STD_ERROR_HANDLE, text);
+    return WriteStream(STD_ERROR_HANDLE, text);
   }
+
+  std::string FromAnsi(std::string_view bytes) override { return CodePageToUtf8(CP_ACP, bytes); }
 
   void BeginProgress(std::string_view label) override {
     EndProgress();
@@ -87,24 +137,10 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
     const bool live = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
     stopProgress_ = false;
     progress_ = std::thread([this, text, live] {
-      const auto started = std::chrono::steady_clock::now();
-      std::unique_lock lock(progressMutex_);
-      for (int shown = -1;;) {
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::steady_clock::now() - started)
-                                 .count();
-        if (live) {
-          const std::lock_guard errLock(errMutex_);
-          Write(STD_ERROR_HANDLE, "\r" + text + "... " + std::to_string(seconds) + " s ");
-          progressShown_ = true;
-        } else if (seconds / 5 != shown) {
-          shown = static_cast<int>(seconds / 5);
-          Err(text + "... " + std::to_string(seconds) + " s\n");
-        }
-        if (progressStopped_.wait_for(lock, std::chrono::milliseconds(250),
-                                      [this] { return stopProgress_; })) {
-          break;
-        }
+      // The display is a courtesy: if it fails, it stops, and the programming goes on.
+      try {
+        ShowProgress(text, live);
+      } catch (...) {
       }
     });
   }
@@ -118,7 +154,7 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
     progressStopped_.notify_all();
     progress_.join();
     const std::lock_guard errLock(errMutex_);
-    if (progressShown_) Write(STD_ERROR_HANDLE, "\n");
+    if (progressShown_) WriteStream(STD_ERROR_HANDLE, "\n");
     progressShown_ = false;
   }
 
@@ -154,9 +190,10 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
   }
 
   std::string ComputerName() override {
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
-    DWORD size = sizeof name;
-    return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &size) ? WideToUtf8(std::wstring_view(name, size))
+                                         : std::string();
   }
 
   bool IsElevated() override {
@@ -172,8 +209,9 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
   }
 
   std::string AppendLine(const std::string& file, std::string_view line) override {
-    HANDLE handle = CreateFileA(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileW(Utf8ToWide(file).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return LastErrorText();
     // One writer at a time, each line in one write: lines never interleave.
     OVERLAPPED whole{};
@@ -201,11 +239,27 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
   }
 
  private:
-  static void Write(DWORD stream, std::string_view text) {
-    HANDLE handle = GetStdHandle(stream);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  // The progress thread's loop, until EndProgress.
+  void ShowProgress(const std::string& text, bool live) {
+    const auto started = std::chrono::steady_clock::now();
+    std::unique_lock lock(progressMutex_);
+    for (int shown = -1;;) {
+      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::steady_clock::now() - started)
+                               .count();
+      if (live) {
+        const std::lock_guard errLock(errMutex_);
+        WriteStream(STD_ERROR_HANDLE, "\r" + text + "... " + std::to_string(seconds) + " s ");
+        progressShown_ = true;
+      } else if (seconds / 5 != shown) {
+        shown = static_cast<int>(seconds / 5);
+        Err(text + "... " + std::to_string(seconds) + " s\n");
+      }
+      if (progressStopped_.wait_for(lock, std::chrono::milliseconds(250),
+                                    [this] { return stopProgress_; })) {
+        break;
+      }
+    }
   }
 
   static BOOL WINAPI ControlHandler(DWORD event) {
@@ -269,20 +323,33 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
 
 }  // namespace
 
+std::vector<std::string> Utf8Arguments(int count, wchar_t** arguments) {
+  std::vector<std::string> utf8;
+  for (int i = 1; i < count; ++i) utf8.push_back(WideToUtf8(arguments[i]));
+  return utf8;
+}
+
 int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program) {
-  RestrictDllSearch();
-  WindowsConsole console;
-  ExeDirectoryModuleLoader modules;
-  SehFaultBarrier faults;
-  OwnVersionRecord versionRecord;
-  MachineProgrammingLock programmingLock;
-  const ConsoleServices services{.modules = modules,
-                                 .faults = faults,
-                                 .versionRecord = versionRecord,
-                                 .sleepAndShutdown = console,
-                                 .programmingLock = programmingLock,
-                                 .console = console};
-  return program(services);
+  InstallLastResort();
+  try {
+    RestrictDllSearch();
+    WindowsConsole console;
+    ExeDirectoryModuleLoader modules;
+    SehFaultBarrier faults;
+    OwnVersionRecord versionRecord;
+    MachineProgrammingLock programmingLock;
+    const ConsoleServices services{.modules = modules,
+                                   .faults = faults,
+                                   .versionRecord = versionRecord,
+                                   .sleepAndShutdown = console,
+                                   .programmingLock = programmingLock,
+                                   .console = console};
+    return program(services);
+  } catch (...) {
+    WriteStream(STD_ERROR_HANDLE, "flashwright-cli: unexpected failure: " +
+                                      MessageOf(std::current_exception()) + "\n");
+    return 1;
+  }
 }
 
 }  // namespace platform::win32

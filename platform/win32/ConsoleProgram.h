@@ -3,14 +3,21 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/Console.h"
 
 namespace platform::win32 {
 
-// Sets up the services (the library from the program's own folder, the fault barrier, the
-// machine-wide programming lock, the console, a hidden window for device changes and the
-// shutdown block) and runs `program` with them; returns its exit code.
+// The arguments of a wide entry point (without the program's name) as UTF-8.
+std::vector<std::string> Utf8Arguments(int count, wchar_t** arguments);
+
+// Installs the last-resort handlers (an exception nobody catches, on any thread, or an abort is
+// reported on standard error and ends the process with 1, never with the runtime's 3), sets up
+// the services (the library from the program's own folder, the fault barrier, the machine-wide
+// programming lock, the console, a hidden window for device changes and the shutdown block) and
+// runs `program` with them; returns its exit code, or 1 when it throws.
 int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program);
 
 }  // namespace platform::win32
