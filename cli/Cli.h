@@ -21,10 +21,12 @@ enum ExitCode : int {
   SeveralDevices = 4,  // several attached and neither --device nor --all given
   NotUpdatable = 5,    // a check failed: chip, running code, version, image, identification
   LibraryMissing = 6,  // the update library is missing or incomplete
-  Locked = 7,          // another Flashwright program is programming a device right now
   UpdateNeeded = 10,   // status: at least one device needs the update
   Updated = 3010,      // programmed; power-cycle the device to run the new firmware
   NotElevated = 740,   // not running with administrator rights
+  // Another Flashwright program is programming a device right now: the code Windows installers
+  // give for "another installation is in progress", which device-management systems retry.
+  Locked = 1618,
 };
 
 enum class Command { Status, Update, Station };

@@ -1,5 +1,6 @@
 // Parsing the command line with CLI11; see Cli.h.
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
@@ -18,9 +19,31 @@ constexpr char ExitCodesText[] = R"(Exit codes:
   5     the device cannot be updated (a check failed: chip, running code, version,
         image, identification)
   6     the update library (ZRFWUpdateDll.dll, beside this program) is missing or incomplete
-  7     another Flashwright program is programming a device right now
   740   not running with administrator rights
-With --all the worst outcome decides: 1 before 5 before 3010 before 0.)";
+  1618  another Flashwright program is programming a device right now (retry later)
+With --all the worst outcome decides: 1 before 5 before 3010 before 0.
+station: 0 when every device passed, 1 when one failed, 3010 when stopped (Ctrl+C) after a
+device was programmed but before its power cycle was checked.
+Text on a console is Unicode; redirected, it is UTF-8. --json and --log write ASCII-only JSON.)";
+
+constexpr int MaxDevices = 16;
+constexpr int MaxCount = 1000000;
+
+// A whole number from `low` to `high`; anything else gets one plain message, which the caller
+// puts after the option's name.
+CLI::Validator Between(int low, int high) {
+  return CLI::Validator(
+      [low, high](std::string& value) -> std::string {
+        int number = 0;
+        const char* end = value.data() + value.size();
+        const auto [stop, error] = std::from_chars(value.data(), end, number);
+        if (error != std::errc{} || stop != end || number < low || number > high) {
+          return "must be between " + std::to_string(low) + " and " + std::to_string(high);
+        }
+        return {};
+      },
+      "");
+}
 
 }  // namespace
 
@@ -30,14 +53,17 @@ std::string UsageErrorDocument(const std::string& message) {
                                      {"exitCode", Usage},
                                      {"devices", nlohmann::json::array()},
                                      {"error", {{"message", message}}}};
-  return document.dump() + "\n";
+  return document.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
                              const std::string& version) {
   CommandLine result;
-  for (const std::string& argument : arguments) {
-    if (argument == "--json") result.json = true;
+  std::vector<std::string> reversed;
+  for (auto argument = arguments.rbegin(); argument != arguments.rend(); ++argument) {
+    if (*argument == "--json") result.json = true;
+    // The Windows way of asking for help.
+    reversed.push_back(*argument == "/?" ? "--help" : *argument);
   }
 
   CLI::App app("Brings the firmware of USB storage bridges to version 00.01.01.07.",
@@ -54,29 +80,41 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   CLI::App* update = app.add_subcommand("update", "Program the devices that need it");
   CLI::App* station =
       app.add_subcommand("station", "Update device after device at a production station");
-  for (CLI::App* command : {status, update, station}) {
+  // --json and --log go before or after the command.
+  for (CLI::App* command : {&app, status, update, station}) {
     command->add_flag("--json", options.json, "Write one JSON document to standard output");
   }
   CLI::Option* deviceOption =
-      update->add_option("--device", device, "The device to update (1-based, as status lists)")
-          ->check(CLI::PositiveNumber)
+      update
+          ->add_option("--device", device,
+                       "The device to update, 1 to 16 (the number status shows)")
+          ->check(Between(1, MaxDevices))
           ->type_name("N");
   CLI::Option* allOption = update->add_flag("--all", options.all, "Update every device in turn");
   deviceOption->excludes(allOption);
-  for (CLI::App* command : {update, station}) {
+  for (CLI::App* command : {&app, update, station}) {
     command
-        ->add_option("--log", options.logFile, "Append one JSON line per device attempted to FILE")
+        ->add_option("--log", options.logFile,
+                     "update, station: append one JSON line per device attempted to FILE")
         ->type_name("FILE");
   }
-  CLI::Option* countOption = station->add_option("--count", count, "End after N devices")
-                                 ->check(CLI::PositiveNumber)
-                                 ->type_name("N");
+  CLI::Option* countOption =
+      station->add_option("--count", count, "End after N devices, 1 to " + std::to_string(MaxCount))
+          ->check(Between(1, MaxCount))
+          ->type_name("N");
 
-  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
   try {
     app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
     result.text = app.help();
+    return result;
+  } catch (const CLI::ValidationError& error) {
+    // "--device: must be ..." reads as "--device must be ...".
+    result.exitCode = Usage;
+    result.text = error.what();
+    if (const auto colon = result.text.find(": "); colon != std::string::npos) {
+      result.text.erase(colon, 1);
+    }
     return result;
   } catch (const CLI::ParseError& error) {
     // CLI11's own codes (105-109 and the like) are all usage errors here.
@@ -97,6 +135,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   options.command = chosen == status   ? Command::Status
                     : chosen == update ? Command::Update
                                        : Command::Station;
+  if (options.command == Command::Status && !options.logFile.empty()) {
+    result.exitCode = Usage;
+    result.text = "--log is for update and station";
+    return result;
+  }
   if (deviceOption->count() > 0) options.device = device;
   if (countOption->count() > 0) options.count = count;
   result.options = options;

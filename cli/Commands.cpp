@@ -32,6 +32,45 @@ std::string TextOf(const char* buffer, std::size_t size) {
   return std::string(buffer, strnlen(buffer, size));
 }
 
+// Every document and log line: ASCII only (\u escapes), so no console or shell code page can
+// garble it, and a byte that is not UTF-8 (which the converted text never has) cannot throw.
+std::string Dump(const Json& json) {
+  return json.dump(-1, ' ', true, Json::error_handler_t::replace);
+}
+
+// UTF-8 text for a line of the text output: a control character (a newline inside an
+// identification, an escape sequence) would break the line or drive the terminal, so it shows as
+// U+FFFD.
+std::string Printable(const std::string& text) {
+  std::string printable;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      printable += "\xEF\xBF\xBD";
+    } else {
+      printable += c;
+    }
+  }
+  // C1 controls (U+0080..U+009F, UTF-8 C2 80..C2 9F) likewise.
+  for (std::size_t at = printable.find('\xC2'); at != std::string::npos;
+       at = printable.find('\xC2', at + 1)) {
+    if (at + 1 < printable.size() && static_cast<unsigned char>(printable[at + 1]) < 0xA0) {
+      printable.replace(at, 2, "\xEF\xBF\xBD");
+    }
+  }
+  return printable;
+}
+
+// `text` (UTF-8) padded with spaces to `width` characters, so that columns line up whatever the
+// bytes per character.
+std::string PadRight(const std::string& text, std::size_t width) {
+  std::size_t characters = 0;
+  for (const char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
+  }
+  return characters >= width ? text : text + std::string(width - characters, ' ');
+}
+
 // The state words, in the scan's order of checks.
 const char* StateName(const device::DeviceCheck& check) {
   if (!check.passed) {
@@ -63,6 +102,7 @@ struct Entry {
   std::optional<std::string> result;  // what the command did with it
   long long durationMs = 0;
 
+  // The library's bytes, as it gave them (the path is handed back to it).
   std::string Identity() const {
     return check.identity ? TextOf(check.identity->data(), check.identity->size()) : "";
   }
@@ -71,14 +111,24 @@ struct Entry {
   }
 };
 
-Json ToJson(const Entry& entry) {
+// The library's texts of an entry converted from its code page, for output.
+struct EntryText {
+  std::string path, identity, firmware;
+  EntryText(const Entry& entry, platform::Console& console)
+      : path(console.FromAnsi(entry.path)),
+        identity(console.FromAnsi(entry.Identity())),
+        firmware(console.FromAnsi(entry.Firmware())) {}
+};
+
+Json ToJson(const Entry& entry, platform::Console& console) {
   auto orNull = [](const auto& value) { return value ? Json(*value) : Json(nullptr); };
+  const EntryText text(entry, console);
   Json json = {{"index", entry.index},
-               {"path", entry.path},
-               {"identity", entry.check.identity ? Json(entry.Identity()) : Json(nullptr)},
+               {"path", text.path},
+               {"identity", entry.check.identity ? Json(text.identity) : Json(nullptr)},
                {"chipType", orNull(entry.check.chipType)},
                {"runningMode", orNull(entry.check.runningMode)},
-               {"firmware", entry.check.firmware ? Json(entry.Firmware()) : Json(nullptr)},
+               {"firmware", entry.check.firmware ? Json(text.firmware) : Json(nullptr)},
                {"state", StateName(entry.check)}};
   if (entry.result) {
     json["result"] = *entry.result;
@@ -160,40 +210,60 @@ class Session {
     return entries;
   }
 
-  // The end of a status or update run: the document or the text, and the exit code.
+  // The end of a status or update run: the document or the text, and the exit code. Output that
+  // cannot be made or written is told on standard error and leaves the exit code as it is.
   int Finish(int exitCode, const std::string& error = {}) {
-    if (options_.json) {
-      Json document = {{"command", CommandName()},
-                       {"target", Target},
-                       {"exitCode", exitCode},
-                       {"devices", Json::array()}};
-      for (const Entry& entry : entries_) document["devices"].push_back(ToJson(entry));
-      if (!error.empty()) document["error"] = {{"message", error}};
-      console_.Out(document.dump() + "\n");
-    } else if (!error.empty()) {
-      console_.Err("flashwright-cli: " + error + "\n");
+    try {
+      if (options_.json) {
+        Json document = {{"command", CommandName()},
+                         {"target", Target},
+                         {"exitCode", exitCode},
+                         {"devices", Json::array()}};
+        for (const Entry& entry : entries_) document["devices"].push_back(ToJson(entry, console_));
+        if (!error.empty()) document["error"] = {{"message", error}};
+        Output(Dump(document) + "\n");
+      } else if (!error.empty()) {
+        console_.Err("flashwright-cli: " + error + "\n");
+      }
+    } catch (const std::exception& failure) {
+      OutputFailed(failure.what());
     }
     return exitCode;
+  }
+
+  // Writes to standard output; a failure is told on standard error.
+  void Output(const std::string& text) {
+    if (!console_.Out(text)) OutputFailed("writing failed");
+  }
+  void OutputFailed(const std::string& why) {
+    console_.Err("flashwright-cli: cannot write the output: " + why +
+                 " (the exit code still tells the result)\n");
   }
 
   void PrintTable() {
     if (options_.json) return;
     std::string text = "Target firmware " + std::string(Target) + "\n";
-    char line[512];
-    std::snprintf(line, sizeof line, "%-3s %-26s %-5s %-5s %-13s %s\n", "#", "Identification",
-                  "Chip", "Mode", "Firmware", "State");
-    text += line;
+    auto row = [&](const std::string& index, const std::string& identity, const std::string& chip,
+                   const std::string& mode, const std::string& firmware, const std::string& state) {
+      text += PadRight(index, 3) + " " + PadRight(identity, 26) + " " + PadRight(chip, 5) + " " +
+              PadRight(mode, 5) + " " + PadRight(firmware, 13) + " " + state + "\n";
+    };
+    row("#", "Identification", "Chip", "Mode", "Firmware", "State");
     for (const Entry& entry : entries_) {
       auto number = [](const std::optional<std::int32_t>& value) {
         return value ? std::to_string(*value) : std::string("-");
       };
-      std::snprintf(line, sizeof line, "%-3d %-26s %-5s %-5s %-13s %s\n", entry.index,
-                    entry.Identity().c_str(), number(entry.check.chipType).c_str(),
-                    number(entry.check.runningMode).c_str(),
-                    entry.check.firmware ? entry.Firmware().c_str() : "-", StateName(entry.check));
-      text += line;
+      const EntryText converted(entry, console_);
+      row(std::to_string(entry.index), Printable(converted.identity), number(entry.check.chipType),
+          number(entry.check.runningMode),
+          entry.check.firmware ? Printable(converted.firmware) : "-", StateName(entry.check));
     }
-    console_.Out(text);
+    Output(text);
+  }
+
+  // The identification for a line of text.
+  std::string Identity(const Entry& entry) {
+    return Printable(console_.FromAnsi(entry.Identity()));
   }
 
   int Status() {
@@ -209,16 +279,23 @@ class Session {
   }
 
   // Appends the attempt to the log; a log that cannot be written is told, and changes nothing.
+  // `versionBefore` is the library's text.
   void Log(const Entry& entry, const std::string& versionBefore) {
     if (options_.logFile.empty()) return;
-    const Json line = {{"time", UtcNow()},
-                       {"computer", console_.ComputerName()},
-                       {"identity", entry.Identity()},
-                       {"path", entry.path},
-                       {"versionBefore", versionBefore},
-                       {"result", entry.result.value_or("")},
-                       {"durationMs", entry.durationMs}};
-    const std::string error = console_.AppendLine(options_.logFile, line.dump());
+    std::string error;
+    try {
+      const EntryText text(entry, console_);
+      const Json line = {{"time", UtcNow()},
+                         {"computer", console_.ComputerName()},
+                         {"identity", text.identity},
+                         {"path", text.path},
+                         {"versionBefore", console_.FromAnsi(versionBefore)},
+                         {"result", entry.result.value_or("")},
+                         {"durationMs", entry.durationMs}};
+      error = console_.AppendLine(options_.logFile, Dump(line));
+    } catch (const std::exception& failure) {
+      error = failure.what();
+    }
     if (!error.empty()) {
       console_.Err("flashwright-cli: cannot write the log " + options_.logFile + ": " + error +
                    " (the device's result stands)\n");
@@ -234,7 +311,7 @@ class Session {
                                  ? platform::Console::Interrupts::Note
                                  : platform::Console::Interrupts::End);
     });
-    console_.Err("Device " + std::to_string(entry.index) + " (" + entry.Identity() +
+    console_.Err("Device " + std::to_string(entry.index) + " (" + Identity(entry) +
                  "): programming " + std::string(Target) +
                  ". Do not unplug the device or switch it off.\n");
     const auto started = Clock::now();
@@ -321,15 +398,15 @@ class Session {
         code = outcome == update::UpdateOutcome::Updated ? Updated : ProgrammingFailed;
       }
       Log(*entry, versionBefore);
-      if (!options_.json) console_.Out(ResultLine(*entry));
+      if (!options_.json) Output(ResultLine(*entry));
       if (Severity(code) > Severity(worst)) worst = code;
     }
     if (worst == ProgrammingFailed) error = "programming failed";
     return Finish(worst, error);
   }
 
-  static std::string ResultLine(const Entry& entry) {
-    std::string line = "Device " + std::to_string(entry.index) + " (" + entry.Identity() + "): ";
+  std::string ResultLine(const Entry& entry) {
+    std::string line = "Device " + std::to_string(entry.index) + " (" + Identity(entry) + "): ";
     const std::string& result = *entry.result;
     if (result == "updated") {
       line += "updated to " + std::string(Target) + "; power-cycle it to run the new firmware.";
@@ -406,84 +483,120 @@ class Session {
     }
   }
 
-  void StationLine(const Entry& entry, bool passed, const std::string& why) {
-    if (options_.json) {
-      Json line = {{"command", "station"},
-                   {"target", Target},
-                   {"exitCode", passed ? Success : ProgrammingFailed},
-                   {"devices", Json::array({ToJson(entry)})}};
-      if (!passed) line["error"] = {{"message", why}};
-      console_.Out(line.dump() + "\n");
-    } else {
-      console_.Out(std::string(passed ? "PASS  " : "FAIL  ") + entry.Identity() + "  " + why +
-                   "\n");
+  // How a unit left the station.
+  enum class Verdict {
+    Passed,
+    Failed,
+    Unverified,  // programmed, then Ctrl+C before its power cycle was checked
+  };
+
+  void StationLine(const Entry& entry, Verdict verdict, const std::string& why) {
+    try {
+      if (options_.json) {
+        const int exitCode = verdict == Verdict::Passed   ? Success
+                             : verdict == Verdict::Failed ? ProgrammingFailed
+                                                          : Updated;
+        Json line = {{"command", "station"},
+                     {"target", Target},
+                     {"exitCode", exitCode},
+                     {"devices", Json::array({ToJson(entry, console_)})}};
+        if (verdict != Verdict::Passed) line["error"] = {{"message", why}};
+        Output(Dump(line) + "\n");
+      } else {
+        const char* word = verdict == Verdict::Passed   ? "PASS  "
+                           : verdict == Verdict::Failed ? "FAIL  "
+                                                        : "NOT VERIFIED  ";
+        Output(word + Identity(entry) + "  " + why + "\n");
+      }
+    } catch (const std::exception& failure) {
+      OutputFailed(failure.what());
     }
   }
 
-  // One device at the station, from its check to PASS or FAIL. False when a Ctrl+C came while
-  // waiting for its power cycle.
-  bool StationDevice(bool& passed) {
+  // One device at the station, from its check to its verdict. A programming attempt is logged
+  // as soon as it has ended, before the wait for the power cycle; the check after it is a second
+  // line.
+  Verdict StationDevice() {
     Entry entry = entries_.front();
     const std::string versionBefore = entry.Firmware();
     const auto started = Clock::now();
-    auto finish = [&](bool pass, const std::string& result, const std::string& why) {
+    auto finish = [&](Verdict verdict, const std::string& result, const std::string& why) {
       entry.result = result;
       entry.durationMs =
           std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
-      passed = pass;
       Log(entry, versionBefore);
-      StationLine(entry, pass, why);
+      StationLine(entry, verdict, why);
+      return verdict;
     };
     if (!Updatable(entry.check)) {
-      finish(false, "not-updatable", std::string("cannot be updated: ") + StateName(entry.check));
-      return true;
+      return finish(Verdict::Failed, "not-updatable",
+                    std::string("cannot be updated: ") + StateName(entry.check));
     }
     if (!NeedsUpdate(entry.check)) {
-      finish(true, "up-to-date", "already at " + std::string(Target));
-      return true;
+      return finish(Verdict::Passed, "up-to-date", "already at " + std::string(Target));
     }
-    const update::UpdateOutcome outcome = Program(entry);
+    update::UpdateOutcome outcome;
+    try {
+      outcome = Program(entry);
+    } catch (...) {
+      Log(entry, versionBefore);
+      throw;
+    }
     if (outcome != update::UpdateOutcome::Updated) {
-      finish(false, "failed",
-             outcome == update::UpdateOutcome::Locked
-                 ? "another Flashwright program is programming a device"
-                 : "programming failed");
-      return true;
+      return finish(Verdict::Failed, "failed",
+                    outcome == update::UpdateOutcome::Locked
+                        ? "another Flashwright program is programming a device"
+                        : "programming failed");
     }
+    Log(entry, versionBefore);
     // The new firmware runs after a power cycle: once the device has gone and come back (as
     // device changes tell; a quick one may never show it missing from a list), it is checked.
-    if (!WaitForPowerCycle() || !WaitForOneDevice()) return false;
+    if (!WaitForPowerCycle() || !WaitForOneDevice()) {
+      StationLine(entry, Verdict::Unverified,
+                  "programmed, not verified: stopped before its power cycle was checked");
+      return Verdict::Unverified;
+    }
     Entry again = entries_.front();
     again.index = entry.index;
     entry.check = again.check;
     if (Updatable(entry.check) && !NeedsUpdate(entry.check)) {
-      finish(true, "verified", std::string(Target) + " verified");
-    } else {
-      finish(false, "failed", "after the power cycle the device reports " + entry.Firmware());
+      return finish(Verdict::Passed, "verified", std::string(Target) + " verified");
     }
-    return true;
+    return finish(Verdict::Failed, "failed",
+                  "after the power cycle the device reports " +
+                      Printable(console_.FromAnsi(entry.Firmware())));
   }
 
+  // Each unit that reached a verdict counts as done, a programmed one that was not verified
+  // included; the exit code is the worst verdict: 1 for a failure, else 3010 for an unverified
+  // unit (it needs its power cycle and a check), else 0.
   int Station() {
     console_.SetInterrupts(platform::Console::Interrupts::Note);
     int done = 0;
     bool anyFailed = false;
+    bool unverified = false;
     while (!options_.count || done < *options_.count) {
       if (!WaitForOneDevice()) break;
-      bool passed = false;
-      if (!StationDevice(passed)) break;
-      anyFailed = anyFailed || !passed;
+      const Verdict verdict = StationDevice();
       ++done;
+      anyFailed = anyFailed || verdict == Verdict::Failed;
+      if (verdict == Verdict::Unverified) {
+        unverified = true;
+        break;
+      }
       if (options_.count && done >= *options_.count) break;
       if (!WaitForDeviceGone(entries_.front().path, "Unplug the device and plug in the next.\n")) {
         break;
       }
     }
     if (!options_.json) {
-      console_.Err(std::to_string(done) + " device(s) done" +
-                   (anyFailed ? ", some failed.\n" : ".\n"));
+      console_.Err(std::to_string(done) + " device(s) done" + (anyFailed ? ", some failed" : "") +
+                   (unverified ? ", the last one programmed but not verified: power-cycle it and "
+                                 "check it with status"
+                               : "") +
+                   ".\n");
     }
-    return anyFailed ? ProgrammingFailed : Success;
+    return anyFailed ? ProgrammingFailed : unverified ? Updated : Success;
   }
 
   const Options& options_;

@@ -1,14 +1,18 @@
 // End-to-end tests of flashwright-cli.exe under Wine with the simulator: its exit codes (read from
 // the Windows process, all 32 bits), its JSON output (kept for the schema check), --all, the
-// station loop driven by usbsim, and the machine-wide lock. (Wine 8 delivers no console control
-// event to another process group, so Ctrl+C during programming is checked in the unit tests.)
+// station loop driven by usbsim, the machine-wide lock, text outside ASCII in every command, and
+// the code page conversion with the system's own tables. (Wine 8 delivers no console control
+// event to another process group, so Ctrl+C is checked in the unit tests.)
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
+#include "platform/win32/Text.h"
 #include "tests/e2e/driver/Driver.h"
 #include "tests/e2e/driver/Simulator.h"
 
@@ -137,7 +141,7 @@ TEST_F(CliTest, MissingLibraryAndAHeldLockHaveTheirOwnCodes) {
   WriteWorld("[device]\nprogram-ms = 0\n");
   HANDLE lock = CreateMutexW(nullptr, TRUE, L"Global\\FlashwrightDeviceProgramming");
   ASSERT_NE(lock, nullptr);
-  EXPECT_EQ(Cli("update --json"), 7u) << Describe();
+  EXPECT_EQ(Cli("update --json"), 1618u) << Describe();
   KeepJson("update-locked");
   ReleaseMutex(lock);
   CloseHandle(lock);
@@ -187,7 +191,146 @@ TEST_F(CliTest, StationVerifiesTwoDevicesAfterTheirPowerCycles) {
   EXPECT_EQ(station.WaitForExit(RunTimeout).value_or(0xDEAD), 0u) << Describe();
   EXPECT_EQ(Occurrences(Out(), "\"result\":\"verified\""), 2u) << Describe();
   KeepJson("station");
-  EXPECT_EQ(Occurrences(ReadFile(log), "\n"), 2u);
+  // Each unit: its programming, then its verdict.
+  const std::string lines = ReadFile(log);
+  EXPECT_EQ(Occurrences(lines, "\"result\":\"updated\""), 2u) << lines;
+  EXPECT_EQ(Occurrences(lines, "\"result\":\"verified\""), 2u) << lines;
+}
+
+// The system's code page tables, through the conversion the program uses for the library's text.
+TEST(CliText, CodePageConversions) {
+  const std::string unterminated(260, '\xE9');
+  std::string unterminatedUtf8;
+  for (int i = 0; i < 260; ++i) unterminatedUtf8 += "\u00E9";
+  struct Case {
+    unsigned codePage;
+    std::string bytes, utf8;
+  };
+  const Case cases[] = {
+      {1252,
+       "SIM\xC9"
+       "DEV",
+       "SIM\u00C9DEV"},
+      {1252, "\x80 \x9F", "\u20AC \u0178"},
+      {1252,
+       "A\x81"
+       "B\x8D\x8F\x90\x9D",
+       "A\uFFFDB\uFFFD\uFFFD\uFFFD\uFFFD"},  // undefined in 1252
+      {1252, std::string("\x01\x1B\x7F\0", 4), std::string("\x01\x1B\x7F\0", 4)},
+      {1252, "", ""},
+      {1252, unterminated, unterminatedUtf8},
+      {932, "\x93\xFA\x96\x7B\xB1", "\u65E5\u672C\uFF71"},  // two double-byte, one half-width
+      {932, "A\x93", "A\uFFFD"},                            // a lead byte cut off at the end
+      {932, "\x85\x40Z", "\uFFFD@Z"},  // a pair the table leaves out: its trail byte is read again
+      {1250,
+       "\xA3\xF3"
+       "d\x9F",
+       "\u0141\u00F3d\u017A"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::win32::CodePageToUtf8(c.codePage, c.bytes), c.utf8)
+        << c.codePage << " " << testing::PrintToString(c.bytes);
+  }
+}
+
+// Sets the computer name Wine reports (the registry value GetComputerName reads) for the life of
+// the object, and puts the old one back.
+class ComputerName {
+ public:
+  explicit ComputerName(const std::wstring& name) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key_) !=
+        ERROR_SUCCESS) {
+      key_ = nullptr;
+      return;
+    }
+    wchar_t old[256] = L"";
+    DWORD size = sizeof old - sizeof(wchar_t);
+    if (RegQueryValueExW(key_, L"ComputerName", nullptr, nullptr, reinterpret_cast<BYTE*>(old),
+                         &size) == ERROR_SUCCESS) {
+      old_ = old;
+    }
+    Set(name);
+  }
+  ~ComputerName() {
+    if (!key_) return;
+    Set(old_);
+    RegCloseKey(key_);
+  }
+  ComputerName(const ComputerName&) = delete;
+  ComputerName& operator=(const ComputerName&) = delete;
+  bool Set(const std::wstring& name) {
+    return key_ &&
+           RegSetValueExW(key_, L"ComputerName", 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(name.c_str()),
+                          static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  }
+
+ private:
+  static constexpr wchar_t Key[] =
+      L"System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName";
+  HKEY key_ = nullptr;
+  std::wstring old_;
+};
+
+bool IsUtf8(const std::string& text) {
+  return text.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                             static_cast<int>(text.size()), nullptr, 0) > 0;
+}
+
+// The library's text outside ASCII (identification, path), a computer name and a log folder
+// outside the ANSI code page, through each command: JSON stays strict and its characters right,
+// the text output is UTF-8, the log lands in its folder.
+TEST_F(CliTest, TextOutsideAsciiInEveryCommand) {
+  const std::wstring name = L"\u0141\u00D3D\u0179-7";
+  const std::string nameUtf8 = "\u0141\u00D3D\u0179-7";
+  ComputerName computer(name);
+  ASSERT_TRUE(computer.Set(name));
+  WriteWorld(
+      "[device]\nvendor = SIM\xC9"
+      "DEV\npath = \\\\.\\USB\xC9\nprogram-ms = 0\n");
+  const std::filesystem::path folder = dir_.Path() / std::filesystem::path(L"\u0141\u00F3d\u017A");
+  std::filesystem::create_directories(folder);
+  const std::string log = platform::win32::WideToUtf8((folder / L"attempts.log").wstring());
+
+  auto device = [&](const std::string& text) {
+    EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char b) {
+      return static_cast<unsigned char>(b) < 0x80;
+    })) << text;
+    const auto document = nlohmann::json::parse(text);  // strict: throws on anything invalid
+    return document.contains("devices") ? document["devices"][0] : document;
+  };
+  auto checkDevice = [&](const nlohmann::json& entry) {
+    EXPECT_EQ(entry["identity"].get<std::string>().rfind("SIM\u00C9DEV USB Bridge", 0), 0u)
+        << entry.dump();
+    EXPECT_EQ(entry["path"], "\\\\.\\USB\u00C9") << entry.dump();
+  };
+
+  EXPECT_EQ(Cli("status --json"), 10u) << Describe();
+  checkDevice(device(Out()));
+  EXPECT_EQ(Cli("status"), 10u) << Describe();
+  EXPECT_TRUE(IsUtf8(Out())) << Describe();
+  EXPECT_NE(Out().find("SIM\u00C9DEV USB Bridge"), std::string::npos) << Describe();
+
+  EXPECT_EQ(Cli("--json update --log \"" + log + "\""), 3010u) << Describe();
+  checkDevice(device(Out()));
+  KeepJson("update-non-ascii");
+  std::vector<std::string> lines = ReadLines(folder / L"attempts.log");
+  ASSERT_EQ(lines.size(), 1u) << Describe();
+  EXPECT_EQ(device(lines[0])["computer"], nameUtf8) << lines[0];
+  checkDevice(device(lines[0]));
+
+  WriteWorld(
+      "[device]\nvendor = SIM\xC9"
+      "DEV\npath = \\\\.\\USB\xC9\nprogram-ms = 0\n");
+  Process station = Start("station --count 1 --json --log \"" + log + "\"");
+  ASSERT_TRUE(ErrShows("Power-cycle the device now")) << Describe();
+  ASSERT_TRUE(Usbsim("power-cycle"));
+  EXPECT_EQ(station.WaitForExit(RunTimeout).value_or(0xDEAD), 0u) << Describe();
+  checkDevice(device(Out()));
+  lines = ReadLines(folder / L"attempts.log");
+  ASSERT_EQ(lines.size(), 3u) << Describe();
+  EXPECT_EQ(device(lines[2])["result"], "verified") << lines[2];
+  EXPECT_EQ(device(lines[2])["computer"], nameUtf8) << lines[2];
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The command-line program's own rules, natively: its command line, the exit codes that need no
-// Windows to produce, Ctrl+C while programming, and a log that cannot be written.
+// Windows to produce, Ctrl+C while programming, the library's text in its output, and output or
+// a log that cannot be written.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -27,16 +29,34 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
                                              {"update", "--device", "x"},
                                              {"update", "--device", "1", "--all"},
                                              {"status", "--count", "2"},
+                                             {"status", "--log", "a.log"},
                                              {"station", "--count"}}) {
     const cli::CommandLine parsed = Parse(wrong);
     EXPECT_FALSE(parsed.options);
     EXPECT_EQ(parsed.exitCode, cli::Usage) << testing::PrintToString(wrong);
   }
   EXPECT_TRUE(Parse({"frobnicate", "--json"}).json);
+  // Ranges are told plainly, whatever was typed.
+  for (const auto& [arguments, message] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"update", "--device", "0"}, "--device must be between 1 and 16"},
+           {{"update", "--device", "17"}, "--device must be between 1 and 16"},
+           {{"update", "--device", "x"}, "--device must be between 1 and 16"},
+           {{"station", "--count", "-1"}, "--count must be between 1 and 1000000"}}) {
+    EXPECT_EQ(Parse(arguments).text, message) << testing::PrintToString(arguments);
+  }
+  // --json and --log before or after the command; /? is help.
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"--json", "--log", "a.log", "update"}, {"update", "--log", "a.log", "--json"}}) {
+    const cli::CommandLine parsed = Parse(arguments);
+    ASSERT_TRUE(parsed.options) << parsed.text;
+    EXPECT_TRUE(parsed.options->json && parsed.options->logFile == "a.log");
+  }
+  EXPECT_NE(Parse({"/?"}).text.find("Exit codes:"), std::string::npos);
 
   const cli::CommandLine help = Parse({"--help"});
   EXPECT_EQ(help.exitCode, cli::Success);
-  for (const char* code : {"3010", "740", "10 ", " 7 "}) {
+  for (const char* code : {"3010", "740", "10 ", "1618"}) {
     EXPECT_NE(help.text.find(code), std::string::npos) << code;
   }
   EXPECT_EQ(Parse({"--version"}).text, "flashwright-cli 0.1.1.7\n");
@@ -128,6 +148,86 @@ TEST_F(CliFixture, AFaultWhileProgrammingIsReportedAndLogged) {
   EXPECT_NE(console.lines[0].find("\"result\":\"failed\""), std::string::npos) << console.lines[0];
   EXPECT_FALSE(programmingLock.held);
   EXPECT_EQ(console.mode, Interrupts::End);
+}
+
+// The library's bytes are text in the ANSI code page: every document and log line is valid JSON in
+// ASCII with the characters converted, and the text output keeps its columns and its lines.
+TEST_F(CliFixture, LibraryTextLeavesAsConvertedAsciiJson) {
+  struct Case {
+    std::string identification, version, path;        // the library's bytes
+    std::string identity, firmware, printedIdentity;  // as UTF-8
+  };
+  const Case cases[] = {
+      {"SIM\xC9"
+       "DEV",
+       "00.01.01.05", "\\\\.\\D\xE9vice", "SIM\u00C9DEV", "00.01.01.05", "SIM\u00C9DEV"},
+      {"A\x81"
+       "B",
+       "00.01.01.05\x81", "\\\\.\\X", "A\uFFFDB", "00.01.01.05\uFFFD", "A\uFFFDB"},
+      {"X\x01\x1B[2J\nY", "\x7F", "\\\\.\\Y", "X\x01\x1B[2J\nY", "\x7F", "X\uFFFD\uFFFD[2J\uFFFDY"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.identity);
+    FakeLibrary& library = FakeLibrary::Instance();
+    library.Reset();
+    library.devices = {c.path};
+    library.SetIdentification(c.identification);
+    library.SetVersion(c.version);
+    console = {};
+    console.computerName = "\u0141\u00D3D\u0179-7";
+
+    EXPECT_EQ(Run({"update", "--json", "--log", "x.log"}), cli::Updated) << console.err;
+    ASSERT_EQ(console.lines.size(), 1u);
+    for (const std::string& text : {console.out, console.lines[0]}) {
+      EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char b) {
+        return static_cast<unsigned char>(b) < 0x80;
+      })) << text;
+    }
+    const auto document = nlohmann::json::parse(console.out);
+    const auto& device = document["devices"][0];
+    const std::string identity = device["identity"];
+    EXPECT_EQ(identity.substr(0, c.identity.size()), c.identity);
+    EXPECT_EQ(device["firmware"], c.firmware);
+    EXPECT_EQ(device["path"], console.FromAnsi(c.path));
+    const auto line = nlohmann::json::parse(console.lines[0]);
+    EXPECT_EQ(line["computer"], "\u0141\u00D3D\u0179-7");
+    EXPECT_EQ(line["versionBefore"], c.firmware);
+    EXPECT_EQ(line["identity"], identity);
+
+    console.out.clear();
+    EXPECT_EQ(Run({"status"}), cli::UpdateNeeded);
+    std::string header = console.out.substr(console.out.find('\n') + 1);
+    std::string row = header.substr(header.find('\n') + 1);
+    header.erase(header.find('\n'));
+    EXPECT_EQ(row.find('\n') + 1, row.size()) << "one line per device: " << row;
+    EXPECT_NE(row.find(c.printedIdentity), std::string::npos) << row;
+    // Columns line up by characters: "Chip" sits above the chip type.
+    auto column = [](const std::string& text, std::size_t bytes) {
+      std::size_t characters = 0;
+      for (std::size_t i = 0; i < bytes; ++i) characters += (text[i] & 0xC0) != 0x80;
+      return characters;
+    };
+    EXPECT_EQ(column(header, header.find("Chip")), column(row, row.find(" 13 ") + 1)) << row;
+  }
+}
+
+// Standard output that cannot be written is told on standard error; the exit code still says
+// what happened to the device.
+TEST_F(CliFixture, AnUnwritableOutputDoesNotChangeTheExitCode) {
+  console.outFails = true;
+  EXPECT_EQ(Run({"update", "--json"}), cli::Updated);
+  EXPECT_NE(console.err.find("cannot write the output"), std::string::npos) << console.err;
+}
+
+// Ctrl+C at the power-cycle prompt (the fake console answers every wait with it): the programmed
+// unit is in the log before the prompt, counted, and the exit code says it needs its power cycle.
+TEST_F(CliFixture, AStationStoppedAfterProgrammingKeepsTheUnitOnRecord) {
+  EXPECT_EQ(Run({"station", "--log", "line.log"}), cli::Updated);
+  ASSERT_EQ(console.lines.size(), 1u);
+  EXPECT_NE(console.lines[0].find("\"result\":\"updated\""), std::string::npos) << console.lines[0];
+  EXPECT_LT(console.err.find("Power-cycle the device now"), std::string::npos);
+  EXPECT_NE(console.err.find("1 device(s) done"), std::string::npos) << console.err;
+  EXPECT_NE(console.out.find("NOT VERIFIED"), std::string::npos) << console.out;
 }
 
 }  // namespace
