@@ -31,6 +31,8 @@ struct KeyDef {
   std::string (*apply)(T&, std::string_view);  // error text, empty on success
   std::string (*show)(const T&);               // text form; "" for an unset optional
   bool basic;                                  // always written, even at its default
+  // When set and false, the key is not written: the value is written under another key.
+  bool (*written)(const T&) = nullptr;
 };
 
 std::string ParseInt(std::string_view value, int* out) {
@@ -115,8 +117,9 @@ int HexDigit(char c) {
   return -1;
 }
 
-std::string SetInquiryHex(LibrarySettings& library, std::string_view value) {
-  std::vector<unsigned char> bytes;
+// Bytes as hex digit pairs, blanks anywhere between them ignored: "00 80 0a0B".
+std::string ParseHex(std::string_view value, std::size_t maxBytes, std::string* bytes) {
+  bytes->clear();
   int high = -1;
   for (char c : value) {
     if (c == ' ' || c == '\t') continue;
@@ -125,27 +128,68 @@ std::string SetInquiryHex(LibrarySettings& library, std::string_view value) {
     if (high < 0) {
       high = digit;
     } else {
-      bytes.push_back(static_cast<unsigned char>(high * 16 + digit));
+      bytes->push_back(static_cast<char>(high * 16 + digit));
       high = -1;
     }
   }
   if (high >= 0) return "odd number of hex digits";
-  if (bytes.size() > MaxInquiryBytes) {
-    return "more than " + std::to_string(MaxInquiryBytes) + " bytes";
-  }
-  library.inquiryBytes = std::move(bytes);
+  if (bytes->size() > maxBytes) return "more than " + std::to_string(maxBytes) + " bytes";
   return {};
 }
 
-std::string ShowInquiryHex(const LibrarySettings& library) {
+std::string ShowHex(std::string_view bytes) {
   std::string text;
   char byte[4];
-  for (unsigned char b : library.inquiryBytes) {
-    std::snprintf(byte, sizeof byte, "%02X", b);
+  for (char b : bytes) {
+    std::snprintf(byte, sizeof byte, "%02X", static_cast<unsigned char>(b));
     if (!text.empty()) text += ' ';
     text += byte;
   }
   return text;
+}
+
+std::string SetInquiryHex(LibrarySettings& library, std::string_view value) {
+  std::string bytes;
+  std::string error = ParseHex(value, MaxInquiryBytes, &bytes);
+  if (error.empty()) library.inquiryBytes.assign(bytes.begin(), bytes.end());
+  return error;
+}
+
+std::string ShowInquiryHex(const LibrarySettings& library) {
+  return ShowHex(std::string_view(reinterpret_cast<const char*>(library.inquiryBytes.data()),
+                                  library.inquiryBytes.size()));
+}
+
+// A text given as hex bytes ("path-hex" beside "path"), so that control bytes, blanks at the
+// ends and, where the text allows it, NUL bytes can be had.
+template <typename T, std::string T::*Member, std::size_t MaxLength, bool NulAllowed>
+std::string SetTextHex(T& t, std::string_view value) {
+  std::string bytes;
+  std::string error = ParseHex(value, MaxLength, &bytes);
+  if (!error.empty()) return error;
+  if (!NulAllowed && bytes.find('\0') != std::string::npos) {
+    return "a NUL byte inside would cut the text short";
+  }
+  t.*Member = std::move(bytes);
+  return {};
+}
+template <typename T, std::string T::*Member>
+std::string ShowTextHex(const T& t) {
+  return ShowHex(t.*Member);
+}
+
+// Whether a text survives a "key = value" line as it stands: no control byte and no blank at
+// either end (those are trimmed). The writer uses the key's hex form for any other text.
+bool FitsALine(std::string_view text) {
+  return FindControlCharacter(text, false).empty() && Trim(text) == text;
+}
+template <typename T, std::string T::*Member>
+bool WrittenAsText(const T& t) {
+  return FitsALine(t.*Member);
+}
+template <typename T, std::string T::*Member>
+bool WrittenAsHex(const T& t) {
+  return !FitsALine(t.*Member);
 }
 
 #define SIM_ENTRY_POINT_NAME(name, ret, params) #name,
@@ -212,14 +256,15 @@ std::string ShowTimedMisbehaviour(const LibrarySettings& library) {
 }
 
 // "NAME, NAME ...": each a called entry point, at most once.
-std::string SetCrash(LibrarySettings& library, std::string_view value) {
+template <std::vector<std::string> LibrarySettings::*Member>
+std::string SetNameList(LibrarySettings& library, std::string_view value) {
   std::vector<std::string_view> items;
   std::string error = SplitList(value, &items);
   if (!error.empty()) return error;
   std::vector<std::string> parsed;
   for (std::string_view item : items) {
     if (item.find(':') != std::string_view::npos) {
-      return "'" + std::string(item) + "': a crash takes no time, only the entry point's name";
+      return "'" + std::string(item) + "': takes no time, only the entry point's name";
     }
     error = CheckEntryPoint(item);
     if (!error.empty()) return error;
@@ -228,24 +273,37 @@ std::string SetCrash(LibrarySettings& library, std::string_view value) {
     }
     parsed.emplace_back(item);
   }
-  library.crash = std::move(parsed);
+  library.*Member = std::move(parsed);
   return {};
 }
-std::string ShowCrash(const LibrarySettings& library) {
+template <std::vector<std::string> LibrarySettings::*Member>
+std::string ShowNameList(const LibrarySettings& library) {
   std::string text;
-  for (const std::string& name : library.crash) text += (text.empty() ? "" : ", ") + name;
+  for (const std::string& name : library.*Member) text += (text.empty() ? "" : ", ") + name;
   return text;
 }
 
 using D = SimDevice;
 const KeyDef<SimDevice> DeviceKeys[] = {
-    {"path", SetText<D, &D::path, MaxPathLength>, ShowText<D, &D::path>, true},
+    {"path", SetText<D, &D::path, MaxPathLength>, ShowText<D, &D::path>, true,
+     WrittenAsText<D, &D::path>},
+    {"path-hex", SetTextHex<D, &D::path, MaxPathLength, false>, ShowTextHex<D, &D::path>, false,
+     WrittenAsHex<D, &D::path>},
     {"chip-type", SetInt<D, &D::chipType>, ShowInt<D, &D::chipType>, true},
     {"running-mode", SetInt<D, &D::runningMode>, ShowInt<D, &D::runningMode>, true},
-    {"version", SetText<D, &D::version, MaxVersionLength>, ShowText<D, &D::version>, true},
+    {"version", SetText<D, &D::version, MaxVersionLength>, ShowText<D, &D::version>, true,
+     WrittenAsText<D, &D::version>},
+    {"version-hex", SetTextHex<D, &D::version, MaxVersionLength, true>, ShowTextHex<D, &D::version>,
+     false, WrittenAsHex<D, &D::version>},
     {"image-fits", SetBool<D, &D::imageFits>, ShowBool<D, &D::imageFits>, true},
-    {"vendor", SetText<D, &D::vendor, MaxVendorLength>, ShowText<D, &D::vendor>, true},
-    {"product", SetText<D, &D::product, MaxProductLength>, ShowText<D, &D::product>, true},
+    {"vendor", SetText<D, &D::vendor, MaxVendorLength>, ShowText<D, &D::vendor>, true,
+     WrittenAsText<D, &D::vendor>},
+    {"vendor-hex", SetTextHex<D, &D::vendor, MaxVendorLength, true>, ShowTextHex<D, &D::vendor>,
+     false, WrittenAsHex<D, &D::vendor>},
+    {"product", SetText<D, &D::product, MaxProductLength>, ShowText<D, &D::product>, true,
+     WrittenAsText<D, &D::product>},
+    {"product-hex", SetTextHex<D, &D::product, MaxProductLength, true>, ShowTextHex<D, &D::product>,
+     false, WrittenAsHex<D, &D::product>},
     {"pending-version", SetText<D, &D::pendingVersion, MaxVersionLength>,
      ShowText<D, &D::pendingVersion>, false},
     {"chip-type-result", SetOptionalInt<D, &D::chipTypeResult>,
@@ -282,7 +340,10 @@ const KeyDef<LibrarySettings> LibraryKeys[] = {
     {"inquiry-hex", SetInquiryHex, ShowInquiryHex, false},
     {"stall", SetTimedMisbehaviour<&L::stall>, ShowTimedMisbehaviour<&L::stall>, false},
     {"pump", SetTimedMisbehaviour<&L::pump>, ShowTimedMisbehaviour<&L::pump>, false},
-    {"crash", SetCrash, ShowCrash, false},
+    {"crash", SetNameList<&L::crash>, ShowNameList<&L::crash>, false},
+    {"message-window", SetNameList<&L::messageWindow>, ShowNameList<&L::messageWindow>, false},
+    {"overwrite-slot-pointers", SetBool<L, &L::overwriteSlotPointers>,
+     ShowBool<L, &L::overwriteSlotPointers>, false},
 };
 
 template <typename T, std::size_t N>
@@ -305,6 +366,7 @@ std::vector<std::string> KeyValuePairs(const KeyDef<T> (&keys)[N], const T& t) {
   const T fresh{};
   std::vector<std::string> pairs;
   for (const KeyDef<T>& def : keys) {
+    if (def.written && !def.written(t)) continue;
     std::string value = def.show(t);
     if (def.basic || value != def.show(fresh)) pairs.push_back(std::string(def.name) + "=" + value);
   }
@@ -448,14 +510,21 @@ ParseResult ParseScenario(std::string_view text, std::string_view fileName) {
     if (section == Section::None) {
       return fail(lineNumber, "key '" + std::string(key) + "' before any [device] or [library]");
     }
+    // A key and its hex form set the same value: only one of them may be given.
+    auto withoutHex = [](std::string_view name) {
+      return name.ends_with("-hex") ? name.substr(0, name.size() - 4) : name;
+    };
     for (const std::string& seen : keysSeen) {
       if (seen == key) return fail(lineNumber, "key '" + std::string(key) + "' given twice");
+      if (withoutHex(seen) == withoutHex(key)) {
+        return fail(lineNumber, "key '" + std::string(key) + "' sets what '" + seen + "' set");
+      }
     }
     keysSeen.emplace_back(key);
     std::string error;
     if (section == Section::Device) {
       error = ApplyDeviceKey(scenario.devices.back(), key, value);
-      if (key == "path") pathGiven.back() = true;
+      if (key == "path" || key == "path-hex") pathGiven.back() = true;
     } else {
       error = ApplyLibraryKey(scenario.library, key, value);
     }

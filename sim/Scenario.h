@@ -16,6 +16,8 @@ inline constexpr std::size_t MaxVendorLength = 8;
 inline constexpr std::size_t MaxProductLength = 16;
 inline constexpr std::size_t MaxDevices = 16;
 inline constexpr std::size_t MaxInquiryBytes = 255;
+// The title of the note the library shows on its own (the message-window key).
+inline constexpr char NoteTitle[] = "Message";
 inline constexpr int MaxProgramMs = 600000;
 inline constexpr int MaxMisbehaviourMs = 600000;
 
@@ -67,6 +69,10 @@ struct LibrarySettings {
   std::vector<TimedMisbehaviour> stall;  // blocks, dispatching no message
   std::vector<TimedMisbehaviour> pump;   // runs a message loop of its own on the calling thread
   std::vector<std::string> crash;        // raises an access violation instead of working
+  // Shows the library's own note, a top-level window titled NoteTitle, and leaves it open.
+  std::vector<std::string> messageWindow;
+  // After filling the slots, overwrites the caller's array of slot pointers with NULL and junk.
+  bool overwriteSlotPointers = false;
 
   bool operator==(const LibrarySettings&) const = default;
 };

@@ -3,6 +3,7 @@
 #include "sim/SimLibrary.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -98,10 +99,17 @@ class SimLibrary::Call {
     const std::optional<int> pumpMs = TimeFor(settings.pump, name_);
     const bool crash =
         std::find(settings.crash.begin(), settings.crash.end(), name_) != settings.crash.end();
+    const bool note = std::find(settings.messageWindow.begin(), settings.messageWindow.end(),
+                                name_) != settings.messageWindow.end();
     const SimHost& host = library_.host_;
     if (stallMs) {
       Log(name_ + " stall ms=" + std::to_string(*stallMs));
       if (host.sleep) host.sleep(*stallMs);
+    }
+    if (note) {
+      // Logged once shown: showing takes no time, and a test waits for the note to exist.
+      const bool shown = host.showNote ? host.showNote() : true;
+      Log(name_ + " message-window" + (shown ? "" : " already-open"));
     }
     if (pumpMs) {
       Log(name_ + " pump ms=" + std::to_string(*pumpMs));
@@ -190,10 +198,19 @@ int SimLibrary::GetDeviceList(char** paths, int* count) {
     }
     shown += " path[" + std::to_string(i) + "]=" + Quote(path);
   }
+  if (paths && library.overwriteSlotPointers) {
+    // As a library that reuses the caller's array as scratch space after writing the paths:
+    // a program that reads through the pointers afterwards finds nothing or faults.
+    for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
+      paths[i] = i % 2 == 0 ? nullptr
+                            : reinterpret_cast<char*>(static_cast<std::uintptr_t>(0xDEADBEE0u + i));
+    }
+  }
   int reported = library.deviceCount.value_or(static_cast<int>(world_.devices.size()));
   if (count) *count = reported;
   call.Log("ZR_GetDeviceList -> " + std::to_string(library.deviceListResult) + " count=" +
-           std::to_string(reported) + shown + (library.unterminatedPaths ? " unterminated" : ""));
+           std::to_string(reported) + shown + (library.unterminatedPaths ? " unterminated" : "") +
+           (paths && library.overwriteSlotPointers ? " slot-pointers-overwritten" : ""));
   return library.deviceListResult;
 }
 

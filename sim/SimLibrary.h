@@ -21,6 +21,9 @@ struct SimHost {
   std::function<void(int ms)> pump;
   // Raises an access violation in the calling thread; does not return in the DLL.
   std::function<void()> crash;
+  // Shows the library's note (a top-level window titled NoteTitle on the calling thread) and
+  // returns at once, leaving it open; false when the note is still open from an earlier call.
+  std::function<bool()> showNote;
 };
 
 // Answers calls from the current world. With a scenario file the world is re-read at every
@@ -29,11 +32,11 @@ struct SimHost {
 // Pointer arguments may be null (nothing is written then); a path argument is read up to
 // 260 bytes, so an unterminated one does no harm.
 //
-// Every call first misbehaves as the world's stall, pump and crash keys say for its entry point
-// (in that order; a device-list call after re-reading the world, the others in the world of the
-// last read), logging each before it happens. A crashing call does no work: when the crash hook
-// returns, the call returns 0 without a result line. A call that starts while another one is
-// still running (re-entered from a pumping call) appends " nested" to each of its log lines.
+// Every call first misbehaves as the world's stall, message-window, pump and crash keys say for
+// its entry point (in that order; a device-list call after re-reading the world, the others in the
+// world of the last read), logging each before it happens. A crashing call does no work: when the
+// crash hook returns, the call returns 0 without a result line. A call that starts while another
+// one is still running (re-entered from a pumping call) appends " nested" to each of its log lines.
 class SimLibrary {
  public:
   explicit SimLibrary(SimHost host);

@@ -74,6 +74,43 @@ void CrashWithAccessViolation() {
   *target = 0x0BAD;
 }
 
+// The library's own note: a modeless dialog (class #32770, as a message box's) titled "Message",
+// shown without taking the activation and left open when the call returns. It lives on the
+// calling thread and gets its messages from the program's loop; a close request is logged and
+// honoured.
+HWND Note = nullptr;
+HMODULE Self = nullptr;
+
+INT_PTR CALLBACK NoteProc(HWND window, UINT message, WPARAM, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return FALSE;  // no focus taken
+    case WM_CLOSE:
+      AppendLogLine("message-window WM_CLOSE");
+      DestroyWindow(window);
+      return TRUE;
+    case WM_DESTROY:
+      if (window == Note) Note = nullptr;
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+bool ShowNote() {
+  if (Note != nullptr && IsWindow(Note)) return false;
+  constexpr DWORD Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+  // DLGTEMPLATE, no controls, then no menu, the default class and the title.
+  alignas(4) static const WORD Template[] = {
+      LOWORD(Style), HIWORD(Style), 0,   0,   0,   10,  10,  160, 40, 0, 0,
+      'M',           'e',           's', 's', 'a', 'g', 'e', 0};
+  static_assert(sizeof sim::NoteTitle == 8, "the template spells the note's title");
+  Note = CreateDialogIndirectParamA(Self, reinterpret_cast<LPCDLGTEMPLATEA>(Template), nullptr,
+                                    NoteProc, 0);
+  if (Note != nullptr) ShowWindow(Note, SW_SHOWNOACTIVATE);
+  return true;
+}
+
 // Created at the first call, never destroyed: the process may still call in while exiting.
 sim::SimLibrary& Library() {
   static sim::SimLibrary* library = new sim::SimLibrary(sim::SimHost{
@@ -83,18 +120,25 @@ sim::SimLibrary& Library() {
       [](int ms) { Sleep(static_cast<DWORD>(ms)); },
       PumpMessages,
       CrashWithAccessViolation,
+      ShowNote,
   });
   return *library;
 }
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
+    Self = instance;
     const std::string logFile = Environment("FLASHWRIGHT_SIM_LOG");
     if (logFile.size() < sizeof LogFile) lstrcpynA(LogFile, logFile.c_str(), sizeof LogFile);
     AppendLogLine("load");
   } else if (reason == DLL_PROCESS_DETACH) {
+    // Released by the program while the note is up: the note's procedure is about to go.
+    if (reserved == nullptr && Note != nullptr &&
+        GetWindowThreadProcessId(Note, nullptr) == GetCurrentThreadId()) {
+      DestroyWindow(Note);
+    }
     AppendLogLine(reserved == nullptr ? "unload freelibrary" : "unload process-exit");
   }
   return TRUE;

@@ -41,6 +41,7 @@ void CheckSound(const sim::Scenario& scenario) {
   FUZZ_CHECK(scenario.library.inquiryBytes.size() <= sim::MaxInquiryBytes);
   for (const sim::SimDevice& device : scenario.devices) {
     FUZZ_CHECK(device.path.size() <= sim::MaxPathLength);
+    FUZZ_CHECK(device.path.find('\0') == std::string::npos);  // it would cut the path short
     FUZZ_CHECK(device.version.size() <= sim::MaxVersionLength);
     FUZZ_CHECK(device.programVersion.size() <= sim::MaxVersionLength);
     FUZZ_CHECK(device.pendingVersion.size() <= sim::MaxVersionLength);

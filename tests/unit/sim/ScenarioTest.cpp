@@ -214,7 +214,11 @@ TEST(ScenarioParse, ErrorsNameFileLineAndProblem) {
       {"[library]\ncrash = ZR_Inquiry, ZR_Inquiry\n", 2, "crash: 'ZR_Inquiry' given twice"},
       {"[library]\ncrash = ZR_Inquiry,\n", 2, "crash: empty item"},
       {"[library]\npump = ,ZR_Inquiry:1\n", 2, "pump: empty item"},
-      {"[library]\ncrash = ZR_Inquiry:5\n", 2, "a crash takes no time"},
+      {"[library]\ncrash = ZR_Inquiry:5\n", 2, "crash: 'ZR_Inquiry:5': takes no time"},
+      {"[library]\nmessage-window = ZR_Nope\n", 2, "message-window: 'ZR_Nope' is not an entry"},
+      {"[device]\npath-hex = 41 00 42\n", 2, "path-hex: a NUL byte inside"},
+      {"[device]\nversion-hex = " + std::string(160, '3') + "3030\n", 2, "more than 79 bytes"},
+      {"[device]\nvendor = A\nvendor-hex = 41\n", 3, "'vendor-hex' sets what 'vendor' set"},
   };
   for (const BadInput& bad : cases) {
     ParseResult parsed = ParseScenario(bad.text, "dir/w.ini");
@@ -252,6 +256,8 @@ Scenario EveryKeySet() {
   world.library.stall = {{"ZR_GetDeviceList", 0}, {"ZR_Inquiry", 600000}};
   world.library.pump = {{"ZR_Inquiry", 20}};
   world.library.crash = {"ZR_FWUpdateProgrammingNoCustomizedSetting", "ZR_Inquiry"};
+  world.library.messageWindow = {"ZR_GetDeviceList", "ZR_GetChipType"};
+  world.library.overwriteSlotPointers = true;
   SimDevice device;
   device.path = "\\\\?\\usb#vid_0000#x";
   device.chipType = -12;
@@ -272,6 +278,14 @@ Scenario EveryKeySet() {
   device.pendingVersion = "00.01.01.07";
   world.devices.push_back(device);
   world.devices.push_back(DefaultScenario().devices[0]);
+  // Texts a line cannot hold as they stand (control bytes, a NUL, blanks at an end) go through
+  // the hex keys; bytes above 0x7F alone do not need them.
+  SimDevice odd;
+  odd.path = "\\\\.\\\x01P\xC9";
+  odd.version = std::string(" 00.01\x7F\0x", 9);
+  odd.vendor = "\xC9";
+  odd.product = "a\tb";
+  world.devices.push_back(odd);
   return world;
 }
 
@@ -281,6 +295,12 @@ TEST(ScenarioSerialize, RoundTripsEveryKey) {
     ParseResult parsed = ParseScenario(text, "round");
     ASSERT_TRUE(parsed.scenario) << parsed.error << "\n" << text;
     EXPECT_EQ(*parsed.scenario, world) << text;
+  }
+  const std::string text = SerializeScenario(EveryKeySet());
+  for (const char* line :
+       {"path-hex = 5C 5C 2E 5C 01 50 C9\n", "version-hex = 20 30 30 2E 30 31 7F 00 78\n",
+        "vendor = \xC9\n", "product-hex = 61 09 62\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
   }
 }
 

@@ -47,7 +47,8 @@ class SimLibraryTest : public ::testing::Test {
                    [this] {
                      events_.push_back("(crash)");
                      if (duringCrash_) duringCrash_();
-                   }};
+                   },
+                   {}};
   }
   void WriteWorld(const std::string& text) { std::ofstream(file_, std::ios::binary) << text; }
 
@@ -372,6 +373,42 @@ TEST_F(SimLibraryTest, MisbehaviourChangedInTheFileAppliesFromTheNextDeviceList)
   library.GetDeviceList(nullptr, nullptr);
   library.GetChipType("d", &chip);
   EXPECT_EQ(slept_, (std::vector<int>{1, 2}));  // the device list re-read first
+}
+
+// A library that reuses the caller's pointer array after filling the slots, and one that shows a
+// note of its own (at most one at a time) before pumping.
+TEST_F(SimLibraryTest, SlotPointersAreOverwrittenAfterThePathsAndTheNoteComesBeforeThePump) {
+  WriteWorld(
+      "[library]\noverwrite-slot-pointers = yes\nmessage-window = ZR_GetChipType\n"
+      "pump = ZR_GetChipType:0\n[device]\npath = d\n");
+  SimLibrary library(Host(true));
+  Slots slots;
+  int count = 0;
+  library.GetDeviceList(slots.pointers.data(), &count);
+  EXPECT_STREQ(slots.buffers[0].data(), "d");
+  EXPECT_EQ(slots.pointers[0], nullptr);
+  for (std::size_t i = 0; i < 16; ++i) {
+    EXPECT_TRUE(slots.pointers[i] == nullptr || slots.pointers[i] != slots.buffers[i].data()) << i;
+  }
+  EXPECT_EQ(log_.back(), "ZR_GetDeviceList -> 1 count=1 path[0]=\"d\" slot-pointers-overwritten");
+
+  bool noteOpen = false;
+  SimHost host = Host(true);
+  host.showNote = [&] {
+    events_.push_back("(note)");
+    if (noteOpen) return false;
+    return noteOpen = true;
+  };
+  SimLibrary noting(host);
+  int chip = 0;
+  noting.GetChipType("d", &chip);
+  noting.GetChipType("d", &chip);
+  events_.erase(events_.begin(), events_.end() - 10);
+  EXPECT_EQ(events_, (std::vector<std::string>{
+                         "(note)", "ZR_GetChipType message-window", "ZR_GetChipType pump ms=0",
+                         "(pump 0)", "ZR_GetChipType path=\"d\" -> 1 chipType=13", "(note)",
+                         "ZR_GetChipType message-window already-open", "ZR_GetChipType pump ms=0",
+                         "(pump 0)", "ZR_GetChipType path=\"d\" -> 1 chipType=13"}));
 }
 
 TEST(SimLibraryQuote, ShowsControlAndHighBytesAndQuotes) {
