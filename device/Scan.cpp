@@ -123,10 +123,13 @@ DeviceList ListDevices(updatelib::LibraryGateway& library) {
   library.ZR_GetDeviceList(slots.data(), &count);
   list.count = count;
   list.listed = static_cast<std::size_t>(std::clamp(count, 0, static_cast<int>(slots.size())));
+  // The paths are read from the buffers themselves: the library may have overwritten the array
+  // of pointers it was handed.
   for (std::size_t i = 0; i < list.listed; ++i) {
-    list.usable[i] = Terminated(slots[i], updatelib::PathBufferSize);
+    const char* slot = slotBuffers[i].get();
+    list.usable[i] = Terminated(slot, updatelib::PathBufferSize);
     // A terminated slot has at most 259 characters; the rest of the copy stays zero.
-    if (list.usable[i]) std::strncpy(list.paths[i].data(), slots[i], list.paths[i].size() - 1);
+    if (list.usable[i]) std::strncpy(list.paths[i].data(), slot, list.paths[i].size() - 1);
   }
   return list;
 }

@@ -52,6 +52,11 @@ int ZR_API ZR_GetDeviceList(char** paths, int* count) {
   for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
     std::memset(paths[i] + updatelib::PathBufferSize, 'X', lib.overrun);
   }
+  if (lib.overwriteSlotPointers) {
+    for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
+      paths[i] = i % 2 == 0 ? nullptr : reinterpret_cast<char*>(std::uintptr_t{0xDEADBEE0u} + i);
+    }
+  }
   *count = lib.reportedCount.value_or(static_cast<int>(lib.devices.size()));
   return 1;
 }

@@ -27,6 +27,8 @@ struct FakeLibrary {
   std::vector<std::string> devices = {"\\\\?\\usb#vid_0001&pid_0002#0001"};
   std::optional<int> reportedCount;  // the count written back; the number of devices if unset
   bool unterminatedPath = false;     // fill the whole first slot, no terminator
+  // After writing the paths, overwrite the caller's slot pointers with NULL and junk.
+  bool overwriteSlotPointers = false;
   int chipType = 13;
   int mode = 2;
   std::array<char, 80> version{};  // copied into the caller's buffer as it stands

@@ -203,6 +203,16 @@ TEST_F(ScanFixture, APathWithNoTerminatorIsNoUsableDevice) {
   EXPECT_EQ(form->State().SelectedDeviceCount, 0);
 }
 
+// The paths are read from the slots themselves, never through the array of pointers the
+// library was handed and may have overwritten.
+TEST_F(ScanFixture, OverwrittenSlotPointersLeaveThePathsReadable) {
+  Library().overwriteSlotPointers = true;
+  Start();
+  EXPECT_TRUE(OffersUpdate());
+  EXPECT_EQ(SelectedPath(), DevicePath);
+  EXPECT_EQ(Calls()[5], "ZR_GetChipType(" + DevicePath + ")");
+}
+
 TEST_F(ScanFixture, ALongestPathIsPassedOnWhole) {
   Library().devices = {std::string(259, 'p')};
   Start();
