@@ -4,6 +4,7 @@
 #include "app/AppText.h"
 #include "device/Monitor.h"
 #include "device/Scan.h"
+#include "platform/ErrorBox.h"
 #include "update/UpdateRun.h"
 
 namespace app {
@@ -86,15 +87,20 @@ void TForm1::ActOnRemembered() {
   // A loop rather than recursion: what arrives while one is acted on is taken on the next turn.
   while (created_ && !library_.Busy() && !handlingChange_ &&
          (changeRemembered_ || rescanRemembered_)) {
-    if (changeRemembered_) {
-      changeRemembered_ = false;
-      HandleChange();
-    } else {
-      rescanRemembered_ = false;
-      // As the timer acts once: a rescan it started by a remembered change is not run twice.
-      services_.timers.CancelTimer(device::RescanTimerId);
-      RefreshBtnClick();
-    }
+    // A library fault is shown here, so that what was remembered during the faulting call is
+    // still acted on once the box is dismissed. Messages handled behind the box may act on it
+    // first; the flags make sure each remembered event is acted on once.
+    platform::RunGuarded(services_.dialogs, [&] {
+      if (changeRemembered_) {
+        changeRemembered_ = false;
+        HandleChange();
+      } else {
+        rescanRemembered_ = false;
+        // As the timer acts once: a rescan it started by a remembered change is not run twice.
+        services_.timers.CancelTimer(device::RescanTimerId);
+        RefreshBtnClick();
+      }
+    });
   }
 }
 

@@ -17,7 +17,8 @@ namespace app {
 // is remembered and acted on once the handler that made the call has finished (a burst counts
 // once), a click on Update starts nothing, and a close only marks the program to end. Device
 // changes that arrive during construction are remembered the same way and acted on once the
-// creation handler has run.
+// creation handler has run. When acting on them makes the library fault, the fault is shown in
+// the error box by the form itself, and what was remembered meanwhile is acted on after it.
 class TForm1 final : public platform::Form {
  public:
   // Binds the library; on failure shows the binding-failure box and stops there. Otherwise

@@ -99,6 +99,27 @@ TEST_F(ReentryFixture, AFaultInARescanShowsTheBoxAndNoDeviceAndScansAgainLater) 
   EXPECT_EQ(ScanLines()[2], "Firmware: Update required!");
 }
 
+// A change that arrives inside a call which then faults is acted on once the box is dismissed,
+// without another change, and gives one rescan.
+TEST_F(ReentryFixture, AChangeInsideAFaultingCallRescansAfterTheBox) {
+  Start();
+  Library().during["ZR_GetChipType"] = [&] {
+    Library().during.erase("ZR_GetChipType");
+    form->OnDeviceChange(device::DeviceNodesChanged);
+    throw fakes::SimulatedFault{{0xC0000005, 0x10001234}};
+  };
+  Calls().clear();
+  form->OnDeviceChange(device::DeviceNodesChanged);
+  timers.Advance(200);
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_EQ(ScanLines()[0], "No compatible USB device were found.");
+  EXPECT_TRUE(timers.Running(device::RescanTimerId));
+  timers.Advance(1000);
+  EXPECT_EQ(ScansIn(Calls()), 2);
+  EXPECT_EQ(ScanLines()[2], "Firmware: Update required!");
+  EXPECT_EQ(dialogs.errors.size(), 1u);
+}
+
 TEST_F(ReentryFixture, AFaultWhileProgrammingShowsUpdateFailAndLetsChangesRescan) {
   Start();
   FaultOnce(Library(), "ZR_FWUpdateProgrammingNoCustomizedSetting");
