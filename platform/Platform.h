@@ -117,13 +117,15 @@ class Timers {
   virtual void CancelTimer(std::uintptr_t id) = 0;
 };
 
-// Other programs' windows.
+// Windows that are not the program's own.
 class WindowCloser {
  public:
   virtual ~WindowCloser() = default;
-  // Asks the first top-level window of another program whose whole title is `title` (letter case
-  // ignored) to close, and waits a bounded time for it to handle that; a hung window is given up
-  // on at once. Never blocks for long. Messages sent to the caller's thread meanwhile are handled.
+  // Asks the first top-level window whose whole title is `title` (letter case ignored) to close,
+  // whichever program shows it (this one included, e.g. a note of the library's), except the
+  // program's own windows: its application window, main window and message boxes. Waits a
+  // bounded time for the request to be handled; a hung window is given up on at once. Never
+  // blocks for long. Messages sent to the caller's thread meanwhile are handled.
   virtual void CloseWindowTitled(const char* title) = 0;
 };
 

@@ -7,6 +7,8 @@
 #include "platform/UniqueResource.h"
 #include "platform/win32/Window.h"
 
+#include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace platform::win32 {
@@ -43,7 +45,56 @@ BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM list) {
   return TRUE;
 }
 
+// While alive, records the first top-level window the calling thread creates: the message box
+// the call shows, which is created before the box handles any message. Nested captures (a box
+// shown behind a box) each get their own box.
+class FirstWindowCapture {
+ public:
+  FirstWindowCapture() : previous_(current_) {
+    current_ = this;
+    hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
+  }
+  ~FirstWindowCapture() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    current_ = previous_;
+  }
+  FirstWindowCapture(const FirstWindowCapture&) = delete;
+  FirstWindowCapture& operator=(const FirstWindowCapture&) = delete;
+
+  // Called once the window is there; nullptr until then (or when no hook could be set).
+  void OnCaptured(std::function<void(HWND)> onCaptured) { onCaptured_ = std::move(onCaptured); }
+  HWND Captured() const { return captured_; }
+
+ private:
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND && current_ && !current_->captured_) {
+      const auto* create = reinterpret_cast<const CBT_CREATEWNDA*>(lParam);
+      if ((create->lpcs->style & WS_CHILD) == 0) {
+        current_->captured_ = reinterpret_cast<HWND>(wParam);
+        if (current_->onCaptured_) current_->onCaptured_(current_->captured_);
+      }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+
+  static thread_local FirstWindowCapture* current_;
+  FirstWindowCapture* previous_;
+  HHOOK hook_ = nullptr;
+  HWND captured_ = nullptr;
+  std::function<void(HWND)> onCaptured_;
+};
+
+thread_local FirstWindowCapture* FirstWindowCapture::current_ = nullptr;
+
 }  // namespace
+
+void OwnWindows::Remove(HWND window) {
+  windows_.erase(std::remove(windows_.begin(), windows_.end(), window), windows_.end());
+}
+
+bool OwnWindows::Contains(HWND window) const {
+  return std::find(windows_.begin(), windows_.end(), window) != windows_.end();
+}
 
 std::wstring ExecutablePath() {
   std::vector<wchar_t> buffer(MAX_PATH);
@@ -129,10 +180,19 @@ std::optional<FileVersion> OwnVersionRecord::ReadOwnFileVersion() {
                           SizeofResource(nullptr, resource));
 }
 
+int MessageBoxes::ShowOwnBox(HWND owner, const char* text, const char* caption, UINT style) {
+  FirstWindowCapture capture;
+  capture.OnCaptured([&](HWND box) { ownWindows_.Add(box); });
+  const ScopeExit forget([&] {
+    if (capture.Captured()) ownWindows_.Remove(capture.Captured());
+  });
+  return MessageBoxA(owner, text, caption, style);
+}
+
 void MessageBoxes::ShowPlain(std::string_view text, std::string_view caption) {
   const std::string message(text);
   const std::string title(caption);
-  MessageBoxA(nullptr, message.c_str(), title.c_str(), MB_OK);
+  ShowOwnBox(nullptr, message.c_str(), title.c_str(), MB_OK);
 }
 
 void MessageBoxes::ShowError(std::string_view text) {
@@ -149,7 +209,7 @@ void MessageBoxes::ShowError(std::string_view text) {
   });
   // The application window is gone when the failure ended the program's start.
   HWND owner = IsWindow(owner_) ? owner_ : nullptr;
-  MessageBoxA(owner, message.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP);  // modal to the owner
+  ShowOwnBox(owner, message.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP);  // modal to the owner
 }
 
 std::uintptr_t UsbDeviceNotifications::Register() {
@@ -184,16 +244,14 @@ void MachineProgrammingLock::Unlock() {
 }
 
 void TitledWindowCloser::CloseWindowTitled(const char* title) {
-  // FindWindowEx compares the whole title, letter case ignored, over top-level windows. Our own
-  // windows are never the one meant (named message.exe, the program's would be titled so).
+  // FindWindowEx compares the whole title, letter case ignored, over top-level windows. The
+  // program's own are skipped (named message.exe, its application window and boxes are titled
+  // so); any other window of this process, such as a note of the library's, is asked too.
   HWND window = nullptr;
-  for (;;) {
+  do {
     window = FindWindowExA(nullptr, window, nullptr, title);
     if (window == nullptr) return;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != GetCurrentProcessId()) break;
-  }
+  } while (ownWindows_.Contains(window));
   DWORD_PTR ignored = 0;
   // Never hang on another program: a hung window is given up on at once, a slow one after the
   // wait. Messages sent to this thread meanwhile are still handled.

@@ -20,17 +20,20 @@ int RunWindowProgram(const FormFactory& makeForm) {
   // that offers to end the program: ending it mid-flash can leave the device unusable.
   DisableProcessWindowsGhosting();
   const std::string title = ApplicationTitle();
-  MessageBoxes dialogs(title);
+  OwnWindows ownWindows;
+  MessageBoxes dialogs(title, ownWindows);
 
   // A failure outside any handler ends the program after the error box, still with code 0.
   RunGuarded(dialogs, [&] {
     // Torn down in the reverse order: the form (library, then registration), the services, the
     // main window, the application window.
     ApplicationWindow application(title);
+    ownWindows.Add(application.Handle());
     dialogs.SetOwner(application.Handle());
     EndOfStartupPhase("application window");
     FormWindow window(application, dialogs);
     if (window.Handle() == nullptr) throw std::runtime_error("Cannot create the main window");
+    ownWindows.Add(window.Handle());
     EndOfStartupPhase("controls and their fonts");
 
     ExeDirectoryModuleLoader modules;
@@ -38,7 +41,7 @@ int RunWindowProgram(const FormFactory& makeForm) {
     OwnVersionRecord versionRecord;
     UsbDeviceNotifications notifications;
     notifications.SetRecipient(window.Handle());
-    TitledWindowCloser windowCloser;
+    TitledWindowCloser windowCloser(ownWindows);
     MachineProgrammingLock programmingLock;
     const FormServices services{.modules = modules,
                                 .faults = faults,
