@@ -327,6 +327,13 @@ const ScanCase NonsenseCases[] = {
       UpdateRequired},
      "Update",
      nullptr},
+    // The paths are read from the program's own buffers, not through the array of pointers
+    // to them, which this library overwrites with NULL and junk after writing the paths.
+    {"SlotPointersOverwritten",
+     "[library]\noverwrite-slot-pointers = yes\n[device]\n",
+     {"", DefaultIdentity, UpdateRequired},
+     "Update",
+     nullptr},
     // Fewer bytes than asked for, with a NUL inside the identification: the text ends there.
     {"ShortInquiryWithNul",
      "[library]\ninquiry-hex = 00 80 06 02 1F 00 00 00  20 5A 00 43 44\n[device]\n",
@@ -740,6 +747,27 @@ TEST_F(DeviceTest, FaultWhileProgrammingShowsTheBoxThenUpdateFail) {
   ExpectOrderlyEnd();
 }
 
+// A change that arrives inside a library call which then faults is taken once the fault's box
+// has been dismissed: a device plugged meanwhile is noticed without another change.
+TEST_F(DeviceTest, ChangeInsideAFaultingCallIsTakenAfterTheBox) {
+  WriteWorld("[device]\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  const std::size_t mark = log_.Size();
+  ASSERT_TRUE(Usbsim("set library pump=ZR_GetChipType:1500 crash=ZR_GetChipType"));
+  const auto pumping = log_.WaitFor(StartsWith("ZR_GetChipType pump "), mark, ScreenTimeout);
+  ASSERT_TRUE(pumping.has_value()) << log_.Dump();
+  ASSERT_TRUE(Usbsim("set library pump= crash=", false));
+  ASSERT_TRUE(Usbsim("plug", false));
+  ASSERT_TRUE(PostMessageA(main_, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0));
+  const auto box = WaitForMessageBox(program_, ScreenTimeout);
+  ASSERT_TRUE(box.has_value()) << log_.Dump();
+  ExpectFaultBox(*box, "ZR_GetChipType");
+  ASSERT_TRUE(DismissMessageBox(box->window));
+  EXPECT_TRUE(Shows({{Multiple1, Multiple2, Multiple3}, {"Exit"}}));
+  ExpectOrderlyEnd();
+}
+
 // ---- device-change monitoring ------------------------------------------------------------------
 
 // An arrival alone is ignored (the node change that follows it is what counts); a burst of
@@ -814,6 +842,48 @@ TEST_F(DeviceTest, RenamedMessageDoesNotCloseItself) {
   const std::size_t mark = log_.Size();
   ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVNODES_CHANGED));
   ASSERT_TRUE(NextScan(mark, ScreenTimeout).has_value()) << log_.Dump();
+  EXPECT_FALSE(program_.WaitForExit(QuietPeriod).has_value()) << "the program closed itself";
+  ExpectOrderlyEnd();
+}
+
+// The library's own note titled "Message", shown in the program's process, is asked to close at
+// each accepted change; the program's own windows titled so are spared: a renamed Message.exe's
+// application window and its error box, up in front of the note.
+TEST_F(DeviceTest, ChangeClosesTheLibrarysNoteButSparesTheProgramsOwnWindows) {
+  WriteWorld(
+      "[library]\nmessage-window = ZR_GetDeviceList\n"
+      "crash = ZR_FWUpdateProgrammingNoCustomizedSetting\n[device]\n");
+  dir_.CopyIn(BinDir() / ProgramName, "Message.exe");
+  ASSERT_NO_FATAL_FAILURE(Start("Message.exe"));
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  const auto noteClosed = StartsWith("message-window WM_CLOSE");
+
+  std::size_t mark = log_.Size();
+  ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVNODES_CHANGED));
+  EXPECT_TRUE(log_.WaitFor(noteClosed, mark, ScreenTimeout).has_value())
+      << "the library's note was not asked to close\n"
+      << log_.Dump();
+  ASSERT_TRUE(NextScan(mark, ScreenTimeout).has_value()) << log_.Dump();  // shows a new note
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+
+  // Programming faults: the error box, titled "Message" too, stays up while a change arrives.
+  ASSERT_NO_FATAL_FAILURE(Click("Update"));
+  std::optional<MessageBoxInfo> box;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        for (HWND window : MessageBoxesOf(program_.Id())) {
+          if (!ReadMessageBox(window).text.empty()) box = ReadMessageBox(window);
+        }
+        return box.has_value();
+      },
+      ScreenTimeout))
+      << log_.Dump();
+  ASSERT_EQ(box->caption, "Message");
+  mark = log_.Size();
+  ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVNODES_CHANGED));
+  EXPECT_TRUE(log_.WaitFor(noteClosed, mark, ScreenTimeout).has_value()) << log_.Dump();
+  EXPECT_TRUE(IsWindow(box->window)) << "the error box was closed";
+  ASSERT_TRUE(DismissMessageBox(box->window));
   EXPECT_FALSE(program_.WaitForExit(QuietPeriod).has_value()) << "the program closed itself";
   ExpectOrderlyEnd();
 }
