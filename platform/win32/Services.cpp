@@ -50,9 +50,10 @@ BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM list) {
 // shown behind a box) each get their own box.
 class FirstWindowCapture {
  public:
-  FirstWindowCapture() : previous_(current_) {
+  // The hook sees nothing before this constructor returns: no window is created meanwhile.
+  FirstWindowCapture()
+      : previous_(current_), hook_(SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId())) {
     current_ = this;
-    hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
   }
   ~FirstWindowCapture() {
     if (hook_) UnhookWindowsHookEx(hook_);
@@ -61,8 +62,9 @@ class FirstWindowCapture {
   FirstWindowCapture(const FirstWindowCapture&) = delete;
   FirstWindowCapture& operator=(const FirstWindowCapture&) = delete;
 
-  // Called once the window is there; nullptr until then (or when no hook could be set).
+  // Runs as the window is created, before it handles any message.
   void OnCaptured(std::function<void(HWND)> onCaptured) { onCaptured_ = std::move(onCaptured); }
+  // The window; nullptr until it is created (and for good when no hook could be set).
   HWND Captured() const { return captured_; }
 
  private:
@@ -79,7 +81,7 @@ class FirstWindowCapture {
 
   static thread_local FirstWindowCapture* current_;
   FirstWindowCapture* previous_;
-  HHOOK hook_ = nullptr;
+  HHOOK hook_;
   HWND captured_ = nullptr;
   std::function<void(HWND)> onCaptured_;
 };
