@@ -20,7 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Json = nlohmann::ordered_json;
-using device::FirmwareCheckResult;
 
 constexpr std::string_view Target = device::TargetFirmwareVersion;
 // How long the station waits for a device change before it looks again anyway, and how quiet the
@@ -71,33 +70,38 @@ std::string PadRight(const std::string& text, std::size_t width) {
   return characters >= width ? text : text + std::string(width - characters, ' ');
 }
 
-// The state words, in the scan's order of checks.
+// The state words of a listed device, one for each outcome of its checks.
 const char* StateName(const device::DeviceCheck& check) {
-  if (!check.passed) {
-    switch (check.result) {
-      case FirmwareCheckResult::WrongCodeMode:
-        return "internal-code";
-      case FirmwareCheckResult::VersionReadFailed:
-        return "version-read-failed";
-      case FirmwareCheckResult::ImageMismatch:
-        return "image-mismatch";
-      default:
-        return "unsupported-chip";
-    }
+  using device::ScanOutcome;
+  switch (check.outcome) {
+    case ScanOutcome::UnsupportedChip:
+      return "unsupported-chip";
+    case ScanOutcome::WrongCodeMode:
+      return "internal-code";
+    case ScanOutcome::VersionReadFailed:
+      return "version-read-failed";
+    case ScanOutcome::ImageMismatch:
+      return "image-mismatch";
+    case ScanOutcome::IdentityFailed:
+      return "identity-failed";
+    case ScanOutcome::UpdateRequired:
+      return "update-required";
+    case ScanOutcome::UpToDate:
+      return "up-to-date";
+    case ScanOutcome::NoDevice:
+    case ScanOutcome::MultipleDevices:
+      break;  // what a scan of several devices concludes, never one device's state
   }
-  if (!check.identity) return "identity-failed";
-  return check.result == FirmwareCheckResult::UpToDate ? "up-to-date" : "update-required";
+  return "unsupported-chip";
 }
 
-bool NeedsUpdate(const device::DeviceCheck& check) {
-  return check.passed && check.identity && check.result == FirmwareCheckResult::UpdateRequired;
-}
-bool Updatable(const device::DeviceCheck& check) { return check.passed && check.identity; }
+bool NeedsUpdate(const device::DeviceCheck& check) { return device::NeedsUpdate(check.outcome); }
+bool Updatable(const device::DeviceCheck& check) { return device::Updatable(check.outcome); }
 
 // One attached device as the commands report it.
 struct Entry {
   int index = 0;  // 1-based slot of the library's list
-  std::string path;
+  device::DevicePath path{};
   device::DeviceCheck check;
   std::optional<std::string> result;  // what the command did with it
   long long durationMs = 0;
@@ -115,7 +119,7 @@ struct Entry {
 struct EntryText {
   std::string path, identity, firmware;
   EntryText(const Entry& entry, platform::Console& console)
-      : path(console.FromAnsi(entry.path)),
+      : path(console.FromAnsi(TextOf(entry.path.data(), entry.path.size()))),
         identity(console.FromAnsi(entry.Identity())),
         firmware(console.FromAnsi(entry.Firmware())) {}
 };
@@ -203,8 +207,8 @@ class Session {
       if (!list.usable[i]) continue;
       Entry entry;
       entry.index = static_cast<int>(i) + 1;
-      entry.path = TextOf(list.paths[i].data(), list.paths[i].size());
-      entry.check = device::CheckDevice(library_, list.paths[i]);
+      entry.path = list.paths[i];
+      entry.check = device::CheckDevice(library_, entry.path);
       entries.push_back(std::move(entry));
     }
     return entries;
@@ -324,7 +328,7 @@ class Session {
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
       });
       try {
-        outcome = update::ProgramDevice(library_, entry.path.c_str(), services_.sleepAndShutdown,
+        outcome = update::ProgramDevice(library_, entry.path, services_.sleepAndShutdown,
                                         services_.programmingLock);
       } catch (...) {
         entry.result = "failed";
@@ -457,7 +461,7 @@ class Session {
         "Waiting for a device...\n");
   }
 
-  bool WaitForDeviceGone(const std::string& path, const std::string& prompt) {
+  bool WaitForDeviceGone(const device::DevicePath& path, const std::string& prompt) {
     return WaitForDevices(
         [&](const std::vector<Entry>& entries) {
           for (const Entry& entry : entries) {

@@ -14,7 +14,7 @@ struct SharedState {
   // 0 unless the last scan found a device needing an update.
   std::int32_t SelectedDeviceCount = 0;
   // That device's NUL-terminated path; all zero otherwise.
-  std::array<char, updatelib::PathBufferSize> SelectedDevicePath{};
+  updatelib::DevicePath SelectedDevicePath{};
   // Trimmed vendor and product identification of the last device identified (24 bytes at most).
   std::array<char, 25> DeviceInfoText{};
 };

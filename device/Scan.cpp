@@ -9,25 +9,9 @@ namespace device {
 namespace {
 
 using platform::ControlId;
-using Result = FirmwareCheckResult;
 
 constexpr std::string_view NoDeviceLine1 = "No compatible USB device were found.";
 constexpr std::string_view NoDeviceLine2 = "Please plug a compatible USB device.";
-
-std::string_view CheckFailureLine(Result result) {
-  switch (result) {
-    case Result::UnsupportedChip:
-      return "Unsupported Chip ID!";
-    case Result::WrongCodeMode:
-      return "NOT support internal code!";
-    case Result::VersionReadFailed:
-      return "Get F/W version failed!";
-    case Result::ImageMismatch:
-      return "F/W bin file is not matched with current device!";
-    default:
-      return "";
-  }
-}
 
 bool Terminated(const char* buffer, std::size_t size) {
   return std::memchr(buffer, '\0', size) != nullptr;
@@ -47,52 +31,50 @@ std::string_view TextOf(const DeviceIdentity& text) {
 
 }  // namespace
 
-bool CheckDeviceFirmware(updatelib::LibraryGateway& library, char* path,
-                         FirmwareCheckResult& result, DeviceCheck* readings) {
-  result = Result::NotChecked;
+DeviceCheck CheckDeviceFirmware(updatelib::LibraryGateway& library, char* workingPath) {
+  DeviceCheck check;
   // The library is promised 80 bytes and cannot tell there are more; only those 80 are read.
   char version[updatelib::VersionBufferSize + updatelib::BufferSlack] = {};
 
   int chip = 0;
-  library.ZR_GetChipType(path, &chip);
-  if (readings) readings->chipType = chip;
+  library.ZR_GetChipType(workingPath, &chip);
+  check.chipType = chip;
   if (std::find(std::begin(AcceptedChipTypes), std::end(AcceptedChipTypes), chip) ==
       std::end(AcceptedChipTypes)) {
-    result = Result::UnsupportedChip;
-    return false;
+    check.outcome = ScanOutcome::UnsupportedChip;
+    return check;
   }
   int mode = 0;
-  library.ZR_GetRunningCodeMode(path, &mode);
-  if (readings) readings->runningMode = mode;
+  library.ZR_GetRunningCodeMode(workingPath, &mode);
+  check.runningMode = mode;
   if (mode != RequiredRunningCodeMode) {
-    result = Result::WrongCodeMode;
-    return false;
+    check.outcome = ScanOutcome::WrongCodeMode;
+    return check;
   }
-  if (library.ZR_GetFWVersion(path, version) == 0) {
-    result = Result::VersionReadFailed;
-    return false;
+  if (library.ZR_GetFWVersion(workingPath, version) == 0) {
+    check.outcome = ScanOutcome::VersionReadFailed;
+    return check;
   }
-  if (readings) {
-    readings->firmware.emplace();
-    std::memcpy(readings->firmware->data(), version, updatelib::VersionBufferSize - 1);
-  }
-  if (library.ZR_CheckLoadBinFileMatch(path, 0) == 0) {
-    result = Result::ImageMismatch;
-    return false;
+  check.firmware.emplace();
+  std::memcpy(check.firmware->data(), version, updatelib::VersionBufferSize - 1);
+  if (library.ZR_CheckLoadBinFileMatch(workingPath, 0) == 0) {
+    check.outcome = ScanOutcome::ImageMismatch;
+    return check;
   }
   // Only the first 11 characters are compared, so a text with no terminator is read no further;
   // a newer version is offered the update as well: there is one right version.
-  result = IsTargetVersion(version) ? Result::UpToDate : Result::UpdateRequired;
-  return true;
+  check.outcome = IsTargetVersion(version) ? ScanOutcome::UpToDate : ScanOutcome::UpdateRequired;
+  return check;
 }
 
-std::optional<DeviceIdentity> ReadDeviceIdentity(updatelib::LibraryGateway& library, char* path) {
+std::optional<DeviceIdentity> ReadDeviceIdentity(updatelib::LibraryGateway& library,
+                                                 char* workingPath) {
   // Promised 40 bytes; the rest is room for a library that writes more.
   unsigned char buffer[updatelib::InquiryBufferSize + updatelib::BufferSlack] = {};
   DeviceIdentity text{};
   int length = 0;
-  if (library.ZR_Inquiry(path, buffer, static_cast<int>(updatelib::InquiryBufferSize), &length) ==
-      0) {
+  if (library.ZR_Inquiry(workingPath, buffer, static_cast<int>(updatelib::InquiryBufferSize),
+                         &length) == 0) {
     return std::nullopt;
   }
   // Bytes 8-15: vendor identification; 16-31: product identification.
@@ -138,9 +120,10 @@ DeviceCheck CheckDevice(updatelib::LibraryGateway& library, const DevicePath& pa
   // The library gets a working copy with room to spare, as it could write into it.
   char workingPath[updatelib::PathBufferSize + updatelib::BufferSlack] = {};
   std::memcpy(workingPath, path.data(), path.size() - 1);
-  DeviceCheck check;
-  check.passed = CheckDeviceFirmware(library, workingPath, check.result, &check);
-  if (check.passed) check.identity = ReadDeviceIdentity(library, workingPath);
+  DeviceCheck check = CheckDeviceFirmware(library, workingPath);
+  if (!Updatable(check.outcome)) return check;
+  check.identity = ReadDeviceIdentity(library, workingPath);
+  if (!check.identity) check.outcome = ScanOutcome::IdentityFailed;
   return check;
 }
 
@@ -150,42 +133,41 @@ ScanReport ScanDevices(updatelib::LibraryGateway& library) {
   report.count = list.count;
   if (list.count > 1) {
     report.outcome = ScanOutcome::MultipleDevices;
-  } else if (list.count <= 0 || !list.usable[0]) {
-    // No device, or a count or path the library should never give: nothing usable either way.
-    report.outcome = ScanOutcome::NoDevice;
+    return report;
   }
-  if (report.outcome != ScanOutcome::Ready) return report;
+  // No device, or a count or path the library should never give: nothing usable either way.
+  if (list.count <= 0 || !list.usable[0]) return report;
 
   report.path = list.paths[0];
   const DeviceCheck check = CheckDevice(library, report.path);
-  report.result = check.result;
-  if (!check.passed) {
-    report.outcome = ScanOutcome::CheckFailed;
-  } else if (!check.identity) {
-    report.outcome = ScanOutcome::IdentityFailed;
-  } else {
-    report.identity = *check.identity;
-  }
+  report.outcome = check.outcome;
+  if (check.identity) report.identity = *check.identity;
   return report;
 }
 
 core::StatusView ViewOf(const ScanReport& report) {
   switch (report.outcome) {
-    case ScanOutcome::Ready:
-      if (report.result == Result::UpdateRequired) {
-        return {{"", TextOf(report.identity), "Firmware: Update required!"}, true};
-      }
-      return {{"", TextOf(report.identity), "Firmware: Up to date"}, false};
     case ScanOutcome::NoDevice:
       return {{NoDeviceLine1, NoDeviceLine2, ""}, false};
-    case ScanOutcome::CheckFailed:
-      return {{NoDeviceLine1, NoDeviceLine2, CheckFailureLine(report.result)}, false};
     case ScanOutcome::MultipleDevices:
       return {{"Multiple USB drives are attached.", "Please disconnect all devices.",
                "except the one that needs to be updated."},
               false};
+    case ScanOutcome::UnsupportedChip:
+      return {{NoDeviceLine1, NoDeviceLine2, "Unsupported Chip ID!"}, false};
+    case ScanOutcome::WrongCodeMode:
+      return {{NoDeviceLine1, NoDeviceLine2, "NOT support internal code!"}, false};
+    case ScanOutcome::VersionReadFailed:
+      return {{NoDeviceLine1, NoDeviceLine2, "Get F/W version failed!"}, false};
+    case ScanOutcome::ImageMismatch:
+      return {{NoDeviceLine1, NoDeviceLine2, "F/W bin file is not matched with current device!"},
+              false};
     case ScanOutcome::IdentityFailed:
       return {{NoDeviceLine1, NoDeviceLine2, "Get device information failed!"}, false};
+    case ScanOutcome::UpdateRequired:
+      return {{"", TextOf(report.identity), "Firmware: Update required!"}, true};
+    case ScanOutcome::UpToDate:
+      return {{"", TextOf(report.identity), "Firmware: Up to date"}, false};
   }
   return {{"", "", ""}, false};
 }
@@ -208,13 +190,11 @@ void RefreshBtnClick(updatelib::LibraryGateway& library, core::SharedState& stat
   try {
     report = ScanDevices(library);
   } catch (...) {
-    ScanReport nothing;
-    nothing.outcome = ScanOutcome::NoDevice;
-    core::ShowStatus(controls, core::StatusArea::Rescan, ViewOf(nothing));
+    core::ShowStatus(controls, core::StatusArea::Rescan, ViewOf(ScanReport{}));
     throw;
   }
   // A failed identification keeps the one read before.
-  if (report.outcome == ScanOutcome::Ready) state.DeviceInfoText = report.identity;
+  if (Updatable(report.outcome)) state.DeviceInfoText = report.identity;
   const core::StatusView view = ViewOf(report);
   if (view.offerUpdate) {
     state.SelectedDeviceCount = report.count;

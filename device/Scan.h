@@ -14,18 +14,27 @@
 
 namespace device {
 
-enum class ScanOutcome { Ready, NoDevice, MultipleDevices, CheckFailed, IdentityFailed };
-
-// What CheckDeviceFirmware concluded; NotChecked before the check.
-enum class FirmwareCheckResult : std::int32_t {
-  NotChecked = 0,
-  UpToDate = 1,
-  UpdateRequired = 2,
-  UnsupportedChip = 3,
-  WrongCodeMode = 4,
-  VersionReadFailed = 5,
-  ImageMismatch = 6,
+// What a scan concludes, in the order of its checks: how many devices the library listed, then
+// the one device's chip, running code, firmware version, image fit and identification, and last the
+// verdict on its firmware. A device the command line lists on its own ends in one of the states
+// from UnsupportedChip on.
+enum class ScanOutcome {
+  NoDevice,
+  MultipleDevices,
+  UnsupportedChip,
+  WrongCodeMode,
+  VersionReadFailed,
+  ImageMismatch,
+  IdentityFailed,
+  UpdateRequired,
+  UpToDate,
 };
+
+// Every check passed and the device can be programmed (it may not need to be).
+constexpr bool Updatable(ScanOutcome outcome) {
+  return outcome == ScanOutcome::UpdateRequired || outcome == ScanOutcome::UpToDate;
+}
+constexpr bool NeedsUpdate(ScanOutcome outcome) { return outcome == ScanOutcome::UpdateRequired; }
 
 inline constexpr std::string_view TargetFirmwareVersion = "00.01.01.07";
 inline constexpr std::int32_t AcceptedChipTypes[] = {11, 13};
@@ -33,8 +42,7 @@ inline constexpr std::int32_t RequiredRunningCodeMode = 2;
 
 // The trimmed vendor and product identification (24 bytes at most, NUL-terminated).
 using DeviceIdentity = std::array<char, 25>;
-// A device path as the library gave it (259 characters at most, NUL-terminated).
-using DevicePath = std::array<char, updatelib::PathBufferSize>;
+using updatelib::DevicePath;
 // A firmware version text as the library gave it (79 characters at most, NUL-terminated).
 using FirmwareVersion = std::array<char, updatelib::VersionBufferSize>;
 
@@ -49,8 +57,7 @@ struct DeviceList {
 
 // What the checks of one device read and concluded, as far as they got.
 struct DeviceCheck {
-  FirmwareCheckResult result = FirmwareCheckResult::NotChecked;
-  bool passed = false;  // every firmware check passed: result is UpToDate or UpdateRequired
+  ScanOutcome outcome = ScanOutcome::UnsupportedChip;
   std::optional<std::int32_t> chipType;
   std::optional<std::int32_t> runningMode;
   std::optional<FirmwareVersion> firmware;  // when the library gave a version
@@ -59,28 +66,27 @@ struct DeviceCheck {
 
 // What a scan found, before anything is shown.
 struct ScanReport {
-  ScanOutcome outcome = ScanOutcome::Ready;
-  FirmwareCheckResult result = FirmwareCheckResult::NotChecked;
-  std::int32_t count = 0;  // as the library reported it
-  std::array<char, updatelib::PathBufferSize> path{};
-  DeviceIdentity identity{};  // read when the outcome is Ready
+  ScanOutcome outcome = ScanOutcome::NoDevice;
+  std::int32_t count = 0;     // as the library reported it
+  DevicePath path{};          // the one device's, when the library listed exactly one usable path
+  DeviceIdentity identity{};  // read when the outcome is UpdateRequired or UpToDate
 };
 
 // Checks chip type, running code mode, firmware version and image fit, stopping at the first
-// failing step. Returns true when every step passed; `result` is then UpToDate or
-// UpdateRequired, otherwise the failure. What was read on the way goes to `readings` if given.
-bool CheckDeviceFirmware(updatelib::LibraryGateway& library, char* path,
-                         FirmwareCheckResult& result, DeviceCheck* readings = nullptr);
+// failing step: the outcome is that step's failure, or UpToDate or UpdateRequired when every step
+// passed. The library gets `workingPath` and may write into it.
+DeviceCheck CheckDeviceFirmware(updatelib::LibraryGateway& library, char* workingPath);
 
 // The device's vendor and product identification, trimmed of leading and trailing blanks and
 // control bytes; nothing when the library could not read it.
-std::optional<DeviceIdentity> ReadDeviceIdentity(updatelib::LibraryGateway& library, char* path);
+std::optional<DeviceIdentity> ReadDeviceIdentity(updatelib::LibraryGateway& library,
+                                                 char* workingPath);
 
 // Asks the library for the devices, in 16 separately allocated slots with room to spare.
 DeviceList ListDevices(updatelib::LibraryGateway& library);
 
 // The checks of one device, in the scan's order: the firmware checks, then, when they passed, the
-// identification.
+// identification (IdentityFailed when it could not be read).
 DeviceCheck CheckDevice(updatelib::LibraryGateway& library, const DevicePath& path);
 
 // Asks the library for the devices and checks the single one. A count the library should never

@@ -15,14 +15,14 @@ bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char*) 
   return true;
 }
 
-UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const char* path,
+UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const updatelib::DevicePath& path,
                             platform::SleepAndShutdownBlock& sleepAndShutdown,
                             platform::ProgrammingLock& lock) {
   if (!lock.TryLock()) return UpdateOutcome::Locked;
   const platform::ScopeExit unlock([&] { lock.Unlock(); });
   // A working copy with room to spare: the library could write into the path it is given.
   char workingPath[updatelib::PathBufferSize + updatelib::BufferSlack] = {};
-  std::strncpy(workingPath, path, updatelib::PathBufferSize - 1);
+  std::memcpy(workingPath, path.data(), path.size() - 1);  // the last byte stays NUL
   if (!PrepareCustomizedSettings(library, workingPath)) return UpdateOutcome::Failed;
 
   sleepAndShutdown.Block(BlockReason);
@@ -41,7 +41,7 @@ UpdateOutcome ProgramSelectedDevice(const UpdateServices& services) {
     return UpdateOutcome::Failed;
   }
   // The selection is always terminated: the scan only records terminated paths.
-  return ProgramDevice(services.library, state.SelectedDevicePath.data(), services.sleepAndShutdown,
+  return ProgramDevice(services.library, state.SelectedDevicePath, services.sleepAndShutdown,
                        services.programmingLock);
 }
 

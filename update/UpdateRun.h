@@ -28,12 +28,12 @@ struct UpdateServices {
 
 // Prepares the library's customised settings for programming; always succeeds. The path is not
 // passed on.
-bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char* path);
+bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char* workingPath);
 
 // Programs the device at `path` under the machine-wide programming lock, keeping the machine
 // awake and a shutdown asking first meanwhile. Locked, without a library call, when another
 // program holds the lock.
-UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const char* path,
+UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const updatelib::DevicePath& path,
                             platform::SleepAndShutdownBlock& sleepAndShutdown,
                             platform::ProgrammingLock& lock);
 

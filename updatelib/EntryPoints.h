@@ -131,6 +131,10 @@ inline constexpr std::size_t DeviceListSlotCount = 16;
 inline constexpr std::size_t VersionBufferSize = 80;
 inline constexpr std::size_t InquiryBufferSize = 40;
 
+// A device path as the library lists it and takes it back: NUL-terminated 8-bit text in the ANSI
+// code page, at most 259 characters. The one form a path has from the list to the programming call.
+using DevicePath = std::array<char, PathBufferSize>;
+
 #define FLASHWRIGHT_LOOKUP(name, ...) #name,
 // All lookups, in the order binding performs them.
 inline constexpr auto LookupOrder = std::to_array<std::string_view>(
