@@ -5,6 +5,8 @@
 #             compile_commands.json at the top links to the native build's, for editors
 # make package  the release archive and the simulator kit with SHA256SUMS, in build/win32/packages,
 #               signed when FLASHWRIGHT_SIGN_PFX is set, and checked against a second build
+# make msi    the simulator kit's MSI in build/win32/packages (and the release MSI with
+#             FLASHWRIGHT_LIBRARY=path/to/ZRFWUpdateDll.dll), added to SHA256SUMS
 # make sign   signed copies of both programs in build/win32/signed (FLASHWRIGHT_SIGN_PFX)
 # make fuzz   run the fuzz targets for FUZZ_SECONDS each
 # make lint   clang-format (check only), clang-tidy and cppcheck
@@ -13,7 +15,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build build-native build-win32 run test test-native test-win32 lint fuzz package bench clean
+.PHONY: all deps build build-native build-win32 run test test-native test-win32 lint fuzz package msi bench clean
 
 all: build
 
@@ -58,6 +60,11 @@ fuzz: deps
 # skips that).
 package: deps
 	JOBS=$(JOBS) bash scripts/package.sh --verify
+
+# The Windows Installer packages: the simulator kit's, and the release's when FLASHWRIGHT_LIBRARY
+# names the vendor's ZRFWUpdateDll.dll (it is not ours to ship). Signed when FLASHWRIGHT_SIGN_PFX is set.
+msi: deps
+	JOBS=$(JOBS) bash scripts/package.sh --msi
 
 # Signed copies of both programs in build/win32/signed, from the PKCS#12 file named by
 # FLASHWRIGHT_SIGN_PFX (password FLASHWRIGHT_SIGN_PASSWORD, time-stamp server

@@ -32,6 +32,11 @@ have python3 || need+=(python3)
 # Signing (make sign, make package with a key) and its test's throwaway certificates.
 have osslsigncode || need+=(osslsigncode)
 have openssl || need+=(openssl)
+# The MSIs (make msi, make package): wixl builds them, msitools' msibuild and msiinfo mend what
+# wixl cannot set, and olefile (for the system's python3) fixes their summary information.
+have wixl || need+=(wixl)
+have msibuild || need+=(msitools)
+/usr/bin/python3 -c 'import olefile' >/dev/null 2>&1 || need+=(python3-olefile)
 # The package test reads the text of the simulator kit's usbsim.exe.
 have strings || need+=(binutils)
 have clang-format || need+=(clang-format)

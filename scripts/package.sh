@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the win32 preset (as far as it is out of date) and makes the two release archives,
-# build/win32/packages/Flashwright-<version>-win32.zip and ...-win32-simulator-kit.zip, with
-# SHA256SUMS beside them. With FLASHWRIGHT_SIGN_PFX set the two programs in them are signed first
-# (scripts/sign.sh); without it they are not, and it says so.
+# build/win32/packages/Flashwright-<version>-win32.zip and ...-win32-simulator-kit.zip, and the
+# Windows Installer packages: ...-win32-simulator-kit.msi always, and ...-win32.msi, the release,
+# when FLASHWRIGHT_LIBRARY names the vendor's ZRFWUpdateDll.dll to put in it (it is not ours to
+# ship, so it is never taken from anywhere else). SHA256SUMS lists them all. With
+# FLASHWRIGHT_SIGN_PFX set the two programs in them are signed first, and the MSIs themselves
+# after (scripts/sign.sh); without it nothing is, and it says so.
 #
 # The archives are reproducible: every file in them has the time SOURCE_DATE_EPOCH (by default
 # the last commit's time), so two builds of one commit give the same bytes. --verify proves it
@@ -10,8 +13,11 @@
 # compares the SHA256SUMS of both (`make package` does this).
 #
 # Usage: scripts/package.sh [--verify]
+#        scripts/package.sh --msi                          (only the MSIs, `make msi`)
 #        scripts/package.sh --archives BUILD_DIR OUT_DIR   (archives and SHA256SUMS of a built
 #                                                           win32 tree, unsigned; for the tests)
+#        scripts/package.sh --installer BUILD_DIR OUT.msi VERSION  (the kit's MSI of a built win32
+#                                                           tree as VERSION, unsigned; for the tests)
 # JOBS sets the builds' parallelism.
 set -euo pipefail
 
@@ -40,7 +46,52 @@ MakeArchives() {
   mkdir -p "$outDir"
   python3 "$root/packaging/make-archives.py" "$list" "$outDir" "$SOURCE_DATE_EPOCH" \
     ${signedDir:+--signed "$signedDir"} >/dev/null
-  (cd "$outDir" && sha256sum -- *.zip >SHA256SUMS)
+  WriteSums "$outDir"
+}
+
+# WriteSums DIR: SHA256SUMS of the archives and MSIs in DIR.
+WriteSums() {
+  (cd "$1" && { compgen -G '*.zip' || true; compgen -G '*.msi' || true; } | LC_ALL=C sort |
+    xargs -r sha256sum -- >SHA256SUMS)
+}
+
+# Version BUILD_DIR: the programs' version, as the archives are named.
+Version() {
+  sed -n '1s/^Flashwright-\([0-9.]*\)-win32.*/\1/p' "$1/packaging/archives.txt"
+}
+
+# MakeInstaller BUILD_DIR ARCHIVE OUT.msi VERSION [SIGNED_DIR] [LIBRARY]: one MSI (make-msi.py).
+MakeInstaller() {
+  # wixl reports harmless GLib warnings on standard error; they are kept for a failure only.
+  /usr/bin/python3 "$root/packaging/make-msi.py" "$1/packaging/archives.txt" "$2" "$3" "$4" \
+    "$SOURCE_DATE_EPOCH" ${6:+--library "$6"} ${5:+--signed "$5"} >/dev/null 2>"$3.log" || {
+    grep -v 'GLib' "$3.log" >&2
+    rm -f "$3.log"
+    Die "making $3 failed"
+  }
+  rm -f "$3.log"
+}
+
+# MakeInstallers BUILD_DIR OUT_DIR [SIGNED_DIR]: the kit's MSI, and the release's when
+# FLASHWRIGHT_LIBRARY is set; signed when SIGNED_DIR is given (the programs in them are).
+MakeInstallers() {
+  local buildDir="$1" outDir="$2" signedDir="${3:-}" version base
+  version="$(Version "$buildDir")"
+  base="Flashwright-$version-win32"
+  rm -f "$outDir"/*.msi
+  MakeInstaller "$buildDir" "$base-simulator-kit" "$outDir/$base-simulator-kit.msi" "$version" \
+    "$signedDir"
+  if [ -n "${FLASHWRIGHT_LIBRARY:-}" ]; then
+    [ -f "$FLASHWRIGHT_LIBRARY" ] || Die "FLASHWRIGHT_LIBRARY names no file: $FLASHWRIGHT_LIBRARY"
+    MakeInstaller "$buildDir" "$base" "$outDir/$base.msi" "$version" "$signedDir" \
+      "$FLASHWRIGHT_LIBRARY"
+  fi
+  if [ -n "$signedDir" ]; then
+    bash "$root/scripts/sign.sh" "$outDir/signed-msi" "$outDir"/*.msi >/dev/null
+    mv -f "$outDir"/signed-msi/*.msi "$outDir/"
+    rmdir "$outDir/signed-msi"
+  fi
+  WriteSums "$outDir"
 }
 
 # SignPrograms BUILD_DIR: signed copies of the two programs in BUILD_DIR/signed.
@@ -53,11 +104,18 @@ if [ "${1:-}" = "--archives" ]; then
   MakeArchives "$2" "$3"
   exit 0
 fi
+if [ "${1:-}" = "--installer" ]; then
+  [ $# -eq 4 ] || Die "usage: package.sh --installer BUILD_DIR OUT.msi VERSION"
+  MakeInstaller "$2" "Flashwright-$(Version "$2")-win32-simulator-kit" "$3" "$4"
+  exit 0
+fi
 verify=false
+msiOnly=false
 case "${1:-}" in
   --verify) verify=true ;;
+  --msi) msiOnly=true ;;
   "") ;;
-  *) Die "usage: package.sh [--verify] | --archives BUILD_DIR OUT_DIR" ;;
+  *) Die "usage: package.sh [--verify | --msi] | --archives BUILD_DIR OUT_DIR" ;;
 esac
 
 cd "$root"
@@ -73,7 +131,13 @@ if [ -n "${FLASHWRIGHT_SIGN_PFX:-}" ]; then
 else
   Say "FLASHWRIGHT_SIGN_PFX is not set: the programs are not signed"
 fi
-MakeArchives "$buildDir" "$packageDir" "$signedDir"
+if $msiOnly; then
+  mkdir -p "$packageDir"
+else
+  MakeArchives "$buildDir" "$packageDir" "$signedDir"
+fi
+MakeInstallers "$buildDir" "$packageDir" "$signedDir"
+[ -n "${FLASHWRIGHT_LIBRARY:-}" ] || Say "FLASHWRIGHT_LIBRARY is not set: the simulator kit's MSI only; for the release MSI give the vendor's library: make msi FLASHWRIGHT_LIBRARY=path/to/ZRFWUpdateDll.dll"
 while read -r sum name; do
   Say "${packageDir#"$root"/}/${name#\*}  sha256 $sum"
 done <"$packageDir/SHA256SUMS"
@@ -116,11 +180,15 @@ if [ -n "$signedDir" ] && [ -n "${FLASHWRIGHT_SIGN_TIMESTAMP_URL:-}" ]; then
   first="$work/first-unsigned"
   MakeArchives "$buildDir" "$first"
   MakeArchives "$copyBuild" "$work/packages"
+  MakeInstallers "$buildDir" "$first"
+  MakeInstallers "$copyBuild" "$work/packages"
 elif [ -n "$signedDir" ]; then
   SignPrograms "$copyBuild" >/dev/null
   MakeArchives "$copyBuild" "$work/packages" "$copyBuild/signed"
+  MakeInstallers "$copyBuild" "$work/packages" "$copyBuild/signed"
 else
   MakeArchives "$copyBuild" "$work/packages"
+  MakeInstallers "$copyBuild" "$work/packages"
 fi
 
 if ! diff -u "$first/SHA256SUMS" "$work/packages/SHA256SUMS" >&2; then
@@ -130,4 +198,4 @@ if ! diff -u "$first/SHA256SUMS" "$work/packages/SHA256SUMS" >&2; then
   done
   Die "verify: the second build's archives differ from the first's (second build: ${buildSeconds} s)"
 fi
-Say "verify: a second build in another folder gives identical archives (its build took ${buildSeconds} s, $((SECONDS - started)) s with archives)"
+Say "verify: a second build in another folder gives identical archives and MSIs (its build took ${buildSeconds} s, $((SECONDS - started)) s with archives)"

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The simulator kit's MSI as an administrator's deployment uses it, silently under Wine: install
+# (files in place, flashwright-cli status from the installed folder against the simulator),
+# upgrade from a build with a lower version (one product left, the new files), a lower version
+# over it refused, and uninstall (nothing left). Two builds of the MSI must be the same bytes.
+# Usage: check-msi.sh BUILD_DIR SOURCE_DIR VERSION
+set -euo pipefail
+
+buildDir="$1"
+sourceDir="$2"
+version="$3"
+
+if [ -z "${FLASHWRIGHT_PACKAGE_IN_SESSION:-}" ]; then
+  export FLASHWRIGHT_PACKAGE_IN_SESSION=1
+  exec "$sourceDir/scripts/with-display.sh" bash "$0" "$@"
+fi
+
+# shellcheck source=tests/package/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-1700000000}"
+
+installed="$(winepath -u 'C:\Program Files\Flashwright')"
+uninstallKey='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+MakeMsi() {  # MakeMsi LIST_BUILD_DIR OUT.msi VERSION
+  bash "$sourceDir/scripts/package.sh" --installer "$1" "$2" "$3" >"$scratch/msi.log" 2>&1 || {
+    cat "$scratch/msi.log" >&2
+    Fail "scripts/package.sh --installer $3 failed"
+  }
+}
+Msiexec() {  # Msiexec /i|/x FILE: the exit code of a silent run
+  local code=0
+  wine msiexec "$1" "$(winepath -w "$2")" /qn </dev/null >/dev/null 2>&1 || code=$?
+  echo "$code"
+}
+# Our products in Add/Remove Programs, as "NAME VERSION" lines.
+Products() {
+  wine reg query "$uninstallKey" /s </dev/null 2>/dev/null | tr -d '\r' | awk '
+    /^HKEY/ { name = ""; version = "" }
+    $1 == "DisplayName" { $1 = ""; $2 = ""; name = substr($0, 3) }
+    $1 == "DisplayVersion" { version = $3 }
+    name ~ /Flashwright/ && version != "" { print name " " version; name = "" }'
+}
+Cleanup() {
+  for msi in "$scratch"/*.msi; do
+    if [ -f "$msi" ]; then
+      wine msiexec /x "$(winepath -w "$msi")" /qn </dev/null >/dev/null 2>&1 || true
+    fi
+  done
+  rm -rf "$scratch"
+}
+trap Cleanup EXIT
+[ -z "$(Products)" ] || Fail "a Flashwright product is installed before the test: $(Products)"
+
+# The current build, twice: the same bytes.
+MakeMsi "$buildDir" "$scratch/current.msi" "$version"
+MakeMsi "$buildDir" "$scratch/again.msi" "$version"
+cmp -s "$scratch/current.msi" "$scratch/again.msi" || Fail "two builds of the MSI differ"
+
+# An older build: a lower version, and a README of its own to tell its files from the new ones.
+oldBuild="$scratch/old-build"
+mkdir -p "$oldBuild/packaging"
+echo "the old release" >"$scratch/old-README.txt"
+awk -F'\t' -v readme="$scratch/old-README.txt" 'BEGIN { OFS = "\t" }
+  $3 == "README.txt" { $4 = readme } { print }' "$buildDir/packaging/archives.txt" \
+  >"$oldBuild/packaging/archives.txt"
+IFS=. read -r major minor build release <<<"$version"
+[ "$release" -gt 0 ] || Fail "the test takes the version before $version by its fourth part, which is 0"
+oldVersion="$major.$minor.$build.$((release - 1))"
+MakeMsi "$oldBuild" "$scratch/old.msi" "$oldVersion"
+
+[ "$(Msiexec /i "$scratch/old.msi")" = 0 ] || Fail "installing $oldVersion failed"
+grep -q "the old release" "$installed/README.txt" || Fail "$oldVersion did not install its files"
+
+[ "$(Msiexec /i "$scratch/current.msi")" = 0 ] || Fail "upgrading to $version failed"
+[ "$(Products)" = "Flashwright Simulator Kit $version" ] ||
+  Fail "after the upgrade Add/Remove Programs lists: $(Products)"
+for file in Flashwright.exe flashwright-cli.exe ZRFWUpdateDll.dll usbsim.exe README.txt \
+  LICENSE.txt THIRD-PARTY-NOTICES.txt SIMULATOR.md scenarios/02-update-required.scenario; do
+  [ -f "$installed/$file" ] || Fail "$file is not installed"
+done
+! grep -q "the old release" "$installed/README.txt" || Fail "the upgrade kept the old README"
+[ -n "$(find "$(winepath -u 'C:\')" -iname 'Flashwright.lnk' -path '*Start Menu*' 2>/dev/null)" ] ||
+  Fail "no Start-menu shortcut"
+
+# The installed command line against the simulator's built-in world: one device to update.
+code=0
+(cd "$installed" && wine ./flashwright-cli.exe status --json </dev/null >"$scratch/status.json" \
+  2>"$scratch/status.err") || code=$?
+[ "$code" = 10 ] || Fail "installed flashwright-cli status ended with $code: $(cat "$scratch/status.err")"
+grep -q '"state":"update-required"' "$scratch/status.json" ||
+  Fail "installed flashwright-cli status printed: $(cat "$scratch/status.json")"
+
+[ "$(Msiexec /i "$scratch/old.msi")" != 0 ] || Fail "installing $oldVersion over $version was not refused"
+[ "$(Products)" = "Flashwright Simulator Kit $version" ] ||
+  Fail "after the refused downgrade Add/Remove Programs lists: $(Products)"
+
+[ "$(Msiexec /x "$scratch/current.msi")" = 0 ] || Fail "uninstalling failed"
+[ ! -e "$installed" ] || Fail "the install folder is left after uninstalling: $(ls -A "$installed")"
+[ -z "$(Products)" ] || Fail "Add/Remove Programs still lists: $(Products)"
+! wine reg query 'HKLM\Software\Flashwright' </dev/null >/dev/null 2>&1 ||
+  Fail "HKLM\\Software\\Flashwright is left after uninstalling"
+echo "check-msi: install, upgrade from $oldVersion, refused downgrade and uninstall of $version all as expected"
