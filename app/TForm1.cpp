@@ -2,12 +2,13 @@
 #include "app/TForm1.h"
 
 #include "app/AppText.h"
-#include "device/Monitor.h"
-#include "device/Scan.h"
+#include "app/ScanAndShow.h"
+#include "app/StatusLines.h"
 #include "platform/ErrorBox.h"
-#include "update/UpdateRun.h"
 
 namespace app {
+
+using platform::ControlId;
 
 TForm1::EventsAttachment::EventsAttachment(platform::Controls& controls, platform::FormEvents& form)
     : controls(controls) {
@@ -20,14 +21,15 @@ TForm1::TForm1(const platform::FormServices& services)
     : services_(services),
       attachment_(services.controls, *this),
       DeviceNotifyHandle(0, Unregister{&services.notifications}),
-      library_(services.faults) {
+      library_(services.faults),
+      rescan_(services.timers) {
   library_.Load(services_.modules);
   if (!library_.Bound()) {
     services_.dialogs.ShowPlain(BindingFailureText, BindingFailureCaption);
     return;
   }
   updatelib::ConfigureUpdateLibrary(library_);
-  state_ = core::SharedState{};
+  state_ = SharedState{};
   RefreshBtnClick();
 }
 
@@ -46,36 +48,63 @@ void TForm1::RefreshBtnClick() {
     rescanRemembered_ = true;
     return;
   }
-  device::RefreshBtnClick(library_, state_, services_.controls);
+  ScanAndShow(library_, state_, services_.controls);
 }
 
 void TForm1::UpdateBtnClick() {
   // Never programs twice at once, and never from inside another library call, whoever clicks.
   if (!library_.Bound() || library_.Busy() || state_.UpdateInProgress) return;
-  update::UpdateBtnClick({.library = library_,
-                          .state = state_,
-                          .controls = services_.controls,
-                          .pump = services_.pump,
-                          .timers = services_.timers,
-                          .sleepAndShutdown = services_.sleepAndShutdown,
-                          .programmingLock = services_.programmingLock});
+  platform::Controls& controls = services_.controls;
+
+  // Whatever happens below, the flag does not outlive the run.
+  state_.UpdateInProgress = true;
+  const platform::ScopeExit clearFlag([&] { state_.UpdateInProgress = false; });
+  // A rescan pending from before the click would otherwise fire inside the yields below and
+  // scan in the middle of the update, clearing the selection and hiding the update lines.
+  rescan_.Cancel();
+
+  controls.SetVisible(ControlId::UpdateStatusPanel, true);
+  controls.SetVisible(ControlId::RescanStatusPanel, false);
+  controls.SetEnabled(ControlId::UpdateBtn, false);
+  controls.SetEnabled(ControlId::ExitBtn, false);
+  WriteLines(controls, StatusArea::Update, UpdatingLines);
+  services_.pump.ProcessPendingMessages();
+
+  update::UpdateOutcome outcome = update::UpdateOutcome::Failed;
+  try {
+    outcome = ProgramSelectedDevice();
+  } catch (...) {
+    ShowStatus(controls, StatusArea::Update, UpdateView(update::UpdateOutcome::Failed));
+    throw;
+  }
+  ShowStatus(controls, StatusArea::Update, UpdateView(outcome));
+  services_.pump.ProcessPendingMessages();
+}
+
+update::UpdateOutcome TForm1::ProgramSelectedDevice() {
+  if (state_.SelectedDeviceCount == 0 || state_.SelectedDevicePath[0] == '\0') {
+    return update::UpdateOutcome::Failed;
+  }
+  // The selection is always terminated: the scan only records terminated paths.
+  return update::ProgramDevice(library_, state_.SelectedDevicePath, services_.sleepAndShutdown,
+                               services_.programmingLock);
 }
 
 void TForm1::ExitBtnClick() { services_.controls.Close(); }
 
 void TForm1::OnDeviceChange(std::uint32_t event) {
   if (state_.UpdateInProgress) {
-    // Swallowed, as every change during an update is; this only cancels a pending rescan.
-    device::OnDeviceChange(event, state_, services_.timers, services_.windowCloser);
+    rescan_.Cancel();
     return;
   }
-  if (!device::StartsRescan(event)) return;
+  if (!StartsRescan(event)) return;
   changeRemembered_ = true;
   ActOnRemembered();
 }
 
 void TForm1::OnRescanTimer(std::uintptr_t timerId) {
-  if (!device::OnRescanTimer(timerId, services_.timers)) return;
+  if (!RescanDebounce::Owns(timerId)) return;
+  rescan_.Cancel();
   // An update cancels the rescan timer; a stray timer message still must not scan inside it.
   // Before the window runs no scan is due: the first one has just been made.
   if (state_.UpdateInProgress || !created_) return;
@@ -93,22 +122,24 @@ void TForm1::ActOnRemembered() {
     platform::RunGuarded(services_.dialogs, [&] {
       if (changeRemembered_) {
         changeRemembered_ = false;
-        HandleChange();
+        TakeChange();
       } else {
         rescanRemembered_ = false;
         // As the timer acts once: a rescan it started by a remembered change is not run twice.
-        services_.timers.CancelTimer(device::RescanTimerId);
+        rescan_.Cancel();
         RefreshBtnClick();
       }
     });
   }
 }
 
-void TForm1::HandleChange() {
+void TForm1::TakeChange() {
+  // Never inside an update: during one, changes are swallowed as they arrive, and no handler
+  // that acts on what was remembered runs.
   handlingChange_ = true;
   const platform::ScopeExit done([&] { handlingChange_ = false; });
-  device::OnDeviceChange(device::DeviceNodesChanged, state_, services_.timers,
-                         services_.windowCloser);
+  rescan_.Restart();
+  services_.windowCloser.CloseWindowTitled(PromptWindowTitle);
 }
 
 }  // namespace app

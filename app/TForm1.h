@@ -1,13 +1,16 @@
 // The main window's behaviour: construction (binding, configuration, first scan), the creation
 // handler, the button and message handlers, and teardown. Drawn and wired up by the platform,
-// which calls each handler directly.
+// which calls each handler directly. The handlers do the window's choreography (texts, buttons,
+// yields, the shared state, when to rescan) and ask the engine for every decision.
 #pragma once
 
 #include <cstdint>
 
-#include "core/SharedState.h"
+#include "app/Rescan.h"
+#include "app/SharedState.h"
 #include "platform/Platform.h"
 #include "platform/UniqueResource.h"
+#include "update/UpdateRun.h"
 #include "updatelib/Gateway.h"
 
 namespace app {
@@ -40,12 +43,22 @@ class TForm1 final : public platform::Form {
   // arrive while the binding-failure box is up); asked for inside a library call, it runs once
   // that call's handler has finished.
   void RefreshBtnClick() override;
+  // Programs the device the last scan selected. Sets UpdateInProgress for its whole run, cancels
+  // a pending rescan, shows the update lines, lets them paint, programs the device (blocking),
+  // shows the result with Exit, lets it paint, and clears the flag. When programming throws (the
+  // library faulted), the failure is shown and the flag released before the exception goes on.
+  // Starts nothing while the library is not bound, busy in another call, or already programming.
   void UpdateBtnClick() override;
   void ExitBtnClick() override;
+  // During an update every event only cancels a pending rescan. Otherwise a removal or a node
+  // change (re)starts the rescan countdown and closes a window titled "Message"; other codes are
+  // ignored.
   void OnDeviceChange(std::uint32_t event) override;
+  // The rescan timer acts once: it is cancelled, and the scan runs unless an update is under way
+  // or the window does not run yet. Other timers are ignored.
   void OnRescanTimer(std::uintptr_t timerId) override;
 
-  const core::SharedState& State() const { return state_; }
+  const SharedState& State() const { return state_; }
 
  private:
   // Stops the window's messages from reaching a form that is gone, also when construction throws.
@@ -64,13 +77,17 @@ class TForm1 final : public platform::Form {
   // Acts on what was remembered, unless a library call or a change's own handling is still under
   // way further up (then whoever is up there acts on it when it finishes).
   void ActOnRemembered();
-  void HandleChange();
+  // Restarts the rescan countdown and asks a window titled "Message" to close.
+  void TakeChange();
+  // The device the last scan selected; Failed, without a library call, when nothing usable is.
+  update::UpdateOutcome ProgramSelectedDevice();
 
   platform::FormServices services_;
   EventsAttachment attachment_;
   platform::UniqueResource<std::uintptr_t, Unregister> DeviceNotifyHandle;
   updatelib::LibraryGateway library_;  // released before the registration, as declared after it
-  core::SharedState state_{};
+  SharedState state_{};
+  RescanDebounce rescan_;
   bool created_ = false;           // FormCreate ran with the library bound: rescans may run
   bool handlingChange_ = false;    // inside a change's own handling (the "Message" wait)
   bool changeRemembered_ = false;  // a change came while the program could not act on it

@@ -1,10 +1,10 @@
-// The cost of one whole scan of our own code: device::RefreshBtnClick against library entry
+// The cost of one whole scan of our own code: app::ScanAndShow against library entry
 // points that answer at once and controls that do nothing, in each world the scan can meet.
 // Besides the time it reports the heap allocations and bytes per scan.
 #include <benchmark/benchmark.h>
 
+#include "app/ScanAndShow.h"
 #include "bench/ScanFixture.h"
-#include "core/SharedState.h"
 #include "device/Scan.h"
 
 namespace {
@@ -13,12 +13,12 @@ void BM_Scan(benchmark::State& state, bench::World world) {
   bench::UseWorld(world);
   platform::UnguardedCalls direct;
   updatelib::LibraryGateway library(bench::FakeLibrary(), direct);
-  core::SharedState shared;
+  app::SharedState shared;
   bench::NoOpControls controls;
 
   const bench::AllocationTally before = bench::Allocations();
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
-    device::RefreshBtnClick(library, shared, controls);
+    app::ScanAndShow(library, shared, controls);
     benchmark::DoNotOptimize(shared);
     benchmark::ClobberMemory();
   }

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/ScanAndShow.h"
 #include "bench/ScanFixture.h"
-#include "core/SharedState.h"
 #include "device/Scan.h"
 
 namespace {
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   bench::UseWorld(world);
   platform::UnguardedCalls direct;
   updatelib::LibraryGateway library(bench::FakeLibrary(), direct);
-  core::SharedState shared;
+  app::SharedState shared;
   bench::NoOpControls controls;
   if (!TakesIntendedRoad(world, library)) {
     std::fprintf(stderr, "scan_repeat: the %s world does not lead the scan where it should\n",
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   const bench::AllocationTally start = bench::Allocations();
   for (long i = 0; i < scans; ++i) {
     const std::size_t before = bench::Allocations().count;
-    device::RefreshBtnClick(library, shared, controls);
+    app::ScanAndShow(library, shared, controls);
     const std::size_t used = bench::Allocations().count - before;
     if (used > worst) worst = used;
   }

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "cli/Cli.h"
-#include "core/Rescan.h"
 #include "device/Scan.h"
 #include "platform/UniqueResource.h"
 #include "update/UpdateRun.h"
@@ -25,7 +24,7 @@ constexpr std::string_view Target = device::TargetFirmwareVersion;
 // How long the station waits for a device change before it looks again anyway, and how quiet the
 // changes must have been before it looks: the window's rescan delay.
 constexpr std::chrono::milliseconds StationPoll{5000};
-constexpr std::chrono::milliseconds Settle{core::RescanDelay};
+constexpr std::chrono::milliseconds Settle{device::RescanDelay};
 
 std::string TextOf(const char* buffer, std::size_t size) {
   return std::string(buffer, strnlen(buffer, size));

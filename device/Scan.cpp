@@ -8,11 +8,6 @@
 namespace device {
 namespace {
 
-using platform::ControlId;
-
-constexpr std::string_view NoDeviceLine1 = "No compatible USB device were found.";
-constexpr std::string_view NoDeviceLine2 = "Please plug a compatible USB device.";
-
 bool Terminated(const char* buffer, std::size_t size) {
   return std::memchr(buffer, '\0', size) != nullptr;
 }
@@ -23,10 +18,6 @@ bool IsTargetVersion(const char* version) {
     if (version[i] != TargetFirmwareVersion[i]) return false;  // also stops at the terminator
   }
   return true;
-}
-
-std::string_view TextOf(const DeviceIdentity& text) {
-  return std::string_view(text.data(), strnlen(text.data(), text.size()));
 }
 
 }  // namespace
@@ -143,64 +134,6 @@ ScanReport ScanDevices(updatelib::LibraryGateway& library) {
   report.outcome = check.outcome;
   if (check.identity) report.identity = *check.identity;
   return report;
-}
-
-core::StatusView ViewOf(const ScanReport& report) {
-  switch (report.outcome) {
-    case ScanOutcome::NoDevice:
-      return {{NoDeviceLine1, NoDeviceLine2, ""}, false};
-    case ScanOutcome::MultipleDevices:
-      return {{"Multiple USB drives are attached.", "Please disconnect all devices.",
-               "except the one that needs to be updated."},
-              false};
-    case ScanOutcome::UnsupportedChip:
-      return {{NoDeviceLine1, NoDeviceLine2, "Unsupported Chip ID!"}, false};
-    case ScanOutcome::WrongCodeMode:
-      return {{NoDeviceLine1, NoDeviceLine2, "NOT support internal code!"}, false};
-    case ScanOutcome::VersionReadFailed:
-      return {{NoDeviceLine1, NoDeviceLine2, "Get F/W version failed!"}, false};
-    case ScanOutcome::ImageMismatch:
-      return {{NoDeviceLine1, NoDeviceLine2, "F/W bin file is not matched with current device!"},
-              false};
-    case ScanOutcome::IdentityFailed:
-      return {{NoDeviceLine1, NoDeviceLine2, "Get device information failed!"}, false};
-    case ScanOutcome::UpdateRequired:
-      return {{"", TextOf(report.identity), "Firmware: Update required!"}, true};
-    case ScanOutcome::UpToDate:
-      return {{"", TextOf(report.identity), "Firmware: Up to date"}, false};
-  }
-  return {{"", "", ""}, false};
-}
-
-void RefreshBtnClick(updatelib::LibraryGateway& library, core::SharedState& state,
-                     platform::Controls& controls) {
-  controls.SetVisible(ControlId::ExitBtn, false);
-  controls.SetEnabled(ControlId::ExitBtn, false);
-  controls.SetVisible(ControlId::UpdateBtn, false);
-  controls.SetEnabled(ControlId::UpdateBtn, false);
-  controls.SetVisible(ControlId::RescanStatusPanel, false);
-  controls.SetVisible(ControlId::UpdateStatusPanel, false);
-  controls.SetText(ControlId::RescanStatus1Panel, "");
-  controls.SetText(ControlId::RescanStatus2Panel, "");
-  controls.SetText(ControlId::RescanStatus3Panel, "");
-  state.SelectedDeviceCount = 0;
-  state.SelectedDevicePath.fill('\0');
-
-  ScanReport report;
-  try {
-    report = ScanDevices(library);
-  } catch (...) {
-    core::ShowStatus(controls, core::StatusArea::Rescan, ViewOf(ScanReport{}));
-    throw;
-  }
-  // A failed identification keeps the one read before.
-  if (Updatable(report.outcome)) state.DeviceInfoText = report.identity;
-  const core::StatusView view = ViewOf(report);
-  if (view.offerUpdate) {
-    state.SelectedDeviceCount = report.count;
-    state.SelectedDevicePath = report.path;
-  }
-  core::ShowStatus(controls, core::StatusArea::Rescan, view);
 }
 
 }  // namespace device

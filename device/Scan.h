@@ -1,5 +1,5 @@
-// The device scan: find the single attached device, check its firmware and identification, and
-// turn the outcome into three status lines and the button the user gets.
+// The device scan: list the attached devices, check the single one's firmware and read its
+// identification, and say what that concludes. What is shown of it is the caller's matter.
 #pragma once
 
 #include <array>
@@ -7,9 +7,6 @@
 #include <optional>
 #include <string_view>
 
-#include "core/SharedState.h"
-#include "core/StatusView.h"
-#include "platform/Platform.h"
 #include "updatelib/Gateway.h"
 
 namespace device {
@@ -39,6 +36,10 @@ constexpr bool NeedsUpdate(ScanOutcome outcome) { return outcome == ScanOutcome:
 inline constexpr std::string_view TargetFirmwareVersion = "00.01.01.07";
 inline constexpr std::int32_t AcceptedChipTypes[] = {11, 13};
 inline constexpr std::int32_t RequiredRunningCodeMode = 2;
+
+// A burst of device changes has settled once none has come for this long: the window rescans
+// then, and the command line waits as long before it lists the devices again.
+inline constexpr unsigned RescanDelay = 200;  // milliseconds
 
 // The trimmed vendor and product identification (24 bytes at most, NUL-terminated).
 using DeviceIdentity = std::array<char, 25>;
@@ -92,16 +93,5 @@ DeviceCheck CheckDevice(updatelib::LibraryGateway& library, const DevicePath& pa
 // Asks the library for the devices and checks the single one. A count the library should never
 // report (below 0) or a path with no terminator inside its buffer counts as no usable device.
 ScanReport ScanDevices(updatelib::LibraryGateway& library);
-
-// The lines and button for a scan's outcome.
-core::StatusView ViewOf(const ScanReport& report);
-
-// The whole scan as the window runs it: hides both buttons and both status areas, clears the
-// selection, scans, records the identification read and a device needing an update, and shows
-// the outcome. When the scan throws (the library faulted), the window shows "no device" with
-// Exit and nothing selected before the exception goes on, so it is never left without lines or a
-// button.
-void RefreshBtnClick(updatelib::LibraryGateway& library, core::SharedState& state,
-                     platform::Controls& controls);
 
 }  // namespace device

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "FuzzInput.h"
-#include "core/SharedState.h"
+#include "app/ScanAndShow.h"
 #include "device/Scan.h"
 #include "platform/Layout.h"
 #include "platform/Platform.h"
@@ -325,7 +325,7 @@ Expectation Expect(const LibraryAnswers& answers, std::string& info) {
   return expected;
 }
 
-void CheckWindow(const RecordingControls& window, const core::SharedState& state,
+void CheckWindow(const RecordingControls& window, const app::SharedState& state,
                  const Expectation& expected, const std::string& info) {
   const auto& update = window[ControlId::UpdateBtn];
   const auto& exit = window[ControlId::ExitBtn];
@@ -384,7 +384,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   platform::UnguardedCalls direct;
   updatelib::LibraryGateway library(FakeTable(), direct);
-  core::SharedState state;
+  app::SharedState state;
   state.UpdateInProgress = updateInProgress;
   RecordingControls window;
   std::string info;  // the identification as the model tracks it; starts empty
@@ -393,7 +393,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Fake.answers = answers;
     Fake.calls.clear();
     const Expectation expected = Expect(*answers, info);
-    device::RefreshBtnClick(library, state, window);
+    app::ScanAndShow(library, state, window);
     CheckWindow(window, state, expected, info);
     FUZZ_CHECK(state.UpdateInProgress == updateInProgress);
   }

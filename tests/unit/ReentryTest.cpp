@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "FormFixture.h"
-#include "device/Monitor.h"
+#include "app/Rescan.h"
 #include "updatelib/Gateway.h"
 
 namespace {
@@ -31,11 +31,11 @@ TEST_F(ReentryFixture, ChangeAndTimerInsideTheListCallGiveOneScanAfterIt) {
   Calls().clear();
   Library().during["ZR_GetDeviceList"] = [&] {
     Library().during.erase("ZR_GetDeviceList");
-    form->OnDeviceChange(device::DeviceNodesChanged);
-    form->OnRescanTimer(device::RescanTimerId);
+    form->OnDeviceChange(app::DeviceNodesChanged);
+    form->OnRescanTimer(app::RescanTimerId);
     form->UpdateBtnClick();  // inside a library call: starts nothing
   };
-  form->OnRescanTimer(device::RescanTimerId);
+  form->OnRescanTimer(app::RescanTimerId);
   // The outer scan finished its calls before the remembered rescan made any.
   EXPECT_EQ(Calls()[1], "ZR_GetChipType(\\\\?\\usb#vid_0001&pid_0002#0001)");
   EXPECT_EQ(ScansIn(Calls()), 2);
@@ -49,15 +49,15 @@ TEST_F(ReentryFixture, ChangeAndTimerInsideTheListCallGiveOneScanAfterIt) {
 TEST_F(ReentryFixture, AChangeDuringConstructionRescansOnceTheWindowRuns) {
   Library().during["ZR_GetDeviceList"] = [&] {
     Library().during.erase("ZR_GetDeviceList");
-    controls.events->OnDeviceChange(device::DeviceNodesChanged);
-    controls.events->OnRescanTimer(device::RescanTimerId);
+    controls.events->OnDeviceChange(app::DeviceNodesChanged);
+    controls.events->OnRescanTimer(app::RescanTimerId);
   };
   form.emplace(Services());
   EXPECT_EQ(ScansIn(Calls()), 1);
-  EXPECT_FALSE(timers.Running(device::RescanTimerId));
+  EXPECT_FALSE(timers.Running(app::RescanTimerId));
   form->FormCreate();
   timers.onFire = [this](std::uintptr_t id) { form->OnRescanTimer(id); };
-  EXPECT_TRUE(timers.Running(device::RescanTimerId));
+  EXPECT_TRUE(timers.Running(app::RescanTimerId));
   timers.Advance(200);
   EXPECT_EQ(ScansIn(Calls()), 2);
   form.reset();
@@ -70,10 +70,10 @@ TEST_F(ReentryFixture, AChangeDuringTheMessageWaitIsTakenAfterItNotInside) {
   closer.whileWaiting = [&] {
     while (storm > 0) {
       --storm;
-      form->OnDeviceChange(device::DeviceNodesChanged);
+      form->OnDeviceChange(app::DeviceNodesChanged);
     }
   };
-  form->OnDeviceChange(device::DeviceNodesChanged);
+  form->OnDeviceChange(app::DeviceNodesChanged);
   EXPECT_EQ(closer.deepest, 1);
   EXPECT_EQ(closer.closed.size(), 2u);  // the storm counts as one change, taken afterwards
 }
@@ -82,7 +82,7 @@ TEST_F(ReentryFixture, AFaultInARescanShowsTheBoxAndNoDeviceAndScansAgainLater) 
   Start();
   ASSERT_TRUE(OffersUpdate());
   FaultOnce(Library(), "ZR_GetChipType");
-  form->OnDeviceChange(device::DeviceNodesChanged);
+  form->OnDeviceChange(app::DeviceNodesChanged);
   timers.Advance(200);
   EXPECT_EQ(dialogs.errors,
             std::vector<std::string>{"The update library failed in ZR_GetChipType: access "
@@ -94,7 +94,7 @@ TEST_F(ReentryFixture, AFaultInARescanShowsTheBoxAndNoDeviceAndScansAgainLater) 
   EXPECT_EQ(form->State().SelectedDeviceCount, 0);
   EXPECT_EQ(SelectedPath(), "");
 
-  form->OnDeviceChange(device::DeviceNodesChanged);
+  form->OnDeviceChange(app::DeviceNodesChanged);
   timers.Advance(200);
   EXPECT_EQ(ScanLines()[2], "Firmware: Update required!");
 }
@@ -105,15 +105,15 @@ TEST_F(ReentryFixture, AChangeInsideAFaultingCallRescansAfterTheBox) {
   Start();
   Library().during["ZR_GetChipType"] = [&] {
     Library().during.erase("ZR_GetChipType");
-    form->OnDeviceChange(device::DeviceNodesChanged);
+    form->OnDeviceChange(app::DeviceNodesChanged);
     throw fakes::SimulatedFault{{0xC0000005, 0x10001234}};
   };
   Calls().clear();
-  form->OnDeviceChange(device::DeviceNodesChanged);
+  form->OnDeviceChange(app::DeviceNodesChanged);
   timers.Advance(200);
   ASSERT_EQ(dialogs.errors.size(), 1u);
   EXPECT_EQ(ScanLines()[0], "No compatible USB device were found.");
-  EXPECT_TRUE(timers.Running(device::RescanTimerId));
+  EXPECT_TRUE(timers.Running(app::RescanTimerId));
   timers.Advance(1000);
   EXPECT_EQ(ScansIn(Calls()), 2);
   EXPECT_EQ(ScanLines()[2], "Firmware: Update required!");
@@ -129,8 +129,8 @@ TEST_F(ReentryFixture, AFaultWhileProgrammingShowsUpdateFailAndLetsChangesRescan
   EXPECT_FALSE(OffersUpdate());
   EXPECT_FALSE(form->State().UpdateInProgress);
   EXPECT_FALSE(sleepAndShutdown.active);
-  form->OnDeviceChange(device::DeviceNodesChanged);
-  EXPECT_TRUE(timers.Running(device::RescanTimerId));
+  form->OnDeviceChange(app::DeviceNodesChanged);
+  EXPECT_TRUE(timers.Running(app::RescanTimerId));
 }
 
 TEST_F(ReentryFixture, AFaultInTheFirstScanEndsConstructionAndReleasesTheLibrary) {

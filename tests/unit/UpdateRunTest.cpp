@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "FormFixture.h"
-#include "device/Monitor.h"
+#include "app/Rescan.h"
 
 namespace {
 
@@ -94,8 +94,8 @@ TEST_F(UpdateFixture, WithoutASelectionTheLibraryIsNotCalled) {
 
 TEST_F(UpdateFixture, APendingRescanIsCancelledSoNoScanRunsInsideTheUpdate) {
   Start();
-  form->OnDeviceChange(device::DeviceNodesChanged);
-  ASSERT_TRUE(timers.Running(device::RescanTimerId));
+  form->OnDeviceChange(app::DeviceNodesChanged);
+  ASSERT_TRUE(timers.Running(app::RescanTimerId));
   // Time passes inside the first yield, long enough for the rescan to fall due.
   pump.pending.push_back([&] { timers.Advance(500); });
   Calls().clear();
@@ -112,8 +112,8 @@ TEST_F(UpdateFixture, DeviceChangesDuringTheRunStartNoScanAndLeaveTheLinesAlone)
   Library().duringProgramming = [&] {
     // Delivered in the second yield, as the programming call itself does not pump.
     pump.pending.push_back([&] {
-      form->OnDeviceChange(device::DeviceRemoveComplete);
-      form->OnDeviceChange(device::DeviceNodesChanged);
+      form->OnDeviceChange(app::DeviceRemoveComplete);
+      form->OnDeviceChange(app::DeviceNodesChanged);
     });
   };
   form->UpdateBtnClick();
@@ -136,7 +136,7 @@ TEST_F(UpdateFixture, AClickOrAStrayTimerDuringTheRunNeitherProgramsAgainNorScan
   Start();
   pump.pending.push_back([&] {
     form->UpdateBtnClick();
-    form->OnRescanTimer(device::RescanTimerId);
+    form->OnRescanTimer(app::RescanTimerId);
   });
   Library().duringProgramming = [&] { pump.pending.push_back([&] { form->UpdateBtnClick(); }); };
   Calls().clear();
@@ -153,16 +153,16 @@ TEST_F(UpdateFixture, AFailureInsideTheRunReleasesTheFlagAndTheKeepAwakeRequest)
   EXPECT_FALSE(form->State().UpdateInProgress);
   EXPECT_FALSE(sleepAndShutdown.active);
   // Device changes are noticed again.
-  form->OnDeviceChange(device::DeviceNodesChanged);
-  EXPECT_TRUE(timers.Running(device::RescanTimerId));
+  form->OnDeviceChange(app::DeviceNodesChanged);
+  EXPECT_TRUE(timers.Running(app::RescanTimerId));
 }
 
 TEST_F(UpdateFixture, TheNextScanAfterAPowerCycleShowsTheScanLinesAgain) {
   Start();
   form->UpdateBtnClick();
   Library().SetVersion("00.01.01.07");
-  form->OnDeviceChange(device::DeviceRemoveComplete);
-  form->OnDeviceChange(device::DeviceNodesChanged);
+  form->OnDeviceChange(app::DeviceRemoveComplete);
+  form->OnDeviceChange(app::DeviceNodesChanged);
   timers.Advance(200);
   EXPECT_EQ(ScanLines()[2], "Firmware: Up to date");
   EXPECT_TRUE(Visible(ControlId::RescanStatusPanel));

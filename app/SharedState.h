@@ -1,12 +1,12 @@
-// The state the scan, the update run and device-change monitoring share; owned by the window.
+// The state the window's scan, update run and device-change handling share; owned by the form.
 #pragma once
 
-#include <array>
 #include <cstdint>
 
+#include "device/Scan.h"
 #include "updatelib/EntryPoints.h"
 
-namespace core {
+namespace app {
 
 struct SharedState {
   // True while an update runs; device changes are then swallowed.
@@ -15,8 +15,8 @@ struct SharedState {
   std::int32_t SelectedDeviceCount = 0;
   // That device's NUL-terminated path; all zero otherwise.
   updatelib::DevicePath SelectedDevicePath{};
-  // Trimmed vendor and product identification of the last device identified (24 bytes at most).
-  std::array<char, 25> DeviceInfoText{};
+  // Trimmed vendor and product identification of the last device identified.
+  device::DeviceIdentity DeviceInfoText{};
 };
 
-}  // namespace core
+}  // namespace app

@@ -1,0 +1,42 @@
+// What the window shows of a scan or an update: one table from each outcome to three status lines
+// and the button offered, and the one writer that puts them on the window.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "device/Scan.h"
+#include "platform/Platform.h"
+#include "update/UpdateRun.h"
+
+namespace app {
+
+using Lines = std::array<std::string_view, 3>;
+
+// The lines of one status area and whether Update (rather than Exit) is offered.
+struct StatusView {
+  Lines lines;
+  bool offerUpdate = false;
+};
+
+enum class StatusArea { Rescan, Update };
+
+// What the update area says while the device is programmed.
+inline constexpr Lines UpdatingLines = {"DO NOT disconnect the device during the F/W update.",
+                                        "Updating.....", ""};
+
+// The scan lines for `outcome`; a device found up to date or needing an update is named by
+// `deviceInfo` on the second line (the view refers to it, so it must outlive the view).
+StatusView ScanView(device::ScanOutcome outcome, std::string_view deviceInfo);
+
+// The update lines for `outcome`, always with Exit. Locked reads as a failure.
+StatusView UpdateView(update::UpdateOutcome outcome);
+
+// Writes the three lines of `area`, first to last.
+void WriteLines(platform::Controls& controls, StatusArea area, const Lines& lines);
+
+// Offers the view's button (each button's enabled state before its visibility, Update before
+// Exit; the other is disabled and hidden), writes the three lines of `area` and shows the area.
+void ShowStatus(platform::Controls& controls, StatusArea area, const StatusView& view);
+
+}  // namespace app
