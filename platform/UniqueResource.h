@@ -7,9 +7,18 @@
 namespace platform {
 
 // Owns one handle and releases it through `Release` when replaced or destroyed. `Empty` is the
-// value that holds nothing (null for most handles); it is never released.
+// value that holds nothing (null for most handles); it is never released. A kind whose empty value
+// is no constant expression (a pointer made from an integer) gives it as `Release::Empty()`.
 template <class Handle, class Release, Handle Empty = Handle{}>
 class UniqueResource {
+  static Handle EmptyValue() {
+    if constexpr (requires { Release::Empty(); }) {
+      return Release::Empty();
+    } else {
+      return Empty;
+    }
+  }
+
  public:
   UniqueResource() = default;
   explicit UniqueResource(Handle handle, Release release = Release{})
@@ -28,17 +37,18 @@ class UniqueResource {
   UniqueResource& operator=(const UniqueResource&) = delete;
 
   Handle Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != Empty; }
+  explicit operator bool() const { return handle_ != EmptyValue(); }
   // Gives the handle up without releasing it.
-  Handle Detach() { return std::exchange(handle_, Empty); }
+  Handle Detach() { return std::exchange(handle_, EmptyValue()); }
   // Releases what is held, then holds `handle`.
-  void Reset(Handle handle = Empty) {
+  void Reset() { Reset(EmptyValue()); }
+  void Reset(Handle handle) {
     const Handle old = std::exchange(handle_, handle);
-    if (old != Empty) release_(old);
+    if (old != EmptyValue()) release_(old);
   }
 
  private:
-  Handle handle_ = Empty;
+  Handle handle_ = EmptyValue();
   [[no_unique_address]] Release release_{};
 };
 

@@ -156,10 +156,6 @@ UniqueFont CreateLayoutFont(int height) {
                                 DEFAULT_PITCH | FF_DONTCARE, FormFontFace));
 }
 
-struct ReleaseScreenDc {
-  void operator()(HDC dc) const { ReleaseDC(nullptr, dc); }
-};
-
 // The height of "0" in `font` on the screen, which the layout's scaling follows.
 int TextHeight(HFONT font, HDC screen) {
   HGDIOBJ previous = SelectObject(screen, font);
@@ -290,7 +286,7 @@ FormWindow::FormWindow(ApplicationWindow& application, Dialogs& dialogs) : dialo
   // The form font follows the display's pixels per inch; the layout follows the font.
   Scaling scaling;
   {
-    const UniqueResource<HDC, ReleaseScreenDc> screen(GetDC(nullptr));
+    const UniqueScreenDc screen(GetDC(nullptr));
     const int pixelsPerInch = GetDeviceCaps(screen.Get(), LOGPIXELSY);
     formFont_ = CreateLayoutFont(ScaledFormFontHeight(pixelsPerInch));
     scaling = LayoutScaling(pixelsPerInch, TextHeight(formFont_.Get(), screen.Get()));

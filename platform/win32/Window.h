@@ -11,18 +11,9 @@
 
 #include "platform/Layout.h"
 #include "platform/Platform.h"
-#include "platform/UniqueResource.h"
+#include "platform/win32/Owners.h"
 
 namespace platform::win32 {
-
-struct DestroyWindowRelease {
-  void operator()(HWND window) const { DestroyWindow(window); }
-};
-struct DeleteObjectRelease {
-  void operator()(HGDIOBJ object) const { DeleteObject(object); }
-};
-using UniqueWindow = UniqueResource<HWND, DestroyWindowRelease>;
-using UniqueFont = UniqueResource<HFONT, DeleteObjectRelease>;
 
 // The ends of the start-up's phases, named. The shipped program leaves the hook empty; the
 // benchmark's probe build of the program sets it to take the time of each.
