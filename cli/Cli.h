@@ -7,27 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/ExitCodes.h"
 #include "platform/Console.h"
 #include "platform/Platform.h"
 
 namespace cli {
-
-// The program's exit codes; --help and the README list them.
-enum ExitCode : int {
-  Success = 0,            // every device checked is up to date, or nothing needed doing
-  ProgrammingFailed = 1,  // programming failed on a device, or the library faulted
-  Usage = 2,
-  NoDevice = 3,        // no compatible device attached
-  SeveralDevices = 4,  // several attached and neither --device nor --all given
-  NotUpdatable = 5,    // a check failed: chip, running code, version, image, identification
-  LibraryMissing = 6,  // the update library is missing or incomplete
-  UpdateNeeded = 10,   // status: at least one device needs the update
-  Updated = 3010,      // programmed; power-cycle the device to run the new firmware
-  NotElevated = 740,   // not running with administrator rights
-  // Another Flashwright program is programming a device right now: the code Windows installers
-  // give for "another installation is in progress", which device-management systems retry.
-  Locked = 1618,
-};
 
 enum class Command { Status, Update, Station };
 
@@ -44,7 +28,7 @@ struct Options {
 // or a usage error, which goes to standard error).
 struct CommandLine {
   std::optional<Options> options;
-  int exitCode = Success;
+  ExitCode exitCode = Success;
   std::string text;
   bool json = false;  // --json was given, also when the rest did not parse
 };

@@ -4,27 +4,24 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
+#include "device/Scan.h"
 
 namespace cli {
 namespace {
 
-constexpr char ExitCodesText[] = R"(Exit codes:
-  0     success: every device checked is up to date, or nothing needed doing
-  3010  programmed successfully; power-cycle the device to run the new firmware
-  10    status: at least one device needs the update
-  1     programming failed on a device (or the library faulted)
-  2     usage error
-  3     no compatible device attached
-  4     several devices attached and neither --device nor --all given
-  5     the device cannot be updated (a check failed: chip, running code, version,
-        image, identification)
-  6     the update library (ZRFWUpdateDll.dll, beside this program) is missing or incomplete
-  740   not running with administrator rights
-  1618  another Flashwright program is programming a device right now (retry later)
-With --all the worst outcome decides: 1 before 5 before 3010 before 0.
+// The help's list of exit codes, from the table: each code and its meaning on a line of its own.
+std::string ExitCodesText() {
+  std::string text = "Exit codes:\n";
+  for (const ExitCodeRow& row : ExitCodes) {
+    std::string code = "  " + std::to_string(row.code);
+    code.resize(8, ' ');
+    text += code + std::string(row.meaning) + "\n";
+  }
+  return text + R"(With --all the worst outcome decides: 1 before 5 before 3010 before 0.
 station: 0 when every device passed, 1 when one failed, 3010 when stopped (Ctrl+C) after a
 device was programmed but before its power cycle was checked.
 Text on a console is Unicode; redirected, it is UTF-8. --json and --log write ASCII-only JSON.)";
+}
 
 constexpr int MaxDevices = 16;
 constexpr int MaxCount = 1000000;
@@ -49,7 +46,7 @@ CLI::Validator Between(int low, int high) {
 
 std::string UsageErrorDocument(const std::string& message) {
   nlohmann::ordered_json document = {{"command", nullptr},
-                                     {"target", "00.01.01.07"},
+                                     {"target", device::TargetFirmwareVersion},
                                      {"exitCode", Usage},
                                      {"devices", nlohmann::json::array()},
                                      {"error", {{"message", message}}}};
@@ -66,9 +63,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
     reversed.push_back(*argument == "/?" ? "--help" : *argument);
   }
 
-  CLI::App app("Brings the firmware of USB storage bridges to version 00.01.01.07.",
+  CLI::App app("Brings the firmware of USB storage bridges to version " +
+                   std::string(device::TargetFirmwareVersion) + ".",
                "flashwright-cli");
-  app.footer(ExitCodesText);
+  app.footer(ExitCodesText());
   app.require_subcommand(0, 1);
   bool showVersion = false;
   app.add_flag("--version", showVersion, "Print the program's version and exit");

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "FakeConsole.h"
 #include "Fakes.h"
 #include "cli/Cli.h"
+#include "device/Scan.h"
 
 namespace {
 
@@ -66,6 +69,58 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
   EXPECT_EQ(station.options->command, cli::Command::Station);
   EXPECT_EQ(station.options->count, 3);
   EXPECT_EQ(station.options->logFile, "a.log");
+}
+
+// The exit codes are one table: the README lists the same codes in the same order with the same
+// meanings (names in code type aside), --help prints each meaning beside its code, and
+// the schema allows exactly these codes.
+TEST(CliExitCodes, ReadmeHelpAndSchemaFollowTheTable) {
+  const std::filesystem::path root =
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+  auto trimmed = [](std::string text) {
+    text.erase(0, text.find_first_not_of(' '));
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+  };
+  std::ifstream readme(root / "README.md");
+  ASSERT_TRUE(readme);
+  std::vector<std::pair<std::string, std::string>> rows;
+  bool inTable = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.starts_with("| Exit code |")) {
+      inTable = true;
+    } else if (inTable && !line.starts_with("|")) {
+      break;
+    } else if (inTable && !line.starts_with("|---")) {
+      std::erase(line, '`');
+      const std::size_t bar = line.find('|', 1);
+      rows.emplace_back(trimmed(line.substr(1, bar - 1)),
+                        trimmed(line.substr(bar + 1, line.rfind('|') - bar - 1)));
+    }
+  }
+  ASSERT_EQ(rows.size(), std::size(cli::ExitCodes));
+
+  const std::string help = Parse({"--help"}).text;
+  EXPECT_NE(help.find(std::string(device::TargetFirmwareVersion)), std::string::npos);
+
+  std::ifstream schemaFile(root / "cli" / "flashwright-cli.schema.json");
+  const auto schema = nlohmann::json::parse(schemaFile);
+  std::vector<int> allowed = schema["properties"]["exitCode"]["enum"];
+  std::vector<int> listed;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const cli::ExitCodeRow& row = cli::ExitCodes[i];
+    listed.push_back(row.code);
+    EXPECT_EQ(rows[i].first, std::to_string(row.code)) << row.name;
+    EXPECT_EQ(rows[i].second, row.meaning) << row.name;
+    std::string helpLine = "  " + std::to_string(row.code);
+    helpLine.resize(8, ' ');
+    EXPECT_NE(help.find(helpLine + std::string(row.meaning) + "\n"), std::string::npos)
+        << row.name << "\n"
+        << help;
+  }
+  std::sort(allowed.begin(), allowed.end());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, allowed);
 }
 
 struct CliFixture : ::testing::Test {

@@ -1,0 +1,52 @@
+// The program's exit codes: one table, which --help prints and the README repeats (a unit test
+// holds the README to it).
+#pragma once
+
+#include <string_view>
+
+namespace cli {
+
+enum ExitCode : int {
+  Success = 0,
+  ProgrammingFailed = 1,
+  Usage = 2,
+  NoDevice = 3,
+  SeveralDevices = 4,
+  NotUpdatable = 5,
+  LibraryMissing = 6,
+  UpdateNeeded = 10,
+  Updated = 3010,
+  NotElevated = 740,
+  // The code Windows installers give for "another installation is in progress", which
+  // device-management systems retry.
+  Locked = 1618,
+};
+
+struct ExitCodeRow {
+  ExitCode code;
+  std::string_view name;
+  std::string_view meaning;  // one sentence, as --help and the README show it
+};
+
+// In the order --help lists them: success first, then the codes a script acts on.
+inline constexpr ExitCodeRow ExitCodes[] = {
+    {Success, "Success", "success: every device checked is up to date, or nothing needed doing"},
+    {Updated, "Updated", "programmed successfully; power-cycle the device to run the new firmware"},
+    {UpdateNeeded, "UpdateNeeded", "status: at least one device needs the update"},
+    {ProgrammingFailed, "ProgrammingFailed",
+     "programming failed on a device (or the library faulted)"},
+    {Usage, "Usage", "usage error"},
+    {NoDevice, "NoDevice", "no compatible device attached"},
+    {SeveralDevices, "SeveralDevices",
+     "several devices attached and neither --device nor --all given"},
+    {NotUpdatable, "NotUpdatable",
+     "the device cannot be updated (a check failed: chip, running code, version, image, "
+     "identification)"},
+    {LibraryMissing, "LibraryMissing",
+     "the update library (ZRFWUpdateDll.dll, beside this program) is missing or incomplete"},
+    {NotElevated, "NotElevated", "not running with administrator rights"},
+    {Locked, "Locked",
+     "another Flashwright program is programming a device right now (retry later)"},
+};
+
+}  // namespace cli
