@@ -214,14 +214,17 @@ void MessageBoxes::ShowError(std::string_view text) {
   ShowOwnBox(owner, message.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP);  // modal to the owner
 }
 
-std::uintptr_t UsbDeviceNotifications::Register() {
+HDEVNOTIFY RegisterUsbDeviceNotification(HWND window) {
   DEV_BROADCAST_DEVICEINTERFACE_A filter{};
   static_assert(sizeof filter == 32, "the filter record is 32 bytes");
   filter.dbcc_size = sizeof filter;
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   filter.dbcc_classguid = UsbDeviceInterfaceClass;
-  HDEVNOTIFY handle = RegisterDeviceNotificationA(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-  return reinterpret_cast<std::uintptr_t>(handle);
+  return RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+std::uintptr_t UsbDeviceNotifications::Register() {
+  return reinterpret_cast<std::uintptr_t>(RegisterUsbDeviceNotification(window_));
 }
 
 void UsbDeviceNotifications::Unregister(std::uintptr_t handle) {

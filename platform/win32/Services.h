@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/UniqueResource.h"
+#include "platform/win32/FaultBarrier.h"
+#include "platform/win32/Owners.h"
 
 namespace platform::win32 {
 
@@ -69,6 +70,10 @@ class MessageBoxes final : public Dialogs {
   HWND owner_ = nullptr;
 };
 
+// Registers `window` for arrivals and removals of USB devices; null when that fails. The caller
+// owns the registration (UniqueDeviceNotification).
+HDEVNOTIFY RegisterUsbDeviceNotification(HWND window);
+
 class UsbDeviceNotifications final : public DeviceNotifications {
  public:
   void SetRecipient(HWND window) { window_ = window; }
@@ -91,10 +96,7 @@ class MachineProgrammingLock final : public ProgrammingLock {
   void Unlock() override;
 
  private:
-  struct CloseHandleRelease {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-  };
-  UniqueResource<HANDLE, CloseHandleRelease> mutex_;
+  UniqueHandle mutex_;
   bool held_ = false;
 };
 
@@ -109,6 +111,15 @@ class TitledWindowCloser final : public WindowCloser {
 
  private:
   const OwnWindows& ownWindows_;
+};
+
+// The services both programs own alike: the library from the program's own folder, the fault
+// barrier around its calls, the program's version record and the machine-wide programming lock.
+struct SystemServices {
+  ExeDirectoryModuleLoader modules;
+  SehFaultBarrier faults;
+  OwnVersionRecord versionRecord;
+  MachineProgrammingLock programmingLock;
 };
 
 }  // namespace platform::win32

@@ -7,7 +7,6 @@
 
 #include "platform/ErrorBox.h"
 #include "platform/win32/ApplicationTitle.h"
-#include "platform/win32/FaultBarrier.h"
 #include "platform/win32/Services.h"
 #include "platform/win32/Window.h"
 
@@ -36,24 +35,21 @@ int RunWindowProgram(const FormFactory& makeForm) {
     ownWindows.Add(window.Handle());
     EndOfStartupPhase("controls and their fonts");
 
-    ExeDirectoryModuleLoader modules;
-    SehFaultBarrier faults;
-    OwnVersionRecord versionRecord;
+    SystemServices system;
     UsbDeviceNotifications notifications;
     notifications.SetRecipient(window.Handle());
     TitledWindowCloser windowCloser(ownWindows);
-    MachineProgrammingLock programmingLock;
-    const FormServices services{.modules = modules,
-                                .faults = faults,
+    const FormServices services{.modules = system.modules,
+                                .faults = system.faults,
                                 .controls = window,
                                 .dialogs = dialogs,
-                                .versionRecord = versionRecord,
+                                .versionRecord = system.versionRecord,
                                 .notifications = notifications,
                                 .timers = window,
                                 .windowCloser = windowCloser,
                                 .pump = window,
                                 .sleepAndShutdown = window,
-                                .programmingLock = programmingLock};
+                                .programmingLock = system.programmingLock};
 
     const std::unique_ptr<Form> form = makeForm(services);
     EndOfStartupPhase("library bound and set up, first scan");

@@ -7,22 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "Fakes.h"
+#include "FakeSystem.h"
 #include "app/TForm1.h"
 #include "platform/ErrorBox.h"
 
-struct FormFixture : ::testing::Test {
-  fakes::FakeModuleLoader modules;
-  fakes::FakeFaultBarrier faults;
+struct FormFixture : ::testing::Test, fakes::FakeSystem {
   fakes::FakeControls controls;
   fakes::FakeDialogs dialogs;
-  fakes::FakeVersionRecord versionRecord;
   fakes::FakeNotifications notifications;
   fakes::FakeTimers timers;
   fakes::FakeWindowCloser closer;
   fakes::FakePump pump;
-  fakes::FakeSleepAndShutdownBlock sleepAndShutdown;
-  fakes::FakeProgrammingLock programmingLock;
   std::optional<app::TForm1> form;
 
   fakes::FakeLibrary& Library() { return fakes::FakeLibrary::Instance(); }
