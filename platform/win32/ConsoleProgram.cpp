@@ -14,16 +14,12 @@
 #include <string>
 #include <thread>
 
-#include "platform/win32/FaultBarrier.h"
+#include "platform/win32/Owners.h"
 #include "platform/win32/Services.h"
 #include "platform/win32/Text.h"
-#include "platform/win32/Window.h"
 
 namespace platform::win32 {
 namespace {
-
-constexpr char DeviceWindowClass[] = "FlashwrightCliDevices";
-constexpr UINT_PTR SettleTimerId = 1;
 
 std::string LastErrorText() {
   const DWORD error = GetLastError();
@@ -31,9 +27,9 @@ std::string LastErrorText() {
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const UniqueLocalMemory owned(text);
   std::string message =
       length ? WideToUtf8(std::wstring_view(text, length)) : "error " + std::to_string(error);
-  if (text) LocalFree(text);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
     message.pop_back();
   }
@@ -84,103 +80,198 @@ void InstallLastResort() {
   std::signal(SIGABRT, [](int) { EndWithFailure("aborted"); });
 }
 
-class WindowsConsole;
-WindowsConsole* TheConsole = nullptr;  // for the console control handler
-
-// The console, the Ctrl+C handling and a hidden top-level window: device changes are broadcast
-// to top-level windows only (a message-only window misses DBT_DEVNODES_CHANGED), and a window
-// is what a shutdown can be asked to wait for.
-class WindowsConsole final : public Console, public SleepAndShutdownBlock {
+// Standard output and standard error. Writers of standard error take turns, and the first after
+// the progress line's live counter starts a new line, so that nothing is written into the counter.
+class StandardStreams final : public ConsoleOutput {
  public:
-  WindowsConsole() : interrupted_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    TheConsole = this;
-    SetConsoleCtrlHandler(&ControlHandler, TRUE);
-    WNDCLASSEXA windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = &DeviceWindowProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = DeviceWindowClass;
-    RegisterClassExA(&windowClass);
-    window_.Reset(CreateWindowExA(0, DeviceWindowClass, "flashwright-cli", WS_POPUP, 0, 0, 0, 0,
-                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
-    // The window program's registration, for this window.
-    notifications_.SetRecipient(window_.Get());
-    notification_ = notifications_.Register();
-  }
-  ~WindowsConsole() override {
-    EndProgress();
-    Unblock();
-    notifications_.Unregister(notification_);
-    SetConsoleCtrlHandler(&ControlHandler, FALSE);
-    TheConsole = nullptr;
-    if (interrupted_) CloseHandle(interrupted_);
-  }
-  WindowsConsole(const WindowsConsole&) = delete;
-  WindowsConsole& operator=(const WindowsConsole&) = delete;
-
   bool Out(std::string_view text) override { return WriteStream(STD_OUTPUT_HANDLE, text); }
   bool Err(std::string_view text) override {
     const std::lock_guard lock(errMutex_);
-    if (progressShown_) {
-      WriteStream(STD_ERROR_HANDLE, "\n");  // off the live counter's line
-      progressShown_ = false;
+    if (counterOpen_) {
+      WriteStream(STD_ERROR_HANDLE, "\n");
+      counterOpen_ = false;
     }
     return WriteStream(STD_ERROR_HANDLE, text);
   }
-
   std::string FromAnsi(std::string_view bytes) override { return CodePageToUtf8(CP_ACP, bytes); }
 
-  void BeginProgress(std::string_view label) override {
-    EndProgress();
-    const std::string text(label);
+  // The live counter: `text` over the current line of standard error, which stays open.
+  void ShowCounter(std::string_view text) {
+    const std::lock_guard lock(errMutex_);
+    std::string line(1, '\r');
+    line += text;
+    WriteStream(STD_ERROR_HANDLE, line);
+    counterOpen_ = true;
+  }
+  // Ends the counter's line, if one is open.
+  void CloseCounter() {
+    const std::lock_guard lock(errMutex_);
+    if (counterOpen_) WriteStream(STD_ERROR_HANDLE, "\n");
+    counterOpen_ = false;
+  }
+
+ private:
+  std::mutex errMutex_;
+  bool counterOpen_ = false;
+};
+
+// The progress line, drawn by a thread of its own while the caller blocks. The display is a
+// courtesy: if it fails, it stops, and the caller's work goes on.
+class ConsoleProgressLine final : public ProgressLine {
+ public:
+  explicit ConsoleProgressLine(StandardStreams& streams) : streams_(streams) {}
+  ~ConsoleProgressLine() override { End(); }
+  ConsoleProgressLine(const ConsoleProgressLine&) = delete;
+  ConsoleProgressLine& operator=(const ConsoleProgressLine&) = delete;
+
+  void Begin(std::string_view label) override {
+    End();
     DWORD mode = 0;
     const bool live = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-    stopProgress_ = false;
-    progress_ = std::thread([this, text, live] {
-      // The display is a courtesy: if it fails, it stops, and the programming goes on.
+    stop_ = false;
+    thread_ = std::thread([this, text = std::string(label), live] {
       try {
-        ShowProgress(text, live);
+        Show(text, live);
       } catch (...) {
       }
     });
   }
 
-  void EndProgress() override {
-    if (!progress_.joinable()) return;
+  void End() override {
+    if (!thread_.joinable()) return;
     {
-      const std::lock_guard lock(progressMutex_);
-      stopProgress_ = true;
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
     }
-    progressStopped_.notify_all();
-    progress_.join();
-    const std::lock_guard errLock(errMutex_);
-    if (progressShown_) WriteStream(STD_ERROR_HANDLE, "\n");
-    progressShown_ = false;
+    stopped_.notify_all();
+    thread_.join();
+    streams_.CloseCounter();
   }
 
-  void SetInterrupts(Interrupts mode, std::string_view message) override {
-    const std::lock_guard lock(interruptMutex_);
-    interruptMessage_ = std::string(message);
+ private:
+  void Show(const std::string& text, bool live) {
+    const auto started = std::chrono::steady_clock::now();
+    std::unique_lock lock(mutex_);
+    for (int shown = -1;;) {
+      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::steady_clock::now() - started)
+                               .count();
+      if (live) {
+        streams_.ShowCounter(text + "... " + std::to_string(seconds) + " s ");
+      } else if (seconds / 5 != shown) {
+        shown = static_cast<int>(seconds / 5);
+        streams_.Err(text + "... " + std::to_string(seconds) + " s\n");
+      }
+      if (stopped_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; })) {
+        break;
+      }
+    }
+  }
+
+  StandardStreams& streams_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable stopped_;
+  bool stop_ = false;
+};
+
+// Ctrl+C and Ctrl+Break through the console's control handler, which runs on a thread of its own.
+// One at a time: the handler finds the instance through a process-wide pointer.
+class ConsoleInterrupts final : public Interrupts {
+ public:
+  explicit ConsoleInterrupts(ConsoleOutput& output)
+      : output_(output), noted_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    current = this;
+    SetConsoleCtrlHandler(&Handler, TRUE);
+  }
+  ~ConsoleInterrupts() override {
+    SetConsoleCtrlHandler(&Handler, FALSE);
+    current = nullptr;
+  }
+  ConsoleInterrupts(const ConsoleInterrupts&) = delete;
+  ConsoleInterrupts& operator=(const ConsoleInterrupts&) = delete;
+
+  void Set(Mode mode, std::string_view message) override {
+    const std::lock_guard lock(mutex_);
+    message_ = std::string(message);
     mode_ = mode;
   }
-  bool InterruptRequested() override {
-    return WaitForSingleObject(interrupted_, 0) == WAIT_OBJECT_0;
+  bool Requested() override { return WaitForSingleObject(noted_.Get(), 0) == WAIT_OBJECT_0; }
+  // Signalled once an interrupt has been noted, for waits that must end then.
+  HANDLE NotedEvent() const { return noted_.Get(); }
+
+ private:
+  static BOOL WINAPI Handler(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    ConsoleInterrupts* self = current;
+    if (self == nullptr) return FALSE;
+    const std::lock_guard lock(self->mutex_);
+    switch (self->mode_) {
+      case Mode::Ignore:
+        self->output_.Err(self->message_);
+        return TRUE;
+      case Mode::Note:
+        SetEvent(self->noted_.Get());
+        return TRUE;
+      case Mode::End:
+      default:
+        return FALSE;
+    }
   }
 
-  DeviceWait WaitForDeviceChange(std::chrono::milliseconds settle,
-                                 std::chrono::milliseconds timeout) override {
+  static inline ConsoleInterrupts* current = nullptr;
+  ConsoleOutput& output_;
+  std::mutex mutex_;
+  Mode mode_ = Mode::End;
+  std::string message_;
+  UniqueHandle noted_;
+};
+
+// A hidden top-level window: device changes are broadcast to top-level windows only (a
+// message-only window misses DBT_DEVNODES_CHANGED), and a window is what a shutdown can be asked
+// to wait for. It is made at the first Watch, wait or Block, so that a command needing neither
+// (status) never loads the window libraries' drivers. On the thread that made it only.
+class DeviceChangeWindow final : public DeviceChanges, public SleepAndShutdownBlock {
+ public:
+  explicit DeviceChangeWindow(ConsoleInterrupts& interrupts) : interrupts_(interrupts) {}
+  ~DeviceChangeWindow() override {
+    Unblock();
+    notification_.Reset();
+    window_.Reset();
+    if (current == this) current = nullptr;
+  }
+  DeviceChangeWindow(const DeviceChangeWindow&) = delete;
+  DeviceChangeWindow& operator=(const DeviceChangeWindow&) = delete;
+
+  void Watch() override {
+    if (window_) return;
+    current = this;
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &WindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = ClassName;
+    RegisterClassExA(&windowClass);
+    window_.Reset(CreateWindowExA(0, ClassName, "flashwright-cli", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                  nullptr, GetModuleHandleA(nullptr), nullptr));
+    notification_.Reset(RegisterUsbDeviceNotification(window_.Get()));
+  }
+
+  Wait WaitForChange(std::chrono::milliseconds settle, std::chrono::milliseconds timeout) override {
+    Watch();
     settle_ = static_cast<UINT>(settle.count());
     settled_ = false;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    HANDLE noted = interrupts_.NotedEvent();
     for (;;) {
-      if (InterruptRequested()) return DeviceWait::Interrupted;
-      if (settled_) return DeviceWait::Changed;
+      if (interrupts_.Requested()) return Wait::Interrupted;
+      if (settled_) return Wait::Changed;
       const auto now = std::chrono::steady_clock::now();
       // A change that came keeps the wait going until it has settled.
-      if (now >= deadline && !changing_) return DeviceWait::TimedOut;
+      if (now >= deadline && !changing_) return Wait::TimedOut;
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
       const DWORD wait = changing_ ? 100 : static_cast<DWORD>(std::max<long long>(left.count(), 1));
-      MsgWaitForMultipleObjectsEx(1, &interrupted_, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+      MsgWaitForMultipleObjectsEx(1, &noted, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
       MSG message;
       while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);
@@ -189,46 +280,9 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
     }
   }
 
-  std::string ComputerName() override {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
-    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    return GetComputerNameW(name, &size) ? WideToUtf8(std::wstring_view(name, size))
-                                         : std::string();
-  }
-
-  bool IsElevated() override {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    TOKEN_ELEVATION elevation{};
-    DWORD size = 0;
-    const bool elevated =
-        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-        elevation.TokenIsElevated != 0;
-    CloseHandle(token);
-    return elevated;
-  }
-
-  std::string AppendLine(const std::string& file, std::string_view line) override {
-    HANDLE handle =
-        CreateFileW(Utf8ToWide(file).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return LastErrorText();
-    // One writer at a time, each line in one write: lines never interleave.
-    OVERLAPPED whole{};
-    const bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
-    const std::string text = std::string(line) + "\n";
-    DWORD written = 0;
-    const bool wrote =
-        WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-        written == text.size();
-    std::string error = wrote ? std::string() : LastErrorText();
-    if (locked) UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &whole);
-    CloseHandle(handle);
-    return error;
-  }
-
   void Block(std::string_view reason) override {
     if (blocking_) return;
+    Watch();
     blocking_ = true;
     HoldSleepAndShutdown(window_.Get(), reason);
   }
@@ -239,86 +293,80 @@ class WindowsConsole final : public Console, public SleepAndShutdownBlock {
   }
 
  private:
-  // The progress thread's loop, until EndProgress.
-  void ShowProgress(const std::string& text, bool live) {
-    const auto started = std::chrono::steady_clock::now();
-    std::unique_lock lock(progressMutex_);
-    for (int shown = -1;;) {
-      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                               std::chrono::steady_clock::now() - started)
-                               .count();
-      if (live) {
-        const std::lock_guard errLock(errMutex_);
-        WriteStream(STD_ERROR_HANDLE, "\r" + text + "... " + std::to_string(seconds) + " s ");
-        progressShown_ = true;
-      } else if (seconds / 5 != shown) {
-        shown = static_cast<int>(seconds / 5);
-        Err(text + "... " + std::to_string(seconds) + " s\n");
-      }
-      if (progressStopped_.wait_for(lock, std::chrono::milliseconds(250),
-                                    [this] { return stopProgress_; })) {
-        break;
-      }
-    }
-  }
+  static constexpr char ClassName[] = "FlashwrightCliDevices";
+  static constexpr UINT_PTR SettleTimerId = 1;
 
-  static BOOL WINAPI ControlHandler(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    WindowsConsole* console = TheConsole;
-    if (console == nullptr) return FALSE;
-    const std::lock_guard lock(console->interruptMutex_);
-    switch (console->mode_) {
-      case Interrupts::Ignore:
-        console->Err(console->interruptMessage_);
-        return TRUE;
-      case Interrupts::Note:
-        SetEvent(console->interrupted_);
-        return TRUE;
-      case Interrupts::End:
-      default:
-        return FALSE;
-    }
-  }
-
-  static LRESULT CALLBACK DeviceWindowProc(HWND window, UINT message, WPARAM wParam,
-                                           LPARAM lParam) {
-    WindowsConsole* console = TheConsole;
-    if (console != nullptr && message == WM_DEVICECHANGE) {
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DeviceChangeWindow* self = current;
+    if (self != nullptr && message == WM_DEVICECHANGE) {
       if (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEREMOVECOMPLETE) {
         // A burst of changes settles once it has been quiet for the delay.
-        console->changing_ = true;
-        SetTimer(window, SettleTimerId, console->settle_, nullptr);
+        self->changing_ = true;
+        SetTimer(window, SettleTimerId, self->settle_, nullptr);
       }
       return TRUE;
     }
-    if (console != nullptr && message == WM_TIMER && wParam == SettleTimerId) {
+    if (self != nullptr && message == WM_TIMER && wParam == SettleTimerId) {
       KillTimer(window, SettleTimerId);
-      console->changing_ = false;
-      console->settled_ = true;
+      self->changing_ = false;
+      self->settled_ = true;
       return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
   }
 
-  std::mutex errMutex_;
-  bool progressShown_ = false;  // the live counter's line is open
-  std::thread progress_;
-  std::mutex progressMutex_;
-  std::condition_variable progressStopped_;
-  bool stopProgress_ = false;
-
-  std::mutex interruptMutex_;
-  Interrupts mode_ = Interrupts::End;
-  std::string interruptMessage_;
-  HANDLE interrupted_ = nullptr;
-
+  static inline DeviceChangeWindow* current = nullptr;
+  ConsoleInterrupts& interrupts_;
   UniqueWindow window_;
-  UsbDeviceNotifications notifications_;
-  std::uintptr_t notification_ = 0;
-  UINT settle_ = 200;  // milliseconds
+  UniqueDeviceNotification notification_;  // released before the window it names
+  UINT settle_ = 200;                      // milliseconds
   bool changing_ = false;
   bool settled_ = false;
   bool blocking_ = false;
+};
+
+// The elevation of the process's own token.
+class ProcessTokenElevation final : public Elevation {
+ public:
+  bool IsElevated() override {
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return false;
+    const UniqueHandle token(opened);
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+           elevation.TokenIsElevated != 0;
+  }
+};
+
+// The log, opened for each line and locked whole while it is written.
+class AppendOnlyLog final : public LogFile {
+ public:
+  std::string ComputerName() override {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &size) ? WideToUtf8(std::wstring_view(name, size))
+                                         : std::string();
+  }
+
+  std::string AppendLine(const std::string& file, std::string_view line) override {
+    const UniqueFile handle(CreateFileW(Utf8ToWide(file).c_str(), FILE_APPEND_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) return LastErrorText();
+    // One writer at a time, each line in one write: lines never interleave.
+    OVERLAPPED whole{};
+    const bool locked =
+        LockFileEx(handle.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+    const std::string text = std::string(line) + "\n";
+    DWORD written = 0;
+    const bool wrote =
+        WriteFile(handle.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+        written == text.size();
+    std::string error = wrote ? std::string() : LastErrorText();
+    if (locked) UnlockFileEx(handle.Get(), 0, MAXDWORD, MAXDWORD, &whole);
+    return error;
+  }
 };
 
 }  // namespace
@@ -333,17 +381,26 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program)
   InstallLastResort();
   try {
     RestrictDllSearch();
-    WindowsConsole console;
-    ExeDirectoryModuleLoader modules;
-    SehFaultBarrier faults;
-    OwnVersionRecord versionRecord;
-    MachineProgrammingLock programmingLock;
-    const ConsoleServices services{.modules = modules,
-                                   .faults = faults,
-                                   .versionRecord = versionRecord,
-                                   .sleepAndShutdown = console,
-                                   .programmingLock = programmingLock,
-                                   .console = console};
+    // Torn down in the reverse order: the library's services, then the window, the interrupt
+    // handler and the progress line, which may still write to the streams.
+    StandardStreams output;
+    ConsoleProgressLine progress(output);
+    ConsoleInterrupts interrupts(output);
+    DeviceChangeWindow deviceChanges(interrupts);
+    ProcessTokenElevation elevation;
+    AppendOnlyLog log;
+    SystemServices system;
+    const ConsoleServices services{.modules = system.modules,
+                                   .faults = system.faults,
+                                   .versionRecord = system.versionRecord,
+                                   .sleepAndShutdown = deviceChanges,
+                                   .programmingLock = system.programmingLock,
+                                   .output = output,
+                                   .progress = progress,
+                                   .interrupts = interrupts,
+                                   .deviceChanges = deviceChanges,
+                                   .elevation = elevation,
+                                   .log = log};
     return program(services);
   } catch (...) {
     WriteStream(STD_ERROR_HANDLE, "flashwright-cli: unexpected failure: " +

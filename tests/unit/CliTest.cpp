@@ -18,7 +18,7 @@
 namespace {
 
 using fakes::FakeLibrary;
-using Interrupts = platform::Console::Interrupts;
+using Interrupts = platform::Interrupts::Mode;
 
 cli::CommandLine Parse(std::vector<std::string> arguments) {
   return cli::ParseCommandLine(arguments, "0.1.1.7");
@@ -123,22 +123,12 @@ TEST(CliExitCodes, ReadmeHelpAndSchemaFollowTheTable) {
   EXPECT_EQ(listed, allowed);
 }
 
-struct CliFixture : ::testing::Test {
-  fakes::FakeModuleLoader modules;
-  fakes::FakeFaultBarrier faults;
-  fakes::FakeVersionRecord versionRecord;
-  fakes::FakeSleepAndShutdownBlock sleepAndShutdown;
-  fakes::FakeProgrammingLock programmingLock;
+struct CliFixture : ::testing::Test, fakes::FakeSystem {
   fakes::FakeConsole console;
 
   void SetUp() override { FakeLibrary::Instance().Reset(); }
   int Run(std::vector<std::string> arguments) {
-    return cli::Main(arguments, {.modules = modules,
-                                 .faults = faults,
-                                 .versionRecord = versionRecord,
-                                 .sleepAndShutdown = sleepAndShutdown,
-                                 .programmingLock = programmingLock,
-                                 .console = console});
+    return cli::Main(arguments, console.Services(*this));
   }
 };
 

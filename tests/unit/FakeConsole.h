@@ -1,27 +1,21 @@
-// A console for the command-line program's unit tests: it keeps what was written, the interrupt
-// modes set and the progress shown, and answers as the test says. Its ANSI code page is Latin-1
-// with 0x81 left undefined, as in the system's Western code page.
+// The console services for the command-line program's unit tests, one small fake per piece: each
+// keeps what was asked of it and answers as the test says. FakeConsole is all of them in one, as
+// a test sets them up. The ANSI code page of FakeOutput is Latin-1 with 0x81 left undefined, as in
+// the system's Western code page.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "FakeSystem.h"
 #include "platform/Console.h"
 
 namespace fakes {
 
-class FakeConsole final : public platform::Console {
+class FakeOutput : public platform::ConsoleOutput {
  public:
   std::string out, err;
-  std::vector<Interrupts> modes;  // every mode set, in order
-  Interrupts mode = Interrupts::End;
-  int progressShown = 0;
-  bool progressRunning = false;
-  bool elevated = true;
-  std::string appendError;         // what AppendLine answers
-  std::vector<std::string> lines;  // appended, when it succeeds
-  bool outFails = false;           // standard output cannot be written
-  std::string computerName = "BENCH-7";
+  bool outFails = false;  // standard output cannot be written
 
   bool Out(std::string_view text) override {
     if (outFails) return false;
@@ -47,24 +41,82 @@ class FakeConsole final : public platform::Console {
     }
     return utf8;
   }
-  void BeginProgress(std::string_view) override {
+};
+
+class FakeProgressLine : public platform::ProgressLine {
+ public:
+  int progressShown = 0;
+  bool progressRunning = false;
+
+  void Begin(std::string_view) override {
     ++progressShown;
     progressRunning = true;
   }
-  void EndProgress() override { progressRunning = false; }
-  void SetInterrupts(Interrupts to, std::string_view) override {
+  void End() override { progressRunning = false; }
+};
+
+class FakeInterrupts : public platform::Interrupts {
+ public:
+  std::vector<Mode> modes;  // every mode set, in order
+  Mode mode = Mode::End;
+
+  void Set(Mode to, std::string_view) override {
     mode = to;
     modes.push_back(to);
   }
-  bool InterruptRequested() override { return false; }
-  DeviceWait WaitForDeviceChange(std::chrono::milliseconds, std::chrono::milliseconds) override {
-    return DeviceWait::Interrupted;
+  bool Requested() override { return false; }
+};
+
+// Every wait ends as Ctrl+C would end it.
+class FakeDeviceChanges : public platform::DeviceChanges {
+ public:
+  int watched = 0;  // Watch calls, waits included
+
+  void Watch() override { ++watched; }
+  Wait WaitForChange(std::chrono::milliseconds, std::chrono::milliseconds) override {
+    Watch();
+    return Wait::Interrupted;
   }
-  std::string ComputerName() override { return computerName; }
+};
+
+class FakeElevation : public platform::Elevation {
+ public:
+  bool elevated = true;
   bool IsElevated() override { return elevated; }
+};
+
+class FakeLogFile : public platform::LogFile {
+ public:
+  std::string appendError;         // what AppendLine answers
+  std::vector<std::string> lines;  // appended, when it succeeds
+  std::string computerName = "BENCH-7";
+
+  std::string ComputerName() override { return computerName; }
   std::string AppendLine(const std::string&, std::string_view line) override {
     if (appendError.empty()) lines.emplace_back(line);
     return appendError;
+  }
+};
+
+class FakeConsole final : public FakeOutput,
+                          public FakeProgressLine,
+                          public FakeInterrupts,
+                          public FakeDeviceChanges,
+                          public FakeElevation,
+                          public FakeLogFile {
+ public:
+  platform::ConsoleServices Services(FakeSystem& system) {
+    return {.modules = system.modules,
+            .faults = system.faults,
+            .versionRecord = system.versionRecord,
+            .sleepAndShutdown = system.sleepAndShutdown,
+            .programmingLock = system.programmingLock,
+            .output = *this,
+            .progress = *this,
+            .interrupts = *this,
+            .deviceChanges = *this,
+            .elevation = *this,
+            .log = *this};
   }
 };
 

@@ -1,0 +1,346 @@
+// The commands' output; see Report.h.
+#include "cli/Report.h"
+
+#include <cstring>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+namespace cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr std::string_view Target = device::TargetFirmwareVersion;
+
+std::string TextOf(const char* buffer, std::size_t size) {
+  return std::string(buffer, strnlen(buffer, size));
+}
+
+// Every document and log line: ASCII only (\u escapes), so no console or shell code page can
+// garble it, and a byte that is not UTF-8 (which the converted text never has) cannot throw.
+std::string Dump(const Json& json) {
+  return json.dump(-1, ' ', true, Json::error_handler_t::replace);
+}
+
+// UTF-8 text for a line of the text output: a control character (a newline inside an
+// identification, an escape sequence) would break the line or drive the terminal, so it shows as
+// U+FFFD.
+std::string Printable(const std::string& text) {
+  std::string printable;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      printable += "\xEF\xBF\xBD";
+    } else {
+      printable += c;
+    }
+  }
+  // C1 controls (U+0080..U+009F, UTF-8 C2 80..C2 9F) likewise.
+  for (std::size_t at = printable.find('\xC2'); at != std::string::npos;
+       at = printable.find('\xC2', at + 1)) {
+    if (at + 1 < printable.size() && static_cast<unsigned char>(printable[at + 1]) < 0xA0) {
+      printable.replace(at, 2, "\xEF\xBF\xBD");
+    }
+  }
+  return printable;
+}
+
+// `text` (UTF-8) padded with spaces to `width` characters, so that columns line up whatever the
+// bytes per character.
+std::string PadRight(const std::string& text, std::size_t width) {
+  std::size_t characters = 0;
+  for (const char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
+  }
+  return characters >= width ? text : text + std::string(width - characters, ' ');
+}
+
+// The library's texts of an entry converted from its code page, for output.
+struct EntryText {
+  std::string path, identity, firmware;
+  EntryText(const Entry& entry, platform::ConsoleOutput& output)
+      : path(output.FromAnsi(TextOf(entry.path.data(), entry.path.size()))),
+        identity(output.FromAnsi(entry.Identity())),
+        firmware(output.FromAnsi(entry.Firmware())) {}
+};
+
+Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
+  auto orNull = [](const auto& value) { return value ? Json(*value) : Json(nullptr); };
+  const EntryText text(entry, output);
+  Json json = {{"index", entry.index},
+               {"path", text.path},
+               {"identity", entry.check.identity ? Json(text.identity) : Json(nullptr)},
+               {"chipType", orNull(entry.check.chipType)},
+               {"runningMode", orNull(entry.check.runningMode)},
+               {"firmware", entry.check.firmware ? Json(text.firmware) : Json(nullptr)},
+               {"state", StateWord(entry.check.outcome)}};
+  if (entry.result) {
+    json["result"] = ResultWord(*entry.result);
+    json["durationMs"] = entry.durationMs;
+  }
+  return json;
+}
+
+std::string_view CommandWord(Command command) {
+  switch (command) {
+    case Command::Status:
+      return "status";
+    case Command::Update:
+      return "update";
+    case Command::Station:
+      return "station";
+  }
+  return "";
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  char text[32] = "";
+  if (const std::tm* utc = std::gmtime(&now)) {
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string Entry::Identity() const {
+  return check.identity ? TextOf(check.identity->data(), check.identity->size()) : "";
+}
+std::string Entry::Firmware() const {
+  return check.firmware ? TextOf(check.firmware->data(), check.firmware->size()) : "";
+}
+
+std::string_view StateWord(device::ScanOutcome outcome) {
+  using device::ScanOutcome;
+  switch (outcome) {
+    case ScanOutcome::UnsupportedChip:
+      return "unsupported-chip";
+    case ScanOutcome::WrongCodeMode:
+      return "internal-code";
+    case ScanOutcome::VersionReadFailed:
+      return "version-read-failed";
+    case ScanOutcome::ImageMismatch:
+      return "image-mismatch";
+    case ScanOutcome::IdentityFailed:
+      return "identity-failed";
+    case ScanOutcome::UpdateRequired:
+      return "update-required";
+    case ScanOutcome::UpToDate:
+      return "up-to-date";
+    case ScanOutcome::NoDevice:
+    case ScanOutcome::MultipleDevices:
+      break;  // what a scan of several devices concludes, never one device's state
+  }
+  return "unsupported-chip";
+}
+
+std::string_view ResultWord(DeviceResult result) {
+  switch (result) {
+    case DeviceResult::Skipped:
+      return "skipped";
+    case DeviceResult::UpToDate:
+      return "up-to-date";
+    case DeviceResult::NotUpdatable:
+      return "not-updatable";
+    case DeviceResult::Updated:
+      return "updated";
+    case DeviceResult::Verified:
+      return "verified";
+    case DeviceResult::Failed:
+      break;
+  }
+  return "failed";
+}
+
+ExitCode StationExitCode(StationOutcome outcome) {
+  switch (outcome) {
+    case StationOutcome::AlreadyCurrent:
+    case StationOutcome::Verified:
+      return Success;
+    case StationOutcome::Unverified:
+      return Updated;
+    case StationOutcome::NotUpdatable:
+    case StationOutcome::Locked:
+    case StationOutcome::ProgrammingFailed:
+    case StationOutcome::WrongAfterPowerCycle:
+      break;
+  }
+  return ProgrammingFailed;
+}
+
+DeviceResult StationResult(StationOutcome outcome) {
+  switch (outcome) {
+    case StationOutcome::NotUpdatable:
+      return DeviceResult::NotUpdatable;
+    case StationOutcome::AlreadyCurrent:
+      return DeviceResult::UpToDate;
+    case StationOutcome::Verified:
+      return DeviceResult::Verified;
+    case StationOutcome::Unverified:
+      return DeviceResult::Updated;
+    case StationOutcome::Locked:
+    case StationOutcome::ProgrammingFailed:
+    case StationOutcome::WrongAfterPowerCycle:
+      break;
+  }
+  return DeviceResult::Failed;
+}
+
+void Report::End(ExitCode exitCode, const std::vector<Entry>& entries, const std::string& error) {
+  try {
+    if (options_.json) {
+      Json document = {{"command", CommandWord(options_.command)},
+                       {"target", Target},
+                       {"exitCode", exitCode},
+                       {"devices", Json::array()}};
+      for (const Entry& entry : entries) document["devices"].push_back(ToJson(entry, output_));
+      if (!error.empty()) document["error"] = {{"message", error}};
+      Output(Dump(document) + "\n");
+    } else if (!error.empty()) {
+      output_.Err("flashwright-cli: " + error + "\n");
+    }
+  } catch (const std::exception& failure) {
+    OutputFailed(failure.what());
+  }
+}
+
+void Report::Table(const std::vector<Entry>& entries) {
+  if (options_.json) return;
+  std::string text = "Target firmware " + std::string(Target) + "\n";
+  auto row = [&](const std::string& index, const std::string& identity, const std::string& chip,
+                 const std::string& mode, const std::string& firmware, std::string_view state) {
+    text += PadRight(index, 3) + " " + PadRight(identity, 26) + " " + PadRight(chip, 5) + " " +
+            PadRight(mode, 5) + " " + PadRight(firmware, 13) + " " + std::string(state) + "\n";
+  };
+  row("#", "Identification", "Chip", "Mode", "Firmware", "State");
+  for (const Entry& entry : entries) {
+    auto number = [](const std::optional<std::int32_t>& value) {
+      return value ? std::to_string(*value) : std::string("-");
+    };
+    const EntryText converted(entry, output_);
+    row(std::to_string(entry.index), Printable(converted.identity), number(entry.check.chipType),
+        number(entry.check.runningMode), entry.check.firmware ? Printable(converted.firmware) : "-",
+        StateWord(entry.check.outcome));
+  }
+  Output(text);
+}
+
+void Report::Result(const Entry& entry) {
+  if (options_.json || !entry.result) return;
+  std::string line = "Device " + std::to_string(entry.index) + " (" + Identity(entry) + "): ";
+  switch (*entry.result) {
+    case DeviceResult::Updated:
+      line += "updated to " + std::string(Target) + "; power-cycle it to run the new firmware.";
+      break;
+    case DeviceResult::UpToDate:
+      line += "already at " + std::string(Target) + ".";
+      break;
+    case DeviceResult::NotUpdatable:
+      line += "cannot be updated (" + std::string(StateWord(entry.check.outcome)) + ").";
+      break;
+    case DeviceResult::Skipped:
+    case DeviceResult::Verified:
+    case DeviceResult::Failed:
+      line += "update failed.";
+      break;
+  }
+  Output(line + "\n");
+}
+
+void Report::Programming(const Entry& entry) {
+  output_.Err("Device " + std::to_string(entry.index) + " (" + Identity(entry) + "): programming " +
+              std::string(Target) + ". Do not unplug the device or switch it off.\n");
+}
+
+void Report::Station(const Entry& entry, StationOutcome outcome) {
+  std::string why;
+  switch (outcome) {
+    case StationOutcome::NotUpdatable:
+      why = "cannot be updated: " + std::string(StateWord(entry.check.outcome));
+      break;
+    case StationOutcome::AlreadyCurrent:
+      why = "already at " + std::string(Target);
+      break;
+    case StationOutcome::Locked:
+      why = "another Flashwright program is programming a device";
+      break;
+    case StationOutcome::ProgrammingFailed:
+      why = "programming failed";
+      break;
+    case StationOutcome::Verified:
+      why = std::string(Target) + " verified";
+      break;
+    case StationOutcome::WrongAfterPowerCycle:
+      why = "after the power cycle the device reports " +
+            Printable(output_.FromAnsi(entry.Firmware()));
+      break;
+    case StationOutcome::Unverified:
+      why = "programmed, not verified: stopped before its power cycle was checked";
+      break;
+  }
+  const ExitCode exitCode = StationExitCode(outcome);
+  try {
+    if (options_.json) {
+      Json line = {{"command", "station"},
+                   {"target", Target},
+                   {"exitCode", exitCode},
+                   {"devices", Json::array({ToJson(entry, output_)})}};
+      if (exitCode != Success) line["error"] = {{"message", why}};
+      Output(Dump(line) + "\n");
+    } else {
+      const char* word = exitCode == Success             ? "PASS  "
+                         : exitCode == ProgrammingFailed ? "FAIL  "
+                                                         : "NOT VERIFIED  ";
+      Output(word + Identity(entry) + "  " + why + "\n");
+    }
+  } catch (const std::exception& failure) {
+    OutputFailed(failure.what());
+  }
+}
+
+void Report::StationSummary(int done, bool anyFailed, bool unverified) {
+  if (options_.json) return;
+  output_.Err(std::to_string(done) + " device(s) done" + (anyFailed ? ", some failed" : "") +
+              (unverified ? ", the last one programmed but not verified: power-cycle it and "
+                            "check it with status"
+                          : "") +
+              ".\n");
+}
+
+void Report::Log(const Entry& entry, const std::string& versionBefore) {
+  if (options_.logFile.empty()) return;
+  std::string error;
+  try {
+    const EntryText text(entry, output_);
+    const Json line = {{"time", UtcNow()},
+                       {"computer", log_.ComputerName()},
+                       {"identity", text.identity},
+                       {"path", text.path},
+                       {"versionBefore", output_.FromAnsi(versionBefore)},
+                       {"result", entry.result ? ResultWord(*entry.result) : ""},
+                       {"durationMs", entry.durationMs}};
+    error = log_.AppendLine(options_.logFile, Dump(line));
+  } catch (const std::exception& failure) {
+    error = failure.what();
+  }
+  if (!error.empty()) {
+    output_.Err("flashwright-cli: cannot write the log " + options_.logFile + ": " + error +
+                " (the device's result stands)\n");
+  }
+}
+
+std::string Report::Identity(const Entry& entry) {
+  return Printable(output_.FromAnsi(entry.Identity()));
+}
+
+void Report::Output(const std::string& text) {
+  if (!output_.Out(text)) OutputFailed("writing failed");
+}
+
+void Report::OutputFailed(const std::string& why) {
+  output_.Err("flashwright-cli: cannot write the output: " + why +
+              " (the exit code still tells the result)\n");
+}
+
+}  // namespace cli

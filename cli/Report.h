@@ -1,0 +1,66 @@
+// What the commands report: the JSON document, the text table, the result lines, the station's
+// lines and the log lines, each a table over the engine's outcomes and the commands' typed
+// results. The commands decide; this only writes.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "cli/Devices.h"
+
+namespace cli {
+
+// The words --json, --log and the text table use for a device's state and for a result.
+std::string_view StateWord(device::ScanOutcome outcome);
+std::string_view ResultWord(DeviceResult result);
+
+// How a unit left the station, and why.
+enum class StationOutcome {
+  NotUpdatable,          // failed: a check failed
+  AlreadyCurrent,        // passed: already at the target
+  Locked,                // failed: another program was programming
+  ProgrammingFailed,     // failed
+  Verified,              // passed: programmed, and at the target after its power cycle
+  WrongAfterPowerCycle,  // failed: programmed, then not at the target
+  Unverified,            // programmed, then Ctrl+C before its power cycle was checked
+};
+// The station's verdict on a unit as an exit code: 0 passed, 1 failed, 3010 not verified.
+ExitCode StationExitCode(StationOutcome outcome);
+// What the unit's log line and JSON give as its result.
+DeviceResult StationResult(StationOutcome outcome);
+
+class Report {
+ public:
+  Report(const Options& options, platform::ConsoleOutput& output, platform::LogFile& log)
+      : options_(options), output_(output), log_(log) {}
+
+  // The end of a status or update run: the document (--json) or the error on standard error.
+  // Output that cannot be made or written is told on standard error and changes nothing.
+  void End(ExitCode exitCode, const std::vector<Entry>& entries, const std::string& error = {});
+  // status without --json: the devices as a table.
+  void Table(const std::vector<Entry>& entries);
+  // update without --json: what was done with one chosen device.
+  void Result(const Entry& entry);
+  // On standard error, before a device is programmed.
+  void Programming(const Entry& entry);
+  // station: one unit's verdict, a line of text or one JSON document.
+  void Station(const Entry& entry, StationOutcome outcome);
+  // station without --json: the count at its end.
+  void StationSummary(int done, bool anyFailed, bool unverified);
+  // With --log: appends the attempt (`versionBefore` is the library's text). A log that cannot be
+  // written is told, and changes nothing.
+  void Log(const Entry& entry, const std::string& versionBefore);
+
+ private:
+  std::string Identity(const Entry& entry);
+  void Output(const std::string& text);
+  void OutputFailed(const std::string& why);
+
+  const Options& options_;
+  platform::ConsoleOutput& output_;
+  platform::LogFile& log_;
+};
+
+}  // namespace cli
