@@ -3,7 +3,9 @@
 
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 namespace cli {
 namespace {
@@ -82,15 +84,9 @@ Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
 }
 
 std::string_view CommandWord(Command command) {
-  switch (command) {
-    case Command::Status:
-      return "status";
-    case Command::Update:
-      return "update";
-    case Command::Station:
-      return "station";
-  }
-  return "";
+  constexpr std::string_view Words[] = {"status", "update", "station"};
+  static_assert(std::size(Words) == static_cast<std::size_t>(Command::Station) + 1);
+  return Words[static_cast<std::size_t>(command)];
 }
 
 std::string UtcNow() {
@@ -113,79 +109,59 @@ std::string Entry::Firmware() const {
 
 std::string_view StateWord(device::ScanOutcome outcome) {
   using device::ScanOutcome;
-  switch (outcome) {
-    case ScanOutcome::UnsupportedChip:
-      return "unsupported-chip";
-    case ScanOutcome::WrongCodeMode:
-      return "internal-code";
-    case ScanOutcome::VersionReadFailed:
-      return "version-read-failed";
-    case ScanOutcome::ImageMismatch:
-      return "image-mismatch";
-    case ScanOutcome::IdentityFailed:
-      return "identity-failed";
-    case ScanOutcome::UpdateRequired:
-      return "update-required";
-    case ScanOutcome::UpToDate:
-      return "up-to-date";
-    case ScanOutcome::NoDevice:
-    case ScanOutcome::MultipleDevices:
-      break;  // what a scan of several devices concludes, never one device's state
+  // NoDevice and MultipleDevices are what a scan of several devices concludes, never one device's
+  // state.
+  constexpr std::pair<ScanOutcome, std::string_view> Words[] = {
+      {ScanOutcome::UnsupportedChip, "unsupported-chip"},
+      {ScanOutcome::WrongCodeMode, "internal-code"},
+      {ScanOutcome::VersionReadFailed, "version-read-failed"},
+      {ScanOutcome::ImageMismatch, "image-mismatch"},
+      {ScanOutcome::IdentityFailed, "identity-failed"},
+      {ScanOutcome::UpdateRequired, "update-required"},
+      {ScanOutcome::UpToDate, "up-to-date"}};
+  for (const auto& [listed, word] : Words) {
+    if (listed == outcome) return word;
   }
-  return "unsupported-chip";
+  return Words[0].second;
 }
 
 std::string_view ResultWord(DeviceResult result) {
-  switch (result) {
-    case DeviceResult::Skipped:
-      return "skipped";
-    case DeviceResult::UpToDate:
-      return "up-to-date";
-    case DeviceResult::NotUpdatable:
-      return "not-updatable";
-    case DeviceResult::Updated:
-      return "updated";
-    case DeviceResult::Verified:
-      return "verified";
-    case DeviceResult::Failed:
-      break;
-  }
-  return "failed";
+  constexpr std::string_view Words[] = {"skipped", "up-to-date", "not-updatable",
+                                        "updated", "verified",   "failed"};
+  static_assert(std::size(Words) == static_cast<std::size_t>(DeviceResult::Failed) + 1);
+  return Words[static_cast<std::size_t>(result)];
 }
 
-ExitCode StationExitCode(StationOutcome outcome) {
-  switch (outcome) {
-    case StationOutcome::AlreadyCurrent:
-    case StationOutcome::Verified:
-      return Success;
-    case StationOutcome::Unverified:
-      return Updated;
-    case StationOutcome::NotUpdatable:
-    case StationOutcome::Locked:
-    case StationOutcome::ProgrammingFailed:
-    case StationOutcome::WrongAfterPowerCycle:
-      break;
+namespace {
+
+// Each outcome of a unit at the station: its verdict as an exit code and its result.
+struct StationRow {
+  StationOutcome outcome;
+  ExitCode exitCode;
+  DeviceResult result;
+};
+// The first row is also what an outcome missing from the table gets: a failure.
+constexpr StationRow StationRows[] = {
+    {StationOutcome::ProgrammingFailed, ProgrammingFailed, DeviceResult::Failed},
+    {StationOutcome::NotUpdatable, ProgrammingFailed, DeviceResult::NotUpdatable},
+    {StationOutcome::AlreadyCurrent, Success, DeviceResult::UpToDate},
+    {StationOutcome::Locked, ProgrammingFailed, DeviceResult::Failed},
+    {StationOutcome::Verified, Success, DeviceResult::Verified},
+    {StationOutcome::WrongAfterPowerCycle, ProgrammingFailed, DeviceResult::Failed},
+    {StationOutcome::Unverified, Updated, DeviceResult::Updated},
+};
+
+const StationRow& RowOf(StationOutcome outcome) {
+  for (const StationRow& row : StationRows) {
+    if (row.outcome == outcome) return row;
   }
-  return ProgrammingFailed;
+  return StationRows[0];
 }
 
-DeviceResult StationResult(StationOutcome outcome) {
-  switch (outcome) {
-    case StationOutcome::NotUpdatable:
-      return DeviceResult::NotUpdatable;
-    case StationOutcome::AlreadyCurrent:
-      return DeviceResult::UpToDate;
-    case StationOutcome::Verified:
-      return DeviceResult::Verified;
-    case StationOutcome::Unverified:
-      return DeviceResult::Updated;
-    case StationOutcome::Locked:
-    case StationOutcome::ProgrammingFailed:
-    case StationOutcome::WrongAfterPowerCycle:
-      break;
-  }
-  return DeviceResult::Failed;
-}
+}  // namespace
+
+ExitCode StationExitCode(StationOutcome outcome) { return RowOf(outcome).exitCode; }
+DeviceResult StationResult(StationOutcome outcome) { return RowOf(outcome).result; }
 
 void Report::End(ExitCode exitCode, const std::vector<Entry>& entries, const std::string& error) {
   try {

@@ -390,17 +390,18 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program)
     ProcessTokenElevation elevation;
     AppendOnlyLog log;
     SystemServices system;
-    const ConsoleServices services{.modules = system.modules,
-                                   .faults = system.faults,
-                                   .versionRecord = system.versionRecord,
-                                   .sleepAndShutdown = deviceChanges,
-                                   .programmingLock = system.programmingLock,
-                                   .output = output,
-                                   .progress = progress,
-                                   .interrupts = interrupts,
-                                   .deviceChanges = deviceChanges,
-                                   .elevation = elevation,
-                                   .log = log};
+    // Each member has an interface type of its own, so a slip in the order does not compile.
+    const ConsoleServices services{system.modules,
+                                   system.faults,
+                                   system.versionRecord,
+                                   deviceChanges,
+                                   system.programmingLock,
+                                   output,
+                                   progress,
+                                   interrupts,
+                                   deviceChanges,
+                                   elevation,
+                                   log};
     return program(services);
   } catch (...) {
     WriteStream(STD_ERROR_HANDLE, "flashwright-cli: unexpected failure: " +

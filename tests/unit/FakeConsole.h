@@ -106,17 +106,17 @@ class FakeConsole final : public FakeOutput,
                           public FakeLogFile {
  public:
   platform::ConsoleServices Services(FakeSystem& system) {
-    return {.modules = system.modules,
-            .faults = system.faults,
-            .versionRecord = system.versionRecord,
-            .sleepAndShutdown = system.sleepAndShutdown,
-            .programmingLock = system.programmingLock,
-            .output = *this,
-            .progress = *this,
-            .interrupts = *this,
-            .deviceChanges = *this,
-            .elevation = *this,
-            .log = *this};
+    return {system.modules,
+            system.faults,
+            system.versionRecord,
+            system.sleepAndShutdown,
+            system.programmingLock,
+            *this,
+            *this,
+            *this,
+            *this,
+            *this,
+            *this};
   }
 };
 
