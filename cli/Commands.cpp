@@ -20,7 +20,7 @@ std::vector<Entry> Inspect(updatelib::LibraryGateway& library) {
     entry.index = static_cast<int>(i) + 1;
     entry.path = list.paths[i];
     entry.check = device::CheckDevice(library, entry.path);
-    entries.push_back(std::move(entry));
+    entries.push_back(entry);
   }
   return entries;
 }
