@@ -110,6 +110,16 @@ std::string SetProgramMs(SimDevice& device, std::string_view value) {
   return ParseMs(value, MaxProgramMs, &device.programMs);
 }
 
+std::string SetOverrun(LibrarySettings& library, std::string_view value) {
+  int bytes = 0;
+  std::string error = ParseInt(value, &bytes);
+  if (error.empty() && (bytes < 0 || bytes > MaxOverrunBytes)) {
+    error = "'" + std::string(value) + "' is not between 0 and " + std::to_string(MaxOverrunBytes);
+  }
+  if (error.empty()) library.overrun = bytes;
+  return error;
+}
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -344,6 +354,7 @@ const KeyDef<LibrarySettings> LibraryKeys[] = {
     {"message-window", SetNameList<&L::messageWindow>, ShowNameList<&L::messageWindow>, false},
     {"overwrite-slot-pointers", SetBool<L, &L::overwriteSlotPointers>,
      ShowBool<L, &L::overwriteSlotPointers>, false},
+    {"overrun", SetOverrun, ShowInt<L, &L::overrun>, false},
 };
 
 template <typename T, std::size_t N>

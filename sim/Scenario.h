@@ -20,6 +20,7 @@ inline constexpr std::size_t MaxInquiryBytes = 255;
 inline constexpr char NoteTitle[] = "Message";
 inline constexpr int MaxProgramMs = 600000;
 inline constexpr int MaxMisbehaviourMs = 600000;
+inline constexpr int MaxOverrunBytes = 65536;
 
 // One attached device. An unset result means the call's natural result: 1, except the image
 // check (imageFits ? 1 : 0) and programming (programSucceeds ? 1 : 0). Out-values are written
@@ -73,6 +74,9 @@ struct LibrarySettings {
   std::vector<std::string> messageWindow;
   // After filling the slots, overwrites the caller's array of slot pointers with NULL and junk.
   bool overwriteSlotPointers = false;
+  // Bytes written past the promised size of every buffer the library fills (each path slot, the
+  // version, the INQUIRY buffer), as a careless library may: 0..MaxOverrunBytes.
+  int overrun = 0;
 
   bool operator==(const LibrarySettings&) const = default;
 };

@@ -3,6 +3,7 @@
 #include "sim/SimLibrary.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,9 +18,17 @@ namespace {
 constexpr char UnterminatedFill = 'X';
 constexpr std::size_t StandardInquiryLength = 36;
 
-std::string ReadPath(const char* path) {
+std::string_view ReadPath(const char* path) {
   if (!path) return {};
-  return std::string(path, strnlen(path, updatelib::PathBufferSize));
+  return {path, strnlen(path, updatelib::PathBufferSize)};
+}
+
+// A careless library's bytes past the end of a buffer it was promised.
+void Overrun(void* buffer, std::size_t promisedSize, int bytes) {
+  if (buffer && bytes > 0) {
+    std::memset(static_cast<char*>(buffer) + promisedSize, UnterminatedFill,
+                static_cast<std::size_t>(bytes));
+  }
 }
 
 // Copies text into a buffer of bufferSize bytes: NUL-terminated (text cut to fit), or, when
@@ -43,12 +52,16 @@ std::optional<int> TimeFor(const std::vector<TimedMisbehaviour>& list, std::stri
 }
 
 // Standard INQUIRY data for a removable direct-access device.
-std::vector<unsigned char> BuildInquiry(const SimDevice& device) {
-  std::vector<unsigned char> data(StandardInquiryLength, ' ');
+std::array<unsigned char, StandardInquiryLength> BuildInquiry(const SimDevice& device) {
+  std::array<unsigned char, StandardInquiryLength> data;
+  data.fill(' ');
   const unsigned char header[8] = {0x00, 0x80, 0x06, 0x02, StandardInquiryLength - 5, 0, 0, 0};
   std::copy(std::begin(header), std::end(header), data.begin());
-  std::copy(device.vendor.begin(), device.vendor.end(), data.begin() + 8);
-  std::copy(device.product.begin(), device.product.end(), data.begin() + 16);
+  // A world held in memory is not bound by the file's limits: longer texts are cut.
+  std::copy_n(device.vendor.begin(), std::min(device.vendor.size(), MaxVendorLength),
+              data.begin() + 8);
+  std::copy_n(device.product.begin(), std::min(device.product.size(), MaxProductLength),
+              data.begin() + 16);
   const char revision[] = "0001";
   std::copy(revision, revision + 4, data.begin() + 32);
   return data;
@@ -85,9 +98,11 @@ class SimLibrary::Call {
   Call(const Call&) = delete;
   Call& operator=(const Call&) = delete;
 
-  const std::string& Name() const { return name_; }
+  std::string Name() const { return std::string(name_); }
   // A line starting with the entry point's name.
-  void Log(const std::string& line) const { library_.Log(line + (nested_ ? " nested" : "")); }
+  void Log(const std::string& line) const {
+    if (library_.Logging()) library_.Log(line + (nested_ ? " nested" : ""));
+  }
 
   // Stalls, pumps and crashes as the current world says for this entry point. False when the
   // call crashed and must return at once.
@@ -103,20 +118,20 @@ class SimLibrary::Call {
                                 name_) != settings.messageWindow.end();
     const SimHost& host = library_.host_;
     if (stallMs) {
-      Log(name_ + " stall ms=" + std::to_string(*stallMs));
+      Log(Name() + " stall ms=" + std::to_string(*stallMs));
       if (host.sleep) host.sleep(*stallMs);
     }
     if (note) {
       // Logged once shown: showing takes no time, and a test waits for the note to exist.
       const bool shown = host.showNote ? host.showNote() : true;
-      Log(name_ + " message-window" + (shown ? "" : " already-open"));
+      Log(Name() + " message-window" + (shown ? "" : " already-open"));
     }
     if (pumpMs) {
-      Log(name_ + " pump ms=" + std::to_string(*pumpMs));
+      Log(Name() + " pump ms=" + std::to_string(*pumpMs));
       if (host.pump) host.pump(*pumpMs);
     }
     if (!crash) return true;
-    Log(name_ + " crash");
+    Log(Name() + " crash");
     // Left first: the fault does not come back here, and once the program has recovered its
     // next call is a top-level one.
     Leave();
@@ -131,18 +146,22 @@ class SimLibrary::Call {
   }
 
   SimLibrary& library_;
-  const std::string name_;
+  const std::string_view name_;
   const bool nested_;
   bool counted_ = true;
 };
 
 SimLibrary::SimLibrary(SimHost host) : host_(std::move(host)) {}
 
+SimLibrary::SimLibrary(SimHost host, Scenario world)
+    : host_(std::move(host)), world_(std::move(world)), inMemory_(true), loaded_(true) {}
+
 void SimLibrary::Log(const std::string& line) {
   if (host_.log) host_.log(line);
 }
 
 void SimLibrary::Reload() {
+  if (inMemory_) return;
   loaded_ = true;
   if (host_.scenarioFile.empty()) {
     // The built-in world lives in memory only; keep what programming recorded in it.
@@ -166,10 +185,12 @@ void SimLibrary::EnsureLoaded() {
 
 const SimDevice* SimLibrary::Find(const Call& call, const char* path) {
   EnsureLoaded();
-  std::string text = ReadPath(path);
+  const std::string_view text = ReadPath(path);
   int index = path ? FindDevice(world_, text) : -1;
   if (index < 0) {
-    call.Log(call.Name() + " path=" + (path ? Quote(text) : "null") + " -> 0 unknown-device");
+    if (Logging()) {
+      call.Log(call.Name() + " path=" + (path ? Quote(text) : "null") + " -> 0 unknown-device");
+    }
     return nullptr;
   }
   return &world_.devices[static_cast<std::size_t>(index)];
@@ -180,7 +201,9 @@ int SimLibrary::Setter(std::string_view name, int value) {
   // The setters come before the first device list: Misbehave loads the world.
   if (!call.Misbehave()) return 0;
   const int result = world_.library.setterResult;
-  call.Log(call.Name() + " value=" + std::to_string(value) + " -> " + std::to_string(result));
+  if (Logging()) {
+    call.Log(call.Name() + " value=" + std::to_string(value) + " -> " + std::to_string(result));
+  }
   return result;
 }
 
@@ -196,7 +219,10 @@ int SimLibrary::GetDeviceList(char** paths, int* count) {
     if (paths && paths[i]) {
       WriteText(paths[i], updatelib::PathBufferSize, path, library.unterminatedPaths);
     }
-    shown += " path[" + std::to_string(i) + "]=" + Quote(path);
+    if (Logging()) shown += " path[" + std::to_string(i) + "]=" + Quote(path);
+  }
+  for (std::size_t i = 0; paths && i < updatelib::DeviceListSlotCount; ++i) {
+    Overrun(paths[i], updatelib::PathBufferSize, library.overrun);
   }
   if (paths && library.overwriteSlotPointers) {
     // As a library that reuses the caller's array as scratch space after writing the paths:
@@ -208,9 +234,11 @@ int SimLibrary::GetDeviceList(char** paths, int* count) {
   }
   int reported = library.deviceCount.value_or(static_cast<int>(world_.devices.size()));
   if (count) *count = reported;
-  call.Log("ZR_GetDeviceList -> " + std::to_string(library.deviceListResult) + " count=" +
-           std::to_string(reported) + shown + (library.unterminatedPaths ? " unterminated" : "") +
-           (paths && library.overwriteSlotPointers ? " slot-pointers-overwritten" : ""));
+  if (Logging()) {
+    call.Log("ZR_GetDeviceList -> " + std::to_string(library.deviceListResult) + " count=" +
+             std::to_string(reported) + shown + (library.unterminatedPaths ? " unterminated" : "") +
+             (paths && library.overwriteSlotPointers ? " slot-pointers-overwritten" : ""));
+  }
   return library.deviceListResult;
 }
 
@@ -221,8 +249,10 @@ int SimLibrary::GetChipType(const char* path, int* chipType) {
   if (!device) return 0;
   if (chipType) *chipType = device->chipType;
   int result = device->chipTypeResult.value_or(1);
-  call.Log("ZR_GetChipType path=" + Quote(device->path) + " -> " + std::to_string(result) +
-           " chipType=" + std::to_string(device->chipType));
+  if (Logging()) {
+    call.Log("ZR_GetChipType path=" + Quote(device->path) + " -> " + std::to_string(result) +
+             " chipType=" + std::to_string(device->chipType));
+  }
   return result;
 }
 
@@ -233,8 +263,10 @@ int SimLibrary::GetRunningCodeMode(const char* path, int* mode) {
   if (!device) return 0;
   if (mode) *mode = device->runningMode;
   int result = device->runningModeResult.value_or(1);
-  call.Log("ZR_GetRunningCodeMode path=" + Quote(device->path) + " -> " + std::to_string(result) +
-           " mode=" + std::to_string(device->runningMode));
+  if (Logging()) {
+    call.Log("ZR_GetRunningCodeMode path=" + Quote(device->path) + " -> " + std::to_string(result) +
+             " mode=" + std::to_string(device->runningMode));
+  }
   return result;
 }
 
@@ -247,10 +279,13 @@ int SimLibrary::GetFWVersion(const char* path, char* version) {
     WriteText(version, updatelib::VersionBufferSize, device->version,
               world_.library.unterminatedVersion);
   }
+  Overrun(version, updatelib::VersionBufferSize, world_.library.overrun);
   int result = device->versionResult.value_or(1);
-  call.Log("ZR_GetFWVersion path=" + Quote(device->path) + " -> " + std::to_string(result) +
-           " version=" + Quote(device->version) +
-           (world_.library.unterminatedVersion ? " unterminated" : ""));
+  if (Logging()) {
+    call.Log("ZR_GetFWVersion path=" + Quote(device->path) + " -> " + std::to_string(result) +
+             " version=" + Quote(device->version) +
+             (world_.library.unterminatedVersion ? " unterminated" : ""));
+  }
   return result;
 }
 
@@ -260,8 +295,10 @@ int SimLibrary::CheckLoadBinFileMatch(const char* path, int flag) {
   const SimDevice* device = Find(call, path);
   if (!device) return 0;
   int result = device->imageCheckResult.value_or(device->imageFits ? 1 : 0);
-  call.Log("ZR_CheckLoadBinFileMatch path=" + Quote(device->path) +
-           " flag=" + std::to_string(flag) + " -> " + std::to_string(result));
+  if (Logging()) {
+    call.Log("ZR_CheckLoadBinFileMatch path=" + Quote(device->path) +
+             " flag=" + std::to_string(flag) + " -> " + std::to_string(result));
+  }
   return result;
 }
 
@@ -272,17 +309,23 @@ int SimLibrary::Inquiry(const char* path, unsigned char* buffer, int bufferLengt
   const SimDevice* device = Find(call, path);
   if (!device) return 0;
   const bool raw = !world_.library.inquiryBytes.empty();
-  std::vector<unsigned char> data = raw ? world_.library.inquiryBytes : BuildInquiry(*device);
-  std::size_t length = std::min(data.size(), static_cast<std::size_t>(std::max(bufferLength, 0)));
+  const std::array<unsigned char, StandardInquiryLength> built = BuildInquiry(*device);
+  const unsigned char* data = raw ? world_.library.inquiryBytes.data() : built.data();
+  const std::size_t size = raw ? world_.library.inquiryBytes.size() : built.size();
+  const std::size_t promised = static_cast<std::size_t>(std::max(bufferLength, 0));
+  std::size_t length = std::min(size, promised);
   if (!buffer) length = 0;
-  if (length > 0) std::memcpy(buffer, data.data(), length);
+  if (length > 0) std::memcpy(buffer, data, length);
+  Overrun(buffer, promised, world_.library.overrun);
   if (dataLength) *dataLength = static_cast<int>(length);
   int result = device->inquiryResult.value_or(1);
-  call.Log("ZR_Inquiry path=" + Quote(device->path) +
-           " bufferLength=" + std::to_string(bufferLength) + " -> " + std::to_string(result) +
-           " dataLength=" + std::to_string(length) +
-           (raw ? std::string(" raw")
-                : " vendor=" + Quote(device->vendor) + " product=" + Quote(device->product)));
+  if (Logging()) {
+    call.Log("ZR_Inquiry path=" + Quote(device->path) +
+             " bufferLength=" + std::to_string(bufferLength) + " -> " + std::to_string(result) +
+             " dataLength=" + std::to_string(length) +
+             (raw ? std::string(" raw")
+                  : " vendor=" + Quote(device->vendor) + " product=" + Quote(device->product)));
+  }
   return result;
 }
 
@@ -290,7 +333,7 @@ int SimLibrary::InitialCustomizedSettingTable() {
   Call call(*this, "ZR_InitialCustomizedSettingTable");
   if (!call.Misbehave()) return 0;
   const int result = world_.library.settingsTableResult;
-  call.Log("ZR_InitialCustomizedSettingTable -> " + std::to_string(result));
+  if (Logging()) call.Log("ZR_InitialCustomizedSettingTable -> " + std::to_string(result));
   return result;
 }
 

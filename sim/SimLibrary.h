@@ -28,7 +28,9 @@ struct SimHost {
 
 // Answers calls from the current world. With a scenario file the world is re-read at every
 // device-list call (and loaded lazily before the first call of any kind); a malformed file
-// leaves a world without devices. Not thread-safe: the host calls from one thread.
+// leaves a world without devices. A world given to the constructor is held in memory instead:
+// never re-read, changed only by programming and by the host through World(). Not thread-safe:
+// the host calls from one thread.
 // Pointer arguments may be null (nothing is written then); a path argument is read up to
 // 260 bytes, so an unterminated one does no harm.
 //
@@ -40,7 +42,9 @@ struct SimHost {
 class SimLibrary {
  public:
   explicit SimLibrary(SimHost host);
+  SimLibrary(SimHost host, Scenario world);
 
+  // `name` is the entry point's name, a text that outlives the call.
   int Setter(std::string_view name, int value);
   int GetDeviceList(char** paths, int* count);
   int GetChipType(const char* path, int* chipType);
@@ -56,6 +60,10 @@ class SimLibrary {
   int Program(const char* path);
 
   const Scenario& World() const { return world_; }
+  // The world a host may change between calls (and inside its hooks: a call has read the
+  // misbehaviour keys it acts on before it runs a hook).
+  Scenario& World() { return world_; }
+  SimHost& Host() { return host_; }
   // Calls running now, re-entered ones included; a crashing call has left already.
   int CallDepth() const { return depth_; }
 
@@ -65,10 +73,13 @@ class SimLibrary {
   void Reload();
   void EnsureLoaded();
   const SimDevice* Find(const Call& call, const char* path);
+  // Whether anyone reads the call log: its lines are only made when so.
+  bool Logging() const { return static_cast<bool>(host_.log); }
   void Log(const std::string& line);
 
   SimHost host_;
   Scenario world_;
+  bool inMemory_ = false;
   bool loaded_ = false;
   int depth_ = 0;
 };

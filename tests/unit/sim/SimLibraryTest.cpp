@@ -249,6 +249,39 @@ TEST_F(SimLibraryTest, NonsenseSwitchesOverrunNothingButTheTerminator) {
   EXPECT_EQ(length, 0);
 }
 
+// overrun: exactly that many bytes past each buffer the library was promised, every path slot
+// included, and not one more.
+TEST_F(SimLibraryTest, OverrunWritesPastEveryPromisedBufferAndNoFurther) {
+  WriteWorld("[library]\noverrun = 3\n[device]\npath = p\n");
+  SimLibrary library(Host(true));
+  constexpr std::size_t Past = 3;
+  std::array<std::array<char, PathBufferSize + Past + 1>, 16> slots{};
+  char* pointers[16];
+  for (std::size_t i = 0; i < 16; ++i) {
+    slots[i].back() = '!';
+    pointers[i] = slots[i].data();
+  }
+  int count = 0;
+  EXPECT_EQ(library.GetDeviceList(pointers, &count), 1);
+  for (const auto& slot : slots) {
+    EXPECT_EQ(std::string(slot.data() + PathBufferSize, Past + 1), "XXX!");
+  }
+  EXPECT_STREQ(slots[0].data(), "p");
+
+  char version[80 + Past + 1];
+  version[80 + Past] = '!';
+  library.GetFWVersion("p", version);
+  EXPECT_EQ(std::string(version + 80, Past + 1), "XXX!");
+
+  unsigned char inquiry[40 + Past + 1];
+  inquiry[40 + Past] = 0x5A;
+  int length = 0;
+  library.Inquiry("p", inquiry, 40, &length);
+  EXPECT_EQ(length, 36);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(inquiry) + 40, Past), "XXX");
+  EXPECT_EQ(inquiry[40 + Past], 0x5A);
+}
+
 TEST_F(SimLibraryTest, FileIsReReadAtEveryDeviceList) {
   WriteWorld("[device]\npath = a\n");
   SimLibrary library(Host(true));
