@@ -10,8 +10,8 @@
 
 namespace {
 
-using fakes::FakeLibrary;
 using fakes::FakeModuleLoader;
+using fakes::SimulatedLibrary;
 using updatelib::EntryPointTable;
 using updatelib::LoadUpdateLibrary;
 
@@ -92,9 +92,9 @@ TEST(Binding, ConfigurationMakesTheFourSetterCallsInOrder) {
   fakes::FakeFaultBarrier faults;
   updatelib::LibraryGateway library(faults);
   ASSERT_NE(library.Load(loader), 0u);
-  FakeLibrary::Instance().Reset();
+  SimulatedLibrary::Instance().Reset();
   updatelib::ConfigureUpdateLibrary(library);
-  EXPECT_EQ(FakeLibrary::Instance().calls,
+  EXPECT_EQ(SimulatedLibrary::Instance().calls,
             (std::vector<std::string>{"ZR_SetKV7300BindingCheck(1)",
                                       "ZR_SetZRKeepLast4KFileCopyNVRamchk(0)",
                                       "ZR_SetLoadEndUserFWFromResourceFlag(1)",
@@ -128,10 +128,11 @@ TEST(Gateway, TurnsFaultsIntoExceptionsAndRefusesNestedCalls) {
   int chip = 0;
   EXPECT_THROW(library.ZR_GetChipType(path, &chip), std::logic_error);
   ASSERT_NE(library.Load(loader), 0u);
-  FakeLibrary& fake = FakeLibrary::Instance();
+  SimulatedLibrary& fake = SimulatedLibrary::Instance();
   fake.Reset();
+  fake.SetDevices({"p"});
 
-  fake.during["ZR_GetChipType"] = [] { throw fakes::SimulatedFault{{0xC0000005, 0x6B8C4BCC}}; };
+  fake.FaultOnce("ZR_GetChipType", {0xC0000005, 0x6B8C4BCC});
   try {
     library.ZR_GetChipType(path, &chip);
     ADD_FAILURE() << "no exception";
@@ -145,7 +146,7 @@ TEST(Gateway, TurnsFaultsIntoExceptionsAndRefusesNestedCalls) {
             "The update library failed in ZR_Inquiry: exception E06D7363 at address 00001000");
 
   bool refused = false;
-  fake.during["ZR_GetChipType"] = [&] {
+  fake.During("ZR_GetChipType", [&] {
     EXPECT_TRUE(library.Busy());
     int mode = 0;
     try {
@@ -153,11 +154,11 @@ TEST(Gateway, TurnsFaultsIntoExceptionsAndRefusesNestedCalls) {
     } catch (const std::logic_error&) {
       refused = true;
     }
-  };
+  });
   library.ZR_GetChipType(path, &chip);
   EXPECT_TRUE(refused);
   EXPECT_EQ(chip, 13);
-  EXPECT_EQ(fake.calls, (std::vector<std::string>{"ZR_GetChipType(p)", "ZR_GetChipType(p)"}));
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"ZR_GetChipType crash", "ZR_GetChipType(p)"}));
 }
 
 }  // namespace

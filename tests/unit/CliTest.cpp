@@ -17,7 +17,7 @@
 
 namespace {
 
-using fakes::FakeLibrary;
+using fakes::SimulatedLibrary;
 using Interrupts = platform::Interrupts::Mode;
 
 cli::CommandLine Parse(std::vector<std::string> arguments) {
@@ -126,7 +126,7 @@ TEST(CliExitCodes, ReadmeHelpAndSchemaFollowTheTable) {
 struct CliFixture : ::testing::Test, fakes::FakeSystem {
   fakes::FakeConsole console;
 
-  void SetUp() override { FakeLibrary::Instance().Reset(); }
+  void SetUp() override { SimulatedLibrary::Instance().Reset(); }
   int Run(std::vector<std::string> arguments) {
     return cli::Main(arguments, console.Services(*this));
   }
@@ -145,7 +145,7 @@ TEST_F(CliFixture, WithoutAdministratorRightsNothingIsTouched) {
 TEST_F(CliFixture, InterruptsAreIgnoredOnlyWhileProgramming) {
   Interrupts duringProgramming = Interrupts::End;
   bool progressDuringProgramming = false;
-  FakeLibrary::Instance().duringProgramming = [&] {
+  SimulatedLibrary::Instance().duringProgramming = [&] {
     duringProgramming = console.mode;
     progressDuringProgramming = console.progressRunning;
   };
@@ -160,9 +160,9 @@ TEST_F(CliFixture, InterruptsAreIgnoredOnlyWhileProgramming) {
 
 // --all: the worst outcome decides, and a failed device does not stop the others.
 TEST_F(CliFixture, AllReportsTheWorstOutcome) {
-  FakeLibrary& library = FakeLibrary::Instance();
-  library.devices = {"a", "b", "c"};
-  library.programResultFor["b"] = 0;
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  library.SetDevices({"a", "b", "c"});
+  library.Device(1).programSucceeds = false;
   EXPECT_EQ(Run({"update", "--all", "--json"}), cli::ProgrammingFailed);
   EXPECT_EQ(std::count(library.calls.begin(), library.calls.end(),
                        "ZR_FWUpdateProgrammingNoCustomizedSetting(c)"),
@@ -181,9 +181,8 @@ TEST_F(CliFixture, AnUnwritableLogDoesNotHideTheResult) {
 
 // A fault while programming ends the run with 1 and its message; the attempt is still logged.
 TEST_F(CliFixture, AFaultWhileProgrammingIsReportedAndLogged) {
-  FakeLibrary::Instance().during["ZR_FWUpdateProgrammingNoCustomizedSetting"] = [] {
-    throw fakes::SimulatedFault{{0xC0000005, 0x10002000}};
-  };
+  SimulatedLibrary::Instance().FaultOnce("ZR_FWUpdateProgrammingNoCustomizedSetting",
+                                         {0xC0000005, 0x10002000});
   EXPECT_EQ(Run({"update", "--json", "--log", "x.log"}), cli::ProgrammingFailed);
   EXPECT_NE(console.out.find("The update library failed in "
                              "ZR_FWUpdateProgrammingNoCustomizedSetting: access violation"),
@@ -213,9 +212,9 @@ TEST_F(CliFixture, LibraryTextLeavesAsConvertedAsciiJson) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.identity);
-    FakeLibrary& library = FakeLibrary::Instance();
+    SimulatedLibrary& library = SimulatedLibrary::Instance();
     library.Reset();
-    library.devices = {c.path};
+    library.SetDevices({c.path});
     library.SetIdentification(c.identification);
     library.SetVersion(c.version);
     console = {};

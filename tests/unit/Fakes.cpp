@@ -1,10 +1,12 @@
-// Fakes of the platform services and of the update library; see Fakes.h.
+// Fakes of the platform services and the simulated update library; see Fakes.h.
 #include "Fakes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "platform/Layout.h"
 #include "updatelib/Binding.h"
@@ -12,134 +14,194 @@
 namespace fakes {
 namespace {
 
-// Records the call, then runs what the test put at its start.
-void Record(std::string call) {
-  FakeLibrary& library = FakeLibrary::Instance();
-  const std::string name = call.substr(0, call.find('('));
-  library.calls.push_back(std::move(call));
-  const auto during = library.during.find(name);
-  if (during == library.during.end() || !during->second) return;
-  const std::function<void()> action = during->second;  // it may remove itself
-  action();
+const std::string DefaultPath = "\\\\?\\usb#vid_0001&pid_0002#0001";
+
+sim::SimDevice DefaultDevice(std::string path) {
+  sim::SimDevice device;
+  device.path = std::move(path);
+  device.vendor = "VENDOR";
+  device.product = "Bridge Product";
+  return device;
 }
 
-int ZR_API ZR_SetKV7300BindingCheck(int value) {
-  Record("ZR_SetKV7300BindingCheck(" + std::to_string(value) + ")");
-  return 1;
+sim::Scenario DefaultWorld() {
+  sim::Scenario world;
+  world.devices = {DefaultDevice(DefaultPath)};
+  return world;
 }
-int ZR_API ZR_SetZRKeepLast4KFileCopyNVRamchk(int value) {
-  Record("ZR_SetZRKeepLast4KFileCopyNVRamchk(" + std::to_string(value) + ")");
-  return 1;
-}
-int ZR_API ZR_SetLoadEndUserFWFromResourceFlag(int value) {
-  Record("ZR_SetLoadEndUserFWFromResourceFlag(" + std::to_string(value) + ")");
-  return 1;
-}
-int ZR_API ZR_SetKV7300FWModuleForEndUserFWResource(int value) {
-  Record("ZR_SetKV7300FWModuleForEndUserFWResource(" + std::to_string(value) + ")");
-  return 1;
-}
-FakeLibrary& Lib() { return FakeLibrary::Instance(); }
 
-int ZR_API ZR_GetDeviceList(char** paths, int* count) {
-  Record("ZR_GetDeviceList");
-  FakeLibrary& lib = Lib();
-  for (std::size_t i = 0; i < lib.devices.size() && i < updatelib::DeviceListSlotCount; ++i) {
-    EXPECT_EQ(paths[i][0], '\0') << "slots hold an empty text";
-    std::strncpy(paths[i], lib.devices[i].c_str(), updatelib::PathBufferSize - 1);
-  }
-  if (lib.unterminatedPath) std::memset(paths[0], 'A', updatelib::PathBufferSize);
-  for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
-    std::memset(paths[i] + updatelib::PathBufferSize, 'X', lib.overrun);
-  }
-  if (lib.overwriteSlotPointers) {
-    for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
-      paths[i] = i % 2 == 0 ? nullptr : reinterpret_cast<char*>(std::uintptr_t{0xDEADBEE0u} + i);
+// The text of a quoted log value starting at `at` (its opening quote): \" and \xNN undone.
+std::string Unquote(std::string_view line, std::size_t& at) {
+  std::string text;
+  for (++at; at < line.size() && line[at] != '"'; ++at) {
+    if (line[at] == '\\' && at + 1 < line.size() && line[at + 1] == '"') {
+      text += '"';
+      ++at;
+    } else if (line[at] == '\\' && at + 3 < line.size() && line[at + 1] == 'x' &&
+               std::isxdigit(static_cast<unsigned char>(line[at + 2])) &&
+               std::isxdigit(static_cast<unsigned char>(line[at + 3]))) {
+      text += static_cast<char>(std::stoi(std::string(line.substr(at + 2, 2)), nullptr, 16));
+      at += 3;
+    } else {
+      text += line[at];
     }
   }
-  *count = lib.reportedCount.value_or(static_cast<int>(lib.devices.size()));
-  return 1;
+  ++at;
+  return text;
 }
-int ZR_API ZR_GetChipType(char* path, int* chipType) {
-  Record(std::string("ZR_GetChipType(") + path + ")");
-  *chipType = Lib().chipType;
-  return 1;
+
+// The number after " key=" in the line, from `at` on.
+std::string ValueOf(std::string_view line, std::string_view key, std::size_t at) {
+  const std::size_t found = line.find(" " + std::string(key) + "=", at);
+  if (found == std::string_view::npos) return "?";
+  const std::size_t begin = found + key.size() + 2;
+  return std::string(line.substr(begin, line.find(' ', begin) - begin));
 }
-int ZR_API ZR_GetRunningCodeMode(char* path, int* mode) {
-  Record(std::string("ZR_GetRunningCodeMode(") + path + ")");
+
+// The promises the program makes to the library about what it hands in, checked before the
+// simulator's entry point runs: empty path slots, out-values preset to 0, zero-filled buffers.
+updatelib::ZR_GetDeviceList_Fn SimGetDeviceList;
+updatelib::ZR_GetRunningCodeMode_Fn SimGetRunningCodeMode;
+updatelib::ZR_GetFWVersion_Fn SimGetFWVersion;
+updatelib::ZR_Inquiry_Fn SimInquiry;
+
+int ZR_API CheckedGetDeviceList(char** paths, int* count) {
+  for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
+    EXPECT_EQ(paths[i][0], '\0') << "slots hold an empty text";
+  }
+  return SimGetDeviceList(paths, count);
+}
+int ZR_API CheckedGetRunningCodeMode(char* path, int* mode) {
   EXPECT_EQ(*mode, 0) << "the mode is preset to 0";
-  *mode = Lib().mode;
-  return 1;
+  return SimGetRunningCodeMode(path, mode);
 }
-int ZR_API ZR_GetFWVersion(char* path, char* version) {
-  Record(std::string("ZR_GetFWVersion(") + path + ")");
+int ZR_API CheckedGetFWVersion(char* path, char* version) {
   for (std::size_t i = 0; i < updatelib::VersionBufferSize; ++i) {
     EXPECT_EQ(version[i], '\0') << "the version buffer is zero-filled";
   }
-  std::memcpy(version, Lib().version.data(), updatelib::VersionBufferSize);
-  std::memset(version + updatelib::VersionBufferSize, 'X', Lib().overrun);
-  return Lib().versionResult;
+  return SimGetFWVersion(path, version);
 }
-int ZR_API ZR_CheckLoadBinFileMatch(char* path, int flag) {
-  Record(std::string("ZR_CheckLoadBinFileMatch(") + path + "," + std::to_string(flag) + ")");
-  return Lib().imageFits;
-}
-int ZR_API ZR_Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
-  Record(std::string("ZR_Inquiry(") + path + "," + std::to_string(bufferLength) + ")");
+int ZR_API CheckedInquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
   EXPECT_EQ(*dataLength, 0);
-  std::memcpy(buffer, Lib().inquiry.data(), std::min<std::size_t>(40, bufferLength));
-  std::memset(buffer + bufferLength, 'X', Lib().overrun);
-  *dataLength = 36;
-  return Lib().inquiryResult;
+  return SimInquiry(path, buffer, bufferLength, dataLength);
 }
-int ZR_API ZR_InitialCustomizedSettingTable() {
-  return Record("ZR_InitialCustomizedSettingTable"), 1;
-}
-int ZR_API ZR_FWUpdateProgrammingNoCustomizedSetting(char* path) {
-  Record(std::string("ZR_FWUpdateProgrammingNoCustomizedSetting(") + path + ")");
-  if (Lib().duringProgramming) Lib().duringProgramming();
-  const auto differs = Lib().programResultFor.find(path);
-  return differs != Lib().programResultFor.end() ? differs->second : Lib().programResult;
-}
-void NeverCalled() { ADD_FAILURE() << "an entry point the program must never call was called"; }
 
 template <class Function>
 platform::RawProc Raw(Function* function) {
   return reinterpret_cast<platform::RawProc>(function);
 }
 
-// Each entry point the program calls resolves to the fake of its own name above.
-const std::map<std::string, platform::RawProc>& CalledEntryPoints() {
-#define FAKE_ENTRY_POINT(name, ret, params) {#name, Raw(static_cast<updatelib::name##_Fn>(&name))},
-  static const std::map<std::string, platform::RawProc> procs = {
-      FLASHWRIGHT_CALLED_ENTRY_POINTS(FAKE_ENTRY_POINT)};
-#undef FAKE_ENTRY_POINT
-  return procs;
+// The simulator's entry point `name`, behind its promise check where it has one.
+platform::RawProc Checked(const char* name, platform::RawProc simulated) {
+  const std::string_view wanted = name;
+  if (wanted == "ZR_GetDeviceList") {
+    SimGetDeviceList = reinterpret_cast<updatelib::ZR_GetDeviceList_Fn>(simulated);
+    return Raw(&CheckedGetDeviceList);
+  }
+  if (wanted == "ZR_GetRunningCodeMode") {
+    SimGetRunningCodeMode = reinterpret_cast<updatelib::ZR_GetRunningCodeMode_Fn>(simulated);
+    return Raw(&CheckedGetRunningCodeMode);
+  }
+  if (wanted == "ZR_GetFWVersion") {
+    SimGetFWVersion = reinterpret_cast<updatelib::ZR_GetFWVersion_Fn>(simulated);
+    return Raw(&CheckedGetFWVersion);
+  }
+  if (wanted == "ZR_Inquiry") {
+    SimInquiry = reinterpret_cast<updatelib::ZR_Inquiry_Fn>(simulated);
+    return Raw(&CheckedInquiry);
+  }
+  return simulated;
 }
 
 const char* Name(platform::ControlId id) { return platform::SpecOf(id).name; }
 
 }  // namespace
 
-FakeLibrary::FakeLibrary() {
-  SetVersion("00.01.01.05");
-  SetIdentification("VENDOR  Bridge Product");
+std::optional<std::string> CallOf(std::string_view line) {
+  const std::size_t space = line.find(' ');
+  if (space == std::string_view::npos) return std::nullopt;
+  const std::string name(line.substr(0, space));
+  if (name.rfind("ZR_", 0) != 0) return std::nullopt;
+  std::string_view rest = line.substr(space + 1);
+  if (rest.rfind("crash", 0) == 0) return name + " crash";
+  if (rest.rfind("(not simulated)", 0) == 0) return name + " (not simulated)";
+  if (rest.rfind("value=", 0) == 0) return name + "(" + ValueOf(line, "value", 0) + ")";
+  if (rest.rfind("-> ", 0) == 0) return name;
+  if (rest.rfind("path=", 0) != 0) return std::nullopt;  // stall, pump, message-window
+  std::size_t at = space + 1 + 5;
+  std::string call = name + "(" + (line[at] == '"' ? Unquote(line, at) : "null");
+  const bool unknown = line.find(" unknown-device", at) != std::string_view::npos;
+  // Programming logs when it begins and again when it ends: the call is its begin line.
+  if (name == "ZR_FWUpdateProgrammingNoCustomizedSetting" && !unknown &&
+      line.substr(at).rfind(" begin ", 0) != 0) {
+    return std::nullopt;
+  }
+  if (name == "ZR_CheckLoadBinFileMatch" && !unknown) call += "," + ValueOf(line, "flag", at);
+  if (name == "ZR_Inquiry" && !unknown) call += "," + ValueOf(line, "bufferLength", at);
+  return call + ")";
 }
 
-void FakeLibrary::SetVersion(std::string_view text) {
-  version.fill('\0');
-  std::memcpy(version.data(), text.data(), std::min(text.size(), version.size()));
+SimulatedLibrary::SimulatedLibrary() : binding_(DefaultWorld(), MakeHost()) {}
+
+sim::SimHost SimulatedLibrary::MakeHost() {
+  sim::SimHost host;
+  host.log = [this](const std::string& line) { Log(line); };
+  // The programming call's time: what the test runs while the device is programmed.
+  host.sleep = [this](int) {
+    const std::function<void()> action = duringProgramming;
+    if (action) action();
+  };
+  host.pump = [this](int) {
+    const std::function<void()> action = std::move(whilePumping_);
+    whilePumping_ = nullptr;
+    World().library.pump.clear();
+    if (action) action();
+  };
+  host.crash = [this] {
+    World().library.crash.clear();
+    throw SimulatedFault{fault_};
+  };
+  return host;
 }
 
-void FakeLibrary::SetIdentification(std::string_view bytes) {
-  inquiry.fill(0);
-  std::memset(inquiry.data() + 8, ' ', 24);
-  std::memcpy(inquiry.data() + 8, bytes.data(), std::min<std::size_t>(bytes.size(), 24));
-}
-
-FakeLibrary& FakeLibrary::Instance() {
-  static FakeLibrary library;
+SimulatedLibrary& SimulatedLibrary::Instance() {
+  static SimulatedLibrary library;
   return library;
+}
+
+void SimulatedLibrary::Reset() {
+  World() = DefaultWorld();
+  calls.clear();
+  duringProgramming = nullptr;
+  whilePumping_ = nullptr;
+}
+
+void SimulatedLibrary::Log(const std::string& line) {
+  if (line.find("(not simulated)") != std::string::npos) {
+    ADD_FAILURE() << "an entry point the program must never call was called: " << line;
+  }
+  if (std::optional<std::string> call = CallOf(line)) calls.push_back(std::move(*call));
+}
+
+void SimulatedLibrary::SetDevices(const std::vector<std::string>& paths) {
+  World().devices.clear();
+  for (const std::string& path : paths) World().devices.push_back(DefaultDevice(path));
+}
+
+void SimulatedLibrary::SetIdentification(std::string_view bytes) {
+  bytes = bytes.substr(0, std::min<std::size_t>(bytes.size(), 24));
+  Device().vendor = bytes.substr(0, std::min<std::size_t>(bytes.size(), 8));
+  Device().product = bytes.size() > 8 ? bytes.substr(8) : std::string_view();
+}
+
+void SimulatedLibrary::During(const std::string& name, std::function<void()> action) {
+  World().library.pump = {{name, 0}};
+  whilePumping_ = std::move(action);
+}
+
+void SimulatedLibrary::FaultOnce(const std::string& name, platform::Fault fault) {
+  World().library.crash = {name};
+  fault_ = fault;
 }
 
 platform::ModuleHandle FakeModuleLoader::FindLoaded(const char* moduleName) {
@@ -152,12 +214,10 @@ platform::ModuleHandle FakeModuleLoader::Load(const char* fileName) {
   return loadResult;
 }
 
-platform::RawProc FakeModuleLoader::Resolve(platform::ModuleHandle, const char* name) {
+platform::RawProc FakeModuleLoader::Resolve(platform::ModuleHandle module, const char* name) {
   lookups.emplace_back(name);
   if (std::find(missing.begin(), missing.end(), name) != missing.end()) return nullptr;
-  const auto& called = CalledEntryPoints();
-  const auto found = called.find(name);
-  return found != called.end() ? found->second : &NeverCalled;
+  return Checked(name, SimulatedLibrary::Instance().Binding().Resolve(module, name));
 }
 
 void FakeControls::SetText(platform::ControlId control, std::string_view text) {

@@ -1,6 +1,5 @@
-// Fakes of the platform services and of the update library for the unit tests. The fake library
-// is a set of plain functions (the library's entry points are plain functions too) that record
-// every call in one shared log and answer from a script the test sets.
+// Fakes of the platform services for the unit tests, and the simulator bound in-process as the
+// update library.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,49 +14,58 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "sim/InProcess.h"
 #include "updatelib/EntryPoints.h"
 
 namespace fakes {
 
-// The update library's answers and the calls it has seen. By default: one device at chip 13,
-// mode 2, version 00.01.01.05, image fits, identification "VENDOR" / "Bridge Product".
-struct FakeLibrary {
-  std::vector<std::string> calls;  // "ZR_SetKV7300BindingCheck(1)", "ZR_GetChipType(<path>)", ...
-
-  std::vector<std::string> devices = {"\\\\?\\usb#vid_0001&pid_0002#0001"};
-  std::optional<int> reportedCount;  // the count written back; the number of devices if unset
-  bool unterminatedPath = false;     // fill the whole first slot, no terminator
-  // After writing the paths, overwrite the caller's slot pointers with NULL and junk.
-  bool overwriteSlotPointers = false;
-  int chipType = 13;
-  int mode = 2;
-  std::array<char, 80> version{};  // copied into the caller's buffer as it stands
-  int versionResult = 1;
-  int imageFits = 1;
-  std::array<unsigned char, 40> inquiry{};
-  int inquiryResult = 1;
-  int programResult = 1;
-  std::map<std::string, int> programResultFor;  // by device path, where it differs
-  std::function<void()> duringProgramming;      // runs inside the programming call
-  // Bytes written past the promised size of every buffer the library fills, as a faulty library
-  // would (the sanitizers catch a buffer without room for them).
-  std::size_t overrun = 0;
-  // Runs at the start of the named call ("ZR_GetChipType"), before its work; may re-enter the
-  // form as a library running its own message loop would, or throw SimulatedFault.
-  std::map<std::string, std::function<void()>> during;
-
-  FakeLibrary();
-  void SetVersion(std::string_view text);
-  // Writes the identification bytes 8-31 as given, space padded to 24.
-  void SetIdentification(std::string_view bytes);
-  static FakeLibrary& Instance();
-  void Reset() { *this = FakeLibrary{}; }
-};
-
-// Thrown by a fake entry point to stand for a structured exception inside the library.
+// Thrown by the simulator's crash hook to stand for a structured exception inside the library.
 struct SimulatedFault {
   platform::Fault fault;
 };
+
+// The update library of the unit tests: the simulator bound in-process (sim::InProcessLibrary),
+// its world in memory. By default one device at chip 13, mode 2, version 00.01.01.05, image fits,
+// identification "VENDOR" / "Bridge Product". The test changes World() between calls; the calls
+// the library saw are its call log, one entry per call.
+class SimulatedLibrary {
+ public:
+  // "ZR_SetKV7300BindingCheck(1)", "ZR_GetDeviceList", "ZR_GetChipType(<path>)",
+  // "ZR_CheckLoadBinFileMatch(<path>,0)", "ZR_Inquiry(<path>,40)", "ZR_GetChipType crash", ...
+  std::vector<std::string> calls;
+  // Runs inside the programming call, while the device is programmed.
+  std::function<void()> duringProgramming;
+
+  static SimulatedLibrary& Instance();
+  void Reset();
+
+  sim::InProcessLibrary& Binding() { return binding_; }
+  sim::Scenario& World() { return binding_.World(); }
+  sim::SimDevice& Device(std::size_t index = 0) { return World().devices.at(index); }
+  // The devices attached: one per path, otherwise as the default device.
+  void SetDevices(const std::vector<std::string>& paths);
+  void SetVersion(std::string_view text) { Device().version = text; }
+  // INQUIRY bytes 8-31 (vendor, then product) as given, space padded to 24.
+  void SetIdentification(std::string_view bytes);
+  // The next call of `name` runs its own message loop, in which `action` runs (the form's
+  // handlers, say), before it does its work.
+  void During(const std::string& name, std::function<void()> action);
+  // The next call of `name` faults with `fault` (after running a During action of its own).
+  void FaultOnce(const std::string& name, platform::Fault fault = {0xC0000005, 0x10001234});
+
+ private:
+  SimulatedLibrary();
+  sim::SimHost MakeHost();
+  void Log(const std::string& line);
+
+  std::function<void()> whilePumping_;
+  platform::Fault fault_{};
+  sim::InProcessLibrary binding_;
+};
+
+// One entry of SimulatedLibrary::calls from a line of the simulator's call log, or nothing for a
+// line that does not start a call (misbehaviour, a programming call's result, errors).
+std::optional<std::string> CallOf(std::string_view logLine);
 
 // Catches SimulatedFault as the real barrier catches a fault; anything else passes through.
 class FakeFaultBarrier final : public platform::FaultBarrier {
@@ -72,8 +80,8 @@ class FakeFaultBarrier final : public platform::FaultBarrier {
   }
 };
 
-// Resolves every name of the update library to a fake entry point (the uncalled ones to a
-// function that fails the test if called), except the names told to be missing.
+// Loads the update library as SimulatedLibrary, recording what binding asks for; every name
+// resolves to the simulator's entry point except the names told to be missing.
 class FakeModuleLoader final : public platform::ModuleLoader {
  public:
   platform::ModuleHandle alreadyLoaded = 0;

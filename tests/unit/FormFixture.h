@@ -1,4 +1,4 @@
-// A TForm1 wired to fakes of every platform service and of the update library.
+// A TForm1 wired to fakes of every platform service and to the simulated update library.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ struct FormFixture : ::testing::Test, fakes::FakeSystem {
   fakes::FakePump pump;
   std::optional<app::TForm1> form;
 
-  fakes::FakeLibrary& Library() { return fakes::FakeLibrary::Instance(); }
+  fakes::SimulatedLibrary& Library() { return fakes::SimulatedLibrary::Instance(); }
   std::vector<std::string>& Calls() { return Library().calls; }
 
   platform::FormServices Services() {

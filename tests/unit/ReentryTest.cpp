@@ -18,23 +18,14 @@ int ScansIn(const std::vector<std::string>& calls) {
   return static_cast<int>(std::count(calls.begin(), calls.end(), "ZR_GetDeviceList"));
 }
 
-// The next call of `name` faults once.
-void FaultOnce(fakes::FakeLibrary& library, const std::string& name) {
-  library.during[name] = [&library, name] {
-    library.during.erase(name);
-    throw fakes::SimulatedFault{{0xC0000005, 0x10001234}};
-  };
-}
-
 TEST_F(ReentryFixture, ChangeAndTimerInsideTheListCallGiveOneScanAfterIt) {
   Start();
   Calls().clear();
-  Library().during["ZR_GetDeviceList"] = [&] {
-    Library().during.erase("ZR_GetDeviceList");
+  Library().During("ZR_GetDeviceList", [&] {
     form->OnDeviceChange(app::DeviceNodesChanged);
     form->OnRescanTimer(app::RescanTimerId);
     form->UpdateBtnClick();  // inside a library call: starts nothing
-  };
+  });
   form->OnRescanTimer(app::RescanTimerId);
   // The outer scan finished its calls before the remembered rescan made any.
   EXPECT_EQ(Calls()[1], "ZR_GetChipType(\\\\?\\usb#vid_0001&pid_0002#0001)");
@@ -47,11 +38,10 @@ TEST_F(ReentryFixture, ChangeAndTimerInsideTheListCallGiveOneScanAfterIt) {
 }
 
 TEST_F(ReentryFixture, AChangeDuringConstructionRescansOnceTheWindowRuns) {
-  Library().during["ZR_GetDeviceList"] = [&] {
-    Library().during.erase("ZR_GetDeviceList");
+  Library().During("ZR_GetDeviceList", [&] {
     controls.events->OnDeviceChange(app::DeviceNodesChanged);
     controls.events->OnRescanTimer(app::RescanTimerId);
-  };
+  });
   form.emplace(Services());
   EXPECT_EQ(ScansIn(Calls()), 1);
   EXPECT_FALSE(timers.Running(app::RescanTimerId));
@@ -81,7 +71,7 @@ TEST_F(ReentryFixture, AChangeDuringTheMessageWaitIsTakenAfterItNotInside) {
 TEST_F(ReentryFixture, AFaultInARescanShowsTheBoxAndNoDeviceAndScansAgainLater) {
   Start();
   ASSERT_TRUE(OffersUpdate());
-  FaultOnce(Library(), "ZR_GetChipType");
+  Library().FaultOnce("ZR_GetChipType");
   form->OnDeviceChange(app::DeviceNodesChanged);
   timers.Advance(200);
   EXPECT_EQ(dialogs.errors,
@@ -103,11 +93,8 @@ TEST_F(ReentryFixture, AFaultInARescanShowsTheBoxAndNoDeviceAndScansAgainLater) 
 // without another change, and gives one rescan.
 TEST_F(ReentryFixture, AChangeInsideAFaultingCallRescansAfterTheBox) {
   Start();
-  Library().during["ZR_GetChipType"] = [&] {
-    Library().during.erase("ZR_GetChipType");
-    form->OnDeviceChange(app::DeviceNodesChanged);
-    throw fakes::SimulatedFault{{0xC0000005, 0x10001234}};
-  };
+  Library().During("ZR_GetChipType", [&] { form->OnDeviceChange(app::DeviceNodesChanged); });
+  Library().FaultOnce("ZR_GetChipType");
   Calls().clear();
   form->OnDeviceChange(app::DeviceNodesChanged);
   timers.Advance(200);
@@ -122,7 +109,7 @@ TEST_F(ReentryFixture, AChangeInsideAFaultingCallRescansAfterTheBox) {
 
 TEST_F(ReentryFixture, AFaultWhileProgrammingShowsUpdateFailAndLetsChangesRescan) {
   Start();
-  FaultOnce(Library(), "ZR_FWUpdateProgrammingNoCustomizedSetting");
+  Library().FaultOnce("ZR_FWUpdateProgrammingNoCustomizedSetting");
   AsTheWindow([&] { form->UpdateBtnClick(); });
   ASSERT_EQ(dialogs.errors.size(), 1u);
   EXPECT_EQ(UpdateLines(), (Lines{"", "Update Fail!", ""}));
@@ -134,7 +121,7 @@ TEST_F(ReentryFixture, AFaultWhileProgrammingShowsUpdateFailAndLetsChangesRescan
 }
 
 TEST_F(ReentryFixture, AFaultInTheFirstScanEndsConstructionAndReleasesTheLibrary) {
-  FaultOnce(Library(), "ZR_Inquiry");
+  Library().FaultOnce("ZR_Inquiry");
   EXPECT_THROW(form.emplace(Services()), updatelib::LibraryFault);
   EXPECT_EQ(modules.released, std::vector<platform::ModuleHandle>{modules.loadResult});
   EXPECT_EQ(controls.events, nullptr);
@@ -143,7 +130,7 @@ TEST_F(ReentryFixture, AFaultInTheFirstScanEndsConstructionAndReleasesTheLibrary
 // A library that reports one device with an empty path: it is offered, but programming is not
 // attempted with no path to give.
 TEST_F(ReentryFixture, ACountOfOneWithAnEmptyPathFailsWithoutProgramming) {
-  Library().devices = {""};
+  Library().SetDevices({""});
   Start();
   ASSERT_TRUE(OffersUpdate());
   Calls().clear();

@@ -1,8 +1,6 @@
 // The device scan: calls to the library, outcomes, status lines, buttons and the selection.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "FormFixture.h"
 #include "device/Scan.h"
 
@@ -78,18 +76,18 @@ TEST_F(ScanFixture, VersionsOtherThanTheTargetAllAskForTheUpdate) {
 // A library that writes a kilobyte past every buffer it fills finds room there (the sanitizers
 // would stop a buffer without it), and nothing past the promised sizes is read.
 TEST_F(ScanFixture, WritesPastThePromisedSizesChangeNothing) {
-  Library().overrun = 1000;
+  Library().World().library.overrun = 1000;
   Start();
   EXPECT_EQ(ScanLines(), (Lines{"", "VENDOR  Bridge Product", "Firmware: Update required!"}));
   EXPECT_EQ(SelectedPath(), DevicePath);
 }
 
 TEST_F(ScanFixture, AVersionTextWithNoTerminatorIsComparedOnItsFirstCharactersOnly) {
-  Library().version.fill('7');
-  std::memcpy(Library().version.data(), "00.01.01.07", 11);
+  Library().World().library.unterminatedVersion = true;  // all 80 bytes, no terminator
+  Library().SetVersion("00.01.01.07");
   Start();
   EXPECT_EQ(ScanLines()[2], "Firmware: Up to date");
-  Library().version.fill('9');
+  Library().SetVersion(std::string(80, '9'));
   Rescan();
   EXPECT_EQ(ScanLines()[2], "Firmware: Update required!");
 }
@@ -97,7 +95,7 @@ TEST_F(ScanFixture, AVersionTextWithNoTerminatorIsComparedOnItsFirstCharactersOn
 TEST_F(ScanFixture, NoDeviceOffersExitAndClearsTheSelection) {
   Start();
   ASSERT_EQ(form->State().SelectedDeviceCount, 1);
-  Library().devices.clear();
+  Library().SetDevices({});
   Rescan();
   EXPECT_EQ(Calls(), std::vector<std::string>{"ZR_GetDeviceList"});
   EXPECT_EQ(ScanLines(), NotFoundWith(""));
@@ -107,7 +105,7 @@ TEST_F(ScanFixture, NoDeviceOffersExitAndClearsTheSelection) {
 }
 
 TEST_F(ScanFixture, TwoDevicesAskToDisconnectAndMakeNoPerDeviceCall) {
-  Library().devices.push_back("\\\\?\\usb#second");
+  Library().SetDevices({DevicePath, "\\\\?\\usb#second"});
   Start();
   EXPECT_EQ(Calls().back(), "ZR_GetDeviceList");
   EXPECT_EQ(ScanLines(),
@@ -119,18 +117,18 @@ TEST_F(ScanFixture, TwoDevicesAskToDisconnectAndMakeNoPerDeviceCall) {
 TEST_F(ScanFixture, EachFailedCheckStopsTheCallsAndNamesTheFailure) {
   struct Case {
     const char* name;
-    std::function<void(fakes::FakeLibrary&)> arrange;
+    std::function<void(sim::SimDevice&)> arrange;
     std::string line3;
     std::string lastCall;
   };
   const std::vector<Case> cases = {
       {"chip 12", [](auto& lib) { lib.chipType = 12; }, "Unsupported Chip ID!", "ZR_GetChipType"},
       {"chip 0", [](auto& lib) { lib.chipType = 0; }, "Unsupported Chip ID!", "ZR_GetChipType"},
-      {"mode 1", [](auto& lib) { lib.mode = 1; }, "NOT support internal code!",
+      {"mode 1", [](auto& lib) { lib.runningMode = 1; }, "NOT support internal code!",
        "ZR_GetRunningCodeMode"},
       {"version", [](auto& lib) { lib.versionResult = 0; }, "Get F/W version failed!",
        "ZR_GetFWVersion"},
-      {"image", [](auto& lib) { lib.imageFits = 0; },
+      {"image", [](auto& lib) { lib.imageFits = false; },
        "F/W bin file is not matched with current device!", "ZR_CheckLoadBinFileMatch"},
       {"inquiry", [](auto& lib) { lib.inquiryResult = 0; }, "Get device information failed!",
        "ZR_Inquiry"},
@@ -139,7 +137,7 @@ TEST_F(ScanFixture, EachFailedCheckStopsTheCallsAndNamesTheFailure) {
     SCOPED_TRACE(c.name);
     Library().Reset();
     Start();
-    c.arrange(Library());
+    c.arrange(Library().Device());
     Rescan();
     EXPECT_EQ(ScanLines(), NotFoundWith(c.line3));
     EXPECT_EQ(Calls().back().substr(0, c.lastCall.size()), c.lastCall);
@@ -149,14 +147,14 @@ TEST_F(ScanFixture, EachFailedCheckStopsTheCallsAndNamesTheFailure) {
 }
 
 TEST_F(ScanFixture, ChipEleven_IsAcceptedToo) {
-  Library().chipType = 11;
+  Library().Device().chipType = 11;
   Start();
   EXPECT_EQ(ScanLines()[2], "Firmware: Update required!");
 }
 
 TEST_F(ScanFixture, AFailedInquiryKeepsThePreviousIdentification) {
   Start();
-  Library().inquiryResult = 0;
+  Library().Device().inquiryResult = 0;
   Library().SetIdentification("OTHER   Device");
   Rescan();
   EXPECT_STREQ(form->State().DeviceInfoText.data(), "VENDOR  Bridge Product");
@@ -183,12 +181,12 @@ TEST_F(ScanFixture, IdentificationLosesOuterBlanksAndControlBytesOnly) {
 }
 
 TEST_F(ScanFixture, ALibraryReportingNonsenseCountsEndsInASaneOutcome) {
-  Library().reportedCount = 17;  // more than the slots it was given
+  Library().World().library.deviceCount = 17;  // more than the slots it was given
   Start();
   EXPECT_EQ(ScanLines()[0], "Multiple USB drives are attached.");
   EXPECT_EQ(Calls().back(), "ZR_GetDeviceList");
 
-  Library().reportedCount = -3;
+  Library().World().library.deviceCount = -3;
   Rescan();
   EXPECT_EQ(ScanLines(), NotFoundWith(""));
   EXPECT_EQ(Calls(), std::vector<std::string>{"ZR_GetDeviceList"});
@@ -196,7 +194,7 @@ TEST_F(ScanFixture, ALibraryReportingNonsenseCountsEndsInASaneOutcome) {
 }
 
 TEST_F(ScanFixture, APathWithNoTerminatorIsNoUsableDevice) {
-  Library().unterminatedPath = true;
+  Library().World().library.unterminatedPaths = true;
   Start();
   EXPECT_EQ(ScanLines(), NotFoundWith(""));
   EXPECT_EQ(Calls().back(), "ZR_GetDeviceList");
@@ -206,7 +204,7 @@ TEST_F(ScanFixture, APathWithNoTerminatorIsNoUsableDevice) {
 // The paths are read from the slots themselves, never through the array of pointers the
 // library was handed and may have overwritten.
 TEST_F(ScanFixture, OverwrittenSlotPointersLeaveThePathsReadable) {
-  Library().overwriteSlotPointers = true;
+  Library().World().library.overwriteSlotPointers = true;
   Start();
   EXPECT_TRUE(OffersUpdate());
   EXPECT_EQ(SelectedPath(), DevicePath);
@@ -214,7 +212,7 @@ TEST_F(ScanFixture, OverwrittenSlotPointersLeaveThePathsReadable) {
 }
 
 TEST_F(ScanFixture, ALongestPathIsPassedOnWhole) {
-  Library().devices = {std::string(259, 'p')};
+  Library().SetDevices({std::string(259, 'p')});
   Start();
   EXPECT_EQ(SelectedPath(), std::string(259, 'p'));
 }

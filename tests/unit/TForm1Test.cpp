@@ -11,7 +11,7 @@ TEST_F(FormFixture, ABoundLibraryIsConfiguredBeforeTheFirstScan) {
   form.emplace(Services());
   EXPECT_TRUE(form->ShouldRun());
   EXPECT_EQ(dialogs.bindingFailures, 0);
-  const auto& calls = fakes::FakeLibrary::Instance().calls;
+  const auto& calls = fakes::SimulatedLibrary::Instance().calls;
   ASSERT_GE(calls.size(), 5u);
   EXPECT_EQ(calls[0], "ZR_SetKV7300BindingCheck(1)");
   EXPECT_EQ(calls[3], "ZR_SetKV7300FWModuleForEndUserFWResource(3)");
@@ -48,7 +48,7 @@ TEST_F(FormFixture, WithoutTheLibraryOneBoxIsShownAndTheWindowNeverRuns) {
     EXPECT_EQ(controls.caption, "Form1");
     form.RefreshBtnClick();  // a stray rescan must not touch the unbound library
   }
-  EXPECT_TRUE(fakes::FakeLibrary::Instance().calls.empty());
+  EXPECT_TRUE(fakes::SimulatedLibrary::Instance().calls.empty());
   EXPECT_TRUE(modules.released.empty());
   EXPECT_TRUE(dialogs.errors.empty());
 }
@@ -59,7 +59,7 @@ TEST_F(FormFixture, AnIncompleteLibraryIsRefusedLikeAMissingOne) {
   EXPECT_FALSE(form.ShouldRun());
   EXPECT_EQ(dialogs.bindingFailures, 1);
   EXPECT_EQ(modules.released.size(), 1u);
-  EXPECT_TRUE(fakes::FakeLibrary::Instance().calls.empty());
+  EXPECT_TRUE(fakes::SimulatedLibrary::Instance().calls.empty());
 }
 
 TEST_F(FormFixture, ExitClosesTheWindowAndTeardownReleasesLibraryAndRegistration) {

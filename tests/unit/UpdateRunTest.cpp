@@ -54,7 +54,7 @@ TEST_F(UpdateFixture, ProgramsTheSelectedDeviceAndReportsSuccess) {
 
 TEST_F(UpdateFixture, AFailedProgrammingCallShowsUpdateFail) {
   Start();
-  Library().programResult = 0;
+  Library().Device().programSucceeds = false;
   form->UpdateBtnClick();
   EXPECT_EQ(UpdateLines(), (Lines{"", "Update Fail!", ""}));
   EXPECT_TRUE(Enabled(ControlId::ExitBtn));
