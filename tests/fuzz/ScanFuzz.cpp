@@ -1,6 +1,7 @@
 // Fuzz target for the device scan: the update library is closed and untrusted, so its answers
-// (counts, path slots, chip, mode, version text, results, INQUIRY bytes) come from the fuzzer,
-// and two scans in a row must each end in a sound window, the outcome a plain model predicts.
+// (counts, path slots, chip, mode, version text, results, INQUIRY bytes) come from the fuzzer as
+// a world of the simulator, bound in-process, and two scans in a row must each end in a sound
+// window, the outcome a plain model predicts from what the library said.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -15,6 +16,7 @@
 #include "device/Scan.h"
 #include "platform/Layout.h"
 #include "platform/Platform.h"
+#include "sim/InProcess.h"
 #include "updatelib/Binding.h"
 #include "updatelib/EntryPoints.h"
 
@@ -26,8 +28,8 @@ using updatelib::InquiryBufferSize;
 using updatelib::PathBufferSize;
 using updatelib::VersionBufferSize;
 
-// Everything the library says during one scan. Texts are written as given: a slot or the version
-// may end without a terminator, but nothing is ever written past the caller's buffer.
+// Everything the library says during one scan, as the fuzz input gives it. A slot or the version
+// may end without a terminator.
 struct LibraryAnswers {
   bool writesCount = true;
   int count = 0;
@@ -95,38 +97,92 @@ LibraryAnswers DecodeAnswers(fuzz::FuzzInput& input) {
 
 enum class Call { DeviceList, ChipType, RunningMode, FWVersion, ImageCheck, Inquiry };
 
-// The fake library's script and what it saw; the entry points are plain functions, as the real
-// library's are, so they reach it through this one global.
-struct FakeLibraryState {
-  const LibraryAnswers* answers = nullptr;
+// The simulator's world that gives these answers. Out-values left unwritten become 0: the
+// program presets them to 0, which the promise checks below hold it to, so writing 0 is the same.
+// Per-device answers go to the device found at the path the first slot holds; a slot whose bytes
+// go on past a NUL gets a device of its own at the text before the NUL. The simulator cuts a full
+// 260-byte slot or version to 259 bytes and an X when it has no NUL.
+sim::Scenario WorldOf(const LibraryAnswers& answers) {
+  sim::Scenario world;
+  sim::LibrarySettings& library = world.library;
+  library.deviceCount = answers.writesCount ? answers.count : 0;
+  library.deviceListResult = answers.deviceListResult;
+  for (std::size_t i = 0; i < answers.slotsWritten; ++i) {
+    sim::SimDevice device;
+    device.path.assign(answers.slots[i].data(), answers.slotLengths[i]);
+    world.devices.push_back(std::move(device));
+  }
+  const std::string first = world.devices.empty() ? std::string() : world.devices[0].path;
+  library.unterminatedPaths = first.size() == PathBufferSize && first.find('\0') == first.npos;
+  const std::string firstText = first.substr(0, first.find('\0'));
+  int index = sim::FindDevice(world, firstText);
+  if (index < 0) {
+    sim::SimDevice answering;
+    answering.path = firstText;
+    world.devices.push_back(std::move(answering));
+    index = static_cast<int>(world.devices.size()) - 1;
+  }
+  sim::SimDevice& device = world.devices[static_cast<std::size_t>(index)];
+  device.chipType = answers.writesChip ? answers.chip : 0;
+  device.chipTypeResult = answers.chipResult;
+  device.runningMode = answers.writesMode ? answers.mode : 0;
+  device.runningModeResult = answers.modeResult;
+  device.version.assign(answers.version.data(), answers.versionLength);
+  library.unterminatedVersion =
+      answers.versionLength == VersionBufferSize && device.version.find('\0') == std::string::npos;
+  device.versionResult = answers.versionResult;
+  device.imageCheckResult = answers.imageResult;
+  // Raw bytes; one NUL written into the zero-filled buffer is the same as none.
+  library.inquiryBytes.assign(
+      answers.inquiry.begin(),
+      answers.inquiry.begin() +
+          static_cast<std::ptrdiff_t>(std::max<std::size_t>(answers.inquiryLength, 1)));
+  device.inquiryResult = answers.inquiryResult;
+  return world;
+}
+
+// What the library said during one scan, as it reached the program: results, out-values and the
+// buffers as the library left them. The model predicts the scan's outcome from these.
+struct Said {
+  int count = 0;
+  std::array<char, PathBufferSize> firstSlot{};
+  int chip = 0;
+  int mode = 0;
+  int versionResult = 0;
+  std::array<char, VersionBufferSize> version{};
+  int imageResult = 0;
+  int inquiryResult = 0;
+  std::array<unsigned char, InquiryBufferSize> inquiry{};
+};
+
+// The scan in progress: what the library said and the calls in its call log.
+struct ScanRecord {
+  Said said;
   std::vector<Call> calls;
 };
-FakeLibraryState Fake;
+ScanRecord Record;
 
-// The text in slot 0 as the library left it, cut at its terminator; only called when it has one.
-std::string FirstSlotText(const LibraryAnswers& answers) {
-  if (answers.slotsWritten == 0) return {};
-  const std::array<char, PathBufferSize>& slot = answers.slots[0];
-  return std::string(slot.data(),
-                     strnlen(slot.data(), std::min(answers.slotLengths[0], slot.size())));
+bool FirstSlotTerminated(const Said& said) {
+  return std::memchr(said.firstSlot.data(), '\0', PathBufferSize) != nullptr;
 }
 
-bool FirstSlotTerminated(const LibraryAnswers& answers) {
-  if (answers.slotsWritten == 0 || answers.slotLengths[0] < PathBufferSize) return true;
-  return std::memchr(answers.slots[0].data(), '\0', PathBufferSize) != nullptr;
-}
+std::string FirstSlotText(const Said& said) { return said.firstSlot.data(); }
 
 // Every per-device call must get the working path: a terminated copy of the first slot's text.
 void CheckDevicePath(const char* path) {
   FUZZ_CHECK(path != nullptr);
   FUZZ_CHECK(strnlen(path, PathBufferSize) < PathBufferSize);
-  FUZZ_CHECK(FirstSlotTerminated(*Fake.answers));
-  FUZZ_CHECK(path == FirstSlotText(*Fake.answers));
+  FUZZ_CHECK(FirstSlotTerminated(Record.said));
+  FUZZ_CHECK(path == FirstSlotText(Record.said));
 }
 
-int ZR_API ZR_GetDeviceList(char** paths, int* count) {
-  Fake.calls.push_back(Call::DeviceList);
-  const LibraryAnswers& answers = *Fake.answers;
+// The simulator's entry points, reached through the promise checks below.
+updatelib::EntryPointTable Simulated;
+
+// The program's promises on every call (empty and distinct slots, out-values preset to 0,
+// zero-filled buffers, the working path), checked before the simulator answers; what it answered
+// is kept for the model.
+int ZR_API CheckedGetDeviceList(char** paths, int* count) {
   FUZZ_CHECK(paths != nullptr && count != nullptr);
   FUZZ_CHECK(*count == 0);
   for (std::size_t i = 0; i < DeviceListSlotCount; ++i) {
@@ -134,53 +190,52 @@ int ZR_API ZR_GetDeviceList(char** paths, int* count) {
     FUZZ_CHECK(paths[i][0] == '\0');
     for (std::size_t j = 0; j < i; ++j) FUZZ_CHECK(paths[i] != paths[j]);
   }
-  for (std::size_t i = 0; i < answers.slotsWritten; ++i) {
-    std::memcpy(paths[i], answers.slots[i].data(), answers.slotLengths[i]);
-    if (answers.slotLengths[i] < PathBufferSize) paths[i][answers.slotLengths[i]] = '\0';
-  }
-  if (answers.writesCount) *count = answers.count;
-  return answers.deviceListResult;
+  char* const first = paths[0];
+  const int result = Simulated.ZR_GetDeviceList(paths, count);
+  std::memcpy(Record.said.firstSlot.data(), first, PathBufferSize);
+  Record.said.count = *count;
+  return result;
 }
 
-int ZR_API ZR_GetChipType(char* path, int* chipType) {
-  Fake.calls.push_back(Call::ChipType);
+int ZR_API CheckedGetChipType(char* path, int* chipType) {
   CheckDevicePath(path);
-  if (Fake.answers->writesChip) *chipType = Fake.answers->chip;
-  return Fake.answers->chipResult;
+  FUZZ_CHECK(*chipType == 0);
+  const int result = Simulated.ZR_GetChipType(path, chipType);
+  Record.said.chip = *chipType;
+  return result;
 }
 
-int ZR_API ZR_GetRunningCodeMode(char* path, int* mode) {
-  Fake.calls.push_back(Call::RunningMode);
+int ZR_API CheckedGetRunningCodeMode(char* path, int* mode) {
   CheckDevicePath(path);
   FUZZ_CHECK(*mode == 0);
-  if (Fake.answers->writesMode) *mode = Fake.answers->mode;
-  return Fake.answers->modeResult;
+  const int result = Simulated.ZR_GetRunningCodeMode(path, mode);
+  Record.said.mode = *mode;
+  return result;
 }
 
-int ZR_API ZR_GetFWVersion(char* path, char* version) {
-  Fake.calls.push_back(Call::FWVersion);
+int ZR_API CheckedGetFWVersion(char* path, char* version) {
   CheckDevicePath(path);
   for (std::size_t i = 0; i < VersionBufferSize; ++i) FUZZ_CHECK(version[i] == '\0');
-  std::memcpy(version, Fake.answers->version.data(), Fake.answers->versionLength);
-  return Fake.answers->versionResult;
+  Record.said.versionResult = Simulated.ZR_GetFWVersion(path, version);
+  std::memcpy(Record.said.version.data(), version, VersionBufferSize);
+  return Record.said.versionResult;
 }
 
-int ZR_API ZR_CheckLoadBinFileMatch(char* path, int flag) {
-  Fake.calls.push_back(Call::ImageCheck);
+int ZR_API CheckedCheckLoadBinFileMatch(char* path, int flag) {
   CheckDevicePath(path);
   FUZZ_CHECK(flag == 0);
-  return Fake.answers->imageResult;
+  Record.said.imageResult = Simulated.ZR_CheckLoadBinFileMatch(path, flag);
+  return Record.said.imageResult;
 }
 
-int ZR_API ZR_Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
-  Fake.calls.push_back(Call::Inquiry);
+int ZR_API CheckedInquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
   CheckDevicePath(path);
   FUZZ_CHECK(bufferLength == static_cast<int>(InquiryBufferSize));
   FUZZ_CHECK(*dataLength == 0);
   for (std::size_t i = 0; i < InquiryBufferSize; ++i) FUZZ_CHECK(buffer[i] == 0);
-  std::memcpy(buffer, Fake.answers->inquiry.data(), Fake.answers->inquiryLength);
-  if (Fake.answers->writesDataLength) *dataLength = Fake.answers->dataLength;
-  return Fake.answers->inquiryResult;
+  Record.said.inquiryResult = Simulated.ZR_Inquiry(path, buffer, bufferLength, dataLength);
+  std::memcpy(Record.said.inquiry.data(), buffer, InquiryBufferSize);
+  return Record.said.inquiryResult;
 }
 
 // The setters belong to binding and the last two to the update run: never part of a scan.
@@ -188,29 +243,56 @@ int ZR_API SetterOutsideScan(int) {
   FUZZ_CHECK(!"a setter was called during a scan");
   return 0;
 }
-int ZR_API ZR_InitialCustomizedSettingTable() {
+int ZR_API SettingsTableOutsideUpdate() {
   FUZZ_CHECK(!"the settings table was initialised during a scan");
   return 0;
 }
-int ZR_API ZR_FWUpdateProgrammingNoCustomizedSetting(char*) {
+int ZR_API ProgrammingOutsideUpdate(char*) {
   FUZZ_CHECK(!"a device was programmed during a scan");
   return 0;
 }
 
-// FakeTable() finds every fake by its entry point's name; the four setters share one.
-constexpr updatelib::ZR_SetKV7300BindingCheck_Fn ZR_SetKV7300BindingCheck = SetterOutsideScan;
-constexpr updatelib::ZR_SetZRKeepLast4KFileCopyNVRamchk_Fn ZR_SetZRKeepLast4KFileCopyNVRamchk =
-    SetterOutsideScan;
-constexpr updatelib::ZR_SetLoadEndUserFWFromResourceFlag_Fn ZR_SetLoadEndUserFWFromResourceFlag =
-    SetterOutsideScan;
-constexpr updatelib::ZR_SetKV7300FWModuleForEndUserFWResource_Fn
-    ZR_SetKV7300FWModuleForEndUserFWResource = SetterOutsideScan;
+// A call-log line names its entry point first.
+void RecordCall(const std::string& line) {
+  constexpr std::pair<std::string_view, Call> Names[] = {
+      {"ZR_GetDeviceList ", Call::DeviceList},         {"ZR_GetChipType ", Call::ChipType},
+      {"ZR_GetRunningCodeMode ", Call::RunningMode},   {"ZR_GetFWVersion ", Call::FWVersion},
+      {"ZR_CheckLoadBinFileMatch ", Call::ImageCheck}, {"ZR_Inquiry ", Call::Inquiry},
+  };
+  for (const auto& [name, call] : Names) {
+    if (line.rfind(name, 0) == 0) return Record.calls.push_back(call);
+  }
+  FUZZ_CHECK(!"the simulator logged a line of no scan call");
+}
 
-updatelib::EntryPointTable FakeTable() {
+// The simulator bound in this process; its call log is the record of the calls.
+sim::InProcessLibrary& Binding() {
+  static sim::InProcessLibrary binding(sim::Scenario{}, [] {
+    sim::SimHost host;
+    host.log = RecordCall;
+    return host;
+  }());
+  return binding;
+}
+
+// The program's table of the simulator's entry points, with the checks in front of the calls a
+// scan makes and a stop in front of every other.
+updatelib::EntryPointTable CheckedTable() {
+  updatelib::LoadUpdateLibrary(Binding(), Simulated);
+  FUZZ_CHECK(Simulated.ZR_GetDeviceList != nullptr);
   updatelib::EntryPointTable table;
-#define FUZZ_BIND(name, ret, params) table.name = name;
-  FLASHWRIGHT_CALLED_ENTRY_POINTS(FUZZ_BIND)
-#undef FUZZ_BIND
+  table.ZR_GetDeviceList = CheckedGetDeviceList;
+  table.ZR_GetChipType = CheckedGetChipType;
+  table.ZR_GetRunningCodeMode = CheckedGetRunningCodeMode;
+  table.ZR_GetFWVersion = CheckedGetFWVersion;
+  table.ZR_CheckLoadBinFileMatch = CheckedCheckLoadBinFileMatch;
+  table.ZR_Inquiry = CheckedInquiry;
+  table.ZR_SetKV7300BindingCheck = SetterOutsideScan;
+  table.ZR_SetZRKeepLast4KFileCopyNVRamchk = SetterOutsideScan;
+  table.ZR_SetLoadEndUserFWFromResourceFlag = SetterOutsideScan;
+  table.ZR_SetKV7300FWModuleForEndUserFWResource = SetterOutsideScan;
+  table.ZR_InitialCustomizedSettingTable = SettingsTableOutsideUpdate;
+  table.ZR_FWUpdateProgrammingNoCustomizedSetting = ProgrammingOutsideUpdate;
   return table;
 }
 
@@ -264,8 +346,8 @@ bool IsKnownLine(std::string_view text) {
   return std::find(std::begin(KnownLines), std::end(KnownLines), text) != std::end(KnownLines);
 }
 
-// What a scan over `answers` must end with, worked out the plain way; `info` is the
-// identification text before the scan and is updated as the scan should update it.
+// What a scan must end with after the library said `said`, worked out the plain way; `info` is
+// the identification text before the scan and is updated as the scan should update it.
 struct Expectation {
   std::array<std::string_view, 3> lines;
   bool showsIdentity = false;  // line 2 is the identification rather than lines[1]
@@ -274,46 +356,44 @@ struct Expectation {
   std::string path;
 };
 
-Expectation Expect(const LibraryAnswers& answers, std::string& info) {
+Expectation Expect(const Said& said, std::string& info) {
   Expectation expected;
   expected.calls.push_back(Call::DeviceList);
-  const int count = answers.writesCount ? answers.count : 0;
+  const int count = said.count;
   if (count > 1) {
     expected.lines = {"Multiple USB drives are attached.", "Please disconnect all devices.",
                       "except the one that needs to be updated."};
     return expected;
   }
   // A negative count or a first slot with no terminator is no usable device.
-  if (count <= 0 || !FirstSlotTerminated(answers)) {
+  if (count <= 0 || !FirstSlotTerminated(said)) {
     expected.lines = {NotFound1, NotFound2, ""};
     return expected;
   }
-  expected.path = FirstSlotText(answers);
+  expected.path = FirstSlotText(said);
   auto checkFailed = [&](std::string_view line3) {
     expected.lines = {NotFound1, NotFound2, line3};
     return expected;
   };
   expected.calls.push_back(Call::ChipType);
-  const int chip = answers.writesChip ? answers.chip : 0;
-  if (chip != 11 && chip != 13) return checkFailed("Unsupported Chip ID!");
+  if (said.chip != 11 && said.chip != 13) return checkFailed("Unsupported Chip ID!");
   expected.calls.push_back(Call::RunningMode);
-  const int mode = answers.writesMode ? answers.mode : 0;
-  if (mode != 2) return checkFailed("NOT support internal code!");
+  if (said.mode != 2) return checkFailed("NOT support internal code!");
   expected.calls.push_back(Call::FWVersion);
-  if (answers.versionResult == 0) return checkFailed("Get F/W version failed!");
+  if (said.versionResult == 0) return checkFailed("Get F/W version failed!");
   expected.calls.push_back(Call::ImageCheck);
-  if (answers.imageResult == 0) {
+  if (said.imageResult == 0) {
     return checkFailed("F/W bin file is not matched with current device!");
   }
   // The rest of the zero-filled buffer stays zero, so a shorter text differs at its end.
   const bool upToDate =
-      std::string_view(answers.version.data(), device::TargetFirmwareVersion.size()) ==
+      std::string_view(said.version.data(), device::TargetFirmwareVersion.size()) ==
       device::TargetFirmwareVersion;
   expected.calls.push_back(Call::Inquiry);
-  if (answers.inquiryResult == 0) return checkFailed("Get device information failed!");
+  if (said.inquiryResult == 0) return checkFailed("Get device information failed!");
 
   // Bytes 8-31, up to the first NUL, without leading and trailing bytes below 33.
-  std::string text(reinterpret_cast<const char*>(answers.inquiry.data()) + 8, 24);
+  std::string text(reinterpret_cast<const char*>(said.inquiry.data()) + 8, 24);
   text.resize(strnlen(text.c_str(), text.size()));
   auto blank = [](char c) { return static_cast<unsigned char>(c) < 33; };
   while (!text.empty() && blank(text.front())) text.erase(text.begin());
@@ -370,7 +450,7 @@ void CheckWindow(const RecordingControls& window, const app::SharedState& state,
   const std::size_t used = expected.offersUpdate ? expected.path.size() : 0;
   for (std::size_t i = used; i < selected.size(); ++i) FUZZ_CHECK(selected[i] == '\0');
 
-  FUZZ_CHECK(Fake.calls == expected.calls);
+  FUZZ_CHECK(Record.calls == expected.calls);
 }
 
 }  // namespace
@@ -383,20 +463,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const LibraryAnswers second = input.Exhausted() ? first : DecodeAnswers(input);
 
   platform::UnguardedCalls direct;
-  updatelib::LibraryGateway library(FakeTable(), direct);
+  updatelib::LibraryGateway library(CheckedTable(), direct);
   app::SharedState state;
   state.UpdateInProgress = updateInProgress;
   RecordingControls window;
   std::string info;  // the identification as the model tracks it; starts empty
 
   for (const LibraryAnswers* answers : {&first, &second}) {
-    Fake.answers = answers;
-    Fake.calls.clear();
-    const Expectation expected = Expect(*answers, info);
+    Binding().World() = WorldOf(*answers);
+    Record = {};
     app::ScanAndShow(library, state, window);
+    const Expectation expected = Expect(Record.said, info);
     CheckWindow(window, state, expected, info);
     FUZZ_CHECK(state.UpdateInProgress == updateInProgress);
   }
-  Fake.answers = nullptr;
   return 0;
 }
