@@ -11,6 +11,7 @@ namespace {
 
 std::atomic<std::size_t> allocationCount{0};
 std::atomic<std::size_t> allocationBytes{0};
+std::atomic<bool> countingPaused{false};
 
 void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
   bench::CountAllocation(size);
@@ -25,8 +26,13 @@ void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
 
 namespace bench {
 void CountAllocation(std::size_t size) noexcept {
+  if (countingPaused.load(std::memory_order_relaxed)) return;
   allocationCount.fetch_add(1, std::memory_order_relaxed);
   allocationBytes.fetch_add(size, std::memory_order_relaxed);
+}
+
+void PauseCounting(bool paused) noexcept {
+  countingPaused.store(paused, std::memory_order_relaxed);
 }
 
 AllocationTally Allocations() {

@@ -1,5 +1,6 @@
-// The world the scan benchmarks run in: update-library entry points that answer at once from a
-// fixed device world, a window whose controls do nothing, and a count of heap allocations.
+// The world the scan benchmarks run in: the simulated update library bound in-process with a
+// fixed device world, a window whose controls do nothing, and a count of heap allocations that
+// leaves out the library's own.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,7 @@
 
 namespace bench {
 
-// What the fake library presents. Each world takes a different road through the scan.
+// What the simulated library presents. Each world takes a different road through the scan.
 enum class World {
   UpdateRequired,   // one device at 00.01.01.05: every check and the identification run
   UpToDate,         // one device at the target version
@@ -20,11 +21,12 @@ enum class World {
 
 std::string_view NameOf(World world);
 
-// Selects the world the fake entry points answer from; they never allocate.
+// Selects the world the simulated library answers from.
 void UseWorld(World world);
 
-// Every entry point the program calls, bound to the instant fakes.
-updatelib::EntryPointTable FakeLibrary();
+// Every entry point the program calls, bound to the simulated library in this process. Its calls
+// are left out of the allocation count: the real library has a runtime and a heap of its own.
+updatelib::EntryPointTable SimulatedLibrary();
 
 // Controls that take every call and do nothing with it.
 class NoOpControls final : public platform::Controls {
@@ -37,12 +39,16 @@ class NoOpControls final : public platform::Controls {
   void Close() override {}
 };
 
-// Heap use through the global operator new since the program started. Counted only in programs
-// that link AllocationCounter.cpp, which replaces the global allocation functions.
+// Heap use through the global operator new since the program started, outside the simulated
+// library's calls. Counted only in programs that link AllocationCounter.cpp, which replaces the
+// global allocation functions.
 struct AllocationTally {
   std::size_t count = 0;
   std::size_t bytes = 0;
 };
 AllocationTally Allocations();
+
+// While paused (inside a library call), allocations are not counted.
+void PauseCounting(bool paused) noexcept;
 
 }  // namespace bench

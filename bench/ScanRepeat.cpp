@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
 
   bench::UseWorld(world);
   platform::UnguardedCalls direct;
-  updatelib::LibraryGateway library(bench::FakeLibrary(), direct);
+  updatelib::LibraryGateway library(bench::SimulatedLibrary(), direct);
   app::SharedState shared;
   bench::NoOpControls controls;
   if (!TakesIntendedRoad(world, library)) {
