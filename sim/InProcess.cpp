@@ -111,14 +111,6 @@ platform::RawProc Raw(Function* function) {
   return reinterpret_cast<platform::RawProc>(function);
 }
 
-// Every exported name with its forwarder, checked against the program's types.
-#define SIM_CALLED(name, ret, params) {#name, Raw(static_cast<updatelib::name##_Fn>(&bound::name))},
-#define SIM_UNCALLED(name, ret, params) {#name, Raw(&bound::name)},
-const NamedProc Procs[] = {
-    FLASHWRIGHT_ENTRY_POINTS(SIM_CALLED, SIM_UNCALLED, FLASHWRIGHT_SKIP_ENTRY_POINT)};
-#undef SIM_CALLED
-#undef SIM_UNCALLED
-
 }  // namespace
 
 InProcessLibrary::InProcessLibrary(Scenario world, SimHost host, Boundary boundary)
@@ -138,7 +130,14 @@ platform::ModuleHandle InProcessLibrary::FindLoaded(const char*) { return 0; }
 platform::ModuleHandle InProcessLibrary::Load(const char*) { return Handle; }
 
 platform::RawProc InProcessLibrary::Resolve(platform::ModuleHandle, const char* name) {
-  for (const NamedProc& entry : Procs) {
+  // Every exported name with its forwarder, the called ones checked against the program's types.
+#define SIM_CALLED(name, ret, params) {#name, Raw(static_cast<updatelib::name##_Fn>(&bound::name))},
+#define SIM_UNCALLED(name, ret, params) {#name, Raw(&bound::name)},
+  static const NamedProc procs[] = {
+      FLASHWRIGHT_ENTRY_POINTS(SIM_CALLED, SIM_UNCALLED, FLASHWRIGHT_SKIP_ENTRY_POINT)};
+#undef SIM_CALLED
+#undef SIM_UNCALLED
+  for (const NamedProc& entry : procs) {
     if (std::strcmp(entry.name, name) == 0) return entry.proc;
   }
   return nullptr;

@@ -19,7 +19,8 @@ struct SimHost {
   // Runs a message loop on the calling thread for ms milliseconds, dispatching whatever the
   // thread receives; the program's handlers may call into the library meanwhile.
   std::function<void(int ms)> pump;
-  // Raises an access violation in the calling thread; does not return in the DLL.
+  // Raises an access violation in the calling thread; does not return in the DLL. A host that
+  // binds the library in-process may throw instead: the exception leaves through the entry point.
   std::function<void()> crash;
   // Shows the library's note (a top-level window titled NoteTitle on the calling thread) and
   // returns at once, leaving it open; false when the note is still open from an earlier call.
