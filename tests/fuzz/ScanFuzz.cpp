@@ -52,6 +52,8 @@ struct LibraryAnswers {
   std::size_t inquiryLength = 0;
   std::array<unsigned char, InquiryBufferSize> inquiry{};
   int inquiryResult = 0;
+  // Still read, so the input format stays: the simulator always writes the length it copied,
+  // and the scan does not read it.
   bool writesDataLength = true;
   int dataLength = 0;
 };
