@@ -1,6 +1,6 @@
 // Turns the start-up phase marks of the window program on in the probe build of Flashwright.exe.
 #include "bench/win32/Probe.h"
-#include "platform/win32/Window.h"
+#include "platform/win32/StartupPhase.h"
 
 namespace {
 

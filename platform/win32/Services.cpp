@@ -5,7 +5,7 @@
 #include <dbt.h>
 
 #include "platform/UniqueResource.h"
-#include "platform/win32/Window.h"
+#include "platform/win32/StartupPhase.h"
 
 #include <algorithm>
 #include <functional>

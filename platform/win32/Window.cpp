@@ -14,8 +14,6 @@
 
 namespace platform::win32 {
 
-StartupPhaseHook startupPhaseHook = nullptr;
-
 namespace {
 
 constexpr char ApplicationClass[] = "FlashwrightApplication";

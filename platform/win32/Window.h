@@ -12,16 +12,9 @@
 #include "platform/Layout.h"
 #include "platform/Platform.h"
 #include "platform/win32/Owners.h"
+#include "platform/win32/StartupPhase.h"
 
 namespace platform::win32 {
-
-// The ends of the start-up's phases, named. The shipped program leaves the hook empty; the
-// benchmark's probe build of the program sets it to take the time of each.
-using StartupPhaseHook = void (*)(const char* phase);
-extern StartupPhaseHook startupPhaseHook;
-inline void EndOfStartupPhase(const char* phase) {
-  if (startupPhaseHook != nullptr) startupPhaseHook(phase);
-}
 
 // The hidden-looking window that carries the taskbar entry and owns the main window, so that the
 // main window has no taskbar button of its own.
