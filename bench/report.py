@@ -169,22 +169,36 @@ class Report:
                             f"as the starts began; at most {MAX_LOAD_PER_CORE * nproc:.2f})")
         return problems
 
-    def startup(self):
+    def pair_rows(self, prefix, times, ratio_label, aim):
+        """The rows of a pairwise figure: the two medians (`times`: label, our key, floor key),
+        then the median ratio judged against `aim`, or withheld. Returns (median, problems), or
+        None when the run did not take the figure."""
         w = self.wine
-        median = number(w, "startup.ratio.median")
+        median = number(w, f"{prefix}.ratio.median")
         if median is None:
-            return
-        pairs = int(number(w, "startup.pairs"))
-        q1, q3 = number(w, "startup.ratio.q1"), number(w, "startup.ratio.q3")
-        problems = self.pair_problems("startup")
-        self.rows.append((f"start-up to first frame, Flashwright / minimal window (median of "
-                          f"{pairs})", f"{number(w, 'startup.flashwright.median_ms'):.1f} / "
-                          f"{number(w, 'startup.minimal.median_ms'):.1f} ms", "", ""))
+            return None
+        pairs = int(number(w, f"{prefix}.pairs"))
+        q1, q3 = number(w, f"{prefix}.ratio.q1"), number(w, f"{prefix}.ratio.q3")
+        problems = self.pair_problems(prefix)
+        label, ours, floor = times
+        self.rows.append((f"{label} (median of {pairs})", f"{number(w, ours):.1f} / "
+                          f"{number(w, floor):.1f} ms", "", ""))
         value = (f"**{median:.2f}** (IQR {q1:.2f} – {q3:.2f})" if not problems
                  else f"not valid ({median:.2f}, IQR {q1:.2f} – {q3:.2f})")
-        verdict = "not valid" if problems else met(median <= STARTUP_RATIO)
-        self.rows.append((f"start-up ratio: median of {pairs} pairwise ratios, alternating starts",
-                          value, f"≤ {STARTUP_RATIO:.2f}", verdict))
+        verdict = "not valid" if problems else met(median <= aim)
+        self.rows.append((f"{ratio_label}: median of {pairs} pairwise ratios, alternating starts",
+                          value, f"≤ {aim:.2f}", verdict))
+        return median, problems
+
+    def startup(self):
+        w = self.wine
+        taken = self.pair_rows("startup", ("start-up to first frame, Flashwright / minimal window",
+                                           "startup.flashwright.median_ms",
+                                           "startup.minimal.median_ms"),
+                               "start-up ratio", STARTUP_RATIO)
+        if taken is None:
+            return
+        median, problems = taken
         lean = number(w, "startup.lean_library.ratio.median")
         if lean is not None:
             lean_q1 = number(w, "startup.lean_library.ratio.q1")
@@ -202,20 +216,12 @@ class Report:
 
     def cli(self):
         w = self.wine
-        median = number(w, "cli.ratio.median")
-        if median is None:
+        taken = self.pair_rows("cli", ("`flashwright-cli status` start to end / bare console "
+                                       "program", "cli.status.median_ms", "cli.minimal.median_ms"),
+                               "command-line ratio", CLI_RATIO)
+        if taken is None:
             return
-        pairs = int(number(w, "cli.pairs"))
-        q1, q3 = number(w, "cli.ratio.q1"), number(w, "cli.ratio.q3")
-        problems = self.pair_problems("cli")
-        self.rows.append((f"`flashwright-cli status` start to end / bare console program (median "
-                          f"of {pairs})", f"{number(w, 'cli.status.median_ms'):.1f} / "
-                          f"{number(w, 'cli.minimal.median_ms'):.1f} ms", "", ""))
-        value = (f"**{median:.2f}** (IQR {q1:.2f} – {q3:.2f})" if not problems
-                 else f"not valid ({median:.2f}, IQR {q1:.2f} – {q3:.2f})")
-        verdict = "not valid" if problems else met(median <= CLI_RATIO)
-        self.rows.append((f"command-line ratio: median of {pairs} pairwise ratios, alternating",
-                          value, f"≤ {CLI_RATIO:.2f}", verdict))
+        median, problems = taken
         if problems:
             self.reasons.append("**Command line: no valid figure this run.** " +
                                 "; ".join(problems).capitalize() + ".")

@@ -99,6 +99,13 @@ void PrintRatio(const std::string& key, double value) {
   std::printf("%s=%.3f\n", key.c_str(), value);
   std::fflush(stdout);
 }
+// KEY.median, KEY.q1 and KEY.q3 of pairwise ratios: how they centre and how far they strayed.
+void PrintRatios(const std::string& key, const std::vector<double>& ratios) {
+  PrintRatio(key + ".median", Median(ratios));
+  PrintRatio(key + ".q1", Quantile(ratios, 0.25));
+  PrintRatio(key + ".q3", Quantile(ratios, 0.75));
+}
+
 void PrintCount(const std::string& key, long long value) {
   std::printf("%s=%lld\n", key.c_str(), value);
   std::fflush(stdout);
@@ -314,14 +321,10 @@ bool MeasureStartup(const Programs& programs, int pairs) {
   Print("startup.flashwright.median_ms", Median(flashwright));
   Print("startup.flashwright.runs_ms", Join(flashwright));
   Print("startup.ratio.runs", Join(ratios, "%.3f"));
-  PrintRatio("startup.ratio.median", Median(ratios));
-  PrintRatio("startup.ratio.q1", Quantile(ratios, 0.25));
-  PrintRatio("startup.ratio.q3", Quantile(ratios, 0.75));
+  PrintRatios("startup.ratio", ratios);
   // The former figure, for comparison: the ratio of the two medians.
   PrintRatio("startup.ratio_of_medians", Median(flashwright) / Median(minimal));
-  PrintRatio("startup.lean_library.ratio.median", Median(leanRatios));
-  PrintRatio("startup.lean_library.ratio.q1", Quantile(leanRatios, 0.25));
-  PrintRatio("startup.lean_library.ratio.q3", Quantile(leanRatios, 0.75));
+  PrintRatios("startup.lean_library.ratio", leanRatios);
   return true;
 }
 
@@ -368,9 +371,7 @@ bool MeasureCli(const Programs& programs, int pairs) {
   Print("cli.minimal.median_ms", Median(floor));
   Print("cli.status.median_ms", Median(status));
   Print("cli.ratio.runs", Join(ratios, "%.3f"));
-  PrintRatio("cli.ratio.median", Median(ratios));
-  PrintRatio("cli.ratio.q1", Quantile(ratios, 0.25));
-  PrintRatio("cli.ratio.q3", Quantile(ratios, 0.75));
+  PrintRatios("cli.ratio", ratios);
   return true;
 }
 

@@ -10,12 +10,7 @@ buildDir="$1"
 sourceDir="$2"
 version="$3"
 
-# Everything below talks to one wineserver on one display: run inside a display session.
-if [ -z "${FLASHWRIGHT_PACKAGE_IN_SESSION:-}" ]; then
-  export FLASHWRIGHT_PACKAGE_IN_SESSION=1
-  exec "$sourceDir/scripts/with-display.sh" bash "$0" "$@"
-fi
-
+needsDisplay=1
 # shellcheck source=tests/package/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 inspect="$buildDir/bin/fwinspect.exe"

@@ -1,8 +1,16 @@
 # Sourced by the package tests: makes both archives from a win32 build tree into a scratch
 # directory, as `make package` does but unsigned, and unpacks them, so a test never depends on
 # (or disturbs) build/win32/packages. Needs: buildDir, sourceDir, version. Sets: scratch
-# (removed on exit), packageDir, releaseName, kitName, releaseDir, kitDir.
+# (removed on exit), packageDir, releaseName, kitName, releaseDir, kitDir. With needsDisplay=1 it
+# first moves the test into a display session.
 # shellcheck shell=bash disable=SC2034,SC2154
+
+# A test that talks to Wine sets needsDisplay=1 before sourcing this: it then runs again inside
+# one display session (one wineserver on one display), with the same arguments.
+if [ "${needsDisplay:-0}" = 1 ] && [ -z "${FLASHWRIGHT_PACKAGE_IN_SESSION:-}" ]; then
+  export FLASHWRIGHT_PACKAGE_IN_SESSION=1
+  exec "$sourceDir/scripts/with-display.sh" bash "$0" "$@"
+fi
 
 Fail() {
   echo "FAIL: $*" >&2
