@@ -1,0 +1,102 @@
+// The recording format: one library call a line, written by the recorder as calls happen and read
+// back by the simulator's replay and by usbsim. Portable; see docs/support-recording.md.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace recorder {
+
+// The first line of every recording; a reader refuses other versions.
+inline constexpr char FormatHeader[] = "fwrec 1";
+// Limits a reader holds a file to: nothing the recorder writes comes near them.
+inline constexpr std::size_t MaxLineLength = 16384;
+inline constexpr std::size_t MaxRecordingBytes = 64u << 20;
+
+// One argument or out-value: key=value, the value a decimal int, "null", or bytes in hex.
+struct Field {
+  std::string key;
+  std::string value;
+
+  bool operator==(const Field&) const = default;
+};
+
+// A structured exception seen on the calling thread during the call.
+struct Fault {
+  std::uint32_t code = 0;
+  std::uint32_t address = 0;
+
+  bool operator==(const Fault&) const = default;
+};
+
+struct RecordedCall {
+  std::uint64_t sequence = 0;  // from 1, in the order the calls started
+  std::string name;            // one of the twelve called entry points
+  std::vector<Field> in;       // the arguments, as the call received them
+  // The result; none when the call did not return (it faulted and the program took over).
+  std::optional<int> result;
+  std::vector<Field> out;  // out-values and the promised parts of filled buffers
+  std::int64_t micros = 0;
+  int messages = 0;          // window messages handled on the calling thread during the call
+  std::string messageKinds;  // "WM_TIMER:2,WM_PAINT:1"; empty when none
+  std::optional<Fault> fault;
+
+  bool operator==(const RecordedCall&) const = default;
+};
+
+// The line for a call, without its line end:
+//   SEQ NAME [IN...] -> RESULT [OUT...] us=N messages=N [kinds=K]
+//   SEQ NAME [IN...] -> fault code=XXXXXXXX address=XXXXXXXX us=N messages=N [kinds=K]
+// A call that saw a fault and still returned has the result form plus code= and address=.
+std::string FormatCall(const RecordedCall& call);
+
+// The call on one line; an error text (what is wrong) instead when the line is not one.
+struct ParsedLine {
+  std::optional<RecordedCall> call;
+  std::string error;
+};
+ParsedLine ParseCall(std::string_view line);
+
+struct Recording {
+  std::vector<RecordedCall> calls;  // in sequence order
+  std::vector<std::string> notes;   // the recorder's comment lines ("# ..."), without "# "
+};
+struct ParsedRecording {
+  std::optional<Recording> recording;
+  std::string error;  // "line N: what"
+};
+// Reads a recording's text. Blank lines and "#" comments are kept aside; the header must come
+// first. A later line for a sequence number replaces an earlier one: the recorder writes a
+// faulting call when the fault happens and again if the call returns after all. Never throws
+// on bad input.
+ParsedRecording ParseRecording(std::string_view text);
+// Reads a file of at most MaxRecordingBytes.
+ParsedRecording LoadRecording(const std::string& fileName);
+
+// Bytes as upper-case hex, two digits each ("" for none).
+std::string Hex(std::string_view bytes);
+// The bytes of a hex text; none when it is not an even number of hex digits.
+std::optional<std::string> Unhex(std::string_view hex);
+
+// The value of a field, or nullptr.
+const std::string* FindField(const std::vector<Field>& fields, std::string_view key);
+// A field's value as an int; none when missing or not a decimal int.
+std::optional<int> IntField(const std::vector<Field>& fields, std::string_view key);
+// A field's bytes; none when missing, "null" or not hex.
+std::optional<std::string> BytesField(const std::vector<Field>& fields, std::string_view key);
+
+// How the recorder and the replay describe an argument, so that both sides compare equal.
+Field IntArgument(std::string key, int value);
+// A path as the library reads it: the bytes up to the first NUL, at most 260; "null" for none.
+Field PathArgument(const char* path);
+// A text buffer's promised part: the bytes up to the first NUL, or all `size` when none.
+std::string TextBytes(const char* buffer, std::size_t size);
+
+// Whether a name is one of the twelve entry points the program calls.
+bool IsCalledEntryPoint(std::string_view name);
+
+}  // namespace recorder
