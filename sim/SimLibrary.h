@@ -2,6 +2,7 @@
 // that it runs natively in unit tests; ZRFWUpdateDll.cpp only adapts it to the DLL's exports.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,9 @@ struct SimHost {
   // Shows the library's note (a top-level window titled NoteTitle on the calling thread) and
   // returns at once, leaving it open; false when the note is still open from an earlier call.
   std::function<bool()> showNote;
+  // Raises the structured exception `code` in the calling thread (a replayed fault); does not
+  // return in the DLL. Missing: crash.
+  std::function<void(std::uint32_t code)> raise;
 };
 
 // Answers calls from the current world. With a scenario file the world is re-read at every

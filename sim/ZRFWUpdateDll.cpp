@@ -1,11 +1,13 @@
 // The simulator DLL: exports every update-library entry point (__stdcall, undecorated through the
 // .def the build writes from FLASHWRIGHT_ENTRY_POINTS), forwards the twelve the program calls to
-// SimLibrary, and keeps the call log.
+// SimLibrary (or, with FLASHWRIGHT_SIM_REPLAY, to the Replayer of that recording), and keeps the
+// call log.
 #include <windows.h>
 
 #include <string>
 #include <type_traits>
 
+#include "sim/Replay.h"
 #include "sim/SimLibrary.h"
 #include "updatelib/EntryPoints.h"
 
@@ -111,9 +113,14 @@ bool ShowNote() {
   return true;
 }
 
-// Created at the first call, never destroyed: the process may still call in while exiting.
-sim::SimLibrary& Library() {
-  static sim::SimLibrary* library = new sim::SimLibrary(sim::SimHost{
+// A replayed fault: an access violation as the crash key raises it, any other code as itself.
+void RaiseFault(std::uint32_t code) {
+  if (code == 0xC0000005u) CrashWithAccessViolation();
+  RaiseException(code, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+}
+
+sim::SimHost Host() {
+  return sim::SimHost{
       Environment("FLASHWRIGHT_SIM_SCENARIO"),
       AppendLogLine,
       WriteStderr,
@@ -121,8 +128,39 @@ sim::SimLibrary& Library() {
       PumpMessages,
       CrashWithAccessViolation,
       ShowNote,
-  });
+      RaiseFault,
+  };
+}
+
+// Created at the first call, never destroyed: the process may still call in while exiting.
+sim::SimLibrary& Library() {
+  static sim::SimLibrary* library = new sim::SimLibrary(Host());
   return *library;
+}
+
+// The replay of FLASHWRIGHT_SIM_REPLAY, made at the first call; nullptr without one. A recording
+// that cannot be read is reported and replayed as empty: every call diverges.
+sim::Replayer* Replaying = nullptr;
+bool ReplayChecked = false;
+sim::Replayer* Replay() {
+  if (ReplayChecked) return Replaying;
+  ReplayChecked = true;
+  const std::string file = Environment("FLASHWRIGHT_SIM_REPLAY");
+  if (file.empty()) return nullptr;
+  recorder::ParsedRecording parsed = recorder::LoadRecording(file);
+  if (!parsed.recording) {
+    AppendLogLine("error " + parsed.error);
+    WriteStderr("ZRFWUpdateDll simulator: " + parsed.error + " (every call diverges)");
+  }
+  Replaying = new sim::Replayer(Host(), parsed.recording.value_or(recorder::Recording{}));
+  return Replaying;
+}
+
+// Answers a call from the replay when there is one, else from the scenario.
+template <typename Call>
+int Answer(Call call) {
+  if (sim::Replayer* replay = Replay()) return call(*replay);
+  return call(Library());
 }
 
 }  // namespace
@@ -139,6 +177,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         GetWindowThreadProcessId(Note, nullptr) == GetCurrentThreadId()) {
       DestroyWindow(Note);
     }
+    if (Replaying) AppendLogLine(Replaying->EndLine());
     AppendLogLine(reserved == nullptr ? "unload freelibrary" : "unload process-exit");
   }
   return TRUE;
@@ -147,39 +186,46 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 extern "C" {
 
 int ZR_API ZR_SetKV7300BindingCheck(int value) {
-  return Library().Setter("ZR_SetKV7300BindingCheck", value);
+  return Answer([&](auto& library) { return library.Setter("ZR_SetKV7300BindingCheck", value); });
 }
 int ZR_API ZR_SetZRKeepLast4KFileCopyNVRamchk(int value) {
-  return Library().Setter("ZR_SetZRKeepLast4KFileCopyNVRamchk", value);
+  return Answer(
+      [&](auto& library) { return library.Setter("ZR_SetZRKeepLast4KFileCopyNVRamchk", value); });
 }
 int ZR_API ZR_SetLoadEndUserFWFromResourceFlag(int value) {
-  return Library().Setter("ZR_SetLoadEndUserFWFromResourceFlag", value);
+  return Answer(
+      [&](auto& library) { return library.Setter("ZR_SetLoadEndUserFWFromResourceFlag", value); });
 }
 int ZR_API ZR_SetKV7300FWModuleForEndUserFWResource(int value) {
-  return Library().Setter("ZR_SetKV7300FWModuleForEndUserFWResource", value);
+  return Answer([&](auto& library) {
+    return library.Setter("ZR_SetKV7300FWModuleForEndUserFWResource", value);
+  });
 }
 int ZR_API ZR_GetDeviceList(char** paths, int* count) {
-  return Library().GetDeviceList(paths, count);
+  return Answer([&](auto& library) { return library.GetDeviceList(paths, count); });
 }
 int ZR_API ZR_GetChipType(char* path, int* chipType) {
-  return Library().GetChipType(path, chipType);
+  return Answer([&](auto& library) { return library.GetChipType(path, chipType); });
 }
 int ZR_API ZR_GetRunningCodeMode(char* path, int* mode) {
-  return Library().GetRunningCodeMode(path, mode);
+  return Answer([&](auto& library) { return library.GetRunningCodeMode(path, mode); });
 }
 int ZR_API ZR_GetFWVersion(char* path, char* version) {
-  return Library().GetFWVersion(path, version);
+  return Answer([&](auto& library) { return library.GetFWVersion(path, version); });
 }
 int ZR_API ZR_CheckLoadBinFileMatch(char* path, int flag) {
-  return Library().CheckLoadBinFileMatch(path, flag);
+  return Answer([&](auto& library) { return library.CheckLoadBinFileMatch(path, flag); });
 }
 int ZR_API ZR_Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
-  return Library().Inquiry(path, buffer, bufferLength, dataLength);
+  return Answer(
+      [&](auto& library) { return library.Inquiry(path, buffer, bufferLength, dataLength); });
 }
 int ZR_API ZR_InitialCustomizedSettingTable(void) {
-  return Library().InitialCustomizedSettingTable();
+  return Answer([](auto& library) { return library.InitialCustomizedSettingTable(); });
 }
-int ZR_API ZR_FWUpdateProgrammingNoCustomizedSetting(char* path) { return Library().Program(path); }
+int ZR_API ZR_FWUpdateProgrammingNoCustomizedSetting(char* path) {
+  return Answer([&](auto& library) { return library.Program(path); });
+}
 
 }  // extern "C"
 

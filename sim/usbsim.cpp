@@ -7,10 +7,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "recorder/Recording.h"
+#include "sim/Replay.h"
 #include "sim/Scenario.h"
 
 namespace {
@@ -61,7 +64,14 @@ const char HelpText[] =
     "  crash=NAME[,NAME...]        NAME raises an access violation instead of working\n"
     "e.g. usbsim set library pump=ZR_GetChipType:2000 crash=ZR_Inquiry\n"
     "A misbehaviour takes effect at the program's next scan (its next ZR_GetDeviceList).\n"
-    "Exit status: 0 done, 1 scenario file error, 2 usage error.\n";
+    "Exit status: 0 done, 1 scenario file error, 2 usage error.\n"
+    "\n"
+    "Recordings (made by the recorder in front of the vendor's library):\n"
+    "  replay-check RECORDING LOG  print the divergences a replay of RECORDING logged in its\n"
+    "                            call LOG (FLASHWRIGHT_SIM_LOG); exit 1 if there are any\n"
+    "  scenario RECORDING        print a scenario file of the devices as RECORDING last saw\n"
+    "                            them, for editing into a test\n"
+    "These read no scenario file; exit 0 done, 1 divergences or unreadable, 2 usage error.\n";
 
 struct Failure {
   int exitCode;
@@ -332,6 +342,35 @@ bool RunCommand(const std::vector<std::string>& args, const std::string& file, s
   return true;
 }
 
+std::string PathArgument(const std::string& arg) { return sim::PathFromEnvironment(arg); }
+
+// replay-check and scenario: they read a recording (and a call log), never the world.
+int RunRecordingCommand(const std::vector<std::string>& args) {
+  const bool check = args[0] == "replay-check";
+  if (args.size() != (check ? 3u : 2u)) {
+    return Fail(
+        {ExitUsage, check ? "replay-check needs RECORDING and LOG" : "scenario needs RECORDING"});
+  }
+  const recorder::ParsedRecording parsed = recorder::LoadRecording(PathArgument(args[1]));
+  if (!parsed.recording) return Fail({ExitScenarioError, parsed.error});
+  if (!check) {
+    std::fputs(sim::SerializeScenario(sim::ScenarioFromRecording(*parsed.recording)).c_str(),
+               stdout);
+    return ExitOk;
+  }
+  std::ifstream log(PathArgument(args[2]), std::ios::binary);
+  if (!log) return Fail({ExitScenarioError, args[2] + ": cannot be read"});
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(log, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  const std::vector<std::string> divergences = sim::ReplayDivergences(*parsed.recording, lines);
+  for (const std::string& divergence : divergences) std::printf("%s\n", divergence.c_str());
+  std::printf("%zu divergence(s)\n", divergences.size());
+  return divergences.empty() ? ExitOk : ExitScenarioError;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -353,6 +392,7 @@ int main(int argc, char** argv) {
     }
   }
   if (args.empty()) return Fail({ExitUsage, "no command given"});
+  if (args[0] == "replay-check" || args[0] == "scenario") return RunRecordingCommand(args);
 
   const std::string file = ScenarioFile(scenarioOption);
   // notify works without a world; it only borrows a device path from one when there is one.

@@ -48,6 +48,7 @@ class SimLibraryTest : public ::testing::Test {
                      events_.push_back("(crash)");
                      if (duringCrash_) duringCrash_();
                    },
+                   {},
                    {}};
   }
   void WriteWorld(const std::string& text) { std::ofstream(file_, std::ios::binary) << text; }
