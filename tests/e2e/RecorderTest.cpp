@@ -1,0 +1,224 @@
+// End-to-end tests of the recorder and of replay: a window session and a command-line update run
+// through the recorder in front of the simulator playing the vendor's library, then again on the
+// simulator replaying the recording, which must give the same states and no divergence; a
+// changed program reports its divergence; and the recorder without a complete vendor library.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/driver/AppWindow.h"
+#include "tests/e2e/driver/Driver.h"
+#include "tests/e2e/driver/Simulator.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char ProgramName[] = "Flashwright.exe";
+constexpr char CliName[] = "flashwright-cli.exe";
+constexpr char LibraryName[] = "ZRFWUpdateDll.dll";
+constexpr char VendorName[] = "ZRFWUpdateDll-vendor.dll";
+constexpr Millis StartTimeout = 20s;
+constexpr Millis ScreenTimeout = 10s;
+constexpr Millis RunTimeout = 30s;
+
+// A device with an identification outside ASCII; listing is slow, and reading a version runs a
+// message loop of the library's own. The window's session starts with it alone.
+constexpr char OneDeviceWorld[] =
+    "[library]\n"
+    "stall = ZR_GetDeviceList:300\n"
+    "pump = ZR_GetFWVersion:100\n"
+    "[device]\n"
+    "vendor-hex = C9 54 C9\n"
+    "program-ms = 500\n";
+// The second device, whose image does not fit (the window's session plugs it in later).
+constexpr char SecondDevice[] = "image-fits=no";
+
+fs::path BinDir() { return ExecutableDir(); }
+fs::path Variant(const std::string& name) {
+  return BinDir().parent_path() / "variants" / name / LibraryName;
+}
+
+std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A recording folder (the programs, the recorder, the simulator as the vendor's library) and a
+// replay folder (the programs and the simulator), each with its own world file for usbsim.
+class RecorderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(Recording());
+    fs::create_directories(Replaying());
+    for (const fs::path& dir : {Recording(), Replaying()}) {
+      for (const char* program : {ProgramName, CliName}) {
+        fs::copy_file(BinDir() / program, dir / program);
+      }
+      std::ofstream(dir / "world.ini", std::ios::binary) << OneDeviceWorld << "[device]\n"
+                                                         << SecondDevice << "\n";
+    }
+    fs::copy_file(Variant("recorder"), Recording() / LibraryName);
+    fs::copy_file(BinDir() / LibraryName, Recording() / VendorName);
+    fs::copy_file(BinDir() / LibraryName, Replaying() / LibraryName);
+  }
+
+  fs::path Recording() const { return dir_.Path() / "record"; }
+  fs::path Replaying() const { return dir_.Path() / "replay"; }
+  fs::path RecordingFile() const { return dir_.Path() / "session.fwrec"; }
+
+  Process::Environment RecordEnvironment() const {
+    return {{"FLASHWRIGHT_SIM_SCENARIO", (Recording() / "world.ini").string()},
+            {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / "record.log").string()},
+            {"FLASHWRIGHT_RECORDING", RecordingFile().string()},
+            {"FLASHWRIGHT_SIM_REPLAY", ""}};
+  }
+  Process::Environment ReplayEnvironment(const std::string& log) const {
+    return {{"FLASHWRIGHT_SIM_SCENARIO", ""},
+            {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / log).string()},
+            {"FLASHWRIGHT_SIM_REPLAY", RecordingFile().string()},
+            {"FLASHWRIGHT_RECORDING", ""}};
+  }
+
+  // usbsim replay-check on the recording and a replay's log: its exit code and output.
+  std::pair<DWORD, std::string> ReplayCheck(const std::string& log) {
+    const fs::path out = dir_.Path() / (log + ".check");
+    Process tool = Process::Launch(BinDir() / "usbsim.exe", dir_.Path(), {},
+                                   "replay-check \"" + RecordingFile().string() + "\" \"" +
+                                       (dir_.Path() / log).string() + "\"",
+                                   {out, {}});
+    const auto code = tool.WaitForExit(RunTimeout);
+    return {code.value_or(0xDEAD), ReadFile(out)};
+  }
+
+  // The command line with `args` from `dir`: its exit code and its output.
+  std::pair<DWORD, std::string> Cli(const fs::path& dir, const std::string& args,
+                                    const Process::Environment& environment) {
+    const fs::path out = dir / ("out" + std::to_string(++runs_) + ".json");
+    Process program = Process::Launch(dir / CliName, dir, environment, args, {out, {}});
+    const auto code = program.WaitForExit(RunTimeout);
+    return {code.value_or(0xDEAD), ReadFile(out)};
+  }
+
+  // Start, Update, power cycle, a second device plugged in, Exit: the screen after each step.
+  std::vector<std::string> WindowSession(const fs::path& dir,
+                                         const Process::Environment& environment) {
+    std::vector<std::string> screens;
+    Process program = Process::Launch(dir / ProgramName, dir, environment);
+    HWND main = WaitForTopLevelWindow({program.Id(), app::MainClass, app::FinalCaption, true},
+                                      StartTimeout, &program);
+    if (!main) {
+      ADD_FAILURE() << "main window not shown";
+      return screens;
+    }
+    auto settle = [&](const char* step, const std::function<bool(const app::Screen&)>& done) {
+      app::Screen screen;
+      if (!WaitUntil(
+              [&] {
+                screen = app::ReadScreen(main);
+                return screen.visibleStatusAreas == 1 && done(screen);
+              },
+              ScreenTimeout)) {
+        ADD_FAILURE() << step << ": the window shows\n" << app::Describe(screen);
+      }
+      screens.push_back(app::Describe(screen));
+    };
+    const fs::path world = dir / "world.ini";
+    settle("start", [](const app::Screen& s) { return s.offeredButtons.size() == 1; });
+    if (HWND update = app::OfferedButton(main, "Update")) PostClick(update);
+    settle("update", [](const app::Screen& s) { return s.lines[0] == "Successfully updated"; });
+    EXPECT_EQ(RunUsbsim(BinDir(), world, "power-cycle"), 0u);
+    settle("power cycle",
+           [](const app::Screen& s) { return s.lines[2] == "Firmware: Up to date"; });
+    EXPECT_EQ(RunUsbsim(BinDir(), world, std::string("plug ") + SecondDevice), 0u);
+    settle("rescan",
+           [](const app::Screen& s) { return s.lines[0] == "Multiple USB drives are attached."; });
+    if (HWND exit = app::OfferedButton(main, "Exit")) PostClick(exit);
+    EXPECT_EQ(program.WaitForExit(RunTimeout), 0u) << "Exit did not end the program";
+    return screens;
+  }
+
+  TempDir dir_{"recorder"};
+  int runs_ = 0;
+};
+
+TEST_F(RecorderTest, WindowSessionReplaysToTheSameStatesWithoutDivergence) {
+  for (const fs::path& dir : {Recording(), Replaying()}) {
+    std::ofstream(dir / "world.ini", std::ios::binary | std::ios::trunc) << OneDeviceWorld;
+  }
+  const std::vector<std::string> recorded = WindowSession(Recording(), RecordEnvironment());
+  ASSERT_EQ(recorded.size(), 4u);
+  EXPECT_NE(recorded[0].find("\xC9T\xC9"), std::string::npos) << recorded[0];
+  const std::string recording = ReadFile(RecordingFile());
+  ASSERT_EQ(recording.rfind("fwrec 1\n", 0), 0u) << recording;
+  // Every library call the session made is in the recording, programming included.
+  EXPECT_NE(recording.find(" ZR_FWUpdateProgrammingNoCustomizedSetting path=5C5C2E5C53494D55534231"
+                           " -> 1 us="),
+            std::string::npos)
+      << recording;
+  std::cout << "window session recording: " << recording.size() << " bytes\n";
+
+  const std::vector<std::string> replayed = WindowSession(Replaying(), ReplayEnvironment("w.log"));
+  EXPECT_EQ(replayed, recorded);
+  const auto [code, output] = ReplayCheck("w.log");
+  EXPECT_EQ(code, 0u) << output << ReadFile(dir_.Path() / "w.log");
+  EXPECT_NE(output.find("0 divergence(s)"), std::string::npos) << output;
+}
+
+TEST_F(RecorderTest, CommandLineUpdateReplaysToTheSameJsonAndAChangedRunDiverges) {
+  const auto [recordedCode, recordedJson] =
+      Cli(Recording(), "update --all --json", RecordEnvironment());
+  EXPECT_EQ(recordedCode, 5u) << "the second device cannot be updated\n" << recordedJson;
+  const std::string recording = ReadFile(RecordingFile());
+  std::cout << "command-line recording: " << recording.size() << " bytes\n";
+  // The slow listing and the identification's bytes, as the library gave them.
+  EXPECT_TRUE(
+      std::regex_search(recording, std::regex(" ZR_GetDeviceList -> 1 count=2 .* us=3[0-9]{5} ")))
+      << recording;
+  EXPECT_NE(recording.find("data=008006021F000000C954C9"), std::string::npos) << recording;
+
+  // Durations are measured, not replayed exactly.
+  const std::regex duration("\"durationMs\":[0-9]+");
+  const auto [replayedCode, replayedJson] =
+      Cli(Replaying(), "update --all --json", ReplayEnvironment("cli.log"));
+  EXPECT_EQ(replayedCode, recordedCode);
+  EXPECT_EQ(std::regex_replace(replayedJson, duration, ""),
+            std::regex_replace(recordedJson, duration, ""));
+  const auto [sameCode, sameOutput] = ReplayCheck("cli.log");
+  EXPECT_EQ(sameCode, 0u) << sameOutput;
+
+  // Programming the second device instead: the first device's programming is never asked for.
+  Cli(Replaying(), "update --device 2 --json", ReplayEnvironment("changed.log"));
+  const auto [changedCode, changedOutput] = ReplayCheck("changed.log");
+  EXPECT_EQ(changedCode, 1u) << changedOutput;
+  EXPECT_NE(changedOutput.find("divergence unasked: 2 recorded call(s) from"), std::string::npos)
+      << changedOutput;
+}
+
+// Without the vendor's library beside it, or with one lacking an entry point, the recorder does
+// not load, and the program reports its library missing or incomplete as always.
+TEST_F(RecorderTest, WithoutACompleteVendorLibraryBindingFailsAsUsual) {
+  const struct {
+    const char* name;
+    fs::path vendor;
+  } cases[] = {{"missing", {}}, {"lacking its last entry point", Variant("missing-last")}};
+  for (const auto& [name, vendor] : cases) {
+    SCOPED_TRACE(name);
+    fs::remove(Recording() / VendorName);
+    if (!vendor.empty()) fs::copy_file(vendor, Recording() / VendorName);
+    const auto [code, output] = Cli(Recording(), "status --json", RecordEnvironment());
+    EXPECT_EQ(code, 6u) << output;
+    EXPECT_FALSE(fs::exists(RecordingFile())) << "the refused recorder wrote a recording";
+  }
+}
+
+}  // namespace
+}  // namespace e2e
