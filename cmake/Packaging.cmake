@@ -1,7 +1,8 @@
-# The two release archives: the release (both programs, the user README, the release notes, the
-# licenses) and the
+# The three release archives: the release (both programs, the user README, the release notes, the
+# licenses), the
 # simulator kit (the programs, the simulator library, usbsim, example scenarios, the kit README,
-# the simulator's documentation, the licenses). Included from the top-level CMakeLists.txt for
+# the simulator's documentation, the licenses) and the support kit (the recorder, usbsim, the
+# support page on recording, the licenses). Included from the top-level CMakeLists.txt for
 # the Windows build. This file only says what goes where: it writes
 # <build>/packaging/archives.txt, from which scripts/package.sh (`make package`) makes the
 # archives with packaging/make-archives.py, and so do the package tests.
@@ -12,6 +13,7 @@
 set(FLASHWRIGHT_PACKAGE_BASE "${PROJECT_NAME}-${PROJECT_VERSION}-win32")
 set(FLASHWRIGHT_RELEASE_PACKAGE "${FLASHWRIGHT_PACKAGE_BASE}")
 set(FLASHWRIGHT_KIT_PACKAGE "${FLASHWRIGHT_PACKAGE_BASE}-simulator-kit")
+set(FLASHWRIGHT_SUPPORT_PACKAGE "${FLASHWRIGHT_PACKAGE_BASE}-support-kit")
 
 # The READMEs carry the version; they are configured into the build tree.
 set(packagingSource "${CMAKE_SOURCE_DIR}/packaging")
@@ -58,5 +60,20 @@ foreach(scenario IN LISTS scenarios)
   flashwright_archive_file("${FLASHWRIGHT_KIT_PACKAGE}" file "scenarios/${scenarioName}"
                            "${scenario}")
 endforeach()
+
+# The support kit: what support sends a customer to record a session with (the recorder, named as
+# the library it stands in front of) and what it replays one with (usbsim checks a replay and
+# turns a recording into a scenario). The recorder is never signed either: it loads whatever
+# library sits beside it under the vendor's name.
+flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" program ZRFWUpdateDll.dll
+                         "$<TARGET_FILE:ZRFWUpdateDll_recorder>")
+flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" program usbsim.exe
+                         "$<TARGET_FILE:usbsim>")
+flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" text SUPPORT-RECORDING.md
+                         "${CMAKE_SOURCE_DIR}/docs/support-recording.md")
+flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" text LICENSE.txt
+                         "${CMAKE_SOURCE_DIR}/LICENSE")
+flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" text THIRD-PARTY-NOTICES.txt
+                         "${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES")
 
 file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/packaging/archives.txt" CONTENT "${archiveLines}")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the win32 preset (as far as it is out of date) and makes the two release archives,
-# build/win32/packages/Flashwright-<version>-win32.zip and ...-win32-simulator-kit.zip, and the
+# Builds the win32 preset (as far as it is out of date) and makes the three release archives,
+# build/win32/packages/Flashwright-<version>-win32.zip, ...-win32-simulator-kit.zip and
+# ...-win32-support-kit.zip (the recorder and usbsim, for recording at a customer's PC), and the
 # Windows Installer packages: ...-win32-simulator-kit.msi always, and ...-win32.msi, the release,
 # when FLASHWRIGHT_LIBRARY names the vendor's ZRFWUpdateDll.dll to put in it (it is not ours to
 # ship, so it is never taken from anywhere else). SHA256SUMS lists them all. With
@@ -164,7 +165,8 @@ started=$SECONDS
 (
   cd "$copy"
   cmake --preset win32 >/dev/null
-  cmake --build --preset win32 -j "$jobs" --target Flashwright flashwright-cli ZRFWUpdateDll usbsim
+  cmake --build --preset win32 -j "$jobs" --target Flashwright flashwright-cli ZRFWUpdateDll usbsim \
+    ZRFWUpdateDll_recorder
 ) >"$work/build.log" 2>&1 || {
   tail -n 40 "$work/build.log" >&2
   Die "verify: the second build failed"
@@ -192,8 +194,9 @@ else
 fi
 
 if ! diff -u "$first/SHA256SUMS" "$work/packages/SHA256SUMS" >&2; then
-  for program in Flashwright.exe flashwright-cli.exe ZRFWUpdateDll.dll usbsim.exe; do
-    cmp -s "$buildDir/bin/$program" "$copyBuild/bin/$program" ||
+  for program in bin/Flashwright.exe bin/flashwright-cli.exe bin/ZRFWUpdateDll.dll bin/usbsim.exe \
+    variants/recorder/ZRFWUpdateDll.dll; do
+    cmp -s "$buildDir/$program" "$copyBuild/$program" ||
       echo "package: verify: $program differs between the two builds" >&2
   done
   Die "verify: the second build's archives differ from the first's (second build: ${buildSeconds} s)"

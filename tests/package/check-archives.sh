@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Makes both release archives and checks what is in them: exact file lists (the release must
-# never carry the simulator), one and the same Flashwright.exe everywhere, the simulator files
-# as built, all example scenarios, READMEs whose quoted texts are the program's own, the licenses
-# and notices, text files with CRLF line ends, the simulator's documentation usbsim names; and that
-# they are reproducible: right SHA256SUMS, sorted entries with one time and fixed modes, and the
+# Makes the three release archives and checks what is in them: exact file lists (the release must
+# never carry the simulator or the recorder), one and the same Flashwright.exe everywhere, the
+# simulator and support kits' files as built, all example scenarios, READMEs whose quoted texts
+# are the program's own, the licenses and notices, text files with CRLF line ends, the
+# simulator's documentation usbsim names; and that they are reproducible: right SHA256SUMS, sorted entries with one time and fixed modes, and the
 # same bytes when made again elsewhere.
 # Usage: check-archives.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
@@ -16,10 +16,15 @@ binDir="$buildDir/bin"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 MakeAndUnpackPackages
+supportName="Flashwright-$version-win32-support-kit"
+supportDir="$scratch/unpacked/$supportName"
+[ -f "$packageDir/$supportName.zip" ] || Fail "$supportName.zip was not made"
+(cd "$scratch/unpacked" && "${CMAKE:-cmake}" -E tar xf "$packageDir/$supportName.zip") ||
+  Fail "$supportName.zip does not unpack"
 
-# Only the two archives, named with the version.
+# Only the three archives, named with the version.
 actual="$(cd "$packageDir" && find . -maxdepth 1 -name '*.zip' | sed 's|^\./||' | sort)"
-expected="$(printf '%s\n' "$kitName.zip" "$releaseName.zip" | sort)"
+expected="$(printf '%s\n' "$kitName.zip" "$releaseName.zip" "$supportName.zip" | sort)"
 [ "$actual" = "$expected" ] || Fail "archives made:"$'\n'"$actual"$'\n'"expected:"$'\n'"$expected"
 
 # Every entry of an archive, directories included, relative to the unpack directory.
@@ -45,6 +50,13 @@ kitFiles=(Flashwright.exe LICENSE.txt README.txt SIMULATOR.md THIRD-PARTY-NOTICE
           ZRFWUpdateDll.dll flashwright-cli.exe scenarios usbsim.exe)
 for scenario in "${scenarios[@]}"; do kitFiles+=("scenarios/$scenario.scenario"); done
 ExpectListing "$kitName" "$(printf "$kitName/%s\n" "${kitFiles[@]}" | sort)"
+
+ExpectListing "$supportName" "$(printf "$supportName/%s\n" LICENSE.txt SUPPORT-RECORDING.md \
+  THIRD-PARTY-NOTICES.txt ZRFWUpdateDll.dll usbsim.exe | sort)"
+# The recorder, not the simulator (which has the same file name), and the same usbsim.
+cmp "$supportDir/ZRFWUpdateDll.dll" "$buildDir/variants/recorder/ZRFWUpdateDll.dll" ||
+  Fail "the support kit's ZRFWUpdateDll.dll is not the recorder"
+cmp "$supportDir/usbsim.exe" "$binDir/usbsim.exe" || Fail "the support kit's usbsim.exe differs"
 
 # The program users get is the program that was built and tested, in both archives.
 cmp "$releaseDir/Flashwright.exe" "$binDir/Flashwright.exe" ||
@@ -94,6 +106,10 @@ done
 ExpectText "$releaseDir/README.txt" "$buildDir/packaging/release/README.txt"
 ExpectText "$kitDir/README.txt" "$buildDir/packaging/simulator-kit/README.txt"
 ExpectText "$kitDir/SIMULATOR.md" "$sourceDir/sim/README.md"
+ExpectText "$supportDir/SUPPORT-RECORDING.md" "$sourceDir/docs/support-recording.md"
+for name in LICENSE.txt THIRD-PARTY-NOTICES.txt; do
+  cmp "$supportDir/$name" "$releaseDir/$name" || Fail "the support kit's $name differs"
+done
 ExpectText "$releaseDir/CHANGELOG.txt" "$sourceDir/CHANGELOG.md"
 
 # The licenses: ours, and a notice with its license for everything linked into the programs.
@@ -132,7 +148,7 @@ sums="$(cd "$packageDir" && sed 's/^[0-9a-f]\{64\} [ *]//' SHA256SUMS | sort)"
 # Entries in sorted order, every one at the release time (the last commit's unless
 # SOURCE_DATE_EPOCH says otherwise), files 644 and programs 755, no extra fields (owners, times).
 epoch="${SOURCE_DATE_EPOCH:-$(git -C "$sourceDir" log -1 --format=%ct)}"
-for archive in "$releaseName" "$kitName"; do
+for archive in "$releaseName" "$kitName" "$supportName"; do
   problems="$(python3 - "$packageDir/$archive.zip" "$epoch" <<'PYTHON'
 import sys, time, zipfile
 infos = zipfile.ZipFile(sys.argv[1]).infolist()
@@ -164,4 +180,4 @@ grep -qx '## \[Unreleased\]' "$sourceDir/CHANGELOG.md" ||
 grep -qE "^## \[${version//./\\.}\] - [0-9]{4}-[0-9]{2}-[0-9]{2}$" "$sourceDir/CHANGELOG.md" ||
   Fail "CHANGELOG.md has no dated section for $version"
 
-echo "package archives OK: $releaseName.zip, $kitName.zip"
+echo "package archives OK: $releaseName.zip, $kitName.zip, $supportName.zip"
