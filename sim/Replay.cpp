@@ -64,7 +64,7 @@ std::string Replayer::EndLine() const {
          std::to_string(recording_.calls.size()) + " divergences=" + std::to_string(divergences_);
 }
 
-const RecordedCall* Replayer::Next(std::string_view name, std::vector<Field> in) {
+const RecordedCall* Replayer::Next(std::string_view name, const std::vector<Field>& in) {
   if (next_ < recording_.calls.size()) {
     const RecordedCall& recorded = recording_.calls[next_];
     if (recorded.name == name && recorded.in == in) {
@@ -162,8 +162,9 @@ int Replayer::Inquiry(const char* path, unsigned char* buffer, int bufferLength,
   WriteInt(dataLength, call->out, "dataLength");
   const std::optional<std::string> data = recorder::BytesField(call->out, "data");
   if (buffer && data) {
-    std::memcpy(buffer, data->data(),
-                std::min(data->size(), static_cast<std::size_t>(std::max(bufferLength, 0))));
+    std::copy_n(data->begin(),
+                std::min(data->size(), static_cast<std::size_t>(std::max(bufferLength, 0))),
+                buffer);
   }
   return *call->result;
 }

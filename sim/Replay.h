@@ -43,7 +43,7 @@ class Replayer {
 
  private:
   // The recorded call answering this one, or nullptr after logging the divergence.
-  const recorder::RecordedCall* Next(std::string_view name, std::vector<recorder::Field> in);
+  const recorder::RecordedCall* Next(std::string_view name, const std::vector<recorder::Field>& in);
   // Takes the recorded time; false when the call faulted (the raise hook returned).
   bool Behave(const recorder::RecordedCall& call);
   void Log(const std::string& line) const;

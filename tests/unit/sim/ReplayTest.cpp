@@ -17,8 +17,8 @@ namespace {
 using recorder::RecordedCall;
 
 // \\.\SIMUSB1 and \\.\SIMUSB2 as the recorder writes paths.
-const std::string Path1 = recorder::Hex("\\\\.\\SIMUSB1");
-const std::string Path2 = recorder::Hex("\\\\.\\SIMUSB2");
+std::string Path1() { return recorder::Hex("\\\\.\\SIMUSB1"); }
+std::string Path2() { return recorder::Hex("\\\\.\\SIMUSB2"); }
 
 std::string InquiryData(const std::string& vendor, const std::string& product) {
   std::string data("\x00\x80\x06\x02\x1F\x00\x00\x00", 8);
@@ -29,24 +29,26 @@ std::string InquiryData(const std::string& vendor, const std::string& product) {
 
 // A session of the command line against two devices: the second's image does not fit, its
 // vendor is not ASCII, listing is slow, a version read handled messages, the programming faulted.
-const std::string Session = std::string(recorder::FormatHeader) + "\n" +
-                            "# comment\n"
-                            "1 ZR_SetKV7300BindingCheck value=1 -> 1 us=12 messages=0\n"
-                            "2 ZR_GetDeviceList -> 1 count=2 path0=" +
-                            Path1 + " path1=" + Path2 +
-                            " us=250000 messages=0\n"
-                            "3 ZR_GetFWVersion path=" +
-                            Path1 + " -> 1 version=" + recorder::Hex("00.01.01.05") +
-                            " us=30000 messages=2 kinds=WM_TIMER:1,WM_PAINT:1\n"
-                            "4 ZR_Inquiry path=" +
-                            Path2 + " bufferLength=40 -> 1 dataLength=36 data=" +
-                            recorder::Hex(InquiryData("\xC9T\xC9", "Disk")) +
-                            " us=40 messages=0\n"
-                            "5 ZR_CheckLoadBinFileMatch path=" +
-                            Path2 +
-                            " flag=0 -> 0 us=40 messages=0\r\n"
-                            "6 ZR_FWUpdateProgrammingNoCustomizedSetting path=" +
-                            Path1 + " -> fault code=C0000005 address=6A001234 us=900 messages=0\n";
+std::string Session() {
+  return std::string(recorder::FormatHeader) + "\n" +
+         "# comment\n"
+         "1 ZR_SetKV7300BindingCheck value=1 -> 1 us=12 messages=0\n"
+         "2 ZR_GetDeviceList -> 1 count=2 path0=" +
+         Path1() + " path1=" + Path2() +
+         " us=250000 messages=0\n"
+         "3 ZR_GetFWVersion path=" +
+         Path1() + " -> 1 version=" + recorder::Hex("00.01.01.05") +
+         " us=30000 messages=2 kinds=WM_TIMER:1,WM_PAINT:1\n"
+         "4 ZR_Inquiry path=" +
+         Path2() + " bufferLength=40 -> 1 dataLength=36 data=" +
+         recorder::Hex(InquiryData("\xC9T\xC9", "Disk")) +
+         " us=40 messages=0\n"
+         "5 ZR_CheckLoadBinFileMatch path=" +
+         Path2() +
+         " flag=0 -> 0 us=40 messages=0\r\n"
+         "6 ZR_FWUpdateProgrammingNoCustomizedSetting path=" +
+         Path1() + " -> fault code=C0000005 address=6A001234 us=900 messages=0\n";
+}
 
 recorder::Recording Parse(const std::string& text) {
   recorder::ParsedRecording parsed = recorder::ParseRecording(text);
@@ -55,7 +57,7 @@ recorder::Recording Parse(const std::string& text) {
 }
 
 TEST(RecordingFormat, EveryCallFormatsToALineThatReadsBackTheSame) {
-  const recorder::Recording recording = Parse(Session);
+  const recorder::Recording recording = Parse(Session());
   ASSERT_EQ(recording.calls.size(), 6u);
   EXPECT_EQ(recording.notes, std::vector<std::string>{"comment"});
   std::string again = std::string(recorder::FormatHeader) + "\n";
@@ -115,7 +117,7 @@ TEST(RecordingFormat, HostileTextIsRefusedWithTheLineAndWhat) {
 // A replay of Session with its hooks recorded as events.
 class ReplayTest : public ::testing::Test {
  protected:
-  Replayer Make(const std::string& text = Session) {
+  Replayer Make(const std::string& text = Session()) {
     SimHost host;
     host.log = [this](const std::string& line) { log_.push_back(line); };
     host.sleep = [this](int ms) { events_.push_back("sleep " + std::to_string(ms)); };
@@ -157,7 +159,7 @@ TEST_F(ReplayTest, AnswersTheRecordedCallsInOrderWithTheirOutValuesTimeAndFault)
                                                "raise " + std::to_string(0xC0000005u)}));
   EXPECT_EQ(replay.Answered(), 6u);
   EXPECT_EQ(replay.Divergences(), 0u);
-  EXPECT_TRUE(ReplayDivergences(Parse(Session), log_).empty());
+  EXPECT_TRUE(ReplayDivergences(Parse(Session()), log_).empty());
 }
 
 TEST_F(ReplayTest, AnotherCallOrPathIsADivergenceAnsweredWithFailureAndBothSidesLogged) {
@@ -173,8 +175,8 @@ TEST_F(ReplayTest, AnotherCallOrPathIsADivergenceAnsweredWithFailureAndBothSides
   EXPECT_EQ(replay.GetFWVersion("\\\\.\\SIMUSB2", version.data()), 0);
   EXPECT_EQ(version[0], '\0');
   ASSERT_FALSE(log_.empty());
-  EXPECT_EQ(log_.back(), "divergence asked: ZR_GetFWVersion path=" + Path2 +
-                             " recorded: 3 ZR_GetFWVersion path=" + Path1 +
+  EXPECT_EQ(log_.back(), "divergence asked: ZR_GetFWVersion path=" + Path2() +
+                             " recorded: 3 ZR_GetFWVersion path=" + Path1() +
                              " -> 1 version=" + recorder::Hex("00.01.01.05") +
                              " us=30000 messages=2 kinds=WM_TIMER:1,WM_PAINT:1");
   // Another entry point: likewise; the recording still waits with its call 3.
@@ -182,7 +184,7 @@ TEST_F(ReplayTest, AnotherCallOrPathIsADivergenceAnsweredWithFailureAndBothSides
   EXPECT_EQ(replay.GetFWVersion("\\\\.\\SIMUSB1", version.data()), 1);
   EXPECT_EQ(replay.Divergences(), 2u);
 
-  const std::vector<std::string> found = ReplayDivergences(Parse(Session), log_);
+  const std::vector<std::string> found = ReplayDivergences(Parse(Session()), log_);
   ASSERT_EQ(found.size(), 3u);
   EXPECT_EQ(found[2].rfind("divergence unasked: 3 recorded call(s) from 4 ZR_Inquiry", 0), 0u)
       << found[2];
@@ -194,12 +196,12 @@ TEST_F(ReplayTest, AnEndedRecordingDivergesAtEveryFurtherCall) {
   EXPECT_EQ(replay.GetChipType("\\\\.\\SIMUSB1", &chipType), 0);
   EXPECT_EQ(chipType, 7);
   ASSERT_EQ(log_.size(), 1u);
-  EXPECT_EQ(log_[0], "divergence asked: ZR_GetChipType path=" + Path1 +
+  EXPECT_EQ(log_[0], "divergence asked: ZR_GetChipType path=" + Path1() +
                          " recorded: the recording has ended");
 }
 
 TEST(ScenarioFromRecording, GivesTheDevicesAsLastSeenWithTheirMisbehaviour) {
-  const Scenario world = ScenarioFromRecording(Parse(Session));
+  const Scenario world = ScenarioFromRecording(Parse(Session()));
   ASSERT_EQ(world.devices.size(), 2u);
   EXPECT_EQ(world.devices[0].path, "\\\\.\\SIMUSB1");
   EXPECT_EQ(world.devices[0].version, "00.01.01.05");
