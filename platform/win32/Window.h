@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <oleacc.h>
+
 #include <array>
 #include <string>
 #include <utility>
@@ -36,14 +38,56 @@ class ApplicationWindow {
   UniqueWindow window_;
 };
 
-// A status panel: fills itself with the button-face colour and draws its text centred.
+// What the status lines need of COM for accessibility clients, on the window's thread: the
+// apartment, entered when a client first asks, and the lines' annotation as a polite live region
+// (where the system offers annotations). Left, and the annotations cleared, by Release or at the
+// latest when the object dies, on the same thread.
+class LineAccessibility {
+ public:
+  LineAccessibility() = default;
+  LineAccessibility(const LineAccessibility&) = delete;
+  LineAccessibility& operator=(const LineAccessibility&) = delete;
+  ~LineAccessibility() { Release(); }
+
+  // Enters COM, loads the system's accessibility library and annotates `lines`, once; later
+  // calls do nothing. False when COM or the library is not there.
+  bool Prepare(const std::array<HWND, ControlCount>& lines);
+  // The answer to WM_GETOBJECT for `line`'s client object (after a successful Prepare): the
+  // system's standard object for it, as static text named by the line's text; 0 for the default
+  // handling when that cannot be had.
+  LRESULT Answer(HWND line, WPARAM wParam) const;
+  void Release();
+
+ private:
+  using CreateStandardObject = HRESULT(WINAPI*)(HWND, LONG, REFIID, void**);
+  using ResultFromObject = LRESULT(WINAPI*)(REFIID, WPARAM, LPUNKNOWN);
+
+  bool prepared_ = false;
+  bool entered_ = false;
+  // Loaded from the system folder on first need, never found elsewhere: it is no known DLL.
+  UniqueResource<HMODULE, CloseWith<&FreeLibrary>> library_;
+  CreateStandardObject createStandardObject_ = nullptr;
+  ResultFromObject resultFromObject_ = nullptr;
+  IAccPropServices* services_ = nullptr;  // owned
+  std::array<HWND, ControlCount> annotated_{};
+};
+
+// A status panel: fills itself with the button-face colour and draws its text centred. A status
+// line also answers accessibility clients and tells them when its text changes.
 class Panel {
  public:
+  // Makes this panel a status line; `lines` knows every line of the window.
+  void MakeLine(LineAccessibility& accessibility, const std::array<HWND, ControlCount>& lines) {
+    accessibility_ = &accessibility;
+    lines_ = &lines;
+  }
   LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
   void Paint(HWND window);
-  HFONT font_ = nullptr;  // owned by the main window
+  HFONT font_ = nullptr;                                   // owned by the main window
+  LineAccessibility* accessibility_ = nullptr;             // set for a status line only
+  const std::array<HWND, ControlCount>* lines_ = nullptr;  // the window's lines, by index
 };
 
 class FormWindow final : public Controls,
@@ -56,6 +100,7 @@ class FormWindow final : public Controls,
   FormWindow(ApplicationWindow& application, Dialogs& dialogs);
   FormWindow(const FormWindow&) = delete;
   FormWindow& operator=(const FormWindow&) = delete;
+  ~FormWindow() override;
 
   HWND Handle() const { return window_.Get(); }
   void Show();
@@ -93,6 +138,8 @@ class FormWindow final : public Controls,
   std::array<std::pair<int, UniqueFont>, ControlCount> ownFonts_{};  // (height, font), created
   std::array<Panel, ControlCount> panels_{};                         // used for the panels only
   std::array<HWND, ControlCount> controls_{};
+  std::array<HWND, ControlCount> lines_{};  // the status lines, by index; nullptr elsewhere
+  LineAccessibility accessibility_;
   bool closeRequested_ = false;
   bool blocking_ = false;  // sleep and shutdown are held off
   UniqueWindow window_;
