@@ -9,6 +9,8 @@
 #   05-no-device        after `usbsim unplug all`
 #   06-several-devices  two devices plugged
 #   07-update-failed    a device whose programming fails, after Update
+# Then the same states again with white-on-black high-contrast system colours, into
+# high-contrast/ beside them; the prefix's own colours are restored afterwards.
 # The window is found by its caption among the X windows (xwininfo); each picture is then cut
 # from a screenshot of the whole display and written as a small palette PNG. The pictures
 # replace those in docs/screenshots/ only when every state was reached.
@@ -31,7 +33,7 @@ for arg in "$@"; do
   case "$arg" in
     --in-session) inSession=1 ;;  # internal: already inside with-display.sh
     -h | --help)
-      sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     *)
@@ -68,12 +70,6 @@ mkdir -p "$runDir/pictures"
 cd "$runDir"
 export FLASHWRIGHT_SIM_LOG="$runDir/sim.log"
 export FLASHWRIGHT_SIM_SCENARIO="$runDir/world.scenario"
-# Programming blocks long enough to be photographed with room to spare.
-cat >"$FLASHWRIGHT_SIM_SCENARIO" <<'WORLD'
-[device]
-version = 00.01.01.05
-program-ms = 6000
-WORLD
 
 failureShot="$runDir/99-failure.png"
 
@@ -94,7 +90,7 @@ WindowGeometry() {
 # picture has a handful of colours and a palette loses nothing; metadata and timestamps are left
 # out so that an unchanged window gives an unchanged file.
 Shot() {
-  local name=$1 geometry screen="$runDir/$1-screen.png" picture="$runDir/pictures/$1.png"
+  local name=$1 geometry screen="$runDir/$1-screen.png" picture="$runDir/pictures/$set/$1.png"
   # The window is repainted once the program is idle after a change; give it that moment.
   sleep 0.3
   geometry="$(WindowGeometry)" || Fail "no X window titled \"$caption\" for $name"
@@ -112,21 +108,34 @@ Shot() {
   echo "screenshots: $name: window $geometry, $colours colours, $(stat -c %s "$picture") bytes"
 }
 
-Step "01 start: one device at 00.01.01.05"
-StartProgram
-Inspect --wait-seconds 30 --wait-line3 "Firmware: Update required!" ||
-  Fail "the window did not show \"Firmware: Update required!\""
-caption="$(wine "$binDir/fwinspect.exe" | sed -n 's/^caption: "\(.*\)"\r\{0,1\}$/\1/p')"
-[ -n "$caption" ] || Fail "could not read the window's caption"
-Shot 01-update-required
+# Walks every state and photographs it into pictures/$1 (empty: the default colours).
+Walk() {
+  set=$1
+  mkdir -p "$runDir/pictures/$set"
+  # A fresh call log: whether programming still runs is read from it.
+  rm -f "$FLASHWRIGHT_SIM_LOG"
+  # Programming blocks long enough to be photographed with room to spare.
+  cat >"$FLASHWRIGHT_SIM_SCENARIO" <<'WORLD'
+[device]
+version = 00.01.01.05
+program-ms = 6000
+WORLD
 
-# The typical road's states, as the README names their pictures.
-RoadShot() {
-  case "$1" in
-    updating) Shot 02-updating ;;
-    updated) Shot 03-updated ;;
-    up-to-date) Shot 04-up-to-date ;;
-  esac
+  Step "01 start: one device at 00.01.01.05${set:+ ($set)}"
+  StartProgram
+  Inspect --wait-seconds 30 --wait-line3 "Firmware: Update required!" ||
+    Fail "the window did not show \"Firmware: Update required!\""
+  caption="$(wine "$binDir/fwinspect.exe" | sed -n 's/^caption: "\(.*\)"\r\{0,1\}$/\1/p')"
+  [ -n "$caption" ] || Fail "could not read the window's caption"
+  Shot 01-update-required
+
+  # The typical road's states, as the README names their pictures.
+  RoadShot() {
+    case "$1" in
+      updating) Shot 02-updating ;;
+      updated) Shot 03-updated ;;
+      up-to-date) Shot 04-up-to-date ;;
+    esac
 }
 TypicalRoad RoadShot fail
 
@@ -155,7 +164,45 @@ Shot 07-update-failed
 Step "done: closing the program"
 CloseProgram || Fail "could not close the program"
 WaitForProgramEnd || Fail "the program did not end"
+}
 
-mkdir -p "$pictureDir"
+# The system colours of a white-on-black high-contrast scheme, in the prefix's registry, where
+# each Wine process reads them as it starts.
+colourKey='HKCU\Control Panel\Colors'
+savedColours="$runDir/colours.reg"
+HighContrastColours() {
+  rm -f "$savedColours"
+  wine reg export "$colourKey" "$(winepath -w "$savedColours")" /y >/dev/null 2>&1 || true
+  local entry
+  for entry in ActiveBorder=255,255,0 ActiveTitle=128,0,128 AppWorkSpace=0,0,0 Background=0,0,0 \
+    ButtonDkShadow=255,255,255 ButtonFace=0,0,0 ButtonHilight=255,255,255 \
+    ButtonLight=255,255,255 ButtonShadow=128,128,128 ButtonText=255,255,255 \
+    GradientActiveTitle=128,0,128 GradientInactiveTitle=0,128,0 GrayText=0,255,0 \
+    Hilight=128,0,128 HilightText=255,255,255 InactiveBorder=0,0,0 InactiveTitle=0,128,0 \
+    InactiveTitleText=255,255,255 InfoText=255,255,255 InfoWindow=0,0,0 Menu=0,0,0 \
+    MenuText=255,255,255 Scrollbar=0,0,0 TitleText=255,255,255 Window=0,0,0 \
+    WindowFrame=255,255,255 WindowText=255,255,255; do
+    wine reg add "$colourKey" /v "${entry%%=*}" /t REG_SZ /d "$(tr , ' ' <<<"${entry#*=}")" /f \
+      >/dev/null 2>&1 || Fail "could not set the colour ${entry%%=*}"
+  done
+}
+RestoreColours() {
+  wine reg delete "$colourKey" /f >/dev/null 2>&1 || true
+  if [ -s "$savedColours" ]; then
+    wine reg import "$(winepath -w "$savedColours")" >/dev/null 2>&1 ||
+      echo "screenshots: could not restore the colours from $savedColours" >&2
+  fi
+  rm -f "$savedColours"
+}
+trap 'RestoreColours; DesktopCleanup' EXIT
+
+Walk ""
+HighContrastColours
+Walk high-contrast
+RestoreColours
+trap DesktopCleanup EXIT
+
+mkdir -p "$pictureDir/high-contrast"
 mv "$runDir"/pictures/*.png "$pictureDir/"
+mv "$runDir"/pictures/high-contrast/*.png "$pictureDir/high-contrast/"
 echo "screenshots: pictures in $pictureDir"
