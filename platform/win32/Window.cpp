@@ -192,7 +192,8 @@ bool SystemTextColourForLines() {
 class LineAccessible final : public IAccessible {
  public:
   // Takes over one reference to `standard`.
-  LineAccessible(HWND line, IAccessible* standard) : line_(line), standard_(standard) {}
+  LineAccessible(HWND line, IAccessible* standard, LineAccessibility::AllocateString allocate)
+      : line_(line), standard_(standard), allocate_(allocate) {}
   LineAccessible(const LineAccessible&) = delete;
   LineAccessible& operator=(const LineAccessible&) = delete;
 
@@ -237,7 +238,7 @@ class LineAccessible final : public IAccessible {
     if (name == nullptr) return E_POINTER;
     // The window's text, as the system widens it for a Unicode caller.
     const int length = GetWindowTextLengthW(line_);
-    *name = SysAllocStringLen(nullptr, static_cast<UINT>(length > 0 ? length : 0));
+    *name = allocate_(nullptr, static_cast<UINT>(length > 0 ? length : 0));
     if (*name == nullptr) return E_OUTOFMEMORY;
     if (length > 0) {
       const int copied = GetWindowTextW(line_, *name, length + 1);
@@ -326,6 +327,7 @@ class LineAccessible final : public IAccessible {
   LONG references_ = 1;
   HWND line_;
   IAccessible* standard_;
+  LineAccessibility::AllocateString allocate_;
 };
 
 // EVENT_OBJECT_LIVEREGIONCHANGED, declared by the headers for Windows 8 and later only; older
@@ -414,32 +416,57 @@ constexpr GUID LiveSettingProperty = {
 constexpr LONG LiveSettingPolite = 1;
 }  // namespace
 
+namespace {
+// A system DLL by its full path in the system folder, or null.
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length + 1 + std::wcslen(name) >= MAX_PATH) return nullptr;
+  std::wcscat(path, L"\\");
+  std::wcscat(path, name);
+  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+template <class Function>
+Function Resolve(HMODULE library, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+}  // namespace
+
 bool LineAccessibility::Prepare(const std::array<HWND, ControlCount>& lines) {
   if (prepared_) return entered_;
   prepared_ = true;
+  com_.Reset(LoadSystemLibrary(L"ole32.dll"));
+  strings_.Reset(LoadSystemLibrary(L"oleaut32.dll"));
+  library_.Reset(LoadSystemLibrary(L"oleacc.dll"));
+  if (!com_ || !strings_ || !library_) return false;
+  const auto initialize = Resolve<InitializeCom>(com_.Get(), "CoInitializeEx");
+  const auto createInstance = Resolve<CreateInstance>(com_.Get(), "CoCreateInstance");
+  uninitializeCom_ = Resolve<UninitializeCom>(com_.Get(), "CoUninitialize");
+  allocateString_ = Resolve<AllocateString>(strings_.Get(), "SysAllocStringLen");
+  createStandardObject_ =
+      Resolve<CreateStandardObject>(library_.Get(), "CreateStdAccessibleObject");
+  resultFromObject_ = Resolve<ResultFromObject>(library_.Get(), "LresultFromObject");
+  if (initialize == nullptr || createInstance == nullptr || uninitializeCom_ == nullptr ||
+      allocateString_ == nullptr || createStandardObject_ == nullptr ||
+      resultFromObject_ == nullptr) {
+    createStandardObject_ = nullptr;  // Answer gives the default handling
+    return false;
+  }
   // S_FALSE (already entered on this thread) is to be balanced too.
-  entered_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  if (!entered_) return false;
-  wchar_t path[MAX_PATH];
-  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-  if (length == 0 || length + std::wcslen(L"\\oleacc.dll") >= MAX_PATH) return false;
-  std::wcscat(path, L"\\oleacc.dll");
-  library_.Reset(LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-  if (!library_) return false;
-  createStandardObject_ = reinterpret_cast<CreateStandardObject>(
-      reinterpret_cast<void*>(GetProcAddress(library_.Get(), "CreateStdAccessibleObject")));
-  resultFromObject_ = reinterpret_cast<ResultFromObject>(
-      reinterpret_cast<void*>(GetProcAddress(library_.Get(), "LresultFromObject")));
-  if (createStandardObject_ == nullptr || resultFromObject_ == nullptr) return false;
+  entered_ = SUCCEEDED(initialize(nullptr, COINIT_APARTMENTTHREADED));
+  if (!entered_) {
+    createStandardObject_ = nullptr;
+    return false;
+  }
   // Without annotations (older systems) the lines still report their changes; only the reader's
   // choice of when to speak is left to it.
-  if (FAILED(CoCreateInstance(AccPropServicesClass, nullptr, CLSCTX_INPROC_SERVER,
-                              AccPropServicesInterface, reinterpret_cast<void**>(&services_)))) {
+  if (FAILED(createInstance(AccPropServicesClass, nullptr, CLSCTX_INPROC_SERVER,
+                            AccPropServicesInterface, reinterpret_cast<void**>(&services_)))) {
     services_ = nullptr;
     return true;
   }
-  VARIANT polite;
-  VariantInit(&polite);
+  VARIANT polite{};  // VT_EMPTY, as VariantInit leaves it
   polite.vt = VT_I4;
   polite.lVal = LiveSettingPolite;
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -460,7 +487,7 @@ LRESULT LineAccessibility::Answer(HWND line, WPARAM wParam) const {
     return 0;
   }
   // LresultFromObject takes a reference of its own.
-  auto* object = new LineAccessible(line, standard);
+  auto* object = new LineAccessible(line, standard, allocateString_);
   const LRESULT result = resultFromObject_(__uuidof(IAccessible), wParam, object);
   object->Release();
   return result > 0 ? result : 0;
@@ -481,11 +508,15 @@ void LineAccessibility::Release() {
   }
   // Leaving COM disconnects the clients still holding a line's object, which releases it: only
   // then may the code behind the standard objects go.
-  if (entered_) CoUninitialize();
+  if (entered_) uninitializeCom_();
   entered_ = false;
   createStandardObject_ = nullptr;
   resultFromObject_ = nullptr;
+  allocateString_ = nullptr;
+  uninitializeCom_ = nullptr;
   library_.Reset();
+  strings_.Reset();
+  com_.Reset();
 }
 
 // ---- panels -------------------------------------------------------------------------------------

@@ -44,13 +44,16 @@ class ApplicationWindow {
 // latest when the object dies, on the same thread.
 class LineAccessibility {
  public:
+  using AllocateString = BSTR(WINAPI*)(const OLECHAR*, UINT);
+
   LineAccessibility() = default;
   LineAccessibility(const LineAccessibility&) = delete;
   LineAccessibility& operator=(const LineAccessibility&) = delete;
   ~LineAccessibility() { Release(); }
 
-  // Enters COM, loads the system's accessibility library and annotates `lines`, once; later
-  // calls do nothing. False when COM or the library is not there.
+  // Loads COM and the system's accessibility library, enters the apartment and annotates
+  // `lines`, once; later calls do nothing. False when COM or the library is not there. The
+  // program imports neither: a window nobody reads pays nothing for them at start-up.
   bool Prepare(const std::array<HWND, ControlCount>& lines);
   // The answer to WM_GETOBJECT for `line`'s client object (after a successful Prepare): the
   // system's standard object for it, as static text named by the line's text; 0 for the default
@@ -61,13 +64,21 @@ class LineAccessibility {
  private:
   using CreateStandardObject = HRESULT(WINAPI*)(HWND, LONG, REFIID, void**);
   using ResultFromObject = LRESULT(WINAPI*)(REFIID, WPARAM, LPUNKNOWN);
+  using InitializeCom = HRESULT(WINAPI*)(void*, DWORD);
+  using CreateInstance = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, void**);
+  using UninitializeCom = void(WINAPI*)();
+  using Library = UniqueResource<HMODULE, CloseWith<&FreeLibrary>>;
 
   bool prepared_ = false;
   bool entered_ = false;
-  // Loaded from the system folder on first need, never found elsewhere: it is no known DLL.
-  UniqueResource<HMODULE, CloseWith<&FreeLibrary>> library_;
+  // Loaded from the system folder on first need, never found elsewhere (oleacc is no known DLL).
+  Library com_;      // ole32
+  Library strings_;  // oleaut32, whose allocator the clients free the lines' names with
+  Library library_;  // oleacc
+  UninitializeCom uninitializeCom_ = nullptr;
   CreateStandardObject createStandardObject_ = nullptr;
   ResultFromObject resultFromObject_ = nullptr;
+  AllocateString allocateString_ = nullptr;
   IAccPropServices* services_ = nullptr;  // owned
   std::array<HWND, ControlCount> annotated_{};
 };
