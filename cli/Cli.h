@@ -13,7 +13,8 @@
 
 namespace cli {
 
-enum class Command { Status, Update, Station };
+// detect answers a device-management system's detection: see Commands.cpp.
+enum class Command { Status, Update, Station, Detect };
 
 struct Options {
   Command command = Command::Status;

@@ -20,6 +20,9 @@ std::string ExitCodesText() {
   return text + R"(With --all the worst outcome decides: 1 before 5 before 3010 before 0.
 station: 0 when every device passed, 1 when one failed, 3010 when stopped (Ctrl+C) after a
 device was programmed but before its power cycle was checked.
+detect: always 0; one line on standard output when no attached device needs the update, nothing
+when one does, when a device cannot be updated, or when the check could not be made (the reason
+on standard error). Device-management systems run the update when it prints nothing.
 Text on a console is Unicode; redirected, it is UTF-8. --json and --log write ASCII-only JSON.)";
 }
 
@@ -78,6 +81,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   CLI::App* update = app.add_subcommand("update", "Program the devices that need it");
   CLI::App* station =
       app.add_subcommand("station", "Update device after device at a production station");
+  app.add_subcommand("detect",
+                     "For a device-management system's detection: a line when no attached "
+                     "device needs the update, nothing when one does; exit code 0");
   // --json and --log go before or after the command.
   for (CLI::App* command : {&app, status, update, station}) {
     command->add_flag("--json", options.json, "Write one JSON document to standard output");
@@ -126,16 +132,24 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   }
   if (app.get_subcommands().empty()) {
     result.exitCode = Usage;
-    result.text = "a command is needed: status, update or station (see --help)";
+    result.text = "a command is needed: status, update, station or detect (see --help)";
     return result;
   }
   const CLI::App* chosen = app.get_subcommands().front();
-  options.command = chosen == status   ? Command::Status
-                    : chosen == update ? Command::Update
-                                       : Command::Station;
-  if (options.command == Command::Status && !options.logFile.empty()) {
+  options.command = chosen == status    ? Command::Status
+                    : chosen == update  ? Command::Update
+                    : chosen == station ? Command::Station
+                                        : Command::Detect;
+  if ((options.command == Command::Status || options.command == Command::Detect) &&
+      !options.logFile.empty()) {
     result.exitCode = Usage;
     result.text = "--log is for update and station";
+    return result;
+  }
+  // Its contract with the system that runs it is one line of text or none.
+  if (options.command == Command::Detect && options.json) {
+    result.exitCode = Usage;
+    result.text = "--json is for status, update and station";
     return result;
   }
   if (deviceOption->count() > 0) options.device = device;

@@ -1,5 +1,5 @@
-// The commands status, update and station: they check and program through the engine and decide
-// each device's result and the exit code; the report writes them. See Cli.h.
+// The commands status, update, station and detect: they check and program through the engine and
+// decide each device's result and the exit code; the report writes them. See Cli.h.
 #include <chrono>
 #include <string>
 #include <vector>
@@ -62,7 +62,18 @@ class Session {
         library_(services.faults),
         report_(options, services.output, services.log) {}
 
+  // detect is a device-management system's detection script: exit code 0 always (anything else is
+  // a detection that failed, and the system then never runs the install), and a line on standard
+  // output only when it can vouch that no attached device needs the update. Whatever keeps it from
+  // vouching (rights, library, a fault) is told on standard error and prints nothing, so the
+  // system runs the install, whose own exit code then tells the truth.
   ExitCode Run() {
+    const ExitCode exitCode = RunCommand();
+    return options_.command == Command::Detect ? Success : exitCode;
+  }
+
+ private:
+  ExitCode RunCommand() {
     try {
       if (!services_.elevation.IsElevated()) {
         return End(NotElevated,
@@ -82,14 +93,17 @@ class Session {
           return Update();
         case Command::Station:
           return Station();
+        case Command::Detect:
+          return Detect();
       }
     } catch (const std::exception& error) {
       return End(ProgrammingFailed, error.what());
+    } catch (...) {
+      return End(ProgrammingFailed, "an exception of an unknown kind");
     }
     return End(ProgrammingFailed, "unknown command");
   }
 
- private:
   ExitCode End(ExitCode exitCode, const std::string& error = {}) {
     report_.End(exitCode, entries_, error);
     return exitCode;
@@ -105,6 +119,25 @@ class Session {
       notUpdatable = notUpdatable || !entry.Updatable();
     }
     return End(needsUpdate ? UpdateNeeded : notUpdatable ? NotUpdatable : Success);
+  }
+
+  // No attached device needs the update: none is attached (a PC without the device has nothing to
+  // install), or every one is at the target. A device that fails a check is not vouched for: its
+  // firmware is unknown or not ours to judge, and the install's exit code 5 is how the deployment
+  // reports it; detect prints nothing for it, as for a device that needs the update.
+  ExitCode Detect() {
+    entries_ = Inspect(library_);
+    bool needsUpdate = false;
+    for (const Entry& entry : entries_) {
+      needsUpdate = needsUpdate || entry.NeedsUpdate();
+      if (!entry.Updatable()) {
+        return End(NotUpdatable, "device " + std::to_string(entry.index) + " cannot be updated (" +
+                                     std::string(StateWord(entry.check.outcome)) +
+                                     "): the update reports it with exit code 5");
+      }
+    }
+    if (!needsUpdate) report_.Detected(entries_.size());
+    return End(needsUpdate ? UpdateNeeded : Success);
   }
 
   // Programs one checked device that needs the update, with Ctrl+C refused and the progress

@@ -84,8 +84,8 @@ Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
 }
 
 std::string_view CommandWord(Command command) {
-  constexpr std::string_view Words[] = {"status", "update", "station"};
-  static_assert(std::size(Words) == static_cast<std::size_t>(Command::Station) + 1);
+  constexpr std::string_view Words[] = {"status", "update", "station", "detect"};
+  static_assert(std::size(Words) == static_cast<std::size_t>(Command::Detect) + 1);
   return Words[static_cast<std::size_t>(command)];
 }
 
@@ -176,6 +176,17 @@ void Report::End(ExitCode exitCode, const std::vector<Entry>& entries, const std
     } else if (!error.empty()) {
       output_.Err("flashwright-cli: " + error + "\n");
     }
+  } catch (const std::exception& failure) {
+    OutputFailed(failure.what());
+  }
+}
+
+void Report::Detected(std::size_t attached) {
+  // Whole literals, so that the documentation's quotes of them can be found in the program.
+  constexpr std::string_view EveryDeviceCurrent = "Firmware 00.01.01.07 on every attached device";
+  static_assert(EveryDeviceCurrent.substr(9, Target.size()) == Target);
+  try {
+    Output(std::string(attached > 0 ? EveryDeviceCurrent : "No device needs the update") + "\n");
   } catch (const std::exception& failure) {
     OutputFailed(failure.what());
   }

@@ -39,6 +39,8 @@ class Report {
   // The end of a status or update run: the document (--json) or the error on standard error.
   // Output that cannot be made or written is told on standard error and changes nothing.
   void End(ExitCode exitCode, const std::vector<Entry>& entries, const std::string& error = {});
+  // detect, when no attached device needs the update: its one line, for `attached` devices.
+  void Detected(std::size_t attached);
   // status without --json: the devices as a table.
   void Table(const std::vector<Entry>& entries);
   // update without --json: what was done with one chosen device.

@@ -1,8 +1,9 @@
 // End-to-end tests of flashwright-cli.exe under Wine with the simulator: its exit codes (read from
 // the Windows process, all 32 bits), its JSON output (kept for the schema check), --all, the
-// station loop driven by usbsim, the machine-wide lock, text outside ASCII in every command, and
-// the code page conversion with the system's own tables. (Wine 8 delivers no console control
-// event to another process group, so Ctrl+C is checked in the unit tests.)
+// station loop driven by usbsim, the machine-wide lock, text outside ASCII in every command, the
+// code page conversion with the system's own tables, and detect started as a detection script
+// starts it. (Wine 8 delivers no console control event to another process group, so Ctrl+C is
+// checked in the unit tests.)
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -135,6 +136,30 @@ TEST_F(CliTest, StatusAndUpdateExitCodes) {
   EXPECT_EQ(Out(), "flashwright-cli 0.1.1.7\n");
   EXPECT_EQ(Cli("--help"), 0u) << Describe();
   EXPECT_NE(Out().find("3010"), std::string::npos) << "exit codes missing from --help";
+}
+
+// detect as a detection script starts it: from the install folder by its full path while the
+// working folder is another (the system agent's own), so the library must be found beside the
+// program; exit code 0 every time, and standard output only when no device needs the update.
+TEST_F(CliTest, DetectFromAnotherWorkingFolder) {
+  const TempDir elsewhere{"agent"};
+  auto detect = [&] {
+    ++runs_;
+    Process program = Process::Launch(dir_.Path() / CliName, elsewhere.Path(),
+                                      {{"FLASHWRIGHT_SIM_SCENARIO", World().string()}}, "detect",
+                                      {OutFile(), ErrFile()});
+    return program.WaitForExit(RunTimeout).value_or(0xDEAD);
+  };
+  WriteWorld("[device]\n");
+  EXPECT_EQ(detect(), 0u) << Describe();
+  EXPECT_EQ(Out(), "") << Describe();
+  ASSERT_TRUE(Usbsim("set 1 version=00.01.01.07", false));
+  EXPECT_EQ(detect(), 0u) << Describe();
+  EXPECT_EQ(Out(), "Firmware 00.01.01.07 on every attached device\n") << Describe();
+  std::filesystem::remove(dir_.Path() / LibraryName);
+  EXPECT_EQ(detect(), 0u) << Describe();
+  EXPECT_EQ(Out(), "") << Describe();
+  EXPECT_NE(Err().find("ZRFWUpdateDll.dll"), std::string::npos) << Describe();
 }
 
 TEST_F(CliTest, MissingLibraryAndAHeldLockHaveTheirOwnCodes) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -253,6 +254,61 @@ TEST_F(CliFixture, LibraryTextLeavesAsConvertedAsciiJson) {
     };
     EXPECT_EQ(column(header, header.find("Chip")), column(row, row.find(" 13 ") + 1)) << row;
   }
+}
+
+// detect, as a device-management system runs it: always exit code 0, and a line on standard
+// output only when no attached device needs the update; whatever keeps it from vouching for every
+// device prints nothing there (the system then runs the install) and says why on standard error.
+TEST_F(CliFixture, DetectPrintsALineOnlyWhenNoDeviceNeedsTheUpdate) {
+  struct World {
+    const char* name;
+    std::function<void(CliFixture&)> make;
+    std::string out;  // standard output, exactly
+    bool told;        // a reason on standard error
+  };
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  const World worlds[] = {
+      {"none", [&](CliFixture&) { library.SetDevices({}); }, "No device needs the update\n", false},
+      {"current",
+       [&](CliFixture&) {
+         library.SetDevices({"a", "b"});
+         for (std::size_t i = 0; i < 2; ++i) library.Device(i).version = "00.01.01.07";
+       },
+       "Firmware 00.01.01.07 on every attached device\n", false},
+      {"one needs the update",
+       [&](CliFixture&) {
+         library.SetDevices({"a", "b"});
+         library.Device(0).version = "00.01.01.07";
+       },
+       "", false},
+      {"one cannot be updated",
+       [&](CliFixture&) {
+         library.SetDevices({"a", "b"});
+         library.Device(0).version = "00.01.01.07";
+         library.Device(1).chipType = 12;
+       },
+       "", true},
+      {"library missing",
+       [](CliFixture& fixture) { fixture.modules.missing = {"ZR_GetDeviceList"}; }, "", true},
+      {"fault", [&](CliFixture&) { library.FaultOnce("ZR_GetChipType"); }, "", true},
+      {"not elevated", [](CliFixture& fixture) { fixture.console.elevated = false; }, "", true},
+  };
+  for (const World& world : worlds) {
+    SCOPED_TRACE(world.name);
+    library.Reset();
+    modules = {};
+    console = {};
+    world.make(*this);
+    EXPECT_EQ(Run({"detect"}), cli::Success);
+    EXPECT_EQ(console.out, world.out);
+    EXPECT_EQ(!console.err.empty(), world.told) << console.err;
+    EXPECT_EQ(
+        std::count_if(library.calls.begin(), library.calls.end(),
+                      [](const std::string& call) { return call.starts_with("ZR_FWUpdate"); }),
+        0);
+  }
+  EXPECT_EQ(Parse({"detect", "--json"}).exitCode, cli::Usage);
+  EXPECT_EQ(Parse({"--log", "a.log", "detect"}).exitCode, cli::Usage);
 }
 
 // Standard output that cannot be written is told on standard error; the exit code still says
