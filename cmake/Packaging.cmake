@@ -76,4 +76,11 @@ flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" text LICENSE.txt
 flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" text THIRD-PARTY-NOTICES.txt
                          "${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES")
 
+# The detection script for device-management systems, beside the programs in the release and the
+# simulator kit, and so in both MSIs.
+foreach(archive IN ITEMS "${FLASHWRIGHT_RELEASE_PACKAGE}" "${FLASHWRIGHT_KIT_PACKAGE}")
+  flashwright_archive_file("${archive}" text Detect-Flashwright.ps1
+                           "${CMAKE_SOURCE_DIR}/deploy/Detect-Flashwright.ps1")
+endforeach()
+
 file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/packaging/archives.txt" CONTENT "${archiveLines}")

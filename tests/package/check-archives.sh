@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Makes the three release archives and checks what is in them: exact file lists (the release must
-# never carry the simulator or the recorder), one and the same Flashwright.exe everywhere, the
-# simulator and support kits' files as built, all example scenarios, READMEs whose quoted texts
-# are the program's own, the licenses and notices, text files with CRLF line ends, the
-# simulator's documentation usbsim names; and that they are reproducible: right SHA256SUMS, sorted entries with one time and fixed modes, and the
+# never carry the simulator or the recorder; the release and the simulator kit carry the detection
+# script), one and the same Flashwright.exe everywhere, the simulator and support kits' files as
+# built, all example scenarios, READMEs whose quoted texts are the program's own, the licenses and
+# notices, text files with CRLF line ends, the simulator's documentation usbsim names; and that
+# they are reproducible: right SHA256SUMS, sorted entries with one time and fixed modes, and the
 # same bytes when made again elsewhere.
 # Usage: check-archives.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
@@ -38,16 +39,16 @@ ExpectListing() {
     Fail "$name.zip holds:"$'\n'"$actual"$'\n'"expected:"$'\n'"$expected"
 }
 
-ExpectListing "$releaseName" "$(printf "$releaseName/%s\n" CHANGELOG.txt Flashwright.exe LICENSE.txt \
-  README.txt THIRD-PARTY-NOTICES.txt flashwright-cli.exe | sort)"
+ExpectListing "$releaseName" "$(printf "$releaseName/%s\n" CHANGELOG.txt Detect-Flashwright.ps1 \
+  Flashwright.exe LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt flashwright-cli.exe | sort)"
 
 scenarios=(
   01-up-to-date 02-update-required 03-no-device 04-two-devices 05-unsupported-chip
   06-wrong-running-mode 07-version-read-failure 08-image-mismatch 09-identification-failure
   10-programming-failure
 )
-kitFiles=(Flashwright.exe LICENSE.txt README.txt SIMULATOR.md THIRD-PARTY-NOTICES.txt
-          ZRFWUpdateDll.dll flashwright-cli.exe scenarios usbsim.exe)
+kitFiles=(Detect-Flashwright.ps1 Flashwright.exe LICENSE.txt README.txt SIMULATOR.md
+          THIRD-PARTY-NOTICES.txt ZRFWUpdateDll.dll flashwright-cli.exe scenarios usbsim.exe)
 for scenario in "${scenarios[@]}"; do kitFiles+=("scenarios/$scenario.scenario"); done
 ExpectListing "$kitName" "$(printf "$kitName/%s\n" "${kitFiles[@]}" | sort)"
 
@@ -102,6 +103,7 @@ ExpectText() {
 for dir in "$releaseDir" "$kitDir"; do
   ExpectText "$dir/LICENSE.txt" "$sourceDir/LICENSE"
   ExpectText "$dir/THIRD-PARTY-NOTICES.txt" "$sourceDir/THIRD-PARTY-NOTICES"
+  ExpectText "$dir/Detect-Flashwright.ps1" "$sourceDir/deploy/Detect-Flashwright.ps1"
 done
 ExpectText "$releaseDir/README.txt" "$buildDir/packaging/release/README.txt"
 ExpectText "$kitDir/README.txt" "$buildDir/packaging/simulator-kit/README.txt"
