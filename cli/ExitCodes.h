@@ -1,5 +1,5 @@
-// The program's exit codes: one table, which --help prints and the README repeats (a unit test
-// holds the README to it).
+// The program's exit codes: one table, which --help prints and the README repeats twice, as the
+// programs' codes and as device-management systems read them (a unit test holds the README to it).
 #pragma once
 
 #include <string_view>
@@ -22,30 +22,40 @@ enum ExitCode : int {
   Locked = 1618,
 };
 
+// How the systems that roll software out (Intune, Configuration Manager) read an install's return
+// code by default, which is what a deployment running update sees.
+enum class Reading { Success, SoftRestart, Retry, Failure };
+
+inline constexpr std::string_view ReadingWords[] = {"success", "soft restart", "retry", "failure"};
+
 struct ExitCodeRow {
   ExitCode code;
+  Reading reading;
   std::string_view name;
   std::string_view meaning;  // one sentence, as --help and the README show it
 };
 
 // In the order --help lists them: success first, then the codes a script acts on.
 inline constexpr ExitCodeRow ExitCodes[] = {
-    {Success, "Success", "success: every device checked is up to date, or nothing needed doing"},
-    {Updated, "Updated", "programmed successfully; power-cycle the device to run the new firmware"},
-    {UpdateNeeded, "UpdateNeeded", "status: at least one device needs the update"},
-    {ProgrammingFailed, "ProgrammingFailed",
+    {Success, Reading::Success, "Success",
+     "success: every device checked is up to date, or nothing needed doing"},
+    {Updated, Reading::SoftRestart, "Updated",
+     "programmed successfully; power-cycle the device to run the new firmware"},
+    {UpdateNeeded, Reading::Failure, "UpdateNeeded",
+     "status: at least one device needs the update"},
+    {ProgrammingFailed, Reading::Failure, "ProgrammingFailed",
      "programming failed on a device (or the library faulted)"},
-    {Usage, "Usage", "usage error"},
-    {NoDevice, "NoDevice", "no compatible device attached"},
-    {SeveralDevices, "SeveralDevices",
+    {Usage, Reading::Failure, "Usage", "usage error"},
+    {NoDevice, Reading::Failure, "NoDevice", "no compatible device attached"},
+    {SeveralDevices, Reading::Failure, "SeveralDevices",
      "several devices attached and neither --device nor --all given"},
-    {NotUpdatable, "NotUpdatable",
+    {NotUpdatable, Reading::Failure, "NotUpdatable",
      "the device cannot be updated (a check failed: chip, running code, version, image, "
      "identification)"},
-    {LibraryMissing, "LibraryMissing",
+    {LibraryMissing, Reading::Failure, "LibraryMissing",
      "the update library (ZRFWUpdateDll.dll, beside this program) is missing or incomplete"},
-    {NotElevated, "NotElevated", "not running with administrator rights"},
-    {Locked, "Locked",
+    {NotElevated, Reading::Failure, "NotElevated", "not running with administrator rights"},
+    {Locked, Reading::Retry, "Locked",
      "another Flashwright program is programming a device right now (retry later)"},
 };
 

@@ -73,8 +73,8 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
 }
 
 // The exit codes are one table: the README lists the same codes in the same order with the same
-// meanings (names in code type aside), --help prints each meaning beside its code, and
-// the schema allows exactly these codes.
+// meanings (names in code type aside), twice (the second time with how deployment systems read
+// each), --help prints each meaning beside its code, and the schema allows exactly these codes.
 TEST(CliExitCodes, ReadmeHelpAndSchemaFollowTheTable) {
   const std::filesystem::path root =
       std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
@@ -83,23 +83,32 @@ TEST(CliExitCodes, ReadmeHelpAndSchemaFollowTheTable) {
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
   };
-  std::ifstream readme(root / "README.md");
-  ASSERT_TRUE(readme);
-  std::vector<std::pair<std::string, std::string>> rows;
-  bool inTable = false;
-  for (std::string line; std::getline(readme, line);) {
-    if (line.starts_with("| Exit code |")) {
-      inTable = true;
-    } else if (inTable && !line.starts_with("|")) {
-      break;
-    } else if (inTable && !line.starts_with("|---")) {
-      std::erase(line, '`');
-      const std::size_t bar = line.find('|', 1);
-      rows.emplace_back(trimmed(line.substr(1, bar - 1)),
-                        trimmed(line.substr(bar + 1, line.rfind('|') - bar - 1)));
+  // The cells of each row of the README's table that starts with `header`.
+  auto table = [&](const std::string& header) {
+    std::ifstream readme(root / "README.md");
+    std::vector<std::vector<std::string>> rows;
+    bool inTable = false;
+    for (std::string line; std::getline(readme, line);) {
+      if (line.starts_with(header)) {
+        inTable = true;
+      } else if (inTable && !line.starts_with("|")) {
+        break;
+      } else if (inTable && !line.starts_with("|---")) {
+        std::erase(line, '`');
+        std::vector<std::string> cells;
+        for (std::size_t bar = 0, next; (next = line.find('|', bar + 1)) != std::string::npos;
+             bar = next) {
+          cells.push_back(trimmed(line.substr(bar + 1, next - bar - 1)));
+        }
+        rows.push_back(cells);
+      }
     }
-  }
+    return rows;
+  };
+  const auto rows = table("| Exit code |");
+  const auto deployment = table("| Return code |");
   ASSERT_EQ(rows.size(), std::size(cli::ExitCodes));
+  ASSERT_EQ(deployment.size(), std::size(cli::ExitCodes));
 
   const std::string help = Parse({"--help"}).text;
   EXPECT_NE(help.find(std::string(device::TargetFirmwareVersion)), std::string::npos);
@@ -111,8 +120,15 @@ TEST(CliExitCodes, ReadmeHelpAndSchemaFollowTheTable) {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const cli::ExitCodeRow& row = cli::ExitCodes[i];
     listed.push_back(row.code);
-    EXPECT_EQ(rows[i].first, std::to_string(row.code)) << row.name;
-    EXPECT_EQ(rows[i].second, row.meaning) << row.name;
+    EXPECT_EQ(rows[i],
+              (std::vector<std::string>{std::to_string(row.code), std::string(row.meaning)}))
+        << row.name;
+    EXPECT_EQ(deployment[i],
+              (std::vector<std::string>{
+                  std::to_string(row.code),
+                  std::string(cli::ReadingWords[static_cast<std::size_t>(row.reading)]),
+                  std::string(row.meaning)}))
+        << row.name;
     std::string helpLine = "  " + std::to_string(row.code);
     helpLine.resize(8, ' ');
     EXPECT_NE(help.find(helpLine + std::string(row.meaning) + "\n"), std::string::npos)
