@@ -4,7 +4,7 @@
 #
 #   FLASHWRIGHT_SIGN_PFX             PKCS#12 file with the code-signing certificate and its key;
 #                                    unset or empty: nothing is signed, and it says so
-#   FLASHWRIGHT_SIGN_PASSWORD        its password (none if unset)
+#   FLASHWRIGHT_SIGN_PASSWORD        its password (none if unset or empty)
 #   FLASHWRIGHT_SIGN_TIMESTAMP_URL   an RFC 3161 time-stamp server to countersign (optional); it
 #                                    keeps the signature valid after the certificate expires, but
 #                                    puts the server's time in it, so such files differ per build
@@ -42,7 +42,8 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/flashwright-sign.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 options=(-pkcs12 "$FLASHWRIGHT_SIGN_PFX" -h sha256 -n Flashwright -time "$SOURCE_DATE_EPOCH")
 # The password goes through a file only we can read, never on a command line others can see.
-if [ -n "${FLASHWRIGHT_SIGN_PASSWORD+set}" ]; then
+# osslsigncode refuses an empty password file, and a key without a password needs none given.
+if [ -n "${FLASHWRIGHT_SIGN_PASSWORD:-}" ]; then
   (umask 077 && printf '%s' "$FLASHWRIGHT_SIGN_PASSWORD" >"$work/password")
   options+=(-readpass "$work/password")
 fi

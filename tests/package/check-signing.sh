@@ -78,6 +78,16 @@ if [ -f "$cli" ]; then
   [[ "$out" == "flashwright-cli "[0-9]* ]] || Fail "the signed flashwright-cli.exe --version said: $out"
 fi
 
+# A key kept without a password, named with an empty FLASHWRIGHT_SIGN_PASSWORD as a deployment
+# pipeline's unset secret often is.
+openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem -out open.pfx -passout pass:
+mkdir -p "$scratch/open"
+FLASHWRIGHT_SIGN_PFX="$scratch/open.pfx" FLASHWRIGHT_SIGN_PASSWORD='' SOURCE_DATE_EPOCH="$epoch" \
+  bash "$sourceDir/scripts/sign.sh" "$scratch/open" "${programs[0]}" >"$scratch/open.log" 2>&1 ||
+  { cat "$scratch/open.log" >&2; Fail "scripts/sign.sh with a key without a password failed"; }
+osslsigncode verify -CAfile ca.pem -in "$scratch/open/$(basename "${programs[0]}")" >/dev/null 2>&1 ||
+  Fail "a program signed with a key without a password does not verify"
+
 # Without a key: nothing signed, said so, and no signed copy from before left behind.
 message="$(env -u FLASHWRIGHT_SIGN_PFX bash "$sourceDir/scripts/sign.sh" "$scratch/signed" \
   "${programs[@]}")" || Fail "scripts/sign.sh without a key failed"
