@@ -327,6 +327,22 @@ TEST_F(CliFixture, DetectPrintsALineOnlyWhenNoDeviceNeedsTheUpdate) {
   EXPECT_EQ(Parse({"--log", "a.log", "detect"}).exitCode, cli::Usage);
 }
 
+// Reading commands never make the hidden device-change window nor hold off a shutdown, so they
+// never load the window libraries' display driver (a deployment system runs detect on every PC).
+TEST_F(CliFixture, ReadingCommandsNeedNoWindow) {
+  SimulatedLibrary::Instance().SetDevices({"a", "b"});
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"status"}, {"status", "--json"}, {"detect"}}) {
+    SCOPED_TRACE(command.back());
+    console = {};
+    EXPECT_NE(Run(command), cli::Usage);
+    EXPECT_EQ(console.watched, 0);
+    EXPECT_TRUE(sleepAndShutdown.log.empty());
+  }
+  EXPECT_EQ(Run({"update", "--all"}), cli::Updated);
+  EXPECT_FALSE(sleepAndShutdown.log.empty());
+}
+
 // Standard output that cannot be written is told on standard error; the exit code still says
 // what happened to the device.
 TEST_F(CliFixture, AnUnwritableOutputDoesNotChangeTheExitCode) {
