@@ -19,12 +19,13 @@ What wixl cannot do is done afterwards with msitools' own msibuild and with olef
   times become EPOCH and the package code is derived from the package's own bytes.
 """
 import hashlib
-import importlib.util
 import os
+import runpy
 import shutil
 import subprocess
 import sys
 import tempfile
+import types
 import uuid
 from pathlib import Path
 from xml.sax.saxutils import quoteattr
@@ -42,10 +43,7 @@ VT_LPSTR, VT_FILETIME = 30, 64
 
 
 def load_archive_list():
-    spec = importlib.util.spec_from_file_location("make_archives", HERE / "make-archives.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return types.SimpleNamespace(**runpy.run_path(str(HERE / "make-archives.py")))
 
 
 def guid(name):
