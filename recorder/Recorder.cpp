@@ -261,10 +261,9 @@ LONG CALLBACK FaultSeen(EXCEPTION_POINTERS* info) {
     call.record.fault = recorder::Fault{
         static_cast<std::uint32_t>(exception.ExceptionCode),
         static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(exception.ExceptionAddress))};
+    Finish(call);
     RecordedCall faulting = call.record;
     faulting.result.reset();
-    faulting.micros = MicrosSince(call.start);
-    faulting.messageKinds = Kinds(call.kinds);
     WriteLine(recorder::FormatCall(faulting));
   } catch (...) {
   }
@@ -279,14 +278,14 @@ void StopWatching() {
   FaultHandler = nullptr;
 }
 
-// Starts recording a call: the hooks and the fault handler are there only while a call runs.
-void Begin(const char* name, std::vector<Field> in) {
-  if (!Calls.empty() && Calls.back().faultWritten) {
-    // The last call faulted and never came back: the program took over.
-    Calls.clear();
-    StopWatching();
-  }
+// Starts recording a call and gives its place among the calls running: the hooks and the fault
+// handler are there only while a call runs.
+std::size_t Begin(const char* name, std::vector<Field> in) {
+  // Calls that faulted and never came back: the program took over. A call still running below
+  // them (this one is nested in it) keeps its place.
+  while (!Calls.empty() && Calls.back().faultWritten) Calls.pop_back();
   if (Calls.empty()) {
+    StopWatching();
     CallThread = GetCurrentThreadId();
     PostedHook = SetWindowsHookExW(WH_GETMESSAGE, PostedMessageSeen, nullptr, CallThread);
     SentHook = SetWindowsHookExW(WH_CALLWNDPROC, SentMessageSeen, nullptr, CallThread);
@@ -298,19 +297,27 @@ void Begin(const char* name, std::vector<Field> in) {
   call.record.in = std::move(in);
   Calls.push_back(std::move(call));
   QueryPerformanceCounter(&Calls.back().start);
+  return Calls.size() - 1;
 }
 
-// Ends the innermost call: its out-values from `fill`, then its line.
+// Forgets the call at `place` and every call above it (nested calls that faulted and never came
+// back); the hooks go with the last call.
+void Forget(std::size_t place) {
+  if (place < Calls.size()) Calls.resize(place);
+  if (Calls.empty()) StopWatching();
+}
+
+// Ends the call at `place`: its out-values from `fill`, then its line.
 template <typename Fill>
-void End(int result, Fill fill) {
-  if (Calls.empty()) return;
+void End(std::size_t place, int result, Fill fill) {
+  if (place >= Calls.size()) return;  // dropped meanwhile, after a fault
+  Calls.resize(place + 1);
   ActiveCall& call = Calls.back();
   Finish(call);
   call.record.result = result;
   fill(call.record.out);
   WriteLine(recorder::FormatCall(call.record));
-  Calls.pop_back();
-  if (Calls.empty()) StopWatching();
+  Forget(place);
 }
 
 // Passes one call through, recording it. `in` describes the arguments, `call` makes the call,
@@ -318,19 +325,17 @@ void End(int result, Fill fill) {
 // the program: the call is made whatever happens to its record.
 template <typename In, typename Call, typename Fill>
 int Recorded(Entry entry, In in, Call call, Fill fill) {
-  bool recording = false;
+  std::optional<std::size_t> place;
   try {
-    Begin(EntryNames[static_cast<std::size_t>(entry)], in());
-    recording = true;
+    place = Begin(EntryNames[static_cast<std::size_t>(entry)], in());
   } catch (...) {
   }
   const int result = call();
-  if (recording) {
+  if (place) {
     try {
-      End(result, fill);
+      End(*place, result, fill);
     } catch (...) {
-      if (!Calls.empty()) Calls.pop_back();
-      if (Calls.empty()) StopWatching();
+      Forget(*place);
     }
   }
   return result;
