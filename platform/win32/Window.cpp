@@ -236,15 +236,13 @@ class LineAccessible final : public IAccessible {
   HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
     if (!IsSelf(child)) return standard_->get_accName(child, name);
     if (name == nullptr) return E_POINTER;
-    // The window's text, as the system widens it for a Unicode caller.
+    // The window's text, as the system widens it for a Unicode caller. The length asked first
+    // may be more than the text (double-byte ANSI text), so the name takes what was copied.
     const int length = GetWindowTextLengthW(line_);
-    *name = allocate_(nullptr, static_cast<UINT>(length > 0 ? length : 0));
-    if (*name == nullptr) return E_OUTOFMEMORY;
-    if (length > 0) {
-      const int copied = GetWindowTextW(line_, *name, length + 1);
-      (*name)[copied > 0 ? copied : 0] = L'\0';
-    }
-    return S_OK;
+    std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+    const int copied = GetWindowTextW(line_, text.data(), static_cast<int>(text.size()));
+    *name = allocate_(text.data(), static_cast<UINT>(copied > 0 ? copied : 0));
+    return *name == nullptr ? E_OUTOFMEMORY : S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
     if (!IsSelf(child)) return standard_->get_accRole(child, role);
