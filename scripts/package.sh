@@ -66,7 +66,7 @@ MakeInstaller() {
   # wixl reports harmless GLib warnings on standard error; they are kept for a failure only.
   /usr/bin/python3 "$root/packaging/make-msi.py" "$1/packaging/archives.txt" "$2" "$3" "$4" \
     "$SOURCE_DATE_EPOCH" ${6:+--library "$6"} ${5:+--signed "$5"} >/dev/null 2>"$3.log" || {
-    grep -v 'GLib' "$3.log" >&2
+    grep -v 'GLib' "$3.log" >&2 || true
     rm -f "$3.log"
     Die "making $3 failed"
   }

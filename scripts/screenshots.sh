@@ -194,9 +194,10 @@ RestoreColours() {
   fi
   rm -f "$savedColours"
 }
-trap 'RestoreColours; DesktopCleanup' EXIT
 
 Walk ""
+# From here on the prefix's colours are ours to put back.
+trap 'RestoreColours; DesktopCleanup' EXIT
 HighContrastColours
 Walk high-contrast
 RestoreColours
