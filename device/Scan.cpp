@@ -108,12 +108,10 @@ DeviceList ListDevices(updatelib::LibraryGateway& library) {
 }
 
 DeviceCheck CheckDevice(updatelib::LibraryGateway& library, const DevicePath& path) {
-  // The library gets a working copy with room to spare, as it could write into it.
-  char workingPath[updatelib::PathBufferSize + updatelib::BufferSlack] = {};
-  std::memcpy(workingPath, path.data(), path.size() - 1);
-  DeviceCheck check = CheckDeviceFirmware(library, workingPath);
+  updatelib::WorkingPath workingPath(path);
+  DeviceCheck check = CheckDeviceFirmware(library, workingPath.Get());
   if (!Updatable(check.outcome)) return check;
-  check.identity = ReadDeviceIdentity(library, workingPath);
+  check.identity = ReadDeviceIdentity(library, workingPath.Get());
   if (!check.identity) check.outcome = ScanOutcome::IdentityFailed;
   return check;
 }

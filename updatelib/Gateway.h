@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -17,6 +18,19 @@ namespace updatelib {
 // Every buffer the library writes into is this much larger than the size it is promised (which it
 // cannot tell); only the promised part is ever read back.
 inline constexpr std::size_t BufferSlack = 2048;
+
+// The copy of a device path a call is given, with the slack: the library could write into the
+// path it is handed, and the device's own path must stay as listed.
+class WorkingPath {
+ public:
+  explicit WorkingPath(const DevicePath& path) {
+    std::memcpy(text_, path.data(), path.size() - 1);  // the last byte stays NUL
+  }
+  char* Get() { return text_; }
+
+ private:
+  char text_[PathBufferSize + BufferSlack] = {};
+};
 
 // A structured exception inside a library call, e.g. "The update library failed in
 // ZR_GetChipType: access violation at address 6B8C4BCC".
