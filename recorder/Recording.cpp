@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "updatelib/EntryPoints.h"
 
@@ -77,7 +76,7 @@ std::optional<std::string> Unhex(std::string_view hex) {
   bytes.reserve(hex.size() / 2);
   for (std::size_t i = 0; i < hex.size(); i += 2) {
     const auto byte = ParseNumber<unsigned>(hex.substr(i, 2), 16);
-    if (!byte || hex[i] == '+' || hex[i] == '-') return std::nullopt;
+    if (!byte) return std::nullopt;
     bytes += static_cast<char>(*byte);
   }
   return bytes;

@@ -114,10 +114,10 @@ platform::RawProc Raw(Function* function) {
 }  // namespace
 
 InProcessLibrary::InProcessLibrary(Scenario world, SimHost host, Boundary boundary)
-    : library_(std::move(host), std::move(world)), boundary_(boundary) {
+    : library_(std::move(host), std::move(world)) {
   if (Bound) throw std::logic_error("a simulated library is already bound in this process");
   Bound = &library_;
-  BoundBoundary = boundary_;
+  BoundBoundary = boundary;
 }
 
 InProcessLibrary::~InProcessLibrary() {

@@ -29,7 +29,6 @@ class InProcessLibrary final : public platform::ModuleLoader {
   InProcessLibrary(const InProcessLibrary&) = delete;
   InProcessLibrary& operator=(const InProcessLibrary&) = delete;
 
-  SimLibrary& Library() { return library_; }
   Scenario& World() { return library_.World(); }
 
   platform::ModuleHandle FindLoaded(const char* moduleName) override;
@@ -39,7 +38,6 @@ class InProcessLibrary final : public platform::ModuleLoader {
 
  private:
   SimLibrary library_;
-  Boundary boundary_;
 };
 
 }  // namespace sim

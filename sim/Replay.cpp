@@ -2,7 +2,6 @@
 #include "sim/Replay.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -19,7 +18,6 @@ using recorder::RecordedCall;
 
 constexpr std::uint32_t AccessViolation = 0xC0000005u;
 constexpr std::int64_t StallThresholdMicros = 100000;
-constexpr std::size_t StandardInquiryLength = 36;
 constexpr std::string_view ProgrammingName = "ZR_FWUpdateProgrammingNoCustomizedSetting";
 
 std::string Describe(std::string_view name, const std::vector<Field>& in) {
@@ -115,11 +113,7 @@ int Replayer::GetDeviceList(char** paths, int* count) {
     if (const std::string* slots = recorder::FindField(call->out, "slots");
         slots && *slots == "overwritten") {
       // As the recorded library did; its own values were the process's, so the simulator's.
-      for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
-        paths[i] = i % 2 == 0
-                       ? nullptr
-                       : reinterpret_cast<char*>(static_cast<std::uintptr_t>(0xDEADBEE0u + i));
-      }
+      OverwriteSlotPointers(paths);
     }
   }
   return *call->result;

@@ -96,28 +96,22 @@ std::string ShowText(const T& t) {
   return t.*Member;
 }
 
-std::string ParseMs(std::string_view value, int maxMs, int* out) {
-  int ms = 0;
-  std::string error = ParseInt(value, &ms);
-  if (error.empty() && (ms < 0 || ms > maxMs)) {
-    error = "'" + std::string(value) + "' is not between 0 and " + std::to_string(maxMs);
+std::string ParseBetween(std::string_view value, int max, int* out) {
+  int number = 0;
+  std::string error = ParseInt(value, &number);
+  if (error.empty() && (number < 0 || number > max)) {
+    error = "'" + std::string(value) + "' is not between 0 and " + std::to_string(max);
   }
-  if (error.empty()) *out = ms;
+  if (error.empty()) *out = number;
   return error;
 }
 
 std::string SetProgramMs(SimDevice& device, std::string_view value) {
-  return ParseMs(value, MaxProgramMs, &device.programMs);
+  return ParseBetween(value, MaxProgramMs, &device.programMs);
 }
 
 std::string SetOverrun(LibrarySettings& library, std::string_view value) {
-  int bytes = 0;
-  std::string error = ParseInt(value, &bytes);
-  if (error.empty() && (bytes < 0 || bytes > MaxOverrunBytes)) {
-    error = "'" + std::string(value) + "' is not between 0 and " + std::to_string(MaxOverrunBytes);
-  }
-  if (error.empty()) library.overrun = bytes;
-  return error;
+  return ParseBetween(value, MaxOverrunBytes, &library.overrun);
 }
 
 int HexDigit(char c) {
@@ -249,7 +243,7 @@ std::string SetTimedMisbehaviour(LibrarySettings& library, std::string_view valu
     for (const TimedMisbehaviour& earlier : parsed) {
       if (earlier.entryPoint == entry.entryPoint) return "'" + entry.entryPoint + "' given twice";
     }
-    error = ParseMs(Trim(item.substr(colon + 1)), MaxMisbehaviourMs, &entry.ms);
+    error = ParseBetween(Trim(item.substr(colon + 1)), MaxMisbehaviourMs, &entry.ms);
     if (!error.empty()) return entry.entryPoint + ": " + error;
     parsed.push_back(std::move(entry));
   }

@@ -16,6 +16,8 @@ inline constexpr std::size_t MaxVendorLength = 8;
 inline constexpr std::size_t MaxProductLength = 16;
 inline constexpr std::size_t MaxDevices = 16;
 inline constexpr std::size_t MaxInquiryBytes = 255;
+// The length of the standard INQUIRY data the simulated devices answer with.
+inline constexpr std::size_t StandardInquiryLength = 36;
 // The title of the note the library shows on its own (the message-window key).
 inline constexpr char NoteTitle[] = "Message";
 inline constexpr int MaxProgramMs = 600000;

@@ -16,7 +16,6 @@ namespace sim {
 namespace {
 
 constexpr char UnterminatedFill = 'X';
-constexpr std::size_t StandardInquiryLength = 36;
 
 std::string_view ReadPath(const char* path) {
   if (!path) return {};
@@ -84,6 +83,13 @@ std::string Quote(std::string_view text) {
     }
   }
   return out + "\"";
+}
+
+void OverwriteSlotPointers(char** paths) {
+  for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
+    paths[i] = i % 2 == 0 ? nullptr
+                          : reinterpret_cast<char*>(static_cast<std::uintptr_t>(0xDEADBEE0u + i));
+  }
 }
 
 // One running call: counted into the library's call depth while it runs, its log lines marked
@@ -229,14 +235,7 @@ int SimLibrary::GetDeviceList(char** paths, int* count) {
   for (std::size_t i = 0; paths && library.overrun > 0 && i < updatelib::DeviceListSlotCount; ++i) {
     Overrun(paths[i], updatelib::PathBufferSize, library.overrun);
   }
-  if (paths && library.overwriteSlotPointers) {
-    // As a library that reuses the caller's array as scratch space after writing the paths:
-    // a program that reads through the pointers afterwards finds nothing or faults.
-    for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
-      paths[i] = i % 2 == 0 ? nullptr
-                            : reinterpret_cast<char*>(static_cast<std::uintptr_t>(0xDEADBEE0u + i));
-    }
-  }
+  if (paths && library.overwriteSlotPointers) OverwriteSlotPointers(paths);
   int reported = library.deviceCount.value_or(static_cast<int>(world_.devices.size()));
   if (count) *count = reported;
   if (Logging()) {

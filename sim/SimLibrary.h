@@ -93,4 +93,8 @@ class SimLibrary {
 // printable ASCII as \xNN.
 std::string Quote(std::string_view text);
 
+// As a library that reuses the caller's array as scratch space after writing the paths: a
+// program that reads through the pointers afterwards finds nothing or faults.
+void OverwriteSlotPointers(char** paths);
+
 }  // namespace sim
