@@ -1,7 +1,6 @@
 // Parsing the command line with CLI11; see Cli.h.
 #include <CLI/CLI.hpp>
 #include <charconv>
-#include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
 #include "device/Scan.h"
@@ -46,15 +45,6 @@ CLI::Validator Between(int low, int high) {
 }
 
 }  // namespace
-
-std::string UsageErrorDocument(const std::string& message) {
-  nlohmann::ordered_json document = {{"command", nullptr},
-                                     {"target", device::TargetFirmwareVersion},
-                                     {"exitCode", Usage},
-                                     {"devices", nlohmann::json::array()},
-                                     {"error", {{"message", message}}}};
-  return document.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-}
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
                              const std::string& version) {

@@ -24,6 +24,14 @@ std::string Dump(const Json& json) {
   return json.dump(-1, ' ', true, Json::error_handler_t::replace);
 }
 
+// A result document's frame: what ran, the target, the exit code and the devices.
+Json Document(Json command, ExitCode exitCode, Json devices) {
+  return {{"command", std::move(command)},
+          {"target", Target},
+          {"exitCode", exitCode},
+          {"devices", std::move(devices)}};
+}
+
 // UTF-8 text for a line of the text output: a control character (a newline inside an
 // identification, an escape sequence) would break the line or drive the terminal, so it shows as
 // U+FFFD.
@@ -160,16 +168,19 @@ const StationRow& RowOf(StationOutcome outcome) {
 
 }  // namespace
 
+std::string UsageErrorDocument(const std::string& message) {
+  Json document = Document(nullptr, Usage, Json::array());
+  document["error"] = {{"message", message}};
+  return Dump(document) + "\n";
+}
+
 ExitCode StationExitCode(StationOutcome outcome) { return RowOf(outcome).exitCode; }
 DeviceResult StationResult(StationOutcome outcome) { return RowOf(outcome).result; }
 
 void Report::End(ExitCode exitCode, const std::vector<Entry>& entries, const std::string& error) {
   try {
     if (options_.json) {
-      Json document = {{"command", CommandWord(options_.command)},
-                       {"target", Target},
-                       {"exitCode", exitCode},
-                       {"devices", Json::array()}};
+      Json document = Document(CommandWord(options_.command), exitCode, Json::array());
       for (const Entry& entry : entries) document["devices"].push_back(ToJson(entry, output_));
       if (!error.empty()) document["error"] = {{"message", error}};
       Output(Dump(document) + "\n");
@@ -269,10 +280,7 @@ void Report::Station(const Entry& entry, StationOutcome outcome) {
   const ExitCode exitCode = StationExitCode(outcome);
   try {
     if (options_.json) {
-      Json line = {{"command", "station"},
-                   {"target", Target},
-                   {"exitCode", exitCode},
-                   {"devices", Json::array({ToJson(entry, output_)})}};
+      Json line = Document("station", exitCode, Json::array({ToJson(entry, output_)}));
       if (exitCode != Success) line["error"] = {{"message", why}};
       Output(Dump(line) + "\n");
     } else {

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench/win32/Probe.h"
+#include "cli/ExitCodes.h"
 #include "platform/Layout.h"
 #include "tests/e2e/driver/AppWindow.h"
 #include "tests/e2e/driver/Driver.h"
@@ -45,7 +46,7 @@ constexpr char MinimalClass[] = "FwbMinimalWindow";
 constexpr char CliName[] = "flashwright-cli.exe";
 constexpr char MinimalConsoleName[] = "MinimalConsole.exe";
 // flashwright-cli status in the built-in world: one device that needs the update.
-constexpr DWORD CliStatusUpdateNeeded = 10;
+constexpr DWORD CliStatusUpdateNeeded = cli::UpdateNeeded;
 // What the simulator's built-in world (one device at 00.01.01.05) makes status line 3 read.
 constexpr char ExpectedLine3[] = "Firmware: Update required!";
 constexpr int Line3Id =
