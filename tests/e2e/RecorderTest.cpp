@@ -4,6 +4,7 @@
 // changed program reports its divergence; and the recorder without a complete vendor library.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -11,9 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/FaultBarrier.h"
+#include "recorder/Recording.h"
 #include "tests/e2e/driver/AppWindow.h"
 #include "tests/e2e/driver/Driver.h"
 #include "tests/e2e/driver/Simulator.h"
+#include "updatelib/EntryPoints.h"
 
 namespace e2e {
 namespace {
@@ -218,6 +222,78 @@ TEST_F(RecorderTest, WithoutACompleteVendorLibraryBindingFailsAsUsual) {
     EXPECT_EQ(code, 6u) << output;
     EXPECT_FALSE(fs::exists(RecordingFile())) << "the refused recorder wrote a recording";
   }
+}
+
+// A call nested inside a pumping call (a handler the library ran calls it again) faults and the
+// program takes over, as its fault barrier does; the outer call then returns. The recording keeps
+// both: the nested call's fault, and the outer call's own result under its own number.
+LRESULT CALLBACK CallNested(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_APP) return DefWindowProcW(window, message, wParam, lParam);
+  using GetChipType = updatelib::ZR_GetChipType_Fn;
+  static auto call = reinterpret_cast<GetChipType>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ZRFWUpdateDll.dll"), "ZR_GetChipType")));
+  platform::win32::SehFaultBarrier barrier;
+  struct Args {
+    GetChipType call;
+    char path[8] = "x";
+    int chipType = 0;
+  } args{call};
+  const auto fault = barrier.Run(
+      [](void* context) {
+        auto& a = *static_cast<Args*>(context);
+        a.call(a.path, &a.chipType);
+      },
+      &args);
+  return fault ? 1 : 0;
+}
+
+TEST_F(RecorderTest, ANestedCallThatFaultedLeavesTheOuterCallsRecordWhole) {
+  const fs::path world = dir_.Path() / "nested.ini";
+  std::ofstream(world, std::ios::binary) << "[library]\n"
+                                            "pump = ZR_GetDeviceList:300\n"
+                                            "crash = ZR_GetChipType\n"
+                                            "[device]\n"
+                                            "program-ms = 100\n";
+  const std::pair<const char*, std::string> variables[] = {
+      {"FLASHWRIGHT_SIM_SCENARIO", world.string()},
+      {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / "nested.log").string()},
+      {"FLASHWRIGHT_RECORDING", RecordingFile().string()}};
+  for (const auto& [name, value] : variables) SetEnvironmentVariableA(name, value.c_str());
+
+  HMODULE recorder = LoadLibraryW((Recording() / LibraryName).wstring().c_str());
+  ASSERT_NE(recorder, nullptr);
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = CallNested;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"FwRecorderNested";
+  RegisterClassW(&windowClass);
+  HWND window = CreateWindowW(L"FwRecorderNested", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              windowClass.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  PostMessageW(window, WM_APP, 0, 0);
+  auto list = reinterpret_cast<updatelib::ZR_GetDeviceList_Fn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(recorder, "ZR_GetDeviceList")));
+  ASSERT_NE(list, nullptr);
+  std::vector<std::array<char, updatelib::PathBufferSize>> slots(updatelib::DeviceListSlotCount);
+  std::vector<char*> paths;
+  for (auto& slot : slots) paths.push_back(slot.data());
+  int count = 0;
+  const int listed = list(paths.data(), &count);
+  DestroyWindow(window);
+  FreeLibrary(recorder);
+  for (const auto& [name, value] : variables) SetEnvironmentVariableA(name, nullptr);
+
+  const recorder::ParsedRecording parsed = recorder::LoadRecording(RecordingFile().string());
+  ASSERT_TRUE(parsed.recording) << parsed.error;
+  const std::vector<recorder::RecordedCall>& calls = parsed.recording->calls;
+  ASSERT_EQ(calls.size(), 2u) << ReadFile(RecordingFile());
+  EXPECT_EQ(calls[0].name, "ZR_GetDeviceList");
+  EXPECT_EQ(calls[0].result, listed);
+  EXPECT_GE(calls[0].messages, 1);
+  EXPECT_EQ(calls[1].name, "ZR_GetChipType");
+  EXPECT_FALSE(calls[1].result);
+  ASSERT_TRUE(calls[1].fault);
+  EXPECT_EQ(calls[1].fault->code, 0xC0000005u);
 }
 
 }  // namespace
