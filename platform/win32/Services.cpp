@@ -8,7 +8,6 @@
 #include "platform/win32/StartupPhase.h"
 
 #include <algorithm>
-#include <functional>
 #include <vector>
 
 namespace platform::win32 {
@@ -45,27 +44,25 @@ BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM list) {
   return TRUE;
 }
 
-// While alive, records the first top-level window the calling thread creates: the message box
-// the call shows, which is created before the box handles any message. Nested captures (a box
-// shown behind a box) each get their own box.
+// While alive, counts the first top-level window the calling thread creates among the program's
+// own windows: the message box the call shows, which is created before the box handles any
+// message. Nested captures (a box shown behind a box) each get their own box.
 class FirstWindowCapture {
  public:
   // The hook sees nothing before this constructor returns: no window is created meanwhile.
-  FirstWindowCapture()
-      : previous_(current_), hook_(SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId())) {
+  explicit FirstWindowCapture(OwnWindows& ownWindows)
+      : ownWindows_(ownWindows),
+        previous_(current_),
+        hook_(SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId())) {
     current_ = this;
   }
   ~FirstWindowCapture() {
     if (hook_) UnhookWindowsHookEx(hook_);
     current_ = previous_;
+    if (captured_) ownWindows_.Remove(captured_);
   }
   FirstWindowCapture(const FirstWindowCapture&) = delete;
   FirstWindowCapture& operator=(const FirstWindowCapture&) = delete;
-
-  // Runs as the window is created, before it handles any message.
-  void OnCaptured(std::function<void(HWND)> onCaptured) { onCaptured_ = std::move(onCaptured); }
-  // The window; nullptr until it is created (and for good when no hook could be set).
-  HWND Captured() const { return captured_; }
 
  private:
   static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
@@ -73,17 +70,17 @@ class FirstWindowCapture {
       const auto* create = reinterpret_cast<const CBT_CREATEWNDA*>(lParam);
       if ((create->lpcs->style & WS_CHILD) == 0) {
         current_->captured_ = reinterpret_cast<HWND>(wParam);
-        if (current_->onCaptured_) current_->onCaptured_(current_->captured_);
+        current_->ownWindows_.Add(current_->captured_);
       }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
   }
 
   static thread_local FirstWindowCapture* current_;
+  OwnWindows& ownWindows_;
   FirstWindowCapture* previous_;
   HHOOK hook_;
   HWND captured_ = nullptr;
-  std::function<void(HWND)> onCaptured_;
 };
 
 thread_local FirstWindowCapture* FirstWindowCapture::current_ = nullptr;
@@ -183,11 +180,7 @@ std::optional<FileVersion> OwnVersionRecord::ReadOwnFileVersion() {
 }
 
 int MessageBoxes::ShowOwnBox(HWND owner, const char* text, const char* caption, UINT style) {
-  FirstWindowCapture capture;
-  capture.OnCaptured([&](HWND box) { ownWindows_.Add(box); });
-  const ScopeExit forget([&] {
-    if (capture.Captured()) ownWindows_.Remove(capture.Captured());
-  });
+  const FirstWindowCapture capture(ownWindows_);
   return MessageBoxA(owner, text, caption, style);
 }
 
