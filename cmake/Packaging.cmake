@@ -30,11 +30,17 @@ function(flashwright_archive_file archive kind entry source)
   set(archiveLines "${archiveLines}${archive}\t${kind}\t${entry}\t${source}\n" PARENT_SCOPE)
 endfunction()
 
-# Text files get CRLF line ends, for Notepad.
+# Text files get CRLF line ends, for Notepad. The detection script for device-management systems
+# goes beside the programs, and so into both MSIs.
 foreach(archive IN ITEMS "${FLASHWRIGHT_RELEASE_PACKAGE}" "${FLASHWRIGHT_KIT_PACKAGE}")
   flashwright_archive_file("${archive}" signable Flashwright.exe "$<TARGET_FILE:Flashwright>")
   flashwright_archive_file("${archive}" signable flashwright-cli.exe
                            "$<TARGET_FILE:flashwright-cli>")
+  flashwright_archive_file("${archive}" text Detect-Flashwright.ps1
+                           "${CMAKE_SOURCE_DIR}/deploy/Detect-Flashwright.ps1")
+endforeach()
+foreach(archive IN ITEMS "${FLASHWRIGHT_RELEASE_PACKAGE}" "${FLASHWRIGHT_KIT_PACKAGE}"
+                         "${FLASHWRIGHT_SUPPORT_PACKAGE}")
   flashwright_archive_file("${archive}" text LICENSE.txt "${CMAKE_SOURCE_DIR}/LICENSE")
   flashwright_archive_file("${archive}" text THIRD-PARTY-NOTICES.txt
                            "${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES")
@@ -71,16 +77,5 @@ flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" program usbsim.exe
                          "$<TARGET_FILE:usbsim>")
 flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" text SUPPORT-RECORDING.md
                          "${CMAKE_SOURCE_DIR}/docs/support-recording.md")
-flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" text LICENSE.txt
-                         "${CMAKE_SOURCE_DIR}/LICENSE")
-flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" text THIRD-PARTY-NOTICES.txt
-                         "${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES")
-
-# The detection script for device-management systems, beside the programs in the release and the
-# simulator kit, and so in both MSIs.
-foreach(archive IN ITEMS "${FLASHWRIGHT_RELEASE_PACKAGE}" "${FLASHWRIGHT_KIT_PACKAGE}")
-  flashwright_archive_file("${archive}" text Detect-Flashwright.ps1
-                           "${CMAKE_SOURCE_DIR}/deploy/Detect-Flashwright.ps1")
-endforeach()
 
 file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/packaging/archives.txt" CONTENT "${archiveLines}")

@@ -17,11 +17,6 @@ binDir="$buildDir/bin"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 MakeAndUnpackPackages
-supportName="Flashwright-$version-win32-support-kit"
-supportDir="$scratch/unpacked/$supportName"
-[ -f "$packageDir/$supportName.zip" ] || Fail "$supportName.zip was not made"
-(cd "$scratch/unpacked" && "${CMAKE:-cmake}" -E tar xf "$packageDir/$supportName.zip") ||
-  Fail "$supportName.zip does not unpack"
 
 # Only the three archives, named with the version.
 actual="$(cd "$packageDir" && find . -maxdepth 1 -name '*.zip' | sed 's|^\./||' | sort)"

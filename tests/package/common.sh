@@ -1,7 +1,8 @@
-# Sourced by the package tests: makes both archives from a win32 build tree into a scratch
+# Sourced by the package tests: makes the three archives from a win32 build tree into a scratch
 # directory, as `make package` does but unsigned, and unpacks them, so a test never depends on
 # (or disturbs) build/win32/packages. Needs: buildDir, sourceDir, version. Sets: scratch
-# (removed on exit), packageDir, releaseName, kitName, releaseDir, kitDir. With needsDisplay=1 it
+# (removed on exit), packageDir, releaseName, kitName, supportName, releaseDir, kitDir,
+# supportDir. With needsDisplay=1 it
 # first moves the test into a display session.
 # shellcheck shell=bash disable=SC2034,SC2154
 
@@ -25,6 +26,8 @@ kitName="Flashwright-$version-win32-simulator-kit"
 packageDir="$scratch/packages"
 releaseDir="$scratch/unpacked/$releaseName"
 kitDir="$scratch/unpacked/$kitName"
+supportName="Flashwright-$version-win32-support-kit"
+supportDir="$scratch/unpacked/$supportName"
 
 MakeAndUnpackPackages() {
   if ! bash "$sourceDir/scripts/package.sh" --archives "$buildDir" "$packageDir" \
@@ -34,7 +37,7 @@ MakeAndUnpackPackages() {
   fi
   mkdir -p "$scratch/unpacked"
   local archive
-  for archive in "$releaseName" "$kitName"; do
+  for archive in "$releaseName" "$kitName" "$supportName"; do
     [ -f "$packageDir/$archive.zip" ] || Fail "$archive.zip was not made"
     (cd "$scratch/unpacked" && "${CMAKE:-cmake}" -E tar xf "$packageDir/$archive.zip") ||
       Fail "$archive.zip does not unpack"
