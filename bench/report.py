@@ -144,13 +144,11 @@ class Report:
                 f"{SCAN_ALLOCATIONS} slots are the aim, a repaint {repaint:g} times: some text is "
                 "still copied to the heap on its way to or from a window.")
 
-    def pair_problems(self, prefix):
-        """Why the pairwise ratios under `prefix` cannot be trusted, if they cannot: too few
-        pairs, too wide a spread, or a busy machine as they began."""
+    def pair_problems(self, prefix, median, pairs, q1, q3):
+        """Why the pairwise ratios under `prefix` (their median, count and quartiles) cannot be
+        trusted, if they cannot: too few pairs, too wide a spread, or a busy machine as they
+        began."""
         w = self.wine
-        median = number(w, f"{prefix}.ratio.median")
-        pairs = int(number(w, f"{prefix}.pairs"))
-        q1, q3 = number(w, f"{prefix}.ratio.q1"), number(w, f"{prefix}.ratio.q3")
         spread = (q3 - q1) / median
         nproc = float(self.machine.get("machine.nproc", "2") or 2)
         try:
@@ -179,7 +177,7 @@ class Report:
             return None
         pairs = int(number(w, f"{prefix}.pairs"))
         q1, q3 = number(w, f"{prefix}.ratio.q1"), number(w, f"{prefix}.ratio.q3")
-        problems = self.pair_problems(prefix)
+        problems = self.pair_problems(prefix, median, pairs, q1, q3)
         label, ours, floor = times
         self.rows.append((f"{label} (median of {pairs})", f"{number(w, ours):.1f} / "
                           f"{number(w, floor):.1f} ms", "", ""))
