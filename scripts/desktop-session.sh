@@ -96,17 +96,18 @@ CloseProgram() {
 
 # The typical road from a window offering Update: the click, programming, done, the power cycle
 # and the rescan that finds the new firmware. Each step waits (bounded) for what it needs, then
-# calls "$1 STATE" with STATE updating, updated or up-to-date, and fails the script when its state
-# does not come. `$2` is what a programming call already over at the first picture means: "note"
-# (a fast machine) or "fail" (the picture of programming is the point).
+# calls "$1 PICTURE" with the picture's name for that state ($3 updating, $4 updated, $5 up to
+# date), and fails the script when its state does not come. `$2` is what a programming call
+# already over at the first picture means: "note" (a fast machine) or "fail" (the picture of
+# programming is the point).
 TypicalRoad() {
-  local shoot=$1 lateProgramming=$2
+  local shoot=$1 lateProgramming=$2 updating=$3 updated=$4 upToDate=$5
   Step "Update clicked: the device is being programmed"
   wine "$binDir/fwinspect.exe" --click Update | grep '^clicked' || Fail "could not click Update"
   # The program answers no messages while the library programs: read the stored texts.
   Inspect --stored-text --wait-seconds 10 --wait-line 2 "Updating....." ||
     Fail "the window did not show Updating....."
-  "$shoot" updating
+  "$shoot" "$updating"
   if ! Programming; then
     [ "$lateProgramming" = note ] ||
       Fail "programming was over before the picture was taken; raise program-ms"
@@ -115,11 +116,11 @@ TypicalRoad() {
 
   Step "programming done: the device must be powered off and on"
   Inspect --wait-seconds 60 --wait-line 1 "Successfully updated" || Fail "the update did not succeed"
-  "$shoot" updated
+  "$shoot" "$updated"
 
   Step "power cycle: the new firmware runs, the window rescans"
   Usbsim power-cycle || Fail "usbsim power-cycle failed"
   Inspect --wait-seconds 10 --wait-line3 "Firmware: Up to date" ||
     Fail "the window did not show \"Firmware: Up to date\" after the power cycle"
-  "$shoot" up-to-date
+  "$shoot" "$upToDate"
 }

@@ -123,15 +123,6 @@ Screenshot() {
   echo "run: screenshot $file"
 }
 
-# The typical road's states, numbered in the order they are reached.
-RoadScreenshot() {
-  case "$1" in
-    updating) Screenshot 02-updating ;;
-    updated) Screenshot 03-updated ;;
-    up-to-date) Screenshot 04-after-power-cycle ;;
-  esac
-}
-
 # The typical road. Each step waits for what it needs (fwinspect polls with a deadline).
 Step "start: the program finds the device and checks its firmware"
 StartProgram
@@ -143,7 +134,7 @@ if ! Offered Update; then
   WaitForProgramEnd || Fail "the program did not end"
   exit 0
 fi
-TypicalRoad RoadScreenshot note
+TypicalRoad Screenshot note 02-updating 03-updated 04-after-power-cycle
 
 Step "done: closing the program"
 CloseProgram || Fail "could not close the program"

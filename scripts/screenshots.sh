@@ -130,40 +130,33 @@ WORLD
   Shot 01-update-required
 
   # The typical road's states, as the README names their pictures.
-  RoadShot() {
-    case "$1" in
-      updating) Shot 02-updating ;;
-      updated) Shot 03-updated ;;
-      up-to-date) Shot 04-up-to-date ;;
-    esac
-}
-TypicalRoad RoadShot fail
+  TypicalRoad Shot fail 02-updating 03-updated 04-up-to-date
 
-Step "05 every device unplugged"
-Usbsim unplug all || Fail "usbsim unplug all failed"
-Inspect --wait-seconds 10 --wait-line 1 "No compatible USB device were found." ||
-  Fail "the window did not show that no device was found"
-Shot 05-no-device
+  Step "05 every device unplugged"
+  Usbsim unplug all || Fail "usbsim unplug all failed"
+  Inspect --wait-seconds 10 --wait-line 1 "No compatible USB device were found." ||
+    Fail "the window did not show that no device was found"
+  Shot 05-no-device
 
-Step "06 two devices plugged"
-Usbsim plug || Fail "usbsim plug failed"
-Usbsim plug || Fail "usbsim plug (the second) failed"
-Inspect --wait-seconds 10 --wait-line 1 "Multiple USB drives are attached." ||
-  Fail "the window did not show several devices"
-Shot 06-several-devices
+  Step "06 two devices plugged"
+  Usbsim plug || Fail "usbsim plug failed"
+  Usbsim plug || Fail "usbsim plug (the second) failed"
+  Inspect --wait-seconds 10 --wait-line 1 "Multiple USB drives are attached." ||
+    Fail "the window did not show several devices"
+  Shot 06-several-devices
 
-Step "07 one device whose programming fails, Update clicked"
-Usbsim unplug all || Fail "usbsim unplug all failed"
-Usbsim plug program-succeeds=no program-ms=500 || Fail "usbsim plug failed"
-Inspect --wait-seconds 10 --wait-line3 "Firmware: Update required!" ||
-  Fail "the window did not offer the update for the new device"
-wine "$binDir/fwinspect.exe" --click Update | grep '^clicked' || Fail "could not click Update"
-Inspect --wait-seconds 30 --wait-line 2 "Update Fail!" || Fail "the window did not show Update Fail!"
-Shot 07-update-failed
+  Step "07 one device whose programming fails, Update clicked"
+  Usbsim unplug all || Fail "usbsim unplug all failed"
+  Usbsim plug program-succeeds=no program-ms=500 || Fail "usbsim plug failed"
+  Inspect --wait-seconds 10 --wait-line3 "Firmware: Update required!" ||
+    Fail "the window did not offer the update for the new device"
+  wine "$binDir/fwinspect.exe" --click Update | grep '^clicked' || Fail "could not click Update"
+  Inspect --wait-seconds 30 --wait-line 2 "Update Fail!" || Fail "the window did not show Update Fail!"
+  Shot 07-update-failed
 
-Step "done: closing the program"
-CloseProgram || Fail "could not close the program"
-WaitForProgramEnd || Fail "the program did not end"
+  Step "done: closing the program"
+  CloseProgram || Fail "could not close the program"
+  WaitForProgramEnd || Fail "the program did not end"
 }
 
 # The system colours of a white-on-black high-contrast scheme, in the prefix's registry, where
