@@ -112,11 +112,8 @@ std::string TextBytes(const char* buffer, std::size_t size) {
 }
 
 bool IsCalledEntryPoint(std::string_view name) {
-#define FLASHWRIGHT_IS_NAME(entry, ...) \
-  if (name == #entry) return true;
-  FLASHWRIGHT_CALLED_ENTRY_POINTS(FLASHWRIGHT_IS_NAME)
-#undef FLASHWRIGHT_IS_NAME
-  return false;
+  return std::ranges::find(updatelib::CalledEntryPointNames, name) !=
+         updatelib::CalledEntryPointNames.end();
 }
 
 std::string FormatCall(const RecordedCall& call) {

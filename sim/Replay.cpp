@@ -197,7 +197,7 @@ Scenario ScenarioFromRecording(const recorder::Recording& recording) {
   std::map<std::pair<std::string, std::string>, const RecordedCall*> last;
   const RecordedCall* lastList = nullptr;
   std::map<std::string, int> pumpMs, stallMs;
-  std::vector<std::string> crashes;
+  std::vector<std::string>& crashes = world.library.crash;
   for (const RecordedCall& call : recording.calls) {
     const std::string* path = recorder::FindField(call.in, "path");
     last[{call.name, path ? *path : std::string()}] = &call;
@@ -219,15 +219,13 @@ Scenario ScenarioFromRecording(const recorder::Recording& recording) {
   }
   for (const auto& [name, ms] : stallMs) world.library.stall.push_back({name, ms});
   for (const auto& [name, ms] : pumpMs) world.library.pump.push_back({name, ms});
-  world.library.crash = crashes;
   if (!lastList) return world;
 
   world.library.deviceListResult = *lastList->result;
   for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
     const std::string key = "path" + std::to_string(i);
-    const std::string* hex = recorder::FindField(lastList->out, key);
     const std::optional<std::string> bytes = recorder::BytesField(lastList->out, key);
-    if (!hex || !bytes || world.devices.size() >= MaxDevices) continue;
+    if (!bytes || world.devices.size() >= MaxDevices) continue;
     SimDevice device;
     device.path = bytes->substr(0, MaxPathLength);
     if (device.path.empty() || FindDevice(world, device.path) >= 0) continue;

@@ -196,19 +196,12 @@ bool WrittenAsHex(const T& t) {
   return !FitsALine(t.*Member);
 }
 
-#define SIM_ENTRY_POINT_NAME(name, ret, params) #name,
-constexpr std::string_view CalledEntryPoints[] = {
-    FLASHWRIGHT_CALLED_ENTRY_POINTS(SIM_ENTRY_POINT_NAME)};
-#undef SIM_ENTRY_POINT_NAME
-
 std::string CheckEntryPoint(std::string_view name) {
-  if (std::find(std::begin(CalledEntryPoints), std::end(CalledEntryPoints), name) !=
-      std::end(CalledEntryPoints)) {
-    return {};
-  }
+  const auto& called = updatelib::CalledEntryPointNames;
+  if (std::find(called.begin(), called.end(), name) != called.end()) return {};
   std::string known;
-  for (std::string_view called : CalledEntryPoints) {
-    known += (known.empty() ? "" : ", ") + std::string(called);
+  for (std::string_view entryPoint : called) {
+    known += (known.empty() ? "" : ", ") + std::string(entryPoint);
   }
   return "'" + std::string(name) + "' is not an entry point the program calls (" + known + ")";
 }

@@ -139,6 +139,9 @@ using DevicePath = std::array<char, PathBufferSize>;
 // All lookups, in the order binding performs them.
 inline constexpr auto LookupOrder = std::to_array<std::string_view>(
     {FLASHWRIGHT_ENTRY_POINTS(FLASHWRIGHT_LOOKUP, FLASHWRIGHT_LOOKUP, FLASHWRIGHT_LOOKUP)});
+// The twelve entry points the program calls, in lookup order.
+inline constexpr auto CalledEntryPointNames =
+    std::to_array<std::string_view>({FLASHWRIGHT_CALLED_ENTRY_POINTS(FLASHWRIGHT_LOOKUP)});
 #undef FLASHWRIGHT_LOOKUP
 
 #define FLASHWRIGHT_COUNT_ONE(...) +1
