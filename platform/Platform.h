@@ -2,6 +2,7 @@
 // Windows implementation in platform/win32 and a fake in the unit tests.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -148,13 +149,21 @@ class SleepAndShutdownBlock {
   virtual void Unblock() = 0;
 };
 
-// One device is programmed at a time on this machine, by whichever of our programs: two programs
-// writing one device's flash would corrupt it.
+// One device is touched at a time on this machine, by whichever of our programs: a scan while
+// another program programs could disturb the device, and two programs writing one device's flash
+// would corrupt it. Held for a whole scan and for a whole programming call.
 class ProgrammingLock {
  public:
+  enum class Take {
+    Taken,      // ours now
+    Abandoned,  // ours now; the program that held it before ended without letting it go
+    Busy,       // another of our programs holds it
+    Failed,     // it could not be created or waited for: nothing may touch a device
+  };
   virtual ~ProgrammingLock() = default;
-  // Takes the machine-wide lock without waiting; false when another program holds it.
-  virtual bool TryLock() = 0;
+  // Takes the machine-wide lock, waiting at most `wait` for another program to let it go. Taking
+  // it while this object holds it is Busy.
+  virtual Take TryLock(std::chrono::milliseconds wait) = 0;
   // Lets it go; harmless when it is not held.
   virtual void Unlock() = 0;
 };

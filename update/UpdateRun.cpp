@@ -13,7 +13,11 @@ bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char*) 
 UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const updatelib::DevicePath& path,
                             platform::SleepAndShutdownBlock& sleepAndShutdown,
                             platform::ProgrammingLock& lock) {
-  if (!lock.TryLock()) return UpdateOutcome::Locked;
+  const platform::ProgrammingLock::Take take = lock.TryLock(std::chrono::milliseconds(0));
+  if (take != platform::ProgrammingLock::Take::Taken &&
+      take != platform::ProgrammingLock::Take::Abandoned) {
+    return UpdateOutcome::Locked;
+  }
   const platform::ScopeExit unlock([&] { lock.Unlock(); });
   updatelib::WorkingPath workingPath(path);
   if (!PrepareCustomizedSettings(library, workingPath.Get())) return UpdateOutcome::Failed;

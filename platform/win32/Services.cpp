@@ -224,15 +224,16 @@ void UsbDeviceNotifications::Unregister(std::uintptr_t handle) {
   if (handle != 0) UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(handle));
 }
 
-bool MachineProgrammingLock::TryLock() {
-  if (held_) return false;
+ProgrammingLock::Take MachineProgrammingLock::TryLock(std::chrono::milliseconds wait) {
+  if (held_) return Take::Busy;
   if (!mutex_) mutex_.Reset(CreateMutexW(nullptr, FALSE, Name));
-  // Without a mutex there is no telling whether another program programs: do not program.
-  if (!mutex_) return false;
-  const DWORD waited = WaitForSingleObject(mutex_.Get(), 0);
-  // An abandoned mutex is ours now: its holder ended without letting go.
+  // Without a mutex there is no telling whether another program programs: touch nothing.
+  if (!mutex_) return Take::Failed;
+  const DWORD waited = WaitForSingleObject(mutex_.Get(), static_cast<DWORD>(wait.count()));
   held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-  return held_;
+  if (waited == WAIT_ABANDONED) return Take::Abandoned;
+  if (waited == WAIT_OBJECT_0) return Take::Taken;
+  return waited == WAIT_TIMEOUT ? Take::Busy : Take::Failed;
 }
 
 void MachineProgrammingLock::Unlock() {

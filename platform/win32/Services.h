@@ -92,7 +92,7 @@ class MachineProgrammingLock final : public ProgrammingLock {
   MachineProgrammingLock(const MachineProgrammingLock&) = delete;
   MachineProgrammingLock& operator=(const MachineProgrammingLock&) = delete;
   ~MachineProgrammingLock() override { Unlock(); }
-  bool TryLock() override;
+  Take TryLock(std::chrono::milliseconds wait) override;
   void Unlock() override;
 
  private:

@@ -202,10 +202,20 @@ class FakePump final : public platform::MessagePump {
 class FakeProgrammingLock final : public platform::ProgrammingLock {
  public:
   bool heldElsewhere = false;  // another program holds it
+  bool fails = false;          // it cannot be had at all
+  bool abandoned = false;      // the next take finds it abandoned
   bool held = false;
-  bool TryLock() override {
-    if (heldElsewhere || held) return false;
-    return held = true;
+  int takes = 0;
+  Take TryLock(std::chrono::milliseconds) override {
+    ++takes;
+    if (fails) return Take::Failed;
+    if (heldElsewhere || held) return Take::Busy;
+    held = true;
+    if (abandoned) {
+      abandoned = false;
+      return Take::Abandoned;
+    }
+    return Take::Taken;
   }
   void Unlock() override { held = false; }
 };
