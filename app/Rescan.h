@@ -24,6 +24,11 @@ inline constexpr const char* PromptWindowTitle = "Message";
 
 inline constexpr std::uintptr_t RescanTimerId = 101;
 
+// While another of our programs holds the programming lock, the window looks again this often, so
+// that it shows the device within a second of the lock coming free. The timer runs only then.
+inline constexpr std::uintptr_t BusyTimerId = 102;
+inline constexpr unsigned BusyRetryDelay = 1000;  // milliseconds
+
 // The rescan timer's one owner: nothing else starts or cancels it. Restarting it on every
 // accepted change makes a burst of changes give one rescan, RescanDelay after the last.
 class RescanDebounce {

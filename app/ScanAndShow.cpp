@@ -10,8 +10,8 @@ namespace app {
 
 using platform::ControlId;
 
-void ScanAndShow(updatelib::LibraryGateway& library, SharedState& state,
-                 platform::Controls& controls) {
+device::ScanReport ScanAndShow(updatelib::LibraryGateway& library, SharedState& state,
+                               platform::Controls& controls) {
   controls.SetVisible(ControlId::ExitBtn, false);
   controls.SetEnabled(ControlId::ExitBtn, false);
   controls.SetVisible(ControlId::UpdateBtn, false);
@@ -39,6 +39,7 @@ void ScanAndShow(updatelib::LibraryGateway& library, SharedState& state,
     state.SelectedDevicePath = report.path;
   }
   ShowStatus(controls, StatusArea::Rescan, view);
+  return report;
 }
 
 }  // namespace app

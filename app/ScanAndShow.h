@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/SharedState.h"
+#include "device/Scan.h"
 #include "platform/Platform.h"
 #include "updatelib/Gateway.h"
 
@@ -12,7 +13,8 @@ namespace app {
 // records the identification read and a device needing an update, and shows the outcome with its
 // button. When the scan throws (the library faulted), the window shows "no device" with Exit and
 // nothing selected before the exception goes on, so it is never left without lines or a button.
-void ScanAndShow(updatelib::LibraryGateway& library, SharedState& state,
-                 platform::Controls& controls);
+// Returns what the scan found.
+device::ScanReport ScanAndShow(updatelib::LibraryGateway& library, SharedState& state,
+                               platform::Controls& controls);
 
 }  // namespace app

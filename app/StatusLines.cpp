@@ -59,7 +59,6 @@ StatusView UpdateView(update::UpdateOutcome outcome) {
     case update::UpdateOutcome::Updated:
       return {{"Successfully updated", "Please power off/on your USB device.", ""}};
     case update::UpdateOutcome::Failed:
-    case update::UpdateOutcome::Locked:
       break;
   }
   return {{"", "Update Fail!", ""}};

@@ -25,11 +25,20 @@ enum class StatusArea { Rescan, Update };
 inline constexpr Lines UpdatingLines = {"DO NOT disconnect the device during the F/W update.",
                                         "Updating.....", ""};
 
+// What the scan area says while another of our programs holds the programming lock: plain words,
+// no failure and no advice to unplug; the window looks again by itself.
+inline constexpr Lines BusyLines = {"Another Flashwright program is updating a device.",
+                                    "DO NOT disconnect the device.",
+                                    "This window checks again when it is done."};
+// The same when the lock cannot be had at all: nothing may touch the device.
+inline constexpr Lines LockUnavailableLines = {"The device cannot be checked right now.",
+                                               "This window tries again by itself.", ""};
+
 // The scan lines for `outcome`; a device found up to date or needing an update is named by
 // `deviceInfo` on the second line (the view refers to it, so it must outlive the view).
 StatusView ScanView(device::ScanOutcome outcome, std::string_view deviceInfo);
 
-// The update lines for `outcome`, always with Exit. Locked reads as a failure.
+// The update lines for `outcome`, always with Exit.
 StatusView UpdateView(update::UpdateOutcome outcome);
 
 // Writes the three lines of `area`, first to last.

@@ -6,9 +6,19 @@
 #include "app/StatusLines.h"
 #include "platform/ErrorBox.h"
 
+#include <cstring>
+#include <string>
+#include <vector>
+
 namespace app {
 
 using platform::ControlId;
+
+namespace {
+// How long a scan or an update waits for another program's scan to end before it tells the user
+// the device is busy; the window does not paint meanwhile.
+constexpr std::chrono::milliseconds LockWait{500};
+}  // namespace
 
 TForm1::EventsAttachment::EventsAttachment(platform::Controls& controls, platform::FormEvents& form)
     : controls(controls) {
@@ -22,7 +32,8 @@ TForm1::TForm1(const platform::FormServices& services)
       attachment_(services.controls, *this),
       DeviceNotifyHandle(0, Unregister{&services.notifications}),
       library_(services.faults),
-      rescan_(services.timers) {
+      rescan_(services.timers),
+      attempts_(services.attempts, update::Program::Window) {
   library_.Load(services_.modules);
   if (!library_.Bound()) {
     services_.dialogs.ShowPlain(BindingFailureText, BindingFailureCaption);
@@ -48,13 +59,39 @@ void TForm1::RefreshBtnClick() {
     rescanRemembered_ = true;
     return;
   }
-  ScanAndShow(library_, state_, services_.controls);
+  const platform::HeldLock lock(services_.programmingLock, LockWait);
+  if (!lock.Held()) {
+    ShowBusy(lock.Result());
+    return;
+  }
+  if (busyTimer_) services_.timers.CancelTimer(BusyTimerId);
+  busyTimer_ = false;
+  selectedFirmware_ = ScanAndShow(library_, state_, services_.controls).firmware;
 }
+
+void TForm1::ShowBusy(platform::ProgrammingLock::Take take) {
+  platform::Controls& controls = services_.controls;
+  state_.SelectedDeviceCount = 0;
+  state_.SelectedDevicePath.fill('\0');
+  controls.SetVisible(ControlId::UpdateStatusPanel, false);
+  ShowStatus(controls, StatusArea::Rescan,
+             {take == platform::ProgrammingLock::Take::Busy ? BusyLines : LockUnavailableLines});
+  services_.timers.StartTimer(BusyTimerId, BusyRetryDelay);
+  busyTimer_ = true;
+}
+
 
 void TForm1::UpdateBtnClick() {
   // Never programs twice at once, and never from inside another library call, whoever clicks.
   if (!library_.Bound() || library_.Busy() || state_.UpdateInProgress) return;
   platform::Controls& controls = services_.controls;
+
+  // Nothing touches the device while another program holds the lock; the scan lines say so.
+  const platform::HeldLock lock(services_.programmingLock, LockWait);
+  if (!lock.Held()) {
+    ShowBusy(lock.Result());
+    return;
+  }
 
   // Whatever happens below, the flag does not outlive the run.
   state_.UpdateInProgress = true;
@@ -86,8 +123,14 @@ update::UpdateOutcome TForm1::ProgramSelectedDevice() {
     return update::UpdateOutcome::Failed;
   }
   // The selection is always terminated: the scan only records terminated paths.
-  return update::ProgramDevice(library_, state_.SelectedDevicePath, services_.sleepAndShutdown,
-                               services_.programmingLock);
+  const device::DeviceIdentity& identity = state_.DeviceInfoText;
+  std::string recordError;
+  return update::ProgramDevice(
+      library_, state_.SelectedDevicePath, services_.sleepAndShutdown, attempts_,
+      {std::string_view(identity.data(), strnlen(identity.data(), identity.size())),
+       std::string_view(selectedFirmware_.data(),
+                        strnlen(selectedFirmware_.data(), selectedFirmware_.size()))},
+      recordError);
 }
 
 void TForm1::ExitBtnClick() { services_.controls.Close(); }
@@ -103,6 +146,14 @@ void TForm1::OnDeviceChange(std::uint32_t event) {
 }
 
 void TForm1::OnRescanTimer(std::uintptr_t timerId) {
+  if (timerId == BusyTimerId) {
+    services_.timers.CancelTimer(BusyTimerId);
+    busyTimer_ = false;
+    if (state_.UpdateInProgress || !created_) return;
+    rescanRemembered_ = true;
+    ActOnRemembered();
+    return;
+  }
   if (!RescanDebounce::Owns(timerId)) return;
   rescan_.Cancel();
   // An update cancels the rescan timer; a stray timer message still must not scan inside it.

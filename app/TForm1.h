@@ -39,15 +39,19 @@ class TForm1 final : public platform::Form {
   void FormCreate() override;
   bool ShouldRun() const override { return library_.Bound(); }
 
-  // The scan. Does nothing while the library is not bound (device-change and timer messages can
-  // arrive while the binding-failure box is up); asked for inside a library call, it runs once
-  // that call's handler has finished.
+  // The scan, under the programming lock. Does nothing while the library is not bound
+  // (device-change and timer messages can arrive while the binding-failure box is up); asked for
+  // inside a library call, it runs once that call's handler has finished. While another of our
+  // programs holds the lock, the library is not called: the window says so, offers Exit, and
+  // looks again every BusyRetryDelay until the lock comes free.
   void RefreshBtnClick() override;
   // Programs the device the last scan selected. Sets UpdateInProgress for its whole run, cancels
   // a pending rescan, shows the update lines, lets them paint, programs the device (blocking),
   // shows the result with Exit, lets it paint, and clears the flag. When programming throws (the
   // library faulted), the failure is shown and the flag released before the exception goes on.
   // Starts nothing while the library is not bound, busy in another call, or already programming.
+  // Holds the programming lock for the whole run; when another program holds it, shows the busy
+  // scan lines instead, as a scan would. The attempt is recorded (update/Attempts.h).
   void UpdateBtnClick() override;
   void ExitBtnClick() override;
   // During an update every event only cancels a pending rescan. Otherwise a removal or a node
@@ -55,7 +59,7 @@ class TForm1 final : public platform::Form {
   // ignored.
   void OnDeviceChange(std::uint32_t event) override;
   // The rescan timer acts once: it is cancelled, and the scan runs unless an update is under way
-  // or the window does not run yet. Other timers are ignored.
+  // or the window does not run yet. The busy timer scans again likewise. Other timers are ignored.
   void OnRescanTimer(std::uintptr_t timerId) override;
 
   const SharedState& State() const { return state_; }
@@ -81,6 +85,9 @@ class TForm1 final : public platform::Form {
   void TakeChange();
   // The device the last scan selected; Failed, without a library call, when nothing usable is.
   update::UpdateOutcome ProgramSelectedDevice();
+  // Shows that the lock could not be taken (`take` says why), selects nothing, and starts the busy
+  // timer.
+  void ShowBusy(platform::ProgrammingLock::Take take);
 
   platform::FormServices services_;
   EventsAttachment attachment_;
@@ -88,6 +95,9 @@ class TForm1 final : public platform::Form {
   updatelib::LibraryGateway library_;  // released before the registration, as declared after it
   SharedState state_{};
   RescanDebounce rescan_;
+  update::Attempts attempts_;
+  device::FirmwareVersion selectedFirmware_{};  // the selected device's version, for its record
+  bool busyTimer_ = false;         // the busy timer runs: another program held the lock
   bool created_ = false;           // FormCreate ran with the library bound: rescans may run
   bool handlingChange_ = false;    // inside a change's own handling (the "Message" wait)
   bool changeRemembered_ = false;  // a change came while the program could not act on it

@@ -21,6 +21,7 @@ struct Options {
   bool json = false;
   std::optional<int> device;  // --device N, 1-based
   bool all = false;
+  bool force = false;        // update: program a device pending its power cycle too
   std::optional<int> count;  // station --count N
   std::string logFile;
 };

@@ -16,7 +16,10 @@ std::string ExitCodesText() {
     code.resize(8, ' ');
     text += code + std::string(row.meaning) + "\n";
   }
-  return text + R"(With --all the worst outcome decides: 1 before 5 before 3010 before 0.
+  return text +
+         R"(Several devices: the worst outcome decides, 1 before 5 before 3010 before 0 (status:
+10 before 5 before 3010 before 0). 3010 also means a device was programmed earlier and waits for
+its power cycle: update does not program it again (--force does).
 station: 0 when every device passed, 1 when one failed, 3010 when stopped (Ctrl+C) after a
 device was programmed but before its power cycle was checked.
 detect: always 0; one line on standard output when no attached device needs the update, nothing
@@ -86,6 +89,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
           ->type_name("N");
   CLI::Option* allOption = update->add_flag("--all", options.all, "Update every device in turn");
   deviceOption->excludes(allOption);
+  update->add_flag("--force", options.force,
+                   "Program a device also while it waits for its power cycle after an update");
   for (CLI::App* command : {&app, update, station}) {
     command
         ->add_option("--log", options.logFile,

@@ -1,6 +1,7 @@
 // The commands status, update, station and detect: they check and program through the engine and
 // decide each device's result and the exit code; the report writes them. See Cli.h.
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,15 @@
 
 namespace cli {
 
-std::vector<Entry> Inspect(updatelib::LibraryGateway& library) {
+std::vector<Entry> Inspect(updatelib::LibraryGateway& library, bool* complete) {
   const device::DeviceList list = device::ListDevices(library);
   std::vector<Entry> entries;
+  if (complete) *complete = list.count >= 0 && list.count <= static_cast<int>(list.paths.size());
   for (std::size_t i = 0; i < list.listed; ++i) {
-    if (!list.usable[i]) continue;
+    if (!list.usable[i]) {
+      if (complete) *complete = false;
+      continue;
+    }
     Entry entry;
     entry.index = static_cast<int>(i) + 1;
     entry.path = list.paths[i];
@@ -40,19 +45,14 @@ long long MillisecondsSince(Clock::time_point started) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
 }
 
-// The exit code of one device's update, worst first: 1, 5, 3010, 0.
-int Severity(ExitCode code) {
-  switch (code) {
-    case ProgrammingFailed:
-      return 3;
-    case NotUpdatable:
-      return 2;
-    case Updated:
-      return 1;
-    default:
-      return 0;
-  }
-}
+// How long a command waits for another program's scan to end before it reports the device busy.
+constexpr std::chrono::milliseconds LockWait{3000};
+// How long the station waits for the lock between looks at Ctrl+C.
+constexpr std::chrono::milliseconds StationLockPoll{1000};
+
+constexpr std::string_view BusyText =
+    "another Flashwright program is programming a device right now; try again when it has "
+    "finished";
 
 class Session {
  public:
@@ -60,7 +60,10 @@ class Session {
       : options_(options),
         services_(services),
         library_(services.faults),
-        report_(options, services.output, services.log) {}
+        report_(options, services.output, services.log),
+        attempts_(services.attempts, options.command == Command::Station
+                                         ? update::Program::Station
+                                         : update::Program::Update) {}
 
   // detect is a device-management system's detection script: exit code 0 always (anything else is
   // a detection that failed, and the system then never runs the install), and a line on standard
@@ -86,6 +89,14 @@ class Session {
                    "or incomplete");
       }
       updatelib::ConfigureUpdateLibrary(library_);
+      // The station takes the lock for each look and each unit, and waits for it.
+      if (options_.command == Command::Station) return Station();
+      // Held to the end: no other program touches a device between the checks and the
+      // programming, nor writes the records meanwhile.
+      const platform::HeldLock lock(services_.programmingLock, LockWait);
+      if (const std::optional<ExitCode> refusal = Refusal(lock.Result())) {
+        return End(*refusal, refusalText_);
+      }
       switch (options_.command) {
         case Command::Status:
           return Status();
@@ -109,35 +120,90 @@ class Session {
     return exitCode;
   }
 
+  // Why the lock keeps the command from touching a device (then in refusalText_), if it does. A
+  // lock found abandoned is ours: its holder died, perhaps while programming, which is told.
+  std::optional<ExitCode> Refusal(platform::ProgrammingLock::Take take) {
+    using Take = platform::ProgrammingLock::Take;
+    switch (take) {
+      case Take::Taken:
+        return std::nullopt;
+      case Take::Abandoned:
+        services_.output.Err(
+            "flashwright-cli: a Flashwright program ended while it held the programming lock, "
+            "perhaps while programming a device (status shows an interrupted update)\n");
+        return std::nullopt;
+      case Take::Busy:
+        refusalText_ = std::string(BusyText);
+        return Locked;
+      case Take::Failed:
+        break;
+    }
+    refusalText_ =
+        "the programming lock cannot be taken, so no device is touched; try again, or restart "
+        "the PC if it persists";
+    return ProgrammingFailed;
+  }
+
+  // The devices and what the records say of each; the records the devices end are ended, and a
+  // confirmed update is logged.
+  void InspectAndReview() {
+    bool complete = false;
+    entries_ = Inspect(library_, &complete);
+    std::vector<update::SeenDevice> seen;
+    for (const Entry& entry : entries_) {
+      seen.push_back({entry.path, entry.check.outcome == device::ScanOutcome::UpToDate});
+    }
+    for (const update::Confirmed& confirmed : attempts_.Review(seen, complete)) {
+      report_.LogConfirmed(confirmed.record);
+    }
+    for (Entry& entry : entries_) {
+      entry.remembered = attempts_.StateOf(entry.path);
+      if (const platform::AttemptRecord* record = attempts_.RecordOf(entry.path)) {
+        entry.record = *record;
+      }
+    }
+  }
+
+  // What a device's state contributes to status and detect.
+  static Verdict StateVerdict(const Entry& entry) {
+    if (!entry.Updatable()) return Verdict::NotUpdatable;
+    if (!entry.NeedsUpdate()) return Verdict::UpToDate;
+    if (entry.Pending()) return Verdict::PendingPowerCycle;
+    return entry.Interrupted() ? Verdict::Interrupted : Verdict::NeedsUpdate;
+  }
+
   ExitCode Status() {
-    entries_ = Inspect(library_);
+    InspectAndReview();
     report_.Table(entries_);
     if (entries_.empty()) return End(NoDevice, "no compatible device is attached");
-    bool needsUpdate = false, notUpdatable = false;
-    for (const Entry& entry : entries_) {
-      needsUpdate = needsUpdate || entry.NeedsUpdate();
-      notUpdatable = notUpdatable || !entry.Updatable();
-    }
-    return End(needsUpdate ? UpdateNeeded : notUpdatable ? NotUpdatable : Success);
+    std::vector<Verdict> verdicts;
+    for (const Entry& entry : entries_) verdicts.push_back(StateVerdict(entry));
+    return End(ExitCodeOf(Command::Status, verdicts));
   }
 
   // No attached device needs the update: none is attached (a PC without the device has nothing to
-  // install), or every one is at the target. A device that fails a check is not vouched for: its
+  // install), or every one is at the target or waits for its power cycle after an update (a
+  // deployment must not program it again). A device that fails a check is not vouched for: its
   // firmware is unknown or not ours to judge, and the install's exit code 5 is how the deployment
-  // reports it; detect prints nothing for it, as for a device that needs the update.
+  // reports it; detect prints nothing for it, as for a device that needs the update, or whose
+  // update was interrupted.
   ExitCode Detect() {
-    entries_ = Inspect(library_);
-    bool needsUpdate = false;
+    InspectAndReview();
+    std::vector<Verdict> verdicts;
+    std::size_t pending = 0;
     for (const Entry& entry : entries_) {
-      needsUpdate = needsUpdate || entry.NeedsUpdate();
-      if (!entry.Updatable()) {
+      const Verdict verdict = StateVerdict(entry);
+      verdicts.push_back(verdict);
+      if (verdict == Verdict::PendingPowerCycle) ++pending;
+      if (verdict == Verdict::NotUpdatable) {
         return End(NotUpdatable, "device " + std::to_string(entry.index) + " cannot be updated (" +
                                      std::string(StateWord(entry.check.outcome)) +
                                      "): the update reports it with exit code 5");
       }
     }
-    if (!needsUpdate) report_.Detected(entries_.size());
-    return End(needsUpdate ? UpdateNeeded : Success);
+    const ExitCode exitCode = ExitCodeOf(Command::Status, verdicts);
+    if (exitCode != UpdateNeeded) report_.Detected(entries_.size(), pending);
+    return End(exitCode);
   }
 
   // Programs one checked device that needs the update, with Ctrl+C refused and the progress
@@ -153,19 +219,26 @@ class Session {
     const auto started = Clock::now();
     services_.progress.Begin("Programming");
     update::UpdateOutcome outcome = update::UpdateOutcome::Failed;
+    std::string recordError;
+    const std::string identity = entry.Identity();
     try {
       const platform::ScopeExit endProgress([&] { services_.progress.End(); });
       const platform::ScopeExit timed([&] { entry.durationMs = MillisecondsSince(started); });
-      outcome = update::ProgramDevice(library_, entry.path, services_.sleepAndShutdown,
-                                      services_.programmingLock);
+      outcome = update::ProgramDevice(library_, entry.path, services_.sleepAndShutdown, attempts_,
+                                      {identity, versionBefore}, recordError);
+    } catch (const update::RecordFailure&) {
+      throw;  // nothing was programmed, so there is no attempt to log
     } catch (...) {
       entry.result = DeviceResult::Failed;
       report_.Log(entry, versionBefore);
       throw;
     }
-    entry.result = outcome == update::UpdateOutcome::Updated  ? DeviceResult::Updated
-                   : outcome == update::UpdateOutcome::Locked ? DeviceResult::Skipped
-                                                              : DeviceResult::Failed;
+    if (!recordError.empty()) {
+      services_.output.Err("flashwright-cli: cannot complete the record of the attempt: " +
+                           recordError + " (the device's result stands)\n");
+    }
+    entry.result =
+        outcome == update::UpdateOutcome::Updated ? DeviceResult::Updated : DeviceResult::Failed;
     return outcome;
   }
 
@@ -194,7 +267,7 @@ class Session {
   }
 
   ExitCode Update() {
-    entries_ = Inspect(library_);
+    InspectAndReview();
     if (entries_.empty()) return End(NoDevice, "no compatible device is attached");
     ExitCode refusal = Success;
     std::string why;
@@ -202,42 +275,73 @@ class Session {
     if (refusal != Success) return End(refusal, why);
     for (Entry& entry : entries_) entry.result = DeviceResult::Skipped;
 
-    ExitCode worst = Success;
+    std::vector<Verdict> verdicts;
     for (Entry* entry : chosen) {
       const std::string versionBefore = entry->Firmware();
-      ExitCode code = Success;
+      Verdict verdict = Verdict::UpToDate;
       if (!entry->Updatable()) {
         entry->result = DeviceResult::NotUpdatable;
-        code = NotUpdatable;
+        verdict = Verdict::NotUpdatable;
       } else if (!entry->NeedsUpdate()) {
         entry->result = DeviceResult::UpToDate;
+      } else if (entry->Pending() && !options_.force) {
+        // Programmed already; it reports the old version until its power cycle.
+        entry->result = DeviceResult::Pending;
+        verdict = Verdict::PendingPowerCycle;
       } else {
-        const update::UpdateOutcome outcome = Program(*entry, versionBefore);
-        if (outcome == update::UpdateOutcome::Locked) {
-          return End(Locked, "another Flashwright program is programming a device right now");
-        }
-        code = outcome == update::UpdateOutcome::Updated ? Updated : ProgrammingFailed;
+        const bool updated = Program(*entry, versionBefore) == update::UpdateOutcome::Updated;
+        verdict = updated ? Verdict::Updated : Verdict::Failed;
       }
-      report_.Log(*entry, versionBefore);
+      if (entry->result != DeviceResult::Pending) report_.Log(*entry, versionBefore);
       report_.Result(*entry);
-      if (Severity(code) > Severity(worst)) worst = code;
+      verdicts.push_back(verdict);
     }
+    const ExitCode worst = ExitCodeOf(Command::Update, verdicts);
     return End(worst, worst == ProgrammingFailed ? "programming failed" : "");
   }
 
   // ---- station ----------------------------------------------------------------------------
 
+  // Takes the programming lock for a look or a unit, waiting while another program holds it (with
+  // a note, once). False at a Ctrl+C, or when the lock cannot be had at all (then told).
+  bool TakeStationLock() {
+    bool told = false;
+    for (;;) {
+      stationLock_.emplace(services_.programmingLock,
+                           told ? StationLockPoll : std::chrono::milliseconds{0});
+      const std::optional<ExitCode> refusal = Refusal(stationLock_->Result());
+      if (!refusal) return true;
+      stationLock_.reset();
+      if (*refusal != Locked) {
+        services_.output.Err("flashwright-cli: " + refusalText_ + "\n");
+        lockFailed_ = true;
+        return false;
+      }
+      if (!told) {
+        services_.output.Err(
+            "Another Flashwright program is programming a device: waiting for it to finish "
+            "(Ctrl+C stops).\n");
+        told = true;
+      }
+      if (services_.interrupts.Requested()) return false;
+    }
+  }
+
   // Lists the devices until `done` says so, waiting for device changes between looks; false at
-  // a Ctrl+C.
+  // a Ctrl+C. Each look holds the programming lock; it is still held when this returns true, so
+  // that the unit found is programmed before any other program touches it.
   template <class Done>
   bool WaitForDevices(Done&& done, const std::string& prompt) {
     bool prompted = false;
     for (;;) {
-      std::vector<Entry> entries = Inspect(library_);
+      if (!TakeStationLock()) return false;
+      bool complete = false;
+      std::vector<Entry> entries = Inspect(library_, &complete);
       if (done(entries)) {
         entries_ = std::move(entries);
         return true;
       }
+      stationLock_.reset();
       if (!prompted && !prompt.empty()) services_.output.Err(prompt);
       prompted = true;
       if (services_.deviceChanges.WaitForChange(Settle, StationPoll) == Wait::Interrupted ||
@@ -287,9 +391,9 @@ class Session {
     }
   }
 
-  // One device at the station, from its check to its outcome. A programming attempt is logged
-  // as soon as it has ended, before the wait for the power cycle; the check after it is a second
-  // line.
+  // One device at the station, from its check to its outcome, with the lock its look took. A
+  // programming attempt is logged as soon as it has ended, before the wait for the power cycle
+  // (without the lock); the check after it is a second line.
   StationOutcome StationDevice() {
     Entry entry = entries_.front();
     const std::string versionBefore = entry.Firmware();
@@ -304,9 +408,9 @@ class Session {
     if (!entry.Updatable()) return finish(StationOutcome::NotUpdatable);
     if (!entry.NeedsUpdate()) return finish(StationOutcome::AlreadyCurrent);
     const update::UpdateOutcome outcome = Program(entry, versionBefore);
+    stationLock_.reset();
     if (outcome != update::UpdateOutcome::Updated) {
-      return finish(outcome == update::UpdateOutcome::Locked ? StationOutcome::Locked
-                                                             : StationOutcome::ProgrammingFailed);
+      return finish(StationOutcome::ProgrammingFailed);
     }
     report_.Log(entry, versionBefore);
     // The new firmware runs after a power cycle: once the device has gone and come back (as
@@ -332,6 +436,7 @@ class Session {
     while (!options_.count || done < *options_.count) {
       if (!WaitForOneDevice()) break;
       const ExitCode verdict = StationExitCode(StationDevice());
+      stationLock_.reset();
       ++done;
       anyFailed = anyFailed || verdict == ProgrammingFailed;
       if (verdict == Updated) {
@@ -342,16 +447,22 @@ class Session {
       if (!WaitForDeviceGone(entries_.front().path, "Unplug the device and plug in the next.\n")) {
         break;
       }
+      stationLock_.reset();
     }
+    stationLock_.reset();
     report_.StationSummary(done, anyFailed, unverified);
-    return anyFailed ? ProgrammingFailed : unverified ? Updated : Success;
+    return anyFailed || lockFailed_ ? ProgrammingFailed : unverified ? Updated : Success;
   }
 
   const Options& options_;
   const Services& services_;
   updatelib::LibraryGateway library_;
   Report report_;
+  update::Attempts attempts_;
   std::vector<Entry> entries_;  // the last list, which a document at the end shows
+  std::string refusalText_;     // why the lock refused, for the message
+  std::optional<platform::HeldLock> stationLock_;  // the station's lock for one look or unit
+  bool lockFailed_ = false;                        // the station stopped: no lock could be had
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/Scan.h"
+#include "update/Attempts.h"
 #include "updatelib/Gateway.h"
 
 namespace cli {
@@ -19,7 +20,19 @@ enum class DeviceResult {
   NotUpdatable,  // a check failed
   Updated,       // programmed; runs the target after a power cycle
   Verified,      // station: programmed and checked after its power cycle
+  Pending,       // programmed earlier, waits for its power cycle: not programmed again
   Failed,        // programming failed, or the device was wrong after its power cycle
+};
+
+// What one device contributes to a command's exit code; the worst device decides (ExitCodeOf).
+enum class Verdict {
+  UpToDate,
+  NeedsUpdate,
+  Interrupted,  // an attempt on it was cut short: it needs the update
+  NotUpdatable,
+  PendingPowerCycle,
+  Updated,
+  Failed,
 };
 
 // One usable device of the library's list.
@@ -29,15 +42,24 @@ struct Entry {
   device::DeviceCheck check;
   std::optional<DeviceResult> result;
   long long durationMs = 0;
+  // What the records say of it, and the record itself when there is one.
+  update::Remembered remembered = update::Remembered::Nothing;
+  std::optional<platform::AttemptRecord> record;
 
   // The library's bytes, as it gave them (the path is handed back to it).
   std::string Identity() const;
   std::string Firmware() const;
   bool Updatable() const { return device::Updatable(check.outcome); }
   bool NeedsUpdate() const { return device::NeedsUpdate(check.outcome); }
+  // Programmed successfully earlier and still at the old version: it waits for its power cycle.
+  bool Pending() const {
+    return NeedsUpdate() && remembered == update::Remembered::PendingPowerCycle;
+  }
+  bool Interrupted() const { return remembered == update::Remembered::Interrupted; }
 };
 
-// Every usable device of the library's list, checked in the scan's order.
-std::vector<Entry> Inspect(updatelib::LibraryGateway& library);
+// Every usable device of the library's list, checked in the scan's order. `complete` tells whether
+// that is the library's whole list (every slot usable, a count from 0 to 16).
+std::vector<Entry> Inspect(updatelib::LibraryGateway& library, bool* complete = nullptr);
 
 }  // namespace cli

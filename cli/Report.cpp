@@ -1,6 +1,7 @@
 // The commands' output; see Report.h.
 #include "cli/Report.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <iterator>
@@ -74,6 +75,21 @@ struct EntryText {
         firmware(output.FromAnsi(entry.Firmware())) {}
 };
 
+std::string UtcTime(std::int64_t seconds);
+
+std::string_view RememberedWord(update::Remembered remembered) {
+  return remembered == update::Remembered::Interrupted ? "interrupted" : "pending-power-cycle";
+}
+
+// A device's state: what its checks concluded, unless the records say more of a device that
+// reports the old version (it waits for its power cycle, or its last update was cut short).
+std::string_view DeviceStateWord(const Entry& entry) {
+  if (entry.Pending() || (entry.Interrupted() && entry.NeedsUpdate())) {
+    return RememberedWord(entry.remembered);
+  }
+  return StateWord(entry.check.outcome);
+}
+
 Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
   auto orNull = [](const auto& value) { return value ? Json(*value) : Json(nullptr); };
   const EntryText text(entry, output);
@@ -83,7 +99,12 @@ Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
                {"chipType", orNull(entry.check.chipType)},
                {"runningMode", orNull(entry.check.runningMode)},
                {"firmware", entry.check.firmware ? Json(text.firmware) : Json(nullptr)},
-               {"state", StateWord(entry.check.outcome)}};
+               {"state", DeviceStateWord(entry)}};
+  if (entry.remembered != update::Remembered::Nothing && entry.record) {
+    json["attempt"] = {{"state", RememberedWord(entry.remembered)},
+                       {"program", entry.record->program},
+                       {"started", UtcTime(entry.record->started)}};
+  }
   if (entry.result) {
     json["result"] = ResultWord(*entry.result);
     json["durationMs"] = entry.durationMs;
@@ -97,14 +118,16 @@ std::string_view CommandWord(Command command) {
   return Words[static_cast<std::size_t>(command)];
 }
 
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
+std::string UtcTime(std::int64_t seconds) {
+  const auto time = static_cast<std::time_t>(seconds);
   char text[32] = "";
-  if (const std::tm* utc = std::gmtime(&now)) {
+  if (const std::tm* utc = std::gmtime(&time)) {
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
   }
   return text;
 }
+
+std::string UtcNow() { return UtcTime(std::time(nullptr)); }
 
 }  // namespace
 
@@ -135,7 +158,8 @@ std::string_view StateWord(device::ScanOutcome outcome) {
 
 std::string_view ResultWord(DeviceResult result) {
   constexpr std::string_view Words[] = {"skipped", "up-to-date", "not-updatable",
-                                        "updated", "verified",   "failed"};
+                                        "updated", "verified",   "pending-power-cycle",
+                                        "failed"};
   static_assert(std::size(Words) == static_cast<std::size_t>(DeviceResult::Failed) + 1);
   return Words[static_cast<std::size_t>(result)];
 }
@@ -153,7 +177,6 @@ constexpr StationRow StationRows[] = {
     {StationOutcome::ProgrammingFailed, ProgrammingFailed, DeviceResult::Failed},
     {StationOutcome::NotUpdatable, ProgrammingFailed, DeviceResult::NotUpdatable},
     {StationOutcome::AlreadyCurrent, Success, DeviceResult::UpToDate},
-    {StationOutcome::Locked, ProgrammingFailed, DeviceResult::Failed},
     {StationOutcome::Verified, Success, DeviceResult::Verified},
     {StationOutcome::WrongAfterPowerCycle, ProgrammingFailed, DeviceResult::Failed},
     {StationOutcome::Unverified, Updated, DeviceResult::Updated},
@@ -167,6 +190,40 @@ const StationRow& RowOf(StationOutcome outcome) {
 }
 
 }  // namespace
+
+ExitCode ExitCodeOf(Command command, const std::vector<Verdict>& verdicts) {
+  // Each verdict's code for status (and detect) and for update; a verdict a command never gives
+  // has its nearest meaning.
+  struct Row {
+    Verdict verdict;
+    ExitCode status;
+    ExitCode update;
+  };
+  constexpr Row Rows[] = {
+      {Verdict::UpToDate, Success, Success},
+      {Verdict::NeedsUpdate, UpdateNeeded, UpdateNeeded},
+      {Verdict::Interrupted, UpdateNeeded, UpdateNeeded},
+      {Verdict::NotUpdatable, NotUpdatable, NotUpdatable},
+      {Verdict::PendingPowerCycle, Updated, Updated},
+      {Verdict::Updated, Updated, Updated},
+      {Verdict::Failed, ProgrammingFailed, ProgrammingFailed},
+  };
+  // Worst first.
+  constexpr ExitCode Severity[] = {ProgrammingFailed, UpdateNeeded, NotUpdatable, Updated, Success};
+  auto rank = [&](ExitCode code) {
+    return static_cast<std::size_t>(std::find(std::begin(Severity), std::end(Severity), code) -
+                                    std::begin(Severity));
+  };
+  ExitCode worst = Success;
+  for (const Verdict verdict : verdicts) {
+    for (const Row& row : Rows) {
+      if (row.verdict != verdict) continue;
+      const ExitCode code = command == Command::Update ? row.update : row.status;
+      if (rank(code) < rank(worst)) worst = code;
+    }
+  }
+  return worst;
+}
 
 std::string UsageErrorDocument(const std::string& message) {
   Json document = Document(nullptr, Usage, Json::array());
@@ -192,12 +249,18 @@ void Report::End(ExitCode exitCode, const std::vector<Entry>& entries, const std
   }
 }
 
-void Report::Detected(std::size_t attached) {
+void Report::Detected(std::size_t attached, std::size_t pending) {
   // Whole literals, so that the documentation's quotes of them can be found in the program.
   constexpr std::string_view EveryDeviceCurrent = "Firmware 00.01.01.07 on every attached device";
+  constexpr std::string_view WaitsForPowerCycle =
+      "Firmware 00.01.01.07 programmed; waiting for the device's power cycle";
   static_assert(EveryDeviceCurrent.substr(9, Target.size()) == Target);
+  static_assert(WaitsForPowerCycle.substr(9, Target.size()) == Target);
   try {
-    Output(std::string(attached > 0 ? EveryDeviceCurrent : "No device needs the update") + "\n");
+    Output(std::string(pending > 0    ? WaitsForPowerCycle
+                       : attached > 0 ? EveryDeviceCurrent
+                                      : "No device needs the update") +
+           "\n");
   } catch (const std::exception& failure) {
     OutputFailed(failure.what());
   }
@@ -219,7 +282,7 @@ void Report::Table(const std::vector<Entry>& entries) {
     const EntryText converted(entry, output_);
     row(std::to_string(entry.index), Printable(converted.identity), number(entry.check.chipType),
         number(entry.check.runningMode), entry.check.firmware ? Printable(converted.firmware) : "-",
-        StateWord(entry.check.outcome));
+        DeviceStateWord(entry));
   }
   Output(text);
 }
@@ -236,6 +299,11 @@ void Report::Result(const Entry& entry) {
       break;
     case DeviceResult::NotUpdatable:
       line += "cannot be updated (" + std::string(StateWord(entry.check.outcome)) + ").";
+      break;
+    case DeviceResult::Pending:
+      line +=
+          "programmed earlier and waits for its power cycle; not programmed again (--force "
+          "would). Power-cycle it to run the new firmware.";
       break;
     case DeviceResult::Skipped:
     case DeviceResult::Verified:
@@ -259,9 +327,6 @@ void Report::Station(const Entry& entry, StationOutcome outcome) {
       break;
     case StationOutcome::AlreadyCurrent:
       why = "already at " + std::string(Target);
-      break;
-    case StationOutcome::Locked:
-      why = "another Flashwright program is programming a device";
       break;
     case StationOutcome::ProgrammingFailed:
       why = "programming failed";
@@ -305,20 +370,52 @@ void Report::StationSummary(int done, bool anyFailed, bool unverified) {
 
 void Report::Log(const Entry& entry, const std::string& versionBefore) {
   if (options_.logFile.empty()) return;
-  std::string error;
+  std::string line;
   try {
     const EntryText text(entry, output_);
-    const Json line = {{"time", UtcNow()},
-                       {"computer", log_.ComputerName()},
-                       {"identity", text.identity},
-                       {"path", text.path},
-                       {"versionBefore", output_.FromAnsi(versionBefore)},
-                       {"result", entry.result ? ResultWord(*entry.result) : ""},
-                       {"durationMs", entry.durationMs}};
-    error = log_.AppendLine(options_.logFile, Dump(line));
+    Json json = {{"time", UtcNow()},
+                 {"computer", log_.ComputerName()},
+                 {"identity", text.identity},
+                 {"path", text.path},
+                 {"versionBefore", output_.FromAnsi(versionBefore)},
+                 {"result", entry.result ? ResultWord(*entry.result) : ""},
+                 {"durationMs", entry.durationMs}};
+    // The first line after an attempt that was cut short says so.
+    if (entry.Interrupted() && entry.record) {
+      json["previousAttempt"] = {{"state", "interrupted"},
+                                 {"program", entry.record->program},
+                                 {"started", UtcTime(entry.record->started)}};
+    }
+    line = Dump(json);
   } catch (const std::exception& failure) {
-    error = failure.what();
+    output_.Err("flashwright-cli: cannot make the log line: " + std::string(failure.what()) + "\n");
+    return;
   }
+  AppendToLog(line);
+}
+
+void Report::LogConfirmed(const platform::AttemptRecord& record) {
+  if (options_.logFile.empty()) return;
+  std::string line;
+  try {
+    const Json json = {{"time", UtcNow()},
+                       {"computer", log_.ComputerName()},
+                       {"identity", output_.FromAnsi(record.identity)},
+                       {"path", output_.FromAnsi(record.path)},
+                       {"versionBefore", output_.FromAnsi(record.versionBefore)},
+                       {"result", "confirmed"},
+                       {"durationMs", 0},
+                       {"programmed", UtcTime(record.ended)}};
+    line = Dump(json);
+  } catch (const std::exception& failure) {
+    output_.Err("flashwright-cli: cannot make the log line: " + std::string(failure.what()) + "\n");
+    return;
+  }
+  AppendToLog(line);
+}
+
+void Report::AppendToLog(const std::string& line) {
+  const std::string error = log_.AppendLine(options_.logFile, line);
   if (!error.empty()) {
     output_.Err("flashwright-cli: cannot write the log " + options_.logFile + ": " + error +
                 " (the device's result stands)\n");

@@ -20,12 +20,15 @@ std::string_view ResultWord(DeviceResult result);
 enum class StationOutcome {
   NotUpdatable,          // failed: a check failed
   AlreadyCurrent,        // passed: already at the target
-  Locked,                // failed: another program was programming
   ProgrammingFailed,     // failed
   Verified,              // passed: programmed, and at the target after its power cycle
   WrongAfterPowerCycle,  // failed: programmed, then not at the target
   Unverified,            // programmed, then Ctrl+C before its power cycle was checked
 };
+// A command's exit code over what each of its devices contributes: the worst device decides. For
+// update 1 before 5 before 3010 before 0; for status (and detect) 10 before 5 before 3010 before 0.
+ExitCode ExitCodeOf(Command command, const std::vector<Verdict>& verdicts);
+
 // The station's verdict on a unit as an exit code: 0 passed, 1 failed, 3010 not verified.
 ExitCode StationExitCode(StationOutcome outcome);
 // What the unit's log line and JSON give as its result.
@@ -39,8 +42,9 @@ class Report {
   // The end of a status or update run: the document (--json) or the error on standard error.
   // Output that cannot be made or written is told on standard error and changes nothing.
   void End(ExitCode exitCode, const std::vector<Entry>& entries, const std::string& error = {});
-  // detect, when no attached device needs the update: its one line, for `attached` devices.
-  void Detected(std::size_t attached);
+  // detect, when no attached device needs the update: its one line, for `attached` devices of
+  // which `pending` wait for their power cycle.
+  void Detected(std::size_t attached, std::size_t pending);
   // status without --json: the devices as a table.
   void Table(const std::vector<Entry>& entries);
   // update without --json: what was done with one chosen device.
@@ -54,9 +58,13 @@ class Report {
   // With --log: appends the attempt (`versionBefore` is the library's text). A log that cannot be
   // written is told, and changes nothing.
   void Log(const Entry& entry, const std::string& versionBefore);
+  // With --log: a device that was programmed earlier now reports the target, after its power
+  // cycle: the update is confirmed.
+  void LogConfirmed(const platform::AttemptRecord& record);
 
  private:
   std::string Identity(const Entry& entry);
+  void AppendToLog(const std::string& line);
   void Output(const std::string& text);
   void OutputFailed(const std::string& why);
 

@@ -131,6 +131,7 @@ ScanReport ScanDevices(updatelib::LibraryGateway& library) {
   const DeviceCheck check = CheckDevice(library, report.path);
   report.outcome = check.outcome;
   if (check.identity) report.identity = *check.identity;
+  if (check.firmware) report.firmware = *check.firmware;
   return report;
 }
 

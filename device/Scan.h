@@ -68,9 +68,10 @@ struct DeviceCheck {
 // What a scan found, before anything is shown.
 struct ScanReport {
   ScanOutcome outcome = ScanOutcome::NoDevice;
-  std::int32_t count = 0;     // as the library reported it
-  DevicePath path{};          // the one device's, when the library listed exactly one usable path
-  DeviceIdentity identity{};  // read when the outcome is UpdateRequired or UpToDate
+  std::int32_t count = 0;      // as the library reported it
+  DevicePath path{};           // the one device's, when the library listed exactly one usable path
+  DeviceIdentity identity{};   // read when the outcome is UpdateRequired or UpToDate
+  FirmwareVersion firmware{};  // the one device's version text, when the library gave one
 };
 
 // Checks chip type, running code mode, firmware version and image fit, stopping at the first

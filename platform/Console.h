@@ -91,6 +91,7 @@ struct ConsoleServices {
   VersionRecord& versionRecord;
   SleepAndShutdownBlock& sleepAndShutdown;
   ProgrammingLock& programmingLock;
+  AttemptStore& attempts;
   ConsoleOutput& output;
   ProgressLine& progress;
   Interrupts& interrupts;

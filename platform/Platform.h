@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/AttemptStore.h"
 #include "platform/Layout.h"
 #include "platform/VersionRecord.h"
 
@@ -168,6 +169,26 @@ class ProgrammingLock {
   virtual void Unlock() = 0;
 };
 
+// Holds the programming lock from its construction (when it could be taken) to its end.
+class HeldLock {
+ public:
+  HeldLock(ProgrammingLock& lock, std::chrono::milliseconds wait)
+      : lock_(lock), take_(lock.TryLock(wait)) {}
+  ~HeldLock() {
+    if (Held()) lock_.Unlock();
+  }
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+  bool Held() const {
+    return take_ == ProgrammingLock::Take::Taken || take_ == ProgrammingLock::Take::Abandoned;
+  }
+  ProgrammingLock::Take Result() const { return take_; }
+
+ private:
+  ProgrammingLock& lock_;
+  ProgrammingLock::Take take_;
+};
+
 // A structured exception (an access violation and the like) that ended a guarded call.
 struct Fault {
   std::uint32_t code = 0;
@@ -208,6 +229,7 @@ struct FormServices {
   MessagePump& pump;
   SleepAndShutdownBlock& sleepAndShutdown;
   ProgrammingLock& programmingLock;
+  AttemptStore& attempts;
 };
 
 }  // namespace platform

@@ -11,22 +11,23 @@ bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char*) 
 }
 
 UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const updatelib::DevicePath& path,
-                            platform::SleepAndShutdownBlock& sleepAndShutdown,
-                            platform::ProgrammingLock& lock) {
-  const platform::ProgrammingLock::Take take = lock.TryLock(std::chrono::milliseconds(0));
-  if (take != platform::ProgrammingLock::Take::Taken &&
-      take != platform::ProgrammingLock::Take::Abandoned) {
-    return UpdateOutcome::Locked;
+                            platform::SleepAndShutdownBlock& sleepAndShutdown, Attempts& attempts,
+                            const AttemptFacts& facts, std::string& recordError) {
+  attempts.Begin(path, facts.identity, facts.versionBefore);
+  bool updated = false;
+  try {
+    updatelib::WorkingPath workingPath(path);
+    if (PrepareCustomizedSettings(library, workingPath.Get())) {
+      sleepAndShutdown.Block(BlockReason);
+      const platform::ScopeExit unblock([&] { sleepAndShutdown.Unblock(); });
+      updated = library.ZR_FWUpdateProgrammingNoCustomizedSetting(workingPath.Get()) != 0;
+    }
+  } catch (...) {
+    recordError = attempts.End(false);
+    throw;
   }
-  const platform::ScopeExit unlock([&] { lock.Unlock(); });
-  updatelib::WorkingPath workingPath(path);
-  if (!PrepareCustomizedSettings(library, workingPath.Get())) return UpdateOutcome::Failed;
-
-  sleepAndShutdown.Block(BlockReason);
-  const platform::ScopeExit unblock([&] { sleepAndShutdown.Unblock(); });
-  return library.ZR_FWUpdateProgrammingNoCustomizedSetting(workingPath.Get()) != 0
-             ? UpdateOutcome::Updated
-             : UpdateOutcome::Failed;
+  recordError = attempts.End(updated);
+  return updated ? UpdateOutcome::Updated : UpdateOutcome::Failed;
 }
 
 }  // namespace update

@@ -1,29 +1,37 @@
-// Programming one device: the library's preparation and its blocking programming call, under the
-// machine-wide lock, and the outcome. What is shown of it is the caller's matter.
+// Programming one device: the attempt's record, the library's preparation and its blocking
+// programming call, and the outcome. What is shown of it is the caller's matter; the caller holds
+// the machine-wide programming lock.
 #pragma once
 
 #include <string_view>
 
 #include "platform/Platform.h"
+#include "update/Attempts.h"
 #include "updatelib/Gateway.h"
 
 namespace update {
 
 inline constexpr std::string_view BlockReason = "Firmware update in progress";
 
-// Locked: another program was programming a device, so this one was not touched.
-enum class UpdateOutcome { Updated, Failed, Locked };
+enum class UpdateOutcome { Updated, Failed };
+
+// What the attempt's record says of the device before it is programmed (the library's bytes).
+struct AttemptFacts {
+  std::string_view identity;
+  std::string_view versionBefore;
+};
 
 // Prepares the library's customised settings for programming; always succeeds. The path is not
 // passed on.
 bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char* workingPath);
 
-// Programs the device at `path` under the machine-wide programming lock, keeping the machine
-// awake and a shutdown asking first meanwhile. Locked, without a library call, when another
-// program holds the lock. A library fault goes on as LibraryFault, with the lock and the block
+// Programs the device at `path`, keeping the machine awake and a shutdown asking first meanwhile.
+// The attempt is recorded before the programming call (RecordFailure, and nothing programmed, when
+// that cannot be done) and completed with its outcome after it; an error completing it is left in
+// `recordError`. A library fault goes on as LibraryFault, recorded as failed, with the block
 // released.
 UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const updatelib::DevicePath& path,
-                            platform::SleepAndShutdownBlock& sleepAndShutdown,
-                            platform::ProgrammingLock& lock);
+                            platform::SleepAndShutdownBlock& sleepAndShutdown, Attempts& attempts,
+                            const AttemptFacts& facts, std::string& recordError);
 
 }  // namespace update

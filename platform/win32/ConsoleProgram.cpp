@@ -396,6 +396,7 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program)
                                    system.versionRecord,
                                    deviceChanges,
                                    system.programmingLock,
+                                   system.attempts,
                                    output,
                                    progress,
                                    interrupts,

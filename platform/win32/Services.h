@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/win32/AttemptRegistry.h"
 #include "platform/win32/FaultBarrier.h"
 #include "platform/win32/Owners.h"
 
@@ -114,12 +115,14 @@ class TitledWindowCloser final : public WindowCloser {
 };
 
 // The services both programs own alike: the library from the program's own folder, the fault
-// barrier around its calls, the program's version record and the machine-wide programming lock.
+// barrier around its calls, the program's version record, the machine-wide programming lock and
+// the attempt records.
 struct SystemServices {
   ExeDirectoryModuleLoader modules;
   SehFaultBarrier faults;
   OwnVersionRecord versionRecord;
   MachineProgrammingLock programmingLock;
+  RegistryAttemptStore attempts;
 };
 
 }  // namespace platform::win32

@@ -49,7 +49,8 @@ int RunWindowProgram(const FormFactory& makeForm) {
                                 .windowCloser = windowCloser,
                                 .pump = window,
                                 .sleepAndShutdown = window,
-                                .programmingLock = system.programmingLock};
+                                .programmingLock = system.programmingLock,
+                                .attempts = system.attempts};
 
     const std::unique_ptr<Form> form = makeForm(services);
     EndOfStartupPhase("library bound and set up, first scan");

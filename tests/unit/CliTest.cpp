@@ -256,7 +256,10 @@ TEST_F(CliFixture, LibraryTextLeavesAsConvertedAsciiJson) {
     EXPECT_EQ(line["identity"], identity);
 
     console.out.clear();
-    EXPECT_EQ(Run({"status"}), cli::UpdateNeeded);
+    // Programmed, and still reporting the old version: it waits for its power cycle.
+    EXPECT_EQ(Run({"status"}), cli::Updated);
+    EXPECT_NE(console.out.find("pending-power-cycle"), std::string::npos) << console.out;
+    attempts.records.clear();
     std::string header = console.out.substr(console.out.find('\n') + 1);
     std::string row = header.substr(header.find('\n') + 1);
     header.erase(header.find('\n'));

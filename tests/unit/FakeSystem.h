@@ -13,6 +13,7 @@ struct FakeSystem {
   FakeVersionRecord versionRecord;
   FakeSleepAndShutdownBlock sleepAndShutdown;
   FakeProgrammingLock programmingLock;
+  FakeAttemptStore attempts;
 };
 
 }  // namespace fakes

@@ -220,6 +220,39 @@ class FakeProgrammingLock final : public platform::ProgrammingLock {
   void Unlock() override { held = false; }
 };
 
+// The records in memory, with a clock and a set of running processes the test controls.
+class FakeAttemptStore final : public platform::AttemptStore {
+ public:
+  std::vector<platform::AttemptRecord> records;
+  std::string saveError;  // what Save answers; empty: it keeps the record
+  platform::ProcessIdentity self{100, 1};
+  std::vector<std::uint32_t> running;  // process ids that run, besides this one
+  std::int64_t now = 1'800'000'000;
+
+  std::vector<platform::AttemptRecord> Load() override { return records; }
+  std::string Save(const platform::AttemptRecord& record) override {
+    if (!saveError.empty()) return saveError;
+    Remove(record.path);
+    records.push_back(record);
+    return {};
+  }
+  void Remove(const std::string& path) override {
+    std::erase_if(records, [&](const auto& record) { return record.path == path; });
+  }
+  platform::ProcessIdentity Self() override { return self; }
+  bool Running(const platform::ProcessIdentity& process) override {
+    return process.id == self.id ||
+           std::find(running.begin(), running.end(), process.id) != running.end();
+  }
+  std::int64_t Now() override { return now; }
+  const platform::AttemptRecord* Find(const std::string& path) const {
+    for (const auto& record : records) {
+      if (record.path == path) return &record;
+    }
+    return nullptr;
+  }
+};
+
 class FakeSleepAndShutdownBlock final : public platform::SleepAndShutdownBlock {
  public:
   bool active = false;

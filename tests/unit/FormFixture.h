@@ -34,7 +34,8 @@ struct FormFixture : ::testing::Test, fakes::FakeSystem {
             .windowCloser = closer,
             .pump = pump,
             .sleepAndShutdown = sleepAndShutdown,
-            .programmingLock = programmingLock};
+            .programmingLock = programmingLock,
+            .attempts = attempts};
   }
   void SetUp() override { Library().Reset(); }
   void TearDown() override { form.reset(); }

@@ -1,0 +1,47 @@
+// What the programs remember between runs: one record of the last programming attempt on each
+// device, kept where only administrators can write (on Windows under HKLM\SOFTWARE\Flashwright).
+// The rules about the records are the engine's (update/Attempts.h); this only keeps them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A running or ended process, as a record names it: the id alone may be reused by a later process.
+struct ProcessIdentity {
+  std::uint32_t id = 0;
+  std::uint64_t created = 0;  // the process's creation time, in the system's own units
+};
+
+struct AttemptRecord {
+  std::string path;           // the device path, the library's bytes
+  std::string identity;       // the library's bytes, trimmed
+  std::string versionBefore;  // the library's bytes
+  std::string program;        // which program made the attempt (see update::ProgramName)
+  ProcessIdentity process;
+  std::int64_t started = 0;  // seconds since 1970-01-01 UTC
+  std::string outcome;       // "" while the call runs, then "updated" or "failed"
+  std::int64_t ended = 0;    // seconds since 1970-01-01 UTC; 0 while the call runs
+};
+
+class AttemptStore {
+ public:
+  virtual ~AttemptStore() = default;
+  // Every record kept. A record that cannot be read whole is left out.
+  virtual std::vector<AttemptRecord> Load() = 0;
+  // Keeps `record` as the one record of its device path, replacing any earlier one, and has it on
+  // disk before returning. Returns an error text, empty on success.
+  virtual std::string Save(const AttemptRecord& record) = 0;
+  // Forgets the record of the device at `path`; harmless when there is none.
+  virtual void Remove(const std::string& path) = 0;
+  // The calling process.
+  virtual ProcessIdentity Self() = 0;
+  // Whether that process is still running.
+  virtual bool Running(const ProcessIdentity& process) = 0;
+  // The time now, in seconds since 1970-01-01 UTC.
+  virtual std::int64_t Now() = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,237 @@
+// The attempt records in the registry; see AttemptRegistry.h.
+#include "platform/win32/AttemptRegistry.h"
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "platform/UniqueResource.h"
+#include "platform/win32/Owners.h"
+
+namespace platform::win32 {
+namespace {
+
+#ifndef KEY_WOW64_64KEY
+#define KEY_WOW64_64KEY 0x0100
+#endif
+#ifndef PROCESS_QUERY_LIMITED_INFORMATION
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
+#endif
+
+using UniqueKey = UniqueResource<HKEY, CloseWith<&RegCloseKey>>;
+
+// 100-ns intervals from 1601 to 1970.
+constexpr std::uint64_t UnixEpochAsFileTime = 116444736000000000ULL;
+
+std::uint64_t FromFileTime(const FILETIME& time) {
+  return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// The subkey of a device: 16 hex digits of the FNV-1a hash of its path. The path itself is kept
+// in the record and compared on reading, so a collision could only make two devices share one.
+std::wstring SubkeyName(const std::string& path) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const char c : path) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ULL;
+  }
+  std::wstring name(16, L'0');
+  for (std::size_t i = 16; i-- > 0; hash >>= 4) name[i] = L"0123456789ABCDEF"[hash & 0xF];
+  return name;
+}
+
+std::string ErrorText(LSTATUS status) {
+  char text[256] = "";
+  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(status), 0, text, sizeof text, nullptr) == 0) {
+    std::snprintf(text, sizeof text, "error %ld", static_cast<long>(status));
+  }
+  std::string message(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message;
+}
+
+UniqueKey OpenAttempts(REGSAM access, bool create, LSTATUS& status) {
+  HKEY key = nullptr;
+  if (create) {
+    status =
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, RegistryAttemptStore::AttemptsKey, 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, access | KEY_WOW64_64KEY, nullptr, &key, nullptr);
+  } else {
+    status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, RegistryAttemptStore::AttemptsKey, 0,
+                           access | KEY_WOW64_64KEY, &key);
+  }
+  return UniqueKey(status == ERROR_SUCCESS ? key : nullptr);
+}
+
+std::optional<std::string> ReadBytes(HKEY key, const wchar_t* name, DWORD expectedType) {
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      type != expectedType || size > 4096) {
+    return std::nullopt;
+  }
+  std::string bytes(size, '\0');
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+// Texts of our own (program, outcome) are plain ASCII, kept as REG_SZ so that an admin reads them.
+std::optional<std::string> ReadText(HKEY key, const wchar_t* name) {
+  const std::optional<std::string> bytes = ReadBytes(key, name, REG_SZ);
+  if (!bytes) return std::nullopt;
+  std::string text;
+  for (std::size_t i = 0; i + 1 < bytes->size(); i += 2) {
+    const auto unit = static_cast<unsigned char>((*bytes)[i]) |
+                      (static_cast<unsigned char>((*bytes)[i + 1]) << 8);
+    if (unit == 0) break;
+    if (unit > 0x7F) return std::nullopt;
+    text += static_cast<char>(unit);
+  }
+  return text;
+}
+
+template <class Number>
+std::optional<Number> ReadNumber(HKEY key, const wchar_t* name) {
+  constexpr DWORD Type = sizeof(Number) == 4 ? REG_DWORD : REG_QWORD;
+  const std::optional<std::string> bytes = ReadBytes(key, name, Type);
+  if (!bytes || bytes->size() != sizeof(Number)) return std::nullopt;
+  Number number{};
+  std::memcpy(&number, bytes->data(), sizeof number);
+  return number;
+}
+
+LSTATUS WriteValue(HKEY key, const wchar_t* name, DWORD type, const void* data, std::size_t size) {
+  return RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data),
+                        static_cast<DWORD>(size));
+}
+
+LSTATUS WriteText(HKEY key, const wchar_t* name, const std::string& ascii) {
+  const std::wstring wide(ascii.begin(), ascii.end());
+  return WriteValue(key, name, REG_SZ, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+}
+
+}  // namespace
+
+std::vector<AttemptRecord> RegistryAttemptStore::Load() {
+  std::vector<AttemptRecord> records;
+  LSTATUS status = ERROR_SUCCESS;
+  const UniqueKey attempts = OpenAttempts(KEY_READ, false, status);
+  if (!attempts) return records;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD length = 256;
+    const LSTATUS enumerated =
+        RegEnumKeyExW(attempts.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (enumerated == ERROR_NO_MORE_ITEMS) break;
+    if (enumerated != ERROR_SUCCESS) continue;
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(attempts.Get(), name, 0, KEY_READ | KEY_WOW64_64KEY, &raw) != ERROR_SUCCESS) {
+      continue;
+    }
+    const UniqueKey key(raw);
+    const auto path = ReadBytes(key.Get(), L"Path", REG_BINARY);
+    const auto identity = ReadBytes(key.Get(), L"Identity", REG_BINARY);
+    const auto versionBefore = ReadBytes(key.Get(), L"VersionBefore", REG_BINARY);
+    const auto program = ReadText(key.Get(), L"Program");
+    const auto processId = ReadNumber<std::uint32_t>(key.Get(), L"ProcessId");
+    const auto processCreated = ReadNumber<std::uint64_t>(key.Get(), L"ProcessCreated");
+    const auto started = ReadNumber<std::uint64_t>(key.Get(), L"Started");
+    const auto outcome = ReadText(key.Get(), L"Outcome");
+    const auto ended = ReadNumber<std::uint64_t>(key.Get(), L"Ended");
+    // A record not whole (or not ours to read) is left out; the next attempt rewrites it.
+    if (!path || path->empty() || path->size() > 259 || !identity || !versionBefore || !program ||
+        !processId || !processCreated || !started || !outcome || !ended) {
+      continue;
+    }
+    AttemptRecord record;
+    record.path = *path;
+    record.identity = *identity;
+    record.versionBefore = *versionBefore;
+    record.program = *program;
+    record.process = {*processId, *processCreated};
+    record.started = static_cast<std::int64_t>(*started);
+    record.outcome = *outcome;
+    record.ended = static_cast<std::int64_t>(*ended);
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
+std::string RegistryAttemptStore::Save(const AttemptRecord& record) {
+  LSTATUS status = ERROR_SUCCESS;
+  const UniqueKey attempts = OpenAttempts(KEY_CREATE_SUB_KEY, true, status);
+  if (!attempts) return "HKLM\\SOFTWARE\\Flashwright\\Attempts: " + ErrorText(status);
+  HKEY raw = nullptr;
+  status = RegCreateKeyExW(attempts.Get(), SubkeyName(record.path).c_str(), 0, nullptr,
+                           REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &raw,
+                           nullptr);
+  if (status != ERROR_SUCCESS) return "HKLM\\SOFTWARE\\Flashwright\\Attempts: " + ErrorText(status);
+  const UniqueKey key(raw);
+  const std::uint32_t processId = record.process.id;
+  const std::uint64_t numbers[] = {record.process.created,
+                                   static_cast<std::uint64_t>(record.started),
+                                   static_cast<std::uint64_t>(record.ended)};
+  // The outcome last: a record cut short while written reads as not whole, and is left out.
+  const LSTATUS results[] = {
+      WriteValue(key.Get(), L"Path", REG_BINARY, record.path.data(), record.path.size()),
+      WriteValue(key.Get(), L"Identity", REG_BINARY, record.identity.data(),
+                 record.identity.size()),
+      WriteValue(key.Get(), L"VersionBefore", REG_BINARY, record.versionBefore.data(),
+                 record.versionBefore.size()),
+      WriteText(key.Get(), L"Program", record.program),
+      WriteValue(key.Get(), L"ProcessId", REG_DWORD, &processId, sizeof processId),
+      WriteValue(key.Get(), L"ProcessCreated", REG_QWORD, &numbers[0], sizeof numbers[0]),
+      WriteValue(key.Get(), L"Started", REG_QWORD, &numbers[1], sizeof numbers[1]),
+      WriteValue(key.Get(), L"Ended", REG_QWORD, &numbers[2], sizeof numbers[2]),
+      WriteText(key.Get(), L"Outcome", record.outcome),
+  };
+  for (const LSTATUS result : results) {
+    if (result != ERROR_SUCCESS)
+      return "HKLM\\SOFTWARE\\Flashwright\\Attempts: " + ErrorText(result);
+  }
+  // On disk before the programming call, so that a power loss still leaves the intent.
+  status = RegFlushKey(key.Get());
+  if (status != ERROR_SUCCESS) return "HKLM\\SOFTWARE\\Flashwright\\Attempts: " + ErrorText(status);
+  return {};
+}
+
+void RegistryAttemptStore::Remove(const std::string& path) {
+  LSTATUS status = ERROR_SUCCESS;
+  const UniqueKey attempts = OpenAttempts(DELETE | KEY_ENUMERATE_SUB_KEYS, false, status);
+  if (!attempts) return;
+  RegDeleteKeyExW(attempts.Get(), SubkeyName(path).c_str(), KEY_WOW64_64KEY, 0);
+}
+
+ProcessIdentity RegistryAttemptStore::Self() {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  return {GetCurrentProcessId(), FromFileTime(created)};
+}
+
+bool RegistryAttemptStore::Running(const ProcessIdentity& process) {
+  const UniqueHandle handle(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, process.id));
+  // A process we may not look at is still a process: it may be the one.
+  if (!handle) return GetLastError() == ERROR_ACCESS_DENIED;
+  if (WaitForSingleObject(handle.Get(), 0) != WAIT_TIMEOUT) return false;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!GetProcessTimes(handle.Get(), &created, &exited, &kernel, &user)) return true;
+  // The same id for a later process is not the one that made the record.
+  return FromFileTime(created) == process.created;
+}
+
+std::int64_t RegistryAttemptStore::Now() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  return static_cast<std::int64_t>((FromFileTime(now) - UnixEpochAsFileTime) / 10000000ULL);
+}
+
+}  // namespace platform::win32

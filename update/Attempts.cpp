@@ -1,0 +1,130 @@
+// The attempt records' rules; see Attempts.h.
+#include "update/Attempts.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace update {
+namespace {
+
+constexpr std::string_view Updated = "updated";
+constexpr std::string_view Failed = "failed";
+
+std::string PathText(const updatelib::DevicePath& path) {
+  return std::string(path.data(), strnlen(path.data(), path.size()));
+}
+
+// A record written later than a day from now has a clock behind it that cannot be trusted.
+constexpr std::int64_t ClockSkewSeconds = 24 * 60 * 60;
+
+}  // namespace
+
+std::string_view ProgramName(Program program) {
+  switch (program) {
+    case Program::Window:
+      return "Flashwright";
+    case Program::Update:
+      return "flashwright-cli update";
+    case Program::Station:
+      return "flashwright-cli station";
+  }
+  return "Flashwright";
+}
+
+std::vector<Confirmed> Attempts::Review(const std::vector<SeenDevice>& attached, bool complete) {
+  records_ = store_.Load();
+  const std::int64_t now = store_.Now();
+  const platform::ProcessIdentity self = store_.Self();
+  std::vector<Confirmed> confirmed;
+  std::vector<platform::AttemptRecord> kept;
+  for (platform::AttemptRecord& record : records_) {
+    const auto seen = std::find_if(attached.begin(), attached.end(), [&](const SeenDevice& device) {
+      return PathText(device.path) == record.path;
+    });
+    const bool running = record.outcome.empty();
+    const bool elsewhere =
+        running && !(record.process.id == self.id && record.process.created == self.created) &&
+        store_.Running(record.process);
+    const std::int64_t at = running ? record.started : record.ended;
+    const bool expired = now - at > RecordLifetimeSeconds || at - now > ClockSkewSeconds;
+    bool ends = false;
+    if (elsewhere) {
+      // Another program is programming the device right now; its record is its own.
+    } else if (seen != attached.end() && seen->atTarget && (running || record.outcome == Updated)) {
+      confirmed.push_back({record});
+      ends = true;
+    } else {
+      ends = expired || (!running && complete && seen == attached.end());
+    }
+    if (ends) {
+      store_.Remove(record.path);
+    } else {
+      kept.push_back(std::move(record));
+    }
+  }
+  records_ = std::move(kept);
+  return confirmed;
+}
+
+const platform::AttemptRecord* Attempts::Find(const updatelib::DevicePath& path) const {
+  const std::string text = PathText(path);
+  for (const platform::AttemptRecord& record : records_) {
+    if (record.path == text) return &record;
+  }
+  return nullptr;
+}
+
+const platform::AttemptRecord* Attempts::RecordOf(const updatelib::DevicePath& path) const {
+  return Find(path);
+}
+
+Remembered Attempts::StateOf(const updatelib::DevicePath& path) const {
+  const platform::AttemptRecord* record = Find(path);
+  if (record == nullptr) return Remembered::Nothing;
+  if (record->outcome.empty()) {
+    const platform::ProcessIdentity self = store_.Self();
+    const bool ours = record->process.id == self.id && record->process.created == self.created;
+    return ours || store_.Running(record->process) ? Remembered::Nothing : Remembered::Interrupted;
+  }
+  // The station keeps its own account of units, which all look alike: its records leave nothing
+  // pending.
+  if (record->outcome == Updated && record->program != ProgramName(Program::Station)) {
+    return Remembered::PendingPowerCycle;
+  }
+  return Remembered::Nothing;
+}
+
+void Attempts::Begin(const updatelib::DevicePath& path, std::string_view identity,
+                     std::string_view versionBefore) {
+  platform::AttemptRecord record;
+  record.path = PathText(path);
+  record.identity = std::string(identity);
+  record.versionBefore = std::string(versionBefore);
+  record.program = std::string(ProgramName(program_));
+  record.process = store_.Self();
+  record.started = store_.Now();
+  const std::string error = store_.Save(record);
+  if (!error.empty()) {
+    throw RecordFailure("cannot record the programming attempt, so nothing was programmed: " +
+                        error);
+  }
+  current_ = record;
+  records_.erase(std::remove_if(records_.begin(), records_.end(),
+                                [&](const auto& kept) { return kept.path == record.path; }),
+                 records_.end());
+  records_.push_back(record);
+}
+
+std::string Attempts::End(bool updated) {
+  if (!current_) return {};
+  platform::AttemptRecord record = *current_;
+  current_.reset();
+  record.outcome = std::string(updated ? Updated : Failed);
+  record.ended = store_.Now();
+  for (platform::AttemptRecord& kept : records_) {
+    if (kept.path == record.path) kept = record;
+  }
+  return store_.Save(record);
+}
+
+}  // namespace update
