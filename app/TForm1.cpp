@@ -136,6 +136,8 @@ update::UpdateOutcome TForm1::ProgramSelectedDevice() {
 void TForm1::ExitBtnClick() { services_.controls.Close(); }
 
 void TForm1::OnDeviceChange(std::uint32_t event) {
+  // The library may show its note inside the programming call too; it is left to the user then,
+  // as during an update every event only cancels a pending rescan.
   if (state_.UpdateInProgress) {
     rescan_.Cancel();
     return;
@@ -165,13 +167,22 @@ void TForm1::OnRescanTimer(std::uintptr_t timerId) {
 
 void TForm1::ActOnRemembered() {
   // A loop rather than recursion: what arrives while one is acted on is taken on the next turn.
-  while (created_ && !library_.Busy() && !handlingChange_ &&
-         (changeRemembered_ || rescanRemembered_)) {
+  // A change is taken at once, also inside a library call (it calls no library): the library may
+  // be waiting inside that call for its "Message" note to close. Only the scan waits for the
+  // call to return.
+  if (created_ && countdownRemembered_) {
+    countdownRemembered_ = false;
+    rescan_.Restart();
+  }
+  for (;;) {
+    const bool takeChange = changeRemembered_ && !handlingChange_ && (created_ || library_.Busy());
+    const bool scan = rescanRemembered_ && created_ && !library_.Busy() && !handlingChange_;
+    if (!takeChange && !scan) return;
     // A library fault is shown here, so that what was remembered during the faulting call is
     // still acted on once the box is dismissed. Messages handled behind the box may act on it
     // first; the flags make sure each remembered event is acted on once.
     platform::RunGuarded(services_.dialogs, [&] {
-      if (changeRemembered_) {
+      if (takeChange) {
         changeRemembered_ = false;
         TakeChange();
       } else {
@@ -185,11 +196,17 @@ void TForm1::ActOnRemembered() {
 }
 
 void TForm1::TakeChange() {
-  // Never inside an update: during one, changes are swallowed as they arrive, and no handler
-  // that acts on what was remembered runs.
+  // Never inside an update: during one, changes are swallowed as they arrive. Inside another
+  // library call the countdown runs as usual; when it ends before the call does, the scan is
+  // remembered and made once the call has returned. A change inside the first scan's calls
+  // starts its countdown once the window runs.
   handlingChange_ = true;
   const platform::ScopeExit done([&] { handlingChange_ = false; });
-  rescan_.Restart();
+  if (created_) {
+    rescan_.Restart();
+  } else {
+    countdownRemembered_ = true;
+  }
   services_.windowCloser.CloseWindowTitled(PromptWindowTitle);
 }
 

@@ -16,12 +16,13 @@
 namespace app {
 
 // Every library call goes through one gateway, and the library may handle window messages while
-// a call runs. Whatever arrives meanwhile is kept from nesting: a device change or rescan timer
-// is remembered and acted on once the handler that made the call has finished (a burst counts
-// once), a click on Update starts nothing, and a close only marks the program to end. Device
-// changes that arrive during construction are remembered the same way and acted on once the
-// creation handler has run. When acting on them makes the library fault, the fault is shown in
-// the error box by the form itself, and what was remembered meanwhile is acted on after it.
+// a call runs. Whatever arrives meanwhile is kept from nesting: a rescan is remembered and made
+// once the handler that made the call has finished (a burst counts once), a click on Update
+// starts nothing, and a close only marks the program to end. A device change is taken at once,
+// as the library may be waiting inside the call for its note to close; the countdown of a
+// change during construction starts once the creation handler has run. When acting on them makes
+// the library fault, the fault is shown in the error box by the form itself, and what was
+// remembered meanwhile is acted on after it.
 class TForm1 final : public platform::Form {
  public:
   // Binds the library; on failure shows the binding-failure box and stops there. Otherwise
@@ -55,8 +56,8 @@ class TForm1 final : public platform::Form {
   void UpdateBtnClick() override;
   void ExitBtnClick() override;
   // During an update every event only cancels a pending rescan. Otherwise a removal or a node
-  // change (re)starts the rescan countdown and closes a window titled "Message"; other codes are
-  // ignored.
+  // change (re)starts the rescan countdown and closes a window titled "Message", at once even
+  // inside a library call (only the scan waits for the call); other codes are ignored.
   void OnDeviceChange(std::uint32_t event) override;
   // The rescan timer acts once: it is cancelled, and the scan runs unless an update is under way
   // or the window does not run yet. The busy timer scans again likewise. Other timers are ignored.
@@ -78,10 +79,12 @@ class TForm1 final : public platform::Form {
     void operator()(std::uintptr_t handle) const { notifications->Unregister(handle); }
   };
 
-  // Acts on what was remembered, unless a library call or a change's own handling is still under
-  // way further up (then whoever is up there acts on it when it finishes).
+  // Acts on what was remembered, unless a change's own handling is still under way further up, or
+  // for a scan a library call (then whoever is up there acts on it when it finishes). A change is
+  // taken inside a library call too: the library may be waiting there for its note to close.
   void ActOnRemembered();
-  // Restarts the rescan countdown and asks a window titled "Message" to close.
+  // Restarts the rescan countdown (once the window runs) and asks a window titled "Message" to
+  // close.
   void TakeChange();
   // The device the last scan selected; Failed, without a library call, when nothing usable is.
   update::UpdateOutcome ProgramSelectedDevice();
@@ -97,11 +100,12 @@ class TForm1 final : public platform::Form {
   RescanDebounce rescan_;
   update::Attempts attempts_;
   device::FirmwareVersion selectedFirmware_{};  // the selected device's version, for its record
-  bool busyTimer_ = false;         // the busy timer runs: another program held the lock
-  bool created_ = false;           // FormCreate ran with the library bound: rescans may run
-  bool handlingChange_ = false;    // inside a change's own handling (the "Message" wait)
-  bool changeRemembered_ = false;  // a change came while the program could not act on it
-  bool rescanRemembered_ = false;  // the rescan timer fired then
+  bool busyTimer_ = false;            // the busy timer runs: another program held the lock
+  bool created_ = false;              // FormCreate ran with the library bound: rescans may run
+  bool handlingChange_ = false;       // inside a change's own handling (the "Message" wait)
+  bool changeRemembered_ = false;     // a change came while the program could not act on it
+  bool rescanRemembered_ = false;     // the rescan timer fired then
+  bool countdownRemembered_ = false;  // a change was taken before the window ran
 };
 
 }  // namespace app

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,9 @@ inline constexpr char NoteTitle[] = "Message";
 inline constexpr int MaxProgramMs = 600000;
 inline constexpr int MaxMisbehaviourMs = 600000;
 inline constexpr int MaxOverrunBytes = 65536;
+// The code a library compiled with Visual C++ raises for a C++ throw (the throw key).
+inline constexpr std::uint32_t CppExceptionCode = 0xE06D7363;
+inline constexpr std::uint32_t StackOverflowCode = 0xC00000FD;
 
 // One attached device. An unset result means the call's natural result: 1, except the image
 // check (imageFits ? 1 : 0) and programming (programSucceeds ? 1 : 0). Out-values are written
@@ -68,12 +72,19 @@ struct LibrarySettings {
   bool unterminatedVersion = false;         // fill all 80 bytes of the version buffer, no NUL
   std::vector<unsigned char> inquiryBytes;  // non-empty: returned instead of built INQUIRY data
   // Misbehaviour of named entry points, at most one entry per entry point in each list; a call
-  // stalls, then pumps, then crashes, as listed for it.
+  // stalls, shows its note, waits for its note, pumps, then crashes, throws or overflows, as
+  // listed for it.
   std::vector<TimedMisbehaviour> stall;  // blocks, dispatching no message
   std::vector<TimedMisbehaviour> pump;   // runs a message loop of its own on the calling thread
   std::vector<std::string> crash;        // raises an access violation instead of working
   // Shows the library's own note, a top-level window titled NoteTitle, and leaves it open.
   std::vector<std::string> messageWindow;
+  // Shows the note and waits inside the call until it is closed (a modal loop dispatching the
+  // thread's messages), ms at most.
+  std::vector<TimedMisbehaviour> modalMessage;
+  // Raises a C++ exception nobody catches (CppExceptionCode, non-continuable) instead of working.
+  std::vector<std::string> throwCpp;
+  std::vector<std::string> overflow;  // recurses without bound until the stack overflows
   // After filling the slots, overwrites the caller's array of slot pointers with NULL and junk.
   bool overwriteSlotPointers = false;
   // Bytes written past the promised size of every buffer the library fills (each path slot, the

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "updatelib/EntryPoints.h"
@@ -92,6 +93,19 @@ void OverwriteSlotPointers(char** paths) {
   }
 }
 
+namespace {
+
+// The structured exception `code` through the host's raise hook, or its crash hook without one.
+void Raise(const SimHost& host, std::uint32_t code) {
+  if (host.raise) {
+    host.raise(code);
+  } else if (host.crash) {
+    host.crash();
+  }
+}
+
+}  // namespace
+
 // One running call: counted into the library's call depth while it runs, its log lines marked
 // when it started inside another call.
 class SimLibrary::Call {
@@ -110,23 +124,29 @@ class SimLibrary::Call {
     if (library_.Logging()) library_.Log(line + (nested_ ? " nested" : ""));
   }
 
-  // Stalls, pumps and crashes as the current world says for this entry point. False when the
-  // call crashed and must return at once.
+  // Stalls, shows or waits for the note, pumps and crashes as the current world says for this
+  // entry point. False when the call crashed and must return at once.
   bool Misbehave() {
     library_.EnsureLoaded();
     // Taken now: a call re-entered while pumping may re-read the world.
     const LibrarySettings& settings = library_.world_.library;
     // The usual case, kept cheap: a benchmark's time includes the library's answers.
     if (settings.stall.empty() && settings.pump.empty() && settings.crash.empty() &&
-        settings.messageWindow.empty()) {
+        settings.messageWindow.empty() && settings.modalMessage.empty() &&
+        settings.throwCpp.empty() && settings.overflow.empty()) {
       return true;
     }
+    const auto listed = [this](const std::vector<std::string>& names) {
+      return std::find(names.begin(), names.end(), name_) != names.end();
+    };
     const std::optional<int> stallMs = TimeFor(settings.stall, name_);
+    const std::optional<int> modalMs = TimeFor(settings.modalMessage, name_);
     const std::optional<int> pumpMs = TimeFor(settings.pump, name_);
-    const bool crash =
-        std::find(settings.crash.begin(), settings.crash.end(), name_) != settings.crash.end();
-    const bool note = std::find(settings.messageWindow.begin(), settings.messageWindow.end(),
-                                name_) != settings.messageWindow.end();
+    const bool note = listed(settings.messageWindow);
+    const char* fault = listed(settings.crash)      ? "crash"
+                        : listed(settings.throwCpp) ? "throw"
+                        : listed(settings.overflow) ? "overflow"
+                                                    : nullptr;
     const SimHost& host = library_.host_;
     if (stallMs) {
       Log(Name() + " stall ms=" + std::to_string(*stallMs));
@@ -137,16 +157,34 @@ class SimLibrary::Call {
       const bool shown = host.showNote ? host.showNote() : true;
       Log(Name() + " message-window" + (shown ? "" : " already-open"));
     }
+    if (modalMs) {
+      // A note already open is waited for as well: the call waits for whichever note is up.
+      const bool shown = host.showNote ? host.showNote() : true;
+      Log(Name() + " modal-message ms=" + std::to_string(*modalMs) +
+          (shown ? "" : " already-open"));
+      const bool closed = host.waitForNote ? host.waitForNote(*modalMs) : true;
+      Log(Name() + " modal-message " + (closed ? "closed" : "timed-out"));
+    }
     if (pumpMs) {
       Log(Name() + " pump ms=" + std::to_string(*pumpMs));
       if (host.pump) host.pump(*pumpMs);
     }
-    if (!crash) return true;
-    Log(Name() + " crash");
+    if (fault == nullptr) return true;
+    Log(Name() + " " + fault);
     // Left first: the fault does not come back here, and once the program has recovered its
     // next call is a top-level one.
     Leave();
-    if (host.crash) host.crash();
+    if (fault == std::string_view("throw")) {
+      Raise(host, CppExceptionCode);
+    } else if (fault == std::string_view("overflow")) {
+      if (host.overflow) {
+        host.overflow();
+      } else {
+        Raise(host, StackOverflowCode);
+      }
+    } else if (host.crash) {
+      host.crash();
+    }
     return false;
   }
 

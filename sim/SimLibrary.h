@@ -26,9 +26,15 @@ struct SimHost {
   // Shows the library's note (a top-level window titled NoteTitle on the calling thread) and
   // returns at once, leaving it open; false when the note is still open from an earlier call.
   std::function<bool()> showNote;
-  // Raises the structured exception `code` in the calling thread (a replayed fault); does not
-  // return in the DLL. Missing: crash.
+  // Raises the structured exception `code` in the calling thread (a replayed fault, a C++
+  // throw), non-continuable; does not return in the DLL. Missing: crash.
   std::function<void(std::uint32_t code)> raise;
+  // Runs a message loop on the calling thread, as a modal box does, until the note is closed or
+  // ms have passed; true when it was closed.
+  std::function<bool(int ms)> waitForNote;
+  // Recurses without bound until the calling thread's stack overflows; does not return in the
+  // DLL. Missing: raise with StackOverflowCode.
+  std::function<void()> overflow;
 };
 
 // Answers calls from the current world. With a scenario file the world is re-read at every
@@ -39,10 +45,11 @@ struct SimHost {
 // Pointer arguments may be null (nothing is written then); a path argument is read up to
 // 260 bytes, so an unterminated one does no harm.
 //
-// Every call first misbehaves as the world's stall, message-window, pump and crash keys say for
-// its entry point (in that order; a device-list call after re-reading the world, the others in the
-// world of the last read), logging each before it happens. A crashing call does no work: when the
-// crash hook returns, the call returns 0 without a result line. A call that starts while another
+// Every call first misbehaves as the world's stall, message-window, modal-message, pump and then
+// crash, throw or overflow keys say for its entry point (in that order; a device-list call after
+// re-reading the world, the others in the world of the last read), logging each before it
+// happens. A crashing (throwing, overflowing) call does no work: when its hook returns, the call
+// returns 0 without a result line. A call that starts while another
 // one is still running (re-entered from a pumping call) appends " nested" to each of its log lines.
 class SimLibrary {
  public:

@@ -46,10 +46,12 @@ std::string Environment(const char* name) {
 
 // A message loop of the library's own, as one with a modal wait would run: input, posted and
 // sent messages and timers all reach the program's windows (without its dialog handling) until
-// ms have passed. A WM_QUIT is put back and ends the loop early, so the program's loop sees it.
-void PumpMessages(int ms) {
+// ms have passed, or until `done` says so. A WM_QUIT is put back and ends the loop early, so the
+// program's loop sees it.
+void PumpMessagesUntil(int ms, bool (*done)()) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(ms);
   for (;;) {
+    if (done != nullptr && done()) return;
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
@@ -58,7 +60,7 @@ void PumpMessages(int ms) {
       }
       TranslateMessage(&message);
       DispatchMessageA(&message);
-      if (GetTickCount64() >= deadline) return;
+      if (GetTickCount64() >= deadline || (done != nullptr && done())) return;
     }
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) return;
@@ -67,6 +69,8 @@ void PumpMessages(int ms) {
                                 MWMO_INPUTAVAILABLE);
   }
 }
+
+void PumpMessages(int ms) { PumpMessagesUntil(ms, nullptr); }
 
 // A write to a reserved, never committed page: a genuine access violation. The target is read
 // through a volatile variable, so the compiler can neither drop the write nor make it a trap.
@@ -113,11 +117,35 @@ bool ShowNote() {
   return true;
 }
 
-// A replayed fault: an access violation as the crash key raises it, any other code as itself.
+// The note's modal wait: the loop ends once the note is gone. True when it was closed.
+bool WaitForNote(int ms) {
+  PumpMessagesUntil(ms, [] { return Note == nullptr || !IsWindow(Note); });
+  return Note == nullptr || !IsWindow(Note);
+}
+
+// A replayed fault: an access violation as the crash key raises it, any other code as itself. A
+// C++ exception comes as Visual C++'s throw raises it: non-continuable, with the magic number of
+// its exception record (no object and no type information: nobody is to catch it).
 void RaiseFault(std::uint32_t code) {
   if (code == 0xC0000005u) CrashWithAccessViolation();
+  if (code == sim::CppExceptionCode) {
+    const ULONG_PTR arguments[3] = {0x19930520, 0, 0};
+    RaiseException(code, EXCEPTION_NONCONTINUABLE, 3, arguments);
+  }
   RaiseException(code, EXCEPTION_NONCONTINUABLE, 0, nullptr);
 }
+
+// Unbounded recursion, each level holding a page of stack the compiler cannot fold away, until
+// the stack's guard runs out: a genuine stack overflow.
+__attribute__((noinline)) unsigned Recurse(unsigned depth) {
+  if (depth == ~0u) return 0;  // never reached: the stack is gone long before
+  volatile char page[4096];
+  page[0] = static_cast<char>(depth);
+  page[sizeof page - 1] = page[0];
+  return Recurse(depth + 1) + page[sizeof page - 1];
+}
+
+void OverflowStack() { Recurse(0); }
 
 sim::SimHost Host() {
   return sim::SimHost{
@@ -129,6 +157,8 @@ sim::SimHost Host() {
       CrashWithAccessViolation,
       ShowNote,
       RaiseFault,
+      WaitForNote,
+      OverflowStack,
   };
 }
 

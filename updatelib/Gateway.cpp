@@ -23,6 +23,13 @@ const char* FaultName(std::uint32_t code) {
       return "privileged instruction";
     case 0xC00000FD:
       return "stack overflow";
+    case 0xC0000025:
+      return "non-continuable exception";
+    case 0x80000001:
+      return "guard page violation";
+    case 0xE06D7363:
+      // What a library compiled with Visual C++ raises for a C++ throw it does not catch.
+      return "C++ exception (E06D7363)";
     case 0xC0000409:
       return "stack buffer overrun";
     case 0x80000003:

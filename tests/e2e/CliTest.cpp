@@ -138,6 +138,30 @@ TEST_F(CliTest, StatusAndUpdateExitCodes) {
   EXPECT_NE(Out().find("3010"), std::string::npos) << "exit codes missing from --help";
 }
 
+// A library that raises its own C++ exception, or overflows its stack, ends the command with
+// exit code 1 and says which: every time, in a new process or in the next command alike.
+TEST_F(CliTest, ALibraryThatThrowsOrOverflowsEndsTheCommandWithItsName) {
+  const struct {
+    const char* world;
+    const char* args;
+    const char* what;
+  } cases[] = {
+      {"[library]\nthrow = ZR_GetChipType\n[device]\n", "status",
+       "ZR_GetChipType: C++ exception (E06D7363)"},
+      {"[library]\nthrow = ZR_GetChipType\n[device]\n", "status --json",
+       "ZR_GetChipType: C++ exception (E06D7363)"},
+      {"[library]\nthrow = ZR_FWUpdateProgrammingNoCustomizedSetting\n[device]\nprogram-ms = 0\n",
+       "update", "ZR_FWUpdateProgrammingNoCustomizedSetting: C++ exception (E06D7363)"},
+      {"[library]\noverflow = ZR_Inquiry\n[device]\n", "status", "ZR_Inquiry: stack overflow"},
+  };
+  for (const auto& run : cases) {
+    SCOPED_TRACE(run.args);
+    WriteWorld(run.world);
+    EXPECT_EQ(Cli(run.args), 1u) << Describe();
+    EXPECT_NE((Out() + Err()).find(run.what), std::string::npos) << Describe();
+  }
+}
+
 // detect as a detection script starts it: from the install folder by its full path while the
 // working folder is another (the system agent's own), so the library must be found beside the
 // program; exit code 0 every time, and standard output only when no device needs the update.

@@ -768,6 +768,41 @@ TEST_F(DeviceTest, ChangeInsideAFaultingCallIsTakenAfterTheBox) {
   ExpectOrderlyEnd();
 }
 
+// What a compiled library raises besides access violations: its own C++ exception, which nobody
+// may "continue", and a stack overflow. Each is shown by name in the error box and survived, as
+// often as it comes: the second overflow needs the stack's guard page back.
+TEST_F(DeviceTest, CppExceptionsAndStackOverflowsInRescansAreNamedAndSurvived) {
+  WriteWorld("[device]\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  const struct {
+    const char* keys;
+    const char* entryPoint;
+    const char* what;
+  } faults[] = {
+      {"throw=ZR_GetChipType", "ZR_GetChipType", "C++ exception (E06D7363)"},
+      {"throw=ZR_Inquiry", "ZR_Inquiry", "C++ exception (E06D7363)"},
+      {"throw= overflow=ZR_GetFWVersion", "ZR_GetFWVersion", "stack overflow"},
+      {"overflow=ZR_GetFWVersion", "ZR_GetFWVersion", "stack overflow"},
+  };
+  for (const auto& fault : faults) {
+    SCOPED_TRACE(fault.keys);
+    ASSERT_TRUE(Usbsim(std::string("set library ") + fault.keys));
+    const auto box = WaitForMessageBox(program_, ScreenTimeout);
+    ASSERT_TRUE(box.has_value()) << "no error box; running: " << program_.Running() << "\n"
+                                 << log_.Dump();
+    EXPECT_EQ(box->caption, "Flashwright");
+    const std::string start =
+        std::string(FaultPrefix) + fault.entryPoint + ": " + fault.what + " at address ";
+    EXPECT_TRUE(box->text.starts_with(start)) << "box text: " << box->text;
+    ASSERT_TRUE(DismissMessageBox(box->window));
+    ASSERT_TRUE(Shows({{NoDevice1, NoDevice2, ""}, {"Exit"}}));
+  }
+  ASSERT_TRUE(Usbsim("set library overflow="));
+  EXPECT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  ExpectOrderlyEnd();
+}
+
 // ---- device-change monitoring ------------------------------------------------------------------
 
 // An arrival alone is ignored (the node change that follows it is what counts); a burst of
@@ -885,6 +920,43 @@ TEST_F(DeviceTest, ChangeClosesTheLibrarysNoteButSparesTheProgramsOwnWindows) {
   EXPECT_TRUE(IsWindow(box->window)) << "the error box was closed";
   ASSERT_TRUE(DismissMessageBox(box->window));
   EXPECT_FALSE(program_.WaitForExit(QuietPeriod).has_value()) << "the program closed itself";
+  ExpectOrderlyEnd();
+}
+
+// The library shows its note and waits inside a call until it is closed, as a modal box does.
+// A change arriving meanwhile closes the note at once (else the call waits for the note and the
+// note for the call); the rescan it asks for runs only once the call has returned.
+TEST_F(DeviceTest, ChangeClosesANoteTheLibraryWaitsForInsideACall) {
+  WriteWorld("[device]\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  const std::size_t mark = log_.Size();
+  ASSERT_TRUE(Usbsim("set library modal-message=ZR_GetChipType:20000"));
+  const auto waiting =
+      log_.WaitFor(StartsWith("ZR_GetChipType modal-message ms="), mark, ScreenTimeout);
+  ASSERT_TRUE(waiting.has_value()) << log_.Dump();
+  ASSERT_TRUE(Usbsim("set library modal-message=", false));
+
+  // Posted: only a loop that runs, the library's own here, takes it.
+  const auto posted = Clock::now();
+  ASSERT_TRUE(PostMessageA(main_, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0));
+  const auto closed = log_.WaitFor(StartsWith("message-window WM_CLOSE"), *waiting, ScreenTimeout);
+  ASSERT_TRUE(closed.has_value()) << "the note was not asked to close while the call waited\n"
+                                  << log_.Dump();
+  const auto delay =
+      std::chrono::duration_cast<Millis>(log_.Entries()[*closed].seen - posted).count();
+  EXPECT_LT(delay, 1000) << "the note was closed only " << delay << " ms after the change";
+  const auto returned =
+      log_.WaitFor([](const std::string& line) { return line.starts_with("ZR_GetChipType path="); },
+                   *closed, ScreenTimeout);
+  ASSERT_TRUE(returned.has_value()) << log_.Dump();
+  EXPECT_EQ(log_.Count(StartsWith("ZR_GetChipType modal-message closed"), *waiting, *returned), 1u)
+      << log_.Dump();
+  // The rescan comes after the waiting call (and the rest of its scan) and starts no call inside.
+  EXPECT_EQ(log_.Count(IsDeviceListCall, *waiting, *returned), 0u) << log_.Dump();
+  EXPECT_TRUE(NextScan(*returned, ScreenTimeout).has_value()) << log_.Dump();
+  EXPECT_EQ(log_.Count(IsNested), 0u) << log_.Dump();
+  EXPECT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
   ExpectOrderlyEnd();
 }
 

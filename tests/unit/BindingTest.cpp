@@ -143,7 +143,10 @@ TEST(Gateway, TurnsFaultsIntoExceptionsAndRefusesNestedCalls) {
   }
   EXPECT_FALSE(library.Busy());
   EXPECT_EQ(updatelib::FaultText("ZR_Inquiry", {0xE06D7363, 0x1000}),
-            "The update library failed in ZR_Inquiry: exception E06D7363 at address 00001000");
+            "The update library failed in ZR_Inquiry: C++ exception (E06D7363) at address "
+            "00001000");
+  EXPECT_EQ(updatelib::FaultText("ZR_Inquiry", {0xE0434352, 0x1000}),
+            "The update library failed in ZR_Inquiry: exception E0434352 at address 00001000");
 
   bool refused = false;
   fake.During("ZR_GetChipType", [&] {

@@ -44,12 +44,15 @@ TEST_F(ReentryFixture, AChangeDuringConstructionRescansOnceTheWindowRuns) {
   });
   form.emplace(Services());
   EXPECT_EQ(ScansIn(Calls()), 1);
+  // The note is asked to close at once: the library may be waiting inside the call for it.
+  EXPECT_EQ(closer.closed.size(), 1u);
   EXPECT_FALSE(timers.Running(app::RescanTimerId));
   form->FormCreate();
   timers.onFire = [this](std::uintptr_t id) { form->OnRescanTimer(id); };
   EXPECT_TRUE(timers.Running(app::RescanTimerId));
   timers.Advance(200);
   EXPECT_EQ(ScansIn(Calls()), 2);
+  EXPECT_EQ(closer.closed.size(), 1u);  // once per change
   form.reset();
   EXPECT_EQ(controls.events, nullptr);
 }

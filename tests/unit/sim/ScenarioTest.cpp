@@ -75,7 +75,10 @@ TEST(ScenarioParse, MisbehaviourKeysListCalledEntryPointsInOrder) {
       "[library]\n"
       "pump = ZR_FWUpdateProgrammingNoCustomizedSetting:600000 ,ZR_GetChipType : 0\n"
       "stall=ZR_GetChipType:5\n"
-      "crash = ZR_GetChipType,  ZR_SetKV7300BindingCheck\n",
+      "crash = ZR_GetChipType,  ZR_SetKV7300BindingCheck\n"
+      "modal-message = ZR_GetDeviceList:30000\n"
+      "throw = ZR_Inquiry, ZR_GetChipType\n"
+      "overflow = ZR_GetFWVersion\n",
       "f");
   ASSERT_TRUE(parsed.scenario) << parsed.error;
   const LibrarySettings& library = parsed.scenario->library;
@@ -85,6 +88,9 @@ TEST(ScenarioParse, MisbehaviourKeysListCalledEntryPointsInOrder) {
   EXPECT_EQ(library.stall, (std::vector<TimedMisbehaviour>{{"ZR_GetChipType", 5}}));
   EXPECT_EQ(library.crash,
             (std::vector<std::string>{"ZR_GetChipType", "ZR_SetKV7300BindingCheck"}));
+  EXPECT_EQ(library.modalMessage, (std::vector<TimedMisbehaviour>{{"ZR_GetDeviceList", 30000}}));
+  EXPECT_EQ(library.throwCpp, (std::vector<std::string>{"ZR_Inquiry", "ZR_GetChipType"}));
+  EXPECT_EQ(library.overflow, std::vector<std::string>{"ZR_GetFWVersion"});
 
   // An empty value clears a list, as usbsim's "set library crash=" does.
   LibrarySettings edited = library;
@@ -216,6 +222,9 @@ TEST(ScenarioParse, ErrorsNameFileLineAndProblem) {
       {"[library]\npump = ,ZR_Inquiry:1\n", 2, "pump: empty item"},
       {"[library]\ncrash = ZR_Inquiry:5\n", 2, "crash: 'ZR_Inquiry:5': takes no time"},
       {"[library]\nmessage-window = ZR_Nope\n", 2, "message-window: 'ZR_Nope' is not an entry"},
+      {"[library]\nmodal-message = ZR_Inquiry\n", 2, "modal-message: 'ZR_Inquiry' lacks its time"},
+      {"[library]\nthrow = ZR_Inquiry:5\n", 2, "throw: 'ZR_Inquiry:5': takes no time"},
+      {"[library]\noverflow = ZR_Inquiry, ZR_Inquiry\n", 2, "overflow: 'ZR_Inquiry' given twice"},
       {"[device]\npath-hex = 41 00 42\n", 2, "path-hex: a NUL byte inside"},
       {"[device]\nversion-hex = " + std::string(160, '3') + "3030\n", 2, "more than 79 bytes"},
       {"[device]\nvendor = A\nvendor-hex = 41\n", 3, "'vendor-hex' sets what 'vendor' set"},
@@ -257,6 +266,9 @@ Scenario EveryKeySet() {
   world.library.pump = {{"ZR_Inquiry", 20}};
   world.library.crash = {"ZR_FWUpdateProgrammingNoCustomizedSetting", "ZR_Inquiry"};
   world.library.messageWindow = {"ZR_GetDeviceList", "ZR_GetChipType"};
+  world.library.modalMessage = {{"ZR_GetChipType", 600000}};
+  world.library.throwCpp = {"ZR_Inquiry"};
+  world.library.overflow = {"ZR_GetDeviceList", "ZR_GetFWVersion"};
   world.library.overwriteSlotPointers = true;
   SimDevice device;
   device.path = "\\\\?\\usb#vid_0000#x";

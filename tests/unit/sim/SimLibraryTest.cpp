@@ -445,6 +445,79 @@ TEST_F(SimLibraryTest, SlotPointersAreOverwrittenAfterThePathsAndTheNoteComesBef
                          "(pump 0)", "ZR_GetChipType path=\"d\" -> 1 chipType=13"}));
 }
 
+// The faults a compiled library may raise and the note it may wait for inside a call: each
+// through its own hook, the faults doing no work and leaving the call; without a hook of their
+// own the throw and the overflow fall back on raise and, failing that, crash.
+TEST_F(SimLibraryTest, ModalNoteThrowAndOverflowUseTheirHooks) {
+  WriteWorld(
+      "[library]\nmodal-message = ZR_GetChipType:900\nthrow = ZR_GetFWVersion\n"
+      "overflow = ZR_Inquiry\ncrash = ZR_Inquiry\n[device]\npath = d\n");
+  SimHost host = Host(true);
+  host.showNote = [&] {
+    events_.push_back("(note)");
+    return true;
+  };
+  bool closes = true;
+  host.waitForNote = [&](int ms) {
+    events_.push_back("(wait " + std::to_string(ms) + ")");
+    return closes;
+  };
+  std::vector<int> depthAtRaise;
+  host.raise = [&](std::uint32_t code) {
+    char text[32];
+    std::snprintf(text, sizeof text, "(raise %08X)", static_cast<unsigned>(code));
+    events_.push_back(text);
+  };
+  host.overflow = [&] { events_.push_back("(overflow)"); };
+  SimLibrary library(host);
+  int chip = 0;
+  char version[80] = "untouched";
+  unsigned char inquiry[40] = {};
+  int length = -1;
+  EXPECT_EQ(library.GetChipType("d", &chip), 1);
+  closes = false;
+  EXPECT_EQ(library.GetChipType("d", &chip), 1);
+  EXPECT_EQ(library.GetFWVersion("d", version), 0);
+  // Crash goes first when one entry point is listed under several fault keys.
+  EXPECT_EQ(library.Inquiry("d", inquiry, 40, &length), 0);
+  library.World().library.crash.clear();
+  EXPECT_EQ(library.Inquiry("d", inquiry, 40, &length), 0);
+  EXPECT_EQ(events_, (std::vector<std::string>{
+                         "(note)",
+                         "ZR_GetChipType modal-message ms=900",
+                         "(wait 900)",
+                         "ZR_GetChipType modal-message closed",
+                         "ZR_GetChipType path=\"d\" -> 1 chipType=13",
+                         "(note)",
+                         "ZR_GetChipType modal-message ms=900",
+                         "(wait 900)",
+                         "ZR_GetChipType modal-message timed-out",
+                         "ZR_GetChipType path=\"d\" -> 1 chipType=13",
+                         "ZR_GetFWVersion throw",
+                         "(raise E06D7363)",
+                         "ZR_Inquiry crash",
+                         "(crash)",
+                         "ZR_Inquiry overflow",
+                         "(overflow)",
+                     }));
+  EXPECT_STREQ(version, "untouched");
+  EXPECT_EQ(length, -1);
+  EXPECT_EQ(library.CallDepth(), 0);
+
+  // A host without those hooks: the overflow is raised as its code, and with no raise hook
+  // either, both end in the crash hook.
+  WriteWorld("[library]\nthrow = ZR_GetFWVersion\noverflow = ZR_Inquiry\n[device]\npath = d\n");
+  host.overflow = {};
+  SimLibrary raising(host);
+  events_.clear();
+  raising.Inquiry("d", inquiry, 40, &length);
+  host.raise = {};
+  SimLibrary crashing(host);
+  crashing.GetFWVersion("d", version);
+  EXPECT_EQ(events_, (std::vector<std::string>{"ZR_Inquiry overflow", "(raise C00000FD)",
+                                               "ZR_GetFWVersion throw", "(crash)"}));
+}
+
 TEST(SimLibraryQuote, ShowsControlAndHighBytesAndQuotes) {
   EXPECT_EQ(Quote("a\"b\x01\xff\\"), "\"a\\\"b\\x01\\xFF\\\"");
 }
