@@ -382,5 +382,63 @@ TEST_F(CliTest, TextOutsideAsciiInEveryCommand) {
   EXPECT_EQ(device(lines[2])["computer"], nameUtf8) << lines[2];
 }
 
+// A deployment system asks again: after a successful update the device reports its old firmware
+// until its power cycle, and a restart of the PC may not power it off. detect counts it as done,
+// update does not program it again (3010, as the first time; --force does); after the power cycle
+// the update is confirmed in the log and the device is up to date.
+TEST_F(CliTest, ADeviceWaitingForItsPowerCycleIsNotProgrammedAgain) {
+  WriteWorld("[device]\nprogram-ms = 100\n");
+  const std::string log = "attempts.log";
+  auto programmings = [&] { return Occurrences(ReadFile(dir_.Path() / "sim.log"), " begin "); };
+  ASSERT_EQ(Cli("update --log " + log), 3010u) << Describe();
+  ASSERT_EQ(programmings(), 1u);
+
+  EXPECT_EQ(Cli("detect"), 0u) << Describe();
+  EXPECT_EQ(Out(), "Firmware 00.01.01.07 programmed; waiting for the device's power cycle\n");
+  EXPECT_EQ(Cli("update --json --log " + log), 3010u) << Describe();
+  EXPECT_NE(Out().find("\"state\":\"pending-power-cycle\""), std::string::npos) << Describe();
+  EXPECT_NE(Out().find("\"result\":\"pending-power-cycle\""), std::string::npos) << Describe();
+  KeepJson("update-pending");
+  EXPECT_EQ(programmings(), 1u) << "programmed again before the power cycle";
+  EXPECT_EQ(Cli("status --json"), 3010u) << Describe();
+  KeepJson("status-pending");
+  EXPECT_EQ(Cli("update --force"), 3010u) << Describe();
+  EXPECT_EQ(programmings(), 2u) << "--force did not program";
+
+  ASSERT_TRUE(Usbsim("power-cycle", false));
+  EXPECT_EQ(Cli("update --log " + log), 0u) << Describe();
+  const std::string lines = ReadFile(dir_.Path() / log);
+  EXPECT_EQ(Occurrences(lines, "\"result\":\"confirmed\""), 1u) << lines;
+  EXPECT_EQ(Cli("detect"), 0u) << Describe();
+  EXPECT_EQ(Out(), "Firmware 00.01.01.07 on every attached device\n");
+}
+
+// A run cut short leaves a trace: the intent written before the programming call outlives the
+// killed program, so status shows the interrupted update, detect counts the device as needing
+// it, and the next update says so in its log line and in its note on the abandoned lock.
+TEST_F(CliTest, AKilledUpdateIsReportedAsInterrupted) {
+  WriteWorld("[device]\nprogram-ms = 20000\n");
+  Process killed = Start("update");
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(dir_.Path() / "sim.log").find(" begin ") !=
+                                     std::string::npos; },
+                        StepTimeout))
+      << "programming did not start";
+  killed.Kill();
+
+  EXPECT_EQ(Cli("status --json"), 10u) << Describe();
+  EXPECT_NE(Out().find("\"state\":\"interrupted\""), std::string::npos) << Describe();
+  KeepJson("status-interrupted");
+  EXPECT_EQ(Cli("status"), 10u) << Describe();
+  EXPECT_NE(Out().find("interrupted"), std::string::npos) << Describe();
+  EXPECT_EQ(Cli("detect"), 0u) << Describe();
+  EXPECT_EQ(Out(), "") << "detect vouched for a device whose update was cut short";
+
+  WriteWorld("[device]\nprogram-ms = 100\n");
+  EXPECT_EQ(Cli("update --log attempts.log"), 3010u) << Describe();
+  const std::string lines = ReadFile(dir_.Path() / "attempts.log");
+  EXPECT_NE(lines.find("\"previousAttempt\":{\"state\":\"interrupted\""), std::string::npos)
+      << lines;
+}
+
 }  // namespace
 }  // namespace e2e

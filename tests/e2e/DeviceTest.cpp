@@ -598,19 +598,45 @@ TEST_F(DeviceTest, UpdateCancelsPendingRescan) {
   ExpectOrderlyEnd();
 }
 
-// While another program holds the machine-wide programming lock, Update fails without touching
-// the device: two programs writing one device's flash would corrupt it.
-TEST_F(DeviceTest, UpdateFailsWithoutProgrammingWhileAnotherProgramHoldsTheLock) {
-  WriteWorld("[device]\nprogram-ms = 0\n");
+// While the command line programs the device, the window touches nothing in the library: an
+// Update click (the lock taken between its scan and the click) and a device change both show that
+// another program is busy, never a failure nor advice to unplug, and offer Exit; once the command
+// line is done the window looks again by itself, without a device change.
+TEST_F(DeviceTest, WindowWaitsWhileTheCommandLineProgramsAndLooksAgainAfter) {
+  WriteWorld("[device]\nprogram-ms = 4000\n");
+  dir_.CopyIn(BinDir() / "flashwright-cli.exe");
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
-  HANDLE lock = CreateMutexW(nullptr, TRUE, L"Global\\FlashwrightDeviceProgramming");
-  ASSERT_NE(lock, nullptr);
+
+  Process cli = Process::Launch(dir_.Path() / "flashwright-cli.exe", dir_.Path(),
+                                {{"FLASHWRIGHT_SIM_SCENARIO", World().string()},
+                                 {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / "sim.log").string()}},
+                                "update", {dir_.Path() / "cli.out", dir_.Path() / "cli.err"});
+  const auto begin = log_.WaitFor(IsProgrammingBegin, 0, ScreenTimeout);
+  ASSERT_TRUE(begin.has_value()) << "the command line did not start programming\n" << log_.Dump();
+
+  const std::array<std::string, 3> busy = {"Another Flashwright program is updating a device.",
+                                           "DO NOT disconnect the device.",
+                                           "This window checks again when it is done."};
   ASSERT_NO_FATAL_FAILURE(Click("Update"));
-  EXPECT_TRUE(Shows({{"", UpdateFailed, ""}, {"Exit"}}));
-  EXPECT_EQ(log_.Count(StartsWith(ProgrammingCall)), 0u) << log_.Dump();
-  ReleaseMutex(lock);
-  CloseHandle(lock);
+  EXPECT_TRUE(Shows({busy, {"Exit"}}));
+  ASSERT_TRUE(SendDeviceChange(main_, DBT_DEVNODES_CHANGED));
+  EXPECT_TRUE(Shows({busy, {"Exit"}}));
+  const auto end = log_.WaitFor(IsProgrammingEnd, *begin, 10s);
+  ASSERT_TRUE(end.has_value()) << log_.Dump();
+  EXPECT_EQ(log_.Count([](const std::string& line) { return !line.starts_with(ProgrammingCall); },
+                       *begin, *end),
+            0u)
+      << "the window called the library while the device was programmed\n"
+      << log_.Dump();
+  ASSERT_EQ(cli.WaitForExit(10s).value_or(0xDEAD), 3010u);
+  const auto ended = Clock::now();
+
+  const auto scan = NextScan(*end, 3s);
+  ASSERT_TRUE(scan.has_value()) << "the window did not look again\n" << log_.Dump();
+  EXPECT_LT(std::chrono::duration_cast<Millis>(log_.Entries()[*scan].seen - ended).count(), 1500)
+      << "the window looked again too late";
+  EXPECT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
   ExpectOrderlyEnd();
 }
 

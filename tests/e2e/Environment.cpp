@@ -1,0 +1,23 @@
+// Every end-to-end test starts and ends with no attempt records: the programs remember their
+// programming attempts under HKLM\SOFTWARE\Flashwright, in the Wine prefix all the tests share, and
+// a device one test programmed must not wait for its power cycle in the next.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+namespace e2e {
+namespace {
+
+class ForgetAttempts : public ::testing::Environment {
+ public:
+  void SetUp() override { Forget(); }
+  void TearDown() override { Forget(); }
+
+ private:
+  static void Forget() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwright\\Attempts"); }
+};
+
+[[maybe_unused]] ::testing::Environment* const Registered =
+    ::testing::AddGlobalTestEnvironment(new ForgetAttempts);
+
+}  // namespace
+}  // namespace e2e
