@@ -40,15 +40,29 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
     EXPECT_EQ(parsed.exitCode, cli::Usage) << testing::PrintToString(wrong);
   }
   EXPECT_TRUE(Parse({"frobnicate", "--json"}).json);
-  // Ranges are told plainly, whatever was typed.
+  // Ranges are told plainly, whatever was typed; --log takes a file's name, never an option or
+  // empty text.
   for (const auto& [arguments, message] :
        std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"update", "--device", "0"}, "--device must be between 1 and 16"},
            {{"update", "--device", "17"}, "--device must be between 1 and 16"},
            {{"update", "--device", "x"}, "--device must be between 1 and 16"},
-           {{"station", "--count", "-1"}, "--count must be between 1 and 1000000"}}) {
-    EXPECT_EQ(Parse(arguments).text, message) << testing::PrintToString(arguments);
+           {{"station", "--count", "-1"}, "--count must be between 1 and 1000000"},
+           {{"update", "--log", "--json"}, "--log needs a file name, not the option --json"},
+           {{"--log", "--all", "update"}, "--log needs a file name, not the option --all"},
+           {{"station", "--log", "/?"}, "--log needs a file name, not the option --help"},
+           {{"station", "--log", "-h"}, "--log needs a file name, not the option -h"},
+           {{"update", "--log", ""}, "--log needs a file name"},
+           {{"station", "--log", "  "}, "--log needs a file name"}}) {
+    const cli::CommandLine parsed = Parse(arguments);
+    EXPECT_FALSE(parsed.options) << testing::PrintToString(arguments);
+    EXPECT_EQ(parsed.exitCode, cli::Usage) << testing::PrintToString(arguments);
+    EXPECT_EQ(parsed.text, message) << testing::PrintToString(arguments);
   }
+  // One dash is a name: a relative path may start with it.
+  const cli::CommandLine dashed = Parse({"update", "--log", "-1.log"});
+  ASSERT_TRUE(dashed.options) << dashed.text;
+  EXPECT_EQ(dashed.options->logFile, "-1.log");
   // --json and --log before or after the command; /? is help.
   for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
            {"--json", "--log", "a.log", "update"}, {"update", "--log", "a.log", "--json"}}) {
