@@ -79,6 +79,14 @@ class Session {
         return End(NotElevated,
                    "administrator rights are needed: run flashwright-cli from an elevated prompt");
       }
+      // A record that cannot be kept stops the work before it starts: no device is touched.
+      if (!options_.logFile.empty()) {
+        if (const std::string error = services_.log.CheckWritable(options_.logFile);
+            !error.empty()) {
+          return End(ProgrammingFailed, "cannot write the log " + options_.logFile +
+                                            ", so nothing was done: " + error);
+        }
+      }
       library_.Load(services_.modules);
       if (!library_.Bound()) {
         return End(LibraryMissing,
@@ -218,9 +226,15 @@ class Session {
         }
         code = outcome == update::UpdateOutcome::Updated ? Updated : ProgrammingFailed;
       }
-      report_.Log(*entry, versionBefore);
+      const bool logged = report_.Log(*entry, versionBefore);
       report_.Result(*entry);
       if (Severity(code) > Severity(worst)) worst = code;
+      // The device's own result stands in the report; the run fails, and goes no further.
+      if (!logged) {
+        return End(ProgrammingFailed, "the result of device " + std::to_string(entry->index) +
+                                          " (" + std::string(ResultWord(*entry->result)) +
+                                          ") is not in the log, so nothing more is done");
+      }
     }
     return End(worst, worst == ProgrammingFailed ? "programming failed" : "");
   }
@@ -297,7 +311,7 @@ class Session {
     auto finish = [&](StationOutcome outcome) {
       entry.result = StationResult(outcome);
       entry.durationMs = MillisecondsSince(started);
-      report_.Log(entry, versionBefore);
+      logFailed_ = !report_.Log(entry, versionBefore) || logFailed_;
       report_.Station(entry, outcome);
       return outcome;
     };
@@ -308,7 +322,7 @@ class Session {
       return finish(outcome == update::UpdateOutcome::Locked ? StationOutcome::Locked
                                                              : StationOutcome::ProgrammingFailed);
     }
-    report_.Log(entry, versionBefore);
+    logFailed_ = !report_.Log(entry, versionBefore) || logFailed_;
     // The new firmware runs after a power cycle: once the device has gone and come back (as
     // device changes tell; a quick one may never show it missing from a list), it is checked.
     if (!WaitForPowerCycle() || !WaitForOneDevice()) {
@@ -322,7 +336,8 @@ class Session {
 
   // Each unit that reached a verdict counts as done, a programmed one that was not verified
   // included; the exit code is the worst verdict: 1 for a failure, else 3010 for an unverified
-  // unit (it needs its power cycle and a check), else 0.
+  // unit (it needs its power cycle and a check), else 0. A log line that cannot be written ends
+  // the run with 1 once its unit has its verdict, before the next unit.
   ExitCode Station() {
     services_.interrupts.Set(Mode::Note);
     services_.deviceChanges.Watch();
@@ -338,13 +353,19 @@ class Session {
         unverified = true;
         break;
       }
+      if (logFailed_) break;
       if (options_.count && done >= *options_.count) break;
       if (!WaitForDeviceGone(entries_.front().path, "Unplug the device and plug in the next.\n")) {
         break;
       }
     }
+    if (logFailed_) {
+      services_.output.Err("flashwright-cli: stopped: the log " + options_.logFile +
+                           " could not be written for the last unit, and no further unit is "
+                           "programmed\n");
+    }
     report_.StationSummary(done, anyFailed, unverified);
-    return anyFailed ? ProgrammingFailed : unverified ? Updated : Success;
+    return anyFailed || logFailed_ ? ProgrammingFailed : unverified ? Updated : Success;
   }
 
   const Options& options_;
@@ -352,6 +373,7 @@ class Session {
   updatelib::LibraryGateway library_;
   Report report_;
   std::vector<Entry> entries_;  // the last list, which a document at the end shows
+  bool logFailed_ = false;      // station: a unit's line could not be written
 };
 
 }  // namespace

@@ -303,8 +303,8 @@ void Report::StationSummary(int done, bool anyFailed, bool unverified) {
               ".\n");
 }
 
-void Report::Log(const Entry& entry, const std::string& versionBefore) {
-  if (options_.logFile.empty()) return;
+bool Report::Log(const Entry& entry, const std::string& versionBefore) {
+  if (options_.logFile.empty()) return true;
   std::string error;
   try {
     const EntryText text(entry, output_);
@@ -319,10 +319,9 @@ void Report::Log(const Entry& entry, const std::string& versionBefore) {
   } catch (const std::exception& failure) {
     error = failure.what();
   }
-  if (!error.empty()) {
-    output_.Err("flashwright-cli: cannot write the log " + options_.logFile + ": " + error +
-                " (the device's result stands)\n");
-  }
+  if (error.empty()) return true;
+  output_.Err("flashwright-cli: cannot write the log " + options_.logFile + ": " + error + "\n");
+  return false;
 }
 
 std::string Report::Identity(const Entry& entry) {

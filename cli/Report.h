@@ -52,8 +52,8 @@ class Report {
   // station without --json: the count at its end.
   void StationSummary(int done, bool anyFailed, bool unverified);
   // With --log: appends the attempt (`versionBefore` is the library's text). A log that cannot be
-  // written is told, and changes nothing.
-  void Log(const Entry& entry, const std::string& versionBefore);
+  // written is told on standard error; false then (the caller stops the work).
+  bool Log(const Entry& entry, const std::string& versionBefore);
 
  private:
   std::string Identity(const Entry& entry);
