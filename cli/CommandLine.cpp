@@ -47,6 +47,21 @@ CLI::Validator Between(int low, int high) {
       "");
 }
 
+// A file's name for --log. Empty text, or one of this program's options where the name belongs
+// (anything starting with "--", and -h), is a slip to be told rather than a file to write: a
+// name of one dash and more ("-1.log") is left as the file it may well be.
+CLI::Validator FileName() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        if (value.find_first_not_of(" \t") == std::string::npos) return "needs a file name";
+        if (value.starts_with("--") || value == "-h") {
+          return "needs a file name, not the option " + value;
+        }
+        return {};
+      },
+      "");
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
@@ -95,6 +110,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
     command
         ->add_option("--log", options.logFile,
                      "update, station: append one JSON line per device attempted to FILE")
+        ->check(FileName())
         ->type_name("FILE");
   }
   CLI::Option* countOption =

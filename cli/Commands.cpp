@@ -82,6 +82,14 @@ class Session {
         return End(NotElevated,
                    "administrator rights are needed: run flashwright-cli from an elevated prompt");
       }
+      // A record that cannot be kept stops the work before it starts: no device is touched.
+      if (!options_.logFile.empty()) {
+        if (const std::string error = services_.log.CheckWritable(options_.logFile);
+            !error.empty()) {
+          return End(ProgrammingFailed, "cannot write the log " + options_.logFile +
+                                            ", so nothing was done: " + error);
+        }
+      }
       library_.Load(services_.modules);
       if (!library_.Bound()) {
         return End(LibraryMissing,
@@ -145,16 +153,17 @@ class Session {
   }
 
   // The devices and what the records say of each; the records the devices end are ended, and a
-  // confirmed update is logged.
-  void InspectAndReview() {
+  // confirmed update is logged. False when such a line could not be written.
+  bool InspectAndReview() {
     bool complete = false;
     entries_ = Inspect(library_, &complete);
     std::vector<update::SeenDevice> seen;
     for (const Entry& entry : entries_) {
       seen.push_back({entry.path, entry.check.outcome == device::ScanOutcome::UpToDate});
     }
+    bool logged = true;
     for (const update::Confirmed& confirmed : attempts_.Review(seen, complete)) {
-      report_.LogConfirmed(confirmed.record);
+      logged = report_.LogConfirmed(confirmed.record) && logged;
     }
     for (Entry& entry : entries_) {
       entry.remembered = attempts_.StateOf(entry.path);
@@ -162,6 +171,7 @@ class Session {
         entry.record = *record;
       }
     }
+    return logged;
   }
 
   // What a device's state contributes to status and detect.
@@ -267,7 +277,9 @@ class Session {
   }
 
   ExitCode Update() {
-    InspectAndReview();
+    if (!InspectAndReview()) {
+      return End(ProgrammingFailed, "a confirmed update is not in the log, so nothing is done");
+    }
     if (entries_.empty()) return End(NoDevice, "no compatible device is attached");
     ExitCode refusal = Success;
     std::string why;
@@ -292,9 +304,16 @@ class Session {
         const bool updated = Program(*entry, versionBefore) == update::UpdateOutcome::Updated;
         verdict = updated ? Verdict::Updated : Verdict::Failed;
       }
-      if (entry->result != DeviceResult::Pending) report_.Log(*entry, versionBefore);
+      const bool logged =
+          entry->result == DeviceResult::Pending || report_.Log(*entry, versionBefore);
       report_.Result(*entry);
       verdicts.push_back(verdict);
+      // The device's own result stands in the report; the run fails, and goes no further.
+      if (!logged) {
+        return End(ProgrammingFailed, "the result of device " + std::to_string(entry->index) +
+                                          " (" + std::string(ResultWord(*entry->result)) +
+                                          ") is not in the log, so nothing more is done");
+      }
     }
     const ExitCode worst = ExitCodeOf(Command::Update, verdicts);
     return End(worst, worst == ProgrammingFailed ? "programming failed" : "");
@@ -401,7 +420,7 @@ class Session {
     auto finish = [&](StationOutcome outcome) {
       entry.result = StationResult(outcome);
       entry.durationMs = MillisecondsSince(started);
-      report_.Log(entry, versionBefore);
+      logFailed_ = !report_.Log(entry, versionBefore) || logFailed_;
       report_.Station(entry, outcome);
       return outcome;
     };
@@ -412,7 +431,7 @@ class Session {
     if (outcome != update::UpdateOutcome::Updated) {
       return finish(StationOutcome::ProgrammingFailed);
     }
-    report_.Log(entry, versionBefore);
+    logFailed_ = !report_.Log(entry, versionBefore) || logFailed_;
     // The new firmware runs after a power cycle: once the device has gone and come back (as
     // device changes tell; a quick one may never show it missing from a list), it is checked.
     if (!WaitForPowerCycle() || !WaitForOneDevice()) {
@@ -426,7 +445,8 @@ class Session {
 
   // Each unit that reached a verdict counts as done, a programmed one that was not verified
   // included; the exit code is the worst verdict: 1 for a failure, else 3010 for an unverified
-  // unit (it needs its power cycle and a check), else 0.
+  // unit (it needs its power cycle and a check), else 0. A log line that cannot be written ends
+  // the run with 1 once its unit has its verdict, before the next unit.
   ExitCode Station() {
     services_.interrupts.Set(Mode::Note);
     services_.deviceChanges.Watch();
@@ -443,6 +463,7 @@ class Session {
         unverified = true;
         break;
       }
+      if (logFailed_) break;
       if (options_.count && done >= *options_.count) break;
       if (!WaitForDeviceGone(entries_.front().path, "Unplug the device and plug in the next.\n")) {
         break;
@@ -450,8 +471,15 @@ class Session {
       stationLock_.reset();
     }
     stationLock_.reset();
+    if (logFailed_) {
+      services_.output.Err("flashwright-cli: stopped: the log " + options_.logFile +
+                           " could not be written for the last unit, and no further unit is "
+                           "programmed\n");
+    }
     report_.StationSummary(done, anyFailed, unverified);
-    return anyFailed || lockFailed_ ? ProgrammingFailed : unverified ? Updated : Success;
+    return anyFailed || lockFailed_ || logFailed_ ? ProgrammingFailed
+           : unverified                           ? Updated
+                                                  : Success;
   }
 
   const Options& options_;
@@ -463,6 +491,7 @@ class Session {
   std::string refusalText_;     // why the lock refused, for the message
   std::optional<platform::HeldLock> stationLock_;  // the station's lock for one look or unit
   bool lockFailed_ = false;                        // the station stopped: no lock could be had
+  bool logFailed_ = false;                         // station: a unit's line could not be written
 };
 
 }  // namespace

@@ -44,7 +44,7 @@ inline constexpr ExitCodeRow ExitCodes[] = {
     {UpdateNeeded, Reading::Failure, "UpdateNeeded",
      "status: at least one device needs the update"},
     {ProgrammingFailed, Reading::Failure, "ProgrammingFailed",
-     "programming failed on a device (or the library faulted)"},
+     "programming failed on a device (or the library faulted, or the log could not be written)"},
     {Usage, Reading::Failure, "Usage", "usage error"},
     {NoDevice, Reading::Failure, "NoDevice", "no compatible device attached"},
     {SeveralDevices, Reading::Failure, "SeveralDevices",

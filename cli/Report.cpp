@@ -368,8 +368,8 @@ void Report::StationSummary(int done, bool anyFailed, bool unverified) {
               ".\n");
 }
 
-void Report::Log(const Entry& entry, const std::string& versionBefore) {
-  if (options_.logFile.empty()) return;
+bool Report::Log(const Entry& entry, const std::string& versionBefore) {
+  if (options_.logFile.empty()) return true;
   std::string line;
   try {
     const EntryText text(entry, output_);
@@ -388,14 +388,13 @@ void Report::Log(const Entry& entry, const std::string& versionBefore) {
     }
     line = Dump(json);
   } catch (const std::exception& failure) {
-    output_.Err("flashwright-cli: cannot make the log line: " + std::string(failure.what()) + "\n");
-    return;
+    return LogFailed(failure.what());
   }
-  AppendToLog(line);
+  return AppendToLog(line);
 }
 
-void Report::LogConfirmed(const platform::AttemptRecord& record) {
-  if (options_.logFile.empty()) return;
+bool Report::LogConfirmed(const platform::AttemptRecord& record) {
+  if (options_.logFile.empty()) return true;
   std::string line;
   try {
     const Json json = {{"time", UtcNow()},
@@ -408,18 +407,19 @@ void Report::LogConfirmed(const platform::AttemptRecord& record) {
                        {"programmed", UtcTime(record.ended)}};
     line = Dump(json);
   } catch (const std::exception& failure) {
-    output_.Err("flashwright-cli: cannot make the log line: " + std::string(failure.what()) + "\n");
-    return;
+    return LogFailed(failure.what());
   }
-  AppendToLog(line);
+  return AppendToLog(line);
 }
 
-void Report::AppendToLog(const std::string& line) {
+bool Report::AppendToLog(const std::string& line) {
   const std::string error = log_.AppendLine(options_.logFile, line);
-  if (!error.empty()) {
-    output_.Err("flashwright-cli: cannot write the log " + options_.logFile + ": " + error +
-                " (the device's result stands)\n");
-  }
+  return error.empty() || LogFailed(error);
+}
+
+bool Report::LogFailed(const std::string& why) {
+  output_.Err("flashwright-cli: cannot write the log " + options_.logFile + ": " + why + "\n");
+  return false;
 }
 
 std::string Report::Identity(const Entry& entry) {

@@ -56,15 +56,17 @@ class Report {
   // station without --json: the count at its end.
   void StationSummary(int done, bool anyFailed, bool unverified);
   // With --log: appends the attempt (`versionBefore` is the library's text). A log that cannot be
-  // written is told, and changes nothing.
-  void Log(const Entry& entry, const std::string& versionBefore);
+  // written is told on standard error; false then (the caller stops the work).
+  bool Log(const Entry& entry, const std::string& versionBefore);
   // With --log: a device that was programmed earlier now reports the target, after its power
-  // cycle: the update is confirmed.
-  void LogConfirmed(const platform::AttemptRecord& record);
+  // cycle: the update is confirmed. False, as Log, when the line could not be written.
+  bool LogConfirmed(const platform::AttemptRecord& record);
 
  private:
   std::string Identity(const Entry& entry);
-  void AppendToLog(const std::string& line);
+  // Each tells a line that could not be written on standard error, and returns false then.
+  bool AppendToLog(const std::string& line);
+  bool LogFailed(const std::string& why);
   void Output(const std::string& text);
   void OutputFailed(const std::string& why);
 

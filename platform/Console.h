@@ -79,6 +79,11 @@ class LogFile {
   virtual ~LogFile() = default;
   // The computer's name (UTF-8) for the log's lines; empty when it cannot be read.
   virtual std::string ComputerName() = 0;
+  // Opens `file` (a UTF-8 path) for appending, creating it when missing, and checks that lines
+  // can be added, writing nothing: it must be a file on a disk (not a device such as NUL, which
+  // would keep nothing) with room left for lines. Returns an error text, empty when it can be
+  // written. A later AppendLine can still fail (the disk may fill meanwhile).
+  virtual std::string CheckWritable(const std::string& file) = 0;
   // Appends `line` and a newline to `file` (a UTF-8 path) in one piece: lines from programs
   // writing at the same time never interleave. Returns an error text, empty on success.
   virtual std::string AppendLine(const std::string& file, std::string_view line) = 0;

@@ -349,10 +349,31 @@ class AppendOnlyLog final : public LogFile {
                                          : std::string();
   }
 
+  std::string CheckWritable(const std::string& file) override {
+    const UniqueFile handle = Open(file);
+    if (!handle) return LastErrorText();
+    if (GetFileType(handle.Get()) != FILE_TYPE_DISK) return "it is a device, not a file";
+    // The room is that of the file's folder's volume, as this user may use it (quotas included).
+    const std::wstring wide = Utf8ToWide(file);
+    const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::wstring folder(length, L'\0');
+    wchar_t* name = nullptr;
+    if (length == 0 || GetFullPathNameW(wide.c_str(), length, folder.data(), &name) == 0 ||
+        name == nullptr) {
+      return LastErrorText();
+    }
+    folder.resize(static_cast<std::size_t>(name - folder.data()));
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return LastErrorText();
+    if (available.QuadPart < MinimumRoom) {
+      SetLastError(ERROR_DISK_FULL);
+      return LastErrorText();
+    }
+    return {};
+  }
+
   std::string AppendLine(const std::string& file, std::string_view line) override {
-    const UniqueFile handle(CreateFileW(Utf8ToWide(file).c_str(), FILE_APPEND_DATA,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFile handle = Open(file);
     if (!handle) return LastErrorText();
     // One writer at a time, each line in one write: lines never interleave.
     OVERLAPPED whole{};
@@ -366,6 +387,17 @@ class AppendOnlyLog final : public LogFile {
     std::string error = wrote ? std::string() : LastErrorText();
     if (locked) UnlockFileEx(handle.Get(), 0, MAXDWORD, MAXDWORD, &whole);
     return error;
+  }
+
+ private:
+  // Room for a run's lines with plenty to spare (a line is a few hundred bytes): less, and the
+  // disk is as good as full.
+  static constexpr ULONGLONG MinimumRoom = 64ULL * 1024;
+
+  static UniqueFile Open(const std::string& file) {
+    return UniqueFile(CreateFileW(Utf8ToWide(file).c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
   }
 };
 

@@ -219,6 +219,30 @@ TEST_F(CliTest, AllOverThreeDevicesWithOneFailing) {
   EXPECT_EQ(Occurrences(lines, "\"versionBefore\":\"00.01.01.05\""), 3u) << lines;
 }
 
+// A log that cannot be kept ends update and station with 1 before anything is programmed: in a
+// folder that does not exist, and on Linux's /dev/full through Wine's Z: drive, which opens like a
+// file and fails every write as a full disk does.
+TEST_F(CliTest, ALogThatCannotBeWrittenStopsTheWorkBeforeProgramming) {
+  WriteWorld("[device]\nprogram-ms = 0\n");
+  const std::string missing = (dir_.Path() / "no-such-folder" / "attempts.log").string();
+  for (const std::string& log : {missing, std::string("Z:\\dev\\full")}) {
+    for (const std::string command : {"update", "station --count 1"}) {
+      SCOPED_TRACE(command + " --log " + log);
+      // Asserted: a station that programs waits for a power cycle nobody gives.
+      ASSERT_EQ(Cli(command + " --log \"" + log + "\""), 1u) << Describe();
+      EXPECT_NE(Err().find("cannot write the log " + log + ", so nothing was done"),
+                std::string::npos)
+          << Describe();
+    }
+  }
+  EXPECT_EQ(Cli("update --json --log \"" + missing + "\""), 1u) << Describe();
+  KeepJson("update-log-unwritable");
+  EXPECT_NE(Out().find("cannot write the log"), std::string::npos) << Describe();
+  EXPECT_EQ(ReadFile(dir_.Path() / "sim.log").find("ZR_FWUpdateProgrammingNoCustomizedSetting"),
+            std::string::npos)
+      << "programmed without a log";
+}
+
 // The production line: two devices, each programmed, power-cycled and verified, driven by usbsim.
 TEST_F(CliTest, StationVerifiesTwoDevicesAfterTheirPowerCycles) {
   WriteWorld("");

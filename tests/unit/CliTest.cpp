@@ -40,15 +40,29 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
     EXPECT_EQ(parsed.exitCode, cli::Usage) << testing::PrintToString(wrong);
   }
   EXPECT_TRUE(Parse({"frobnicate", "--json"}).json);
-  // Ranges are told plainly, whatever was typed.
+  // Ranges are told plainly, whatever was typed; --log takes a file's name, never an option or
+  // empty text.
   for (const auto& [arguments, message] :
        std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"update", "--device", "0"}, "--device must be between 1 and 16"},
            {{"update", "--device", "17"}, "--device must be between 1 and 16"},
            {{"update", "--device", "x"}, "--device must be between 1 and 16"},
-           {{"station", "--count", "-1"}, "--count must be between 1 and 1000000"}}) {
-    EXPECT_EQ(Parse(arguments).text, message) << testing::PrintToString(arguments);
+           {{"station", "--count", "-1"}, "--count must be between 1 and 1000000"},
+           {{"update", "--log", "--json"}, "--log needs a file name, not the option --json"},
+           {{"--log", "--all", "update"}, "--log needs a file name, not the option --all"},
+           {{"station", "--log", "/?"}, "--log needs a file name, not the option --help"},
+           {{"station", "--log", "-h"}, "--log needs a file name, not the option -h"},
+           {{"update", "--log", ""}, "--log needs a file name"},
+           {{"station", "--log", "  "}, "--log needs a file name"}}) {
+    const cli::CommandLine parsed = Parse(arguments);
+    EXPECT_FALSE(parsed.options) << testing::PrintToString(arguments);
+    EXPECT_EQ(parsed.exitCode, cli::Usage) << testing::PrintToString(arguments);
+    EXPECT_EQ(parsed.text, message) << testing::PrintToString(arguments);
   }
+  // One dash is a name: a relative path may start with it.
+  const cli::CommandLine dashed = Parse({"update", "--log", "-1.log"});
+  ASSERT_TRUE(dashed.options) << dashed.text;
+  EXPECT_EQ(dashed.options->logFile, "-1.log");
   // --json and --log before or after the command; /? is help.
   for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
            {"--json", "--log", "a.log", "update"}, {"update", "--log", "a.log", "--json"}}) {
@@ -187,12 +201,59 @@ TEST_F(CliFixture, AllReportsTheWorstOutcome) {
   EXPECT_EQ(Run({"status"}), cli::UpdateNeeded);
 }
 
-// A log that cannot be written is told on standard error and never changes the update's result.
-TEST_F(CliFixture, AnUnwritableLogDoesNotHideTheResult) {
-  console.appendError = "Access is denied.";
-  EXPECT_EQ(Run({"update", "--log", "C:\\locked.log"}), cli::Updated);
-  EXPECT_NE(console.err.find("cannot write the log C:\\locked.log: Access is denied."),
+// A log that cannot be opened for writing ends update and station with 1 before the library is
+// loaded, let alone a device touched: on standard error, or in the document with --json.
+TEST_F(CliFixture, ALogThatCannotBeWrittenStopsTheWorkBeforeAnyDevice) {
+  console.checkError = "Access is denied.";
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"update", "--log", "C:\\locked.log"}, {"station", "--log", "C:\\locked.log"}}) {
+    console.err.clear();
+    EXPECT_EQ(Run(arguments), cli::ProgrammingFailed) << testing::PrintToString(arguments);
+    EXPECT_NE(console.err.find("cannot write the log C:\\locked.log, so nothing was done: Access "
+                               "is denied."),
+              std::string::npos)
+        << console.err;
+  }
+  EXPECT_EQ(Run({"--json", "update", "--log", "C:\\locked.log"}), cli::ProgrammingFailed);
+  EXPECT_NE(console.out.find("\"exitCode\":1"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("cannot write the log"), std::string::npos) << console.out;
+  EXPECT_EQ(console.checked, std::vector<std::string>(3, "C:\\locked.log"));
+  EXPECT_TRUE(modules.loadedFiles.empty());
+  EXPECT_TRUE(SimulatedLibrary::Instance().calls.empty());
+  EXPECT_TRUE(console.lines.empty());
+}
+
+// A log line that cannot be written later: the device's result stands in the report, the run ends
+// with 1 and goes no further (no next device with --all, no next unit at the station).
+TEST_F(CliFixture, ALogLineThatCannotBeWrittenStopsTheRun) {
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  library.SetDevices({"a", "b", "c"});
+  console.appendError = "There is not enough space on the disk.";
+  console.appendsBeforeError = 1;
+  EXPECT_EQ(Run({"update", "--all", "--json", "--log", "x.log"}), cli::ProgrammingFailed);
+  EXPECT_EQ(std::count_if(library.calls.begin(), library.calls.end(),
+                          [](const std::string& call) {
+                            return call.starts_with("ZR_FWUpdateProgrammingNoCustomizedSetting");
+                          }),
+            2);
+  EXPECT_EQ(console.lines.size(), 1u);
+  auto document = nlohmann::json::parse(console.out);
+  EXPECT_EQ(document["devices"][1]["result"], "updated") << console.out;
+  EXPECT_EQ(document["devices"][2]["result"], "skipped") << console.out;
+  EXPECT_EQ(document["error"]["message"],
+            "the result of device 2 (updated) is not in the log, so nothing more is done")
+      << console.out;
+  EXPECT_NE(console.err.find("cannot write the log x.log: There is not enough space"),
             std::string::npos)
+      << console.err;
+
+  // The unit at hand still gets its verdict; the stop is told after it.
+  library.SetDevices({"a"});
+  console.out.clear();
+  console.err.clear();
+  EXPECT_EQ(Run({"station", "--log", "x.log"}), cli::ProgrammingFailed);
+  EXPECT_NE(console.out.find("NOT VERIFIED"), std::string::npos) << console.out;
+  EXPECT_LT(console.err.find("Power-cycle the device now"), console.err.find("stopped: "))
       << console.err;
 }
 

@@ -87,13 +87,24 @@ class FakeElevation : public platform::Elevation {
 
 class FakeLogFile : public platform::LogFile {
  public:
-  std::string appendError;         // what AppendLine answers
-  std::vector<std::string> lines;  // appended, when it succeeds
+  std::string checkError;            // what CheckWritable answers
+  std::string appendError;           // what AppendLine answers
+  int appendsBeforeError = 0;        // lines AppendLine writes before it answers appendError
+  std::vector<std::string> checked;  // the files CheckWritable was asked about
+  std::vector<std::string> lines;    // appended, when it succeeds
   std::string computerName = "BENCH-7";
 
   std::string ComputerName() override { return computerName; }
+  std::string CheckWritable(const std::string& file) override {
+    checked.push_back(file);
+    return checkError;
+  }
   std::string AppendLine(const std::string&, std::string_view line) override {
-    if (appendError.empty()) lines.emplace_back(line);
+    if (appendError.empty() || appendsBeforeError > 0) {
+      if (appendsBeforeError > 0) --appendsBeforeError;
+      lines.emplace_back(line);
+      return {};
+    }
     return appendError;
   }
 };
