@@ -40,7 +40,8 @@ inline constexpr ExitCodeRow ExitCodes[] = {
     {Success, Reading::Success, "Success",
      "success: every device checked is up to date, or nothing needed doing"},
     {Updated, Reading::SoftRestart, "Updated",
-     "programmed successfully; power-cycle the device to run the new firmware"},
+     "programmed successfully, now or by an earlier run; power-cycle the device to run the new "
+     "firmware"},
     {UpdateNeeded, Reading::Failure, "UpdateNeeded",
      "status: at least one device needs the update"},
     {ProgrammingFailed, Reading::Failure, "ProgrammingFailed",

@@ -443,9 +443,9 @@ TEST_F(CliTest, ADeviceWaitingForItsPowerCycleIsNotProgrammedAgain) {
 TEST_F(CliTest, AKilledUpdateIsReportedAsInterrupted) {
   WriteWorld("[device]\nprogram-ms = 20000\n");
   Process killed = Start("update");
-  ASSERT_TRUE(WaitUntil([&] { return ReadFile(dir_.Path() / "sim.log").find(" begin ") !=
-                                     std::string::npos; },
-                        StepTimeout))
+  ASSERT_TRUE(WaitUntil(
+      [&] { return ReadFile(dir_.Path() / "sim.log").find(" begin ") != std::string::npos; },
+      StepTimeout))
       << "programming did not start";
   killed.Kill();
 

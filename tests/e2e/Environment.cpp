@@ -2,7 +2,8 @@
 // programming attempts under HKLM\SOFTWARE\Flashwright, in the Wine prefix all the tests share, and
 // a device one test programmed must not wait for its power cycle in the next.
 #include <gtest/gtest.h>
-#include <windows.h>
+
+#include "tests/e2e/driver/Driver.h"
 
 namespace e2e {
 namespace {
@@ -13,7 +14,7 @@ class ForgetAttempts : public ::testing::Environment {
   void TearDown() override { Forget(); }
 
  private:
-  static void Forget() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwright\\Attempts"); }
+  static void Forget() { ForgetAttemptRecords(); }
 };
 
 [[maybe_unused]] ::testing::Environment* const Registered =

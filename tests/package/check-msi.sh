@@ -47,6 +47,8 @@ Cleanup() {
 }
 trap Cleanup EXIT
 [ -z "$(Products)" ] || Fail "a Flashwright product is installed before the test: $(Products)"
+# Attempt records other tests left in the shared prefix are not the MSI's to remove.
+wine reg delete 'HKLM\Software\Flashwright\Attempts' /f </dev/null >/dev/null 2>&1 || true
 
 # The current build, twice: the same bytes.
 MakeMsi "$buildDir" "$scratch/current.msi" "$version"

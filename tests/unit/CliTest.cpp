@@ -14,6 +14,7 @@
 #include "FakeConsole.h"
 #include "Fakes.h"
 #include "cli/Cli.h"
+#include "cli/Report.h"
 #include "device/Scan.h"
 
 namespace {
@@ -427,3 +428,122 @@ TEST_F(CliFixture, AStationStoppedAfterProgrammingKeepsTheUnitOnRecord) {
 }
 
 }  // namespace
+
+// The exit code over several devices: the worst device decides, whatever the order. Every pair
+// of what a device can contribute, for both commands that judge several devices.
+TEST(CliExitCodes, TheWorstDeviceDecidesOverEveryPair) {
+  using cli::Verdict;
+  constexpr auto None = static_cast<cli::ExitCode>(-1);  // the command never gives that verdict
+  struct Row {
+    Verdict verdict;
+    cli::ExitCode status;  // status and detect
+    cli::ExitCode update;
+  };
+  const Row rows[] = {
+      {Verdict::UpToDate, cli::Success, cli::Success},
+      {Verdict::NeedsUpdate, cli::UpdateNeeded, None},
+      {Verdict::Interrupted, cli::UpdateNeeded, None},
+      {Verdict::NotUpdatable, cli::NotUpdatable, cli::NotUpdatable},
+      {Verdict::PendingPowerCycle, cli::Updated, cli::Updated},
+      {Verdict::Updated, None, cli::Updated},
+      {Verdict::Failed, None, cli::ProgrammingFailed},
+  };
+  // Worst first, as the README and --help say.
+  const std::vector<cli::ExitCode> statusOrder = {cli::UpdateNeeded, cli::NotUpdatable,
+                                                  cli::Updated, cli::Success};
+  const std::vector<cli::ExitCode> updateOrder = {cli::ProgrammingFailed, cli::NotUpdatable,
+                                                  cli::Updated, cli::Success};
+  auto worse = [](const std::vector<cli::ExitCode>& order, cli::ExitCode a, cli::ExitCode b) {
+    return std::find(order.begin(), order.end(), a) < std::find(order.begin(), order.end(), b) ? a
+                                                                                               : b;
+  };
+  for (const Row& a : rows) {
+    for (const Row& b : rows) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(a.verdict)) + " and " +
+                   std::to_string(static_cast<int>(b.verdict)));
+      if (a.status != None && b.status != None) {
+        EXPECT_EQ(cli::ExitCodeOf(cli::Command::Status, {a.verdict, b.verdict}),
+                  worse(statusOrder, a.status, b.status));
+      }
+      if (a.update != None && b.update != None) {
+        EXPECT_EQ(cli::ExitCodeOf(cli::Command::Update, {a.verdict, b.verdict}),
+                  worse(updateOrder, a.update, b.update));
+      }
+    }
+  }
+  EXPECT_EQ(cli::ExitCodeOf(cli::Command::Status, {}), cli::Success);
+}
+
+// While another Flashwright program holds the lock no command touches a device: each ends 1618
+// (detect, as a detection script, 0 and no line), and the station waits for it with one note and
+// then works as usual. A lock that cannot be had at all ends the command with 1; an abandoned one
+// is taken, and told.
+TEST_F(CliFixture, TheLockDecidesBeforeAnyDeviceIsTouched) {
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  auto touched = [&] {
+    return std::count_if(library.calls.begin(), library.calls.end(), [](const std::string& call) {
+      return call.starts_with("ZR_GetDeviceList") || call.starts_with("ZR_FWUpdate");
+    });
+  };
+  programmingLock.heldElsewhere = true;
+  for (const auto& [command, code] : std::vector<std::pair<std::string, int>>{
+           {"status", cli::Locked}, {"update", cli::Locked}, {"detect", cli::Success}}) {
+    console = {};
+    EXPECT_EQ(Run({command}), code) << command;
+    EXPECT_EQ(console.out, "") << command;
+    EXPECT_NE(console.err.find("another Flashwright program is programming"), std::string::npos)
+        << command << ": " << console.err;
+  }
+  EXPECT_EQ(touched(), 0);
+  programmingLock.heldElsewhere = false;
+
+  programmingLock.fails = true;
+  EXPECT_EQ(Run({"update"}), cli::ProgrammingFailed);
+  EXPECT_EQ(touched(), 0);
+  programmingLock.fails = false;
+
+  console = {};
+  programmingLock.abandoned = true;
+  EXPECT_EQ(Run({"status"}), cli::UpdateNeeded);
+  EXPECT_NE(console.err.find("ended while it held the programming lock"), std::string::npos)
+      << console.err;
+
+  console = {};
+  library.calls.clear();
+  programmingLock.busyTakes = 3;
+  EXPECT_EQ(Run({"station", "--log", "units.log"}), cli::Updated) << console.err;
+  EXPECT_EQ(programmingLock.busyTakes, 0);
+  EXPECT_EQ(std::count_if(library.calls.begin(), library.calls.end(),
+                          [](const std::string& call) { return call.starts_with("ZR_FWUpdate"); }),
+            1)
+      << console.err;
+  const std::string note = "Another Flashwright program is programming a device: waiting";
+  EXPECT_EQ(console.err.find(note), console.err.rfind(note)) << console.err;
+  EXPECT_NE(console.err.find(note), std::string::npos) << console.err;
+  EXPECT_FALSE(programmingLock.held);
+}
+
+// The intent is written before the programming call: when it cannot be, nothing is programmed and
+// the command says why; the attempt's record is completed with its outcome.
+TEST_F(CliFixture, EveryAttemptIsRecordedBeforeAndAfterTheCall) {
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  attempts.saveError = "access denied";
+  EXPECT_EQ(Run({"update"}), cli::ProgrammingFailed);
+  EXPECT_NE(console.err.find("access denied"), std::string::npos) << console.err;
+  EXPECT_EQ(std::count_if(library.calls.begin(), library.calls.end(),
+                          [](const std::string& call) { return call.starts_with("ZR_FWUpdate"); }),
+            0);
+
+  attempts.saveError.clear();
+  std::optional<platform::AttemptRecord> during;
+  library.duringProgramming = [&] {
+    if (!attempts.records.empty()) during = attempts.records.front();
+  };
+  EXPECT_EQ(Run({"update"}), cli::Updated);
+  ASSERT_TRUE(during.has_value()) << "no record while programming";
+  EXPECT_EQ(during->outcome, "");
+  EXPECT_EQ(during->versionBefore, "00.01.01.05");
+  EXPECT_EQ(during->program, "flashwright-cli update");
+  ASSERT_EQ(attempts.records.size(), 1u);
+  EXPECT_EQ(attempts.records.front().outcome, "updated");
+}

@@ -64,7 +64,12 @@ class FakeInterrupts : public platform::Interrupts {
     mode = to;
     modes.push_back(to);
   }
-  bool Requested() override { return false; }
+  int untilCtrlC = -1;  // Requested answers false this many times, then true; -1: never
+  bool Requested() override {
+    if (untilCtrlC <= 0) return untilCtrlC == 0;
+    --untilCtrlC;
+    return false;
+  }
 };
 
 // Every wait ends as Ctrl+C would end it.

@@ -204,11 +204,16 @@ class FakeProgrammingLock final : public platform::ProgrammingLock {
   bool heldElsewhere = false;  // another program holds it
   bool fails = false;          // it cannot be had at all
   bool abandoned = false;      // the next take finds it abandoned
+  int busyTakes = 0;           // takes that find it held elsewhere before it comes free
   bool held = false;
   int takes = 0;
   Take TryLock(std::chrono::milliseconds) override {
     ++takes;
     if (fails) return Take::Failed;
+    if (busyTakes > 0) {
+      --busyTakes;
+      return Take::Busy;
+    }
     if (heldElsewhere || held) return Take::Busy;
     held = true;
     if (abandoned) {
@@ -245,12 +250,6 @@ class FakeAttemptStore final : public platform::AttemptStore {
            std::find(running.begin(), running.end(), process.id) != running.end();
   }
   std::int64_t Now() override { return now; }
-  const platform::AttemptRecord* Find(const std::string& path) const {
-    for (const auto& record : records) {
-      if (record.path == path) return &record;
-    }
-    return nullptr;
-  }
 };
 
 class FakeSleepAndShutdownBlock final : public platform::SleepAndShutdownBlock {

@@ -492,4 +492,8 @@ Observation ObserveUntilExit(const Process& process, const std::string& mainClas
   return observation;
 }
 
+void ForgetAttemptRecords() {
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwright\\Attempts");
+}
+
 }  // namespace e2e

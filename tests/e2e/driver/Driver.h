@@ -88,6 +88,10 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Forgets the programming attempts the programs recorded (HKLM\SOFTWARE\Flashwright\Attempts),
+// so that a device one run programmed does not wait for its power cycle in the next.
+void ForgetAttemptRecords();
+
 // ---- windows ------------------------------------------------------------------------------
 
 struct WindowFilter {
