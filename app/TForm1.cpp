@@ -80,7 +80,6 @@ void TForm1::ShowBusy(platform::ProgrammingLock::Take take) {
   busyTimer_ = true;
 }
 
-
 void TForm1::UpdateBtnClick() {
   // Never programs twice at once, and never from inside another library call, whoever clicks.
   if (!library_.Bound() || library_.Busy() || state_.UpdateInProgress) return;
@@ -149,9 +148,10 @@ void TForm1::OnDeviceChange(std::uint32_t event) {
 
 void TForm1::OnRescanTimer(std::uintptr_t timerId) {
   if (timerId == BusyTimerId) {
+    // Not yet, or not now: it looks again at the next tick.
+    if (state_.UpdateInProgress || !created_) return;
     services_.timers.CancelTimer(BusyTimerId);
     busyTimer_ = false;
-    if (state_.UpdateInProgress || !created_) return;
     rescanRemembered_ = true;
     ActOnRemembered();
     return;

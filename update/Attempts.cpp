@@ -47,14 +47,18 @@ std::vector<Confirmed> Attempts::Review(const std::vector<SeenDevice>& attached,
         store_.Running(record.process);
     const std::int64_t at = running ? record.started : record.ended;
     const bool expired = now - at > RecordLifetimeSeconds || at - now > ClockSkewSeconds;
+    const bool atTarget = seen != attached.end() && seen->atTarget;
+    // The records that can leave a device pending; the station's never do.
+    const bool programmed =
+        record.outcome == Updated && record.program != ProgramName(Program::Station);
     bool ends = false;
     if (elsewhere) {
       // Another program is programming the device right now; its record is its own.
-    } else if (seen != attached.end() && seen->atTarget && (running || record.outcome == Updated)) {
+    } else if (atTarget && (running || programmed)) {
       confirmed.push_back({record});
       ends = true;
     } else {
-      ends = expired || (!running && complete && seen == attached.end());
+      ends = expired || (!running && (atTarget || (complete && seen == attached.end())));
     }
     if (ends) {
       store_.Remove(record.path);

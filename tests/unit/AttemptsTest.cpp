@@ -60,6 +60,8 @@ TEST(Attempts, WhatARecordSaysAndWhenItEnds) {
        false, false},
       {"by the station", "updated", Station, false, 60, Attached::Old, Remembered::Nothing, true,
        false},
+      {"by the station, verified", "updated", Station, false, 60, Attached::AtTarget,
+       Remembered::Nothing, false, false},
       {"failed", "failed", Update, false, 60, Attached::Old, Remembered::Nothing, true, false},
   };
   for (const Case& c : cases) {
