@@ -9,10 +9,12 @@
 namespace platform::win32 {
 namespace {
 
+// True when `name` was found.
 template <class Function>
-void ResolveFrom(HMODULE module, const char* name, Function& function) {
+bool ResolveFrom(HMODULE module, const char* name, Function& function) {
   // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): resolved by its documented name
   function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return function != nullptr;
 }
 
 // Owned by Administrators, open to SYSTEM and Administrators and nobody else. Held for the
@@ -37,19 +39,17 @@ NamespaceFunctions NamespaceFunctions::Resolve() {
   NamespaceFunctions functions;
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (kernel == nullptr) return functions;
-  ResolveFrom(kernel, "CreateBoundaryDescriptorW", functions.createBoundaryDescriptor);
-  ResolveFrom(kernel, "AddSIDToBoundaryDescriptor", functions.addSidToBoundaryDescriptor);
-  ResolveFrom(kernel, "DeleteBoundaryDescriptor", functions.deleteBoundaryDescriptor);
-  ResolveFrom(kernel, "CreatePrivateNamespaceW", functions.createPrivateNamespace);
-  ResolveFrom(kernel, "OpenPrivateNamespaceW", functions.openPrivateNamespace);
-  ResolveFrom(kernel, "ClosePrivateNamespace", functions.closePrivateNamespace);
+  constexpr int Needed = 6;
+  int resolved = 0;
+  resolved += ResolveFrom(kernel, "CreateBoundaryDescriptorW", functions.createBoundaryDescriptor);
+  resolved +=
+      ResolveFrom(kernel, "AddSIDToBoundaryDescriptor", functions.addSidToBoundaryDescriptor);
+  resolved += ResolveFrom(kernel, "DeleteBoundaryDescriptor", functions.deleteBoundaryDescriptor);
+  resolved += ResolveFrom(kernel, "CreatePrivateNamespaceW", functions.createPrivateNamespace);
+  resolved += ResolveFrom(kernel, "OpenPrivateNamespaceW", functions.openPrivateNamespace);
+  resolved += ResolveFrom(kernel, "ClosePrivateNamespace", functions.closePrivateNamespace);
+  functions.complete = resolved == Needed;
   return functions;
-}
-
-bool NamespaceFunctions::Complete() const {
-  return createBoundaryDescriptor != nullptr && addSidToBoundaryDescriptor != nullptr &&
-         deleteBoundaryDescriptor != nullptr && createPrivateNamespace != nullptr &&
-         openPrivateNamespace != nullptr && closePrivateNamespace != nullptr;
 }
 
 bool KernelLockObjects::MakeBoundary() {

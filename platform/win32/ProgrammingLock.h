@@ -23,21 +23,21 @@ struct NamespaceFunctions {
   decltype(&CreatePrivateNamespaceW) createPrivateNamespace = nullptr;
   decltype(&OpenPrivateNamespaceW) openPrivateNamespace = nullptr;
   decltype(&ClosePrivateNamespace) closePrivateNamespace = nullptr;
+  bool complete = false;  // every one of them resolved
 
   static NamespaceFunctions Resolve();
-  bool Complete() const;
 };
 
 // The kernel objects the lock is made of (see LockObjects for the contract).
 class KernelLockObjects final : public LockObjects {
  public:
-  explicit KernelLockObjects(NamespaceFunctions functions = NamespaceFunctions::Resolve())
+  explicit KernelLockObjects(const NamespaceFunctions& functions = NamespaceFunctions::Resolve())
       : functions_(functions) {}
   KernelLockObjects(const KernelLockObjects&) = delete;
   KernelLockObjects& operator=(const KernelLockObjects&) = delete;
   ~KernelLockObjects() override { CloseAll(); }
 
-  bool HasPrivateNamespaces() override { return functions_.Complete(); }
+  bool HasPrivateNamespaces() override { return functions_.complete; }
   NamespaceOpening CreateNamespace() override;
   NamespaceOpening OpenNamespace() override;
   MutexOpening OpenMutex(std::string_view name) override;
@@ -68,7 +68,8 @@ class KernelLockObjects final : public LockObjects {
 
 class MachineProgrammingLock final : public ProgrammingLock {
  public:
-  explicit MachineProgrammingLock(NamespaceFunctions functions = NamespaceFunctions::Resolve())
+  explicit MachineProgrammingLock(
+      const NamespaceFunctions& functions = NamespaceFunctions::Resolve())
       : objects_(functions) {}
   MachineProgrammingLock(const MachineProgrammingLock&) = delete;
   MachineProgrammingLock& operator=(const MachineProgrammingLock&) = delete;
