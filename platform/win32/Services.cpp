@@ -224,24 +224,6 @@ void UsbDeviceNotifications::Unregister(std::uintptr_t handle) {
   if (handle != 0) UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(handle));
 }
 
-ProgrammingLock::Take MachineProgrammingLock::TryLock(std::chrono::milliseconds wait) {
-  if (held_) return Take::Busy;
-  if (!mutex_) mutex_.Reset(CreateMutexW(nullptr, FALSE, Name));
-  // Without a mutex there is no telling whether another program programs: touch nothing.
-  if (!mutex_) return Take::Failed;
-  const DWORD waited = WaitForSingleObject(mutex_.Get(), static_cast<DWORD>(wait.count()));
-  held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-  if (waited == WAIT_ABANDONED) return Take::Abandoned;
-  if (waited == WAIT_OBJECT_0) return Take::Taken;
-  return waited == WAIT_TIMEOUT ? Take::Busy : Take::Failed;
-}
-
-void MachineProgrammingLock::Unlock() {
-  if (!held_) return;
-  held_ = false;
-  ReleaseMutex(mutex_.Get());
-}
-
 void TitledWindowCloser::CloseWindowTitled(const char* title) {
   // FindWindowEx compares the whole title, letter case ignored, over top-level windows. The
   // program's own are skipped (named message.exe, its application window and boxes are titled

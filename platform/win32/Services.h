@@ -10,6 +10,7 @@
 #include "platform/win32/AttemptRegistry.h"
 #include "platform/win32/FaultBarrier.h"
 #include "platform/win32/Owners.h"
+#include "platform/win32/ProgrammingLock.h"
 
 namespace platform::win32 {
 
@@ -83,22 +84,6 @@ class UsbDeviceNotifications final : public DeviceNotifications {
 
  private:
   HWND window_ = nullptr;
-};
-
-// A named mutex in the global namespace, so every session's programs share it.
-class MachineProgrammingLock final : public ProgrammingLock {
- public:
-  static constexpr wchar_t Name[] = L"Global\\FlashwrightDeviceProgramming";
-  MachineProgrammingLock() = default;
-  MachineProgrammingLock(const MachineProgrammingLock&) = delete;
-  MachineProgrammingLock& operator=(const MachineProgrammingLock&) = delete;
-  ~MachineProgrammingLock() override { Unlock(); }
-  Take TryLock(std::chrono::milliseconds wait) override;
-  void Unlock() override;
-
- private:
-  UniqueHandle mutex_;
-  bool held_ = false;
 };
 
 // Looks the title up among every top-level window, the program's own process included (a

@@ -1,7 +1,11 @@
 // The platform's portable pieces: the file name behind the application title, the version
-// record, and the error box's text rule and guard.
+// record, the error box's text rule and guard, and where the programming lock is placed.
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -9,6 +13,7 @@
 #include "app/AppText.h"
 #include "platform/ErrorBox.h"
 #include "platform/FileName.h"
+#include "platform/LockPlacement.h"
 #include "platform/VersionRecord.h"
 
 namespace {
@@ -72,6 +77,205 @@ TEST(RunGuarded, ShowsAnEscapingExceptionInTheErrorBoxAndCarriesOn) {
   EXPECT_FALSE(platform::RunGuarded(dialogs, [] { throw std::runtime_error("Disk full"); }));
   EXPECT_FALSE(platform::RunGuarded(dialogs, [] { throw 42; }));
   EXPECT_EQ(dialogs.errors, (std::vector<std::string>{"Disk full.", ""}));
+}
+
+// ---- where the programming lock is placed
+
+using platform::LockPlace;
+using platform::LockRoute;
+using platform::MutexOpening;
+using platform::NamespaceOpening;
+using platform::ObjectOwner;
+
+// The system's kernel objects as a script: the namespace calls answer in turn (Opened once the
+// script runs out), a mutex name answers as the world says (Created when it is not there), and
+// every open object is counted, so that a test sees what is left open.
+class FakeLockObjects final : public platform::LockObjects {
+ public:
+  struct Object {
+    MutexOpening opening;
+    ObjectOwner owner = ObjectOwner::None;
+  };
+
+  bool hasNamespaces = false;
+  std::deque<NamespaceOpening> createAnswers;
+  std::deque<NamespaceOpening> openAnswers;
+  std::map<std::string, Object, std::less<>> world;
+  std::vector<std::string> mutexesTried;
+  int openMutexes = 0;
+  bool namespaceOpen = false;
+
+  bool HasPrivateNamespaces() override { return hasNamespaces; }
+  NamespaceOpening CreateNamespace() override { return Answer(createAnswers); }
+  NamespaceOpening OpenNamespace() override { return Answer(openAnswers); }
+  MutexOpening OpenMutex(std::string_view name) override {
+    // The namespace's names are reachable only once it is open.
+    EXPECT_EQ(name == platform::LockNameInNamespace, hasNamespaces) << name;
+    if (hasNamespaces) {
+      EXPECT_TRUE(namespaceOpen);
+    }
+    mutexesTried.emplace_back(name);
+    const auto found = world.find(name);
+    last_ = found == world.end() ? Object{MutexOpening::Created} : found->second;
+    if (last_.opening == MutexOpening::Created || last_.opening == MutexOpening::Existing) {
+      ++openMutexes;
+    }
+    return last_.opening;
+  }
+  ObjectOwner OwnerOfLastMutex() override {
+    EXPECT_EQ(last_.opening, MutexOpening::Existing) << "owner asked of no existing mutex";
+    return last_.owner;
+  }
+  void CloseAll() override {
+    openMutexes = 0;
+    namespaceOpen = false;
+  }
+
+ private:
+  NamespaceOpening Answer(std::deque<NamespaceOpening>& answers) {
+    NamespaceOpening answer = NamespaceOpening::Opened;
+    if (!answers.empty()) {
+      answer = answers.front();
+      answers.pop_front();
+    }
+    if (answer == NamespaceOpening::Opened) namespaceOpen = true;
+    return answer;
+  }
+  Object last_{MutexOpening::Failed};
+};
+
+TEST(PlaceLock, PrivateNamespaceWhenOfferedGlobalNamesOtherwisePassingOverOthersObjects) {
+  using enum NamespaceOpening;
+  const std::string name0 = platform::GlobalLockName(0);
+  const std::string name1 = platform::GlobalLockName(1);
+  const std::string name2 = platform::GlobalLockName(2);
+  const std::string name3 = platform::GlobalLockName(3);
+  const LockPlace inNamespace{LockRoute::PrivateNamespace, platform::LockNameInNamespace};
+  auto global = [](const std::string& name) { return LockPlace{LockRoute::GlobalName, name}; };
+  std::map<std::string, FakeLockObjects::Object, std::less<>> allSquatted;
+  for (std::size_t index = 0; index < platform::GlobalLockCandidates; ++index) {
+    allSquatted[platform::GlobalLockName(index)] = {MutexOpening::Existing, ObjectOwner::Other};
+  }
+  struct Case {
+    const char* what;
+    bool hasNamespaces;
+    std::deque<NamespaceOpening> createAnswers;
+    std::deque<NamespaceOpening> openAnswers;
+    std::map<std::string, FakeLockObjects::Object, std::less<>> world;
+    std::optional<LockPlace> place;
+    std::size_t mutexesTried;
+    int mutexesLeftOpen;  // the lock, and the others' mutexes passed over on the way
+  };
+  const Case cases[] = {
+      {"namespace created", true, {}, {}, {}, inNamespace, 1, 1},
+      {"namespace another program created", true, {Exists}, {}, {}, inNamespace, 1, 1},
+      {"namespace gone between create and open, created again",
+       true,
+       {Exists, Opened},
+       {Gone},
+       {},
+       inNamespace,
+       1,
+       1},
+      {"namespace keeps vanishing",
+       true,
+       {Exists, Exists, Exists},
+       {Gone, Gone, Gone},
+       {},
+       std::nullopt,
+       0,
+       0},
+      // Falling back to a global name here would let two programs hold two different locks.
+      {"namespace refused (not elevated)", true, {Failed}, {}, {}, std::nullopt, 0, 0},
+      {"namespace opened, opening it fails", true, {Exists}, {Failed}, {}, std::nullopt, 0, 0},
+      {"mutex in the namespace fails",
+       true,
+       {},
+       {},
+       {{platform::LockNameInNamespace, {MutexOpening::Failed}}},
+       std::nullopt,
+       1,
+       0},
+      {"no namespaces, first name free", false, {}, {}, {}, global(name0), 1, 1},
+      {"no namespaces, first name held by another of ours",
+       false,
+       {},
+       {},
+       {{name0, {MutexOpening::Existing, ObjectOwner::SystemOrAdministrators}}},
+       global(name0),
+       1,
+       1},
+      {"squatter with default security (no owner)",
+       false,
+       {},
+       {},
+       {{name0, {MutexOpening::Existing, ObjectOwner::None}}},
+       global(name1),
+       2,
+       2},
+      {"squatter owning the mutex itself",
+       false,
+       {},
+       {},
+       {{name0, {MutexOpening::Existing, ObjectOwner::Other}},
+        {name1, {MutexOpening::Existing, ObjectOwner::SystemOrAdministrators}}},
+       global(name1),
+       2,
+       2},
+      {"no mutex, a denying one, a squatted one",
+       false,
+       {},
+       {},
+       {{name0, {MutexOpening::OtherKind}},
+        {name1, {MutexOpening::Denied}},
+        {name2, {MutexOpening::Existing, ObjectOwner::Other}}},
+       global(name3),
+       4,
+       2},
+      {"every name squatted",
+       false,
+       {},
+       {},
+       allSquatted,
+       std::nullopt,
+       platform::GlobalLockCandidates,
+       0},
+      {"an error that proves nothing stops the walk",
+       false,
+       {},
+       {},
+       {{name0, {MutexOpening::Existing, ObjectOwner::Other}}, {name1, {MutexOpening::Failed}}},
+       std::nullopt,
+       2,
+       0},
+      {"unreadable owner stops the walk",
+       false,
+       {},
+       {},
+       {{name0, {MutexOpening::Existing, ObjectOwner::Unknown}}},
+       std::nullopt,
+       1,
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeLockObjects objects;
+    objects.hasNamespaces = c.hasNamespaces;
+    objects.createAnswers = c.createAnswers;
+    objects.openAnswers = c.openAnswers;
+    objects.world = c.world;
+    EXPECT_EQ(platform::PlaceLock(objects), c.place);
+    EXPECT_EQ(objects.mutexesTried.size(), c.mutexesTried);
+    EXPECT_EQ(objects.openMutexes, c.mutexesLeftOpen);
+    EXPECT_EQ(objects.namespaceOpen, c.place && c.place->route == LockRoute::PrivateNamespace);
+  }
+}
+
+TEST(GlobalLockName, IsTheOldNameThenNumberedOnes) {
+  EXPECT_EQ(platform::GlobalLockName(0), "Global\\FlashwrightDeviceProgramming");
+  EXPECT_EQ(platform::GlobalLockName(1), "Global\\FlashwrightDeviceProgramming-1");
+  EXPECT_EQ(platform::GlobalLockName(platform::GlobalLockCandidates - 1),
+            "Global\\FlashwrightDeviceProgramming-7");
 }
 
 }  // namespace

@@ -1,0 +1,158 @@
+// The machine-wide programming lock on Windows: the system calls behind LockObjects.
+#include "platform/win32/ProgrammingLock.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <string>
+
+namespace platform::win32 {
+namespace {
+
+// True when `name` was found.
+template <class Function>
+bool ResolveFrom(HMODULE module, const char* name, Function& function) {
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): resolved by its documented name
+  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return function != nullptr;
+}
+
+// Owned by Administrators, open to SYSTEM and Administrators and nobody else. Held for the
+// process's life: each creation reads it.
+PSECURITY_DESCRIPTOR LockSecurity() {
+  static const UniqueLocalMemory descriptor = [] {
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)",
+                                                              SDDL_REVISION_1, &made, nullptr)) {
+      made = nullptr;
+    }
+    return UniqueLocalMemory(made);
+  }();
+  return descriptor.Get();
+}
+
+std::wstring Widen(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
+
+}  // namespace
+
+NamespaceFunctions NamespaceFunctions::Resolve() {
+  NamespaceFunctions functions;
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (kernel == nullptr) return functions;
+  constexpr int Needed = 6;
+  int resolved = 0;
+  resolved += ResolveFrom(kernel, "CreateBoundaryDescriptorW", functions.createBoundaryDescriptor);
+  resolved +=
+      ResolveFrom(kernel, "AddSIDToBoundaryDescriptor", functions.addSidToBoundaryDescriptor);
+  resolved += ResolveFrom(kernel, "DeleteBoundaryDescriptor", functions.deleteBoundaryDescriptor);
+  resolved += ResolveFrom(kernel, "CreatePrivateNamespaceW", functions.createPrivateNamespace);
+  resolved += ResolveFrom(kernel, "OpenPrivateNamespaceW", functions.openPrivateNamespace);
+  resolved += ResolveFrom(kernel, "ClosePrivateNamespace", functions.closePrivateNamespace);
+  functions.complete = resolved == Needed;
+  return functions;
+}
+
+bool KernelLockObjects::MakeBoundary() {
+  if (boundary_) return true;
+  const std::wstring name = Widen(LockNamespaceName);
+  HANDLE boundary = functions_.createBoundaryDescriptor(name.c_str(), 0);
+  if (boundary == nullptr) return false;
+  boundary_ = UniqueResource<HANDLE, DeleteBoundary>(
+      boundary, DeleteBoundary{functions_.deleteBoundaryDescriptor});
+  alignas(SID) BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = sizeof administrators;
+  // The call may move the descriptor to make room for the SID; the owner then holds the new one.
+  HANDLE grown = boundary_.Detach();
+  const bool added =
+      CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+      functions_.addSidToBoundaryDescriptor(&grown, administrators);
+  boundary_.Reset(grown);
+  if (!added) boundary_.Reset();
+  return added;
+}
+
+NamespaceOpening KernelLockObjects::CreateNamespace() {
+  if (LockSecurity() == nullptr || !MakeBoundary()) return NamespaceOpening::Failed;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, LockSecurity(), FALSE};
+  const std::wstring alias = Widen(LockNamespaceName);
+  HANDLE opened = functions_.createPrivateNamespace(&attributes, boundary_.Get(), alias.c_str());
+  if (opened == nullptr) {
+    return GetLastError() == ERROR_ALREADY_EXISTS ? NamespaceOpening::Exists
+                                                  : NamespaceOpening::Failed;
+  }
+  namespace_ = UniqueResource<HANDLE, CloseNamespace>(
+      opened, CloseNamespace{functions_.closePrivateNamespace});
+  return NamespaceOpening::Opened;
+}
+
+NamespaceOpening KernelLockObjects::OpenNamespace() {
+  if (!MakeBoundary()) return NamespaceOpening::Failed;
+  const std::wstring alias = Widen(LockNamespaceName);
+  HANDLE opened = functions_.openPrivateNamespace(boundary_.Get(), alias.c_str());
+  if (opened == nullptr) {
+    const DWORD error = GetLastError();
+    return error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND
+               ? NamespaceOpening::Gone
+               : NamespaceOpening::Failed;
+  }
+  namespace_ = UniqueResource<HANDLE, CloseNamespace>(
+      opened, CloseNamespace{functions_.closePrivateNamespace});
+  return NamespaceOpening::Opened;
+}
+
+MutexOpening KernelLockObjects::OpenMutex(std::string_view name) {
+  if (LockSecurity() == nullptr) return MutexOpening::Failed;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, LockSecurity(), FALSE};
+  const std::wstring wideName = Widen(name);
+  // Opens the object already under the name when there is one, ignoring our descriptor.
+  UniqueHandle mutex(CreateMutexW(&attributes, FALSE, wideName.c_str()));
+  const DWORD error = GetLastError();
+  if (!mutex) {
+    if (error == ERROR_INVALID_HANDLE) return MutexOpening::OtherKind;
+    return error == ERROR_ACCESS_DENIED ? MutexOpening::Denied : MutexOpening::Failed;
+  }
+  mutexes_.push_back(std::move(mutex));
+  return error == ERROR_ALREADY_EXISTS ? MutexOpening::Existing : MutexOpening::Created;
+}
+
+ObjectOwner KernelLockObjects::OwnerOfLastMutex() {
+  if (mutexes_.empty()) return ObjectOwner::Unknown;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(mutexes_.back().Get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                      nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return ObjectOwner::Unknown;
+  }
+  const UniqueLocalMemory ownDescriptor(descriptor);
+  if (owner == nullptr) return ObjectOwner::None;
+  return IsWellKnownSid(owner, WinLocalSystemSid) ||
+                 IsWellKnownSid(owner, WinBuiltinAdministratorsSid)
+             ? ObjectOwner::SystemOrAdministrators
+             : ObjectOwner::Other;
+}
+
+void KernelLockObjects::CloseAll() {
+  mutexes_.clear();
+  namespace_.Reset();
+  boundary_.Reset();
+}
+
+ProgrammingLock::Take MachineProgrammingLock::TryLock(std::chrono::milliseconds wait) {
+  if (held_) return Take::Busy;
+  if (!place_) place_ = PlaceLock(objects_);
+  // Without our mutex there is no telling whether another program programs: touch nothing.
+  if (!place_) return Take::Failed;
+  const DWORD waited = WaitForSingleObject(objects_.LastMutex(), static_cast<DWORD>(wait.count()));
+  held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  if (waited == WAIT_ABANDONED) return Take::Abandoned;
+  if (waited == WAIT_OBJECT_0) return Take::Taken;
+  return waited == WAIT_TIMEOUT ? Take::Busy : Take::Failed;
+}
+
+void MachineProgrammingLock::Unlock() {
+  if (!held_) return;
+  held_ = false;
+  ReleaseMutex(objects_.LastMutex());
+}
+
+}  // namespace platform::win32
