@@ -15,7 +15,7 @@ std::string PathText(const updatelib::DevicePath& path) {
 }
 
 // A record written later than a day from now has a clock behind it that cannot be trusted.
-constexpr std::int64_t ClockSkewSeconds = 24 * 60 * 60;
+constexpr std::int64_t ClockSkewSeconds = std::int64_t{24} * 60 * 60;
 
 }  // namespace
 

@@ -24,7 +24,7 @@ std::string_view ProgramName(Program program);
 // deployment that restarts on 3010 must not program, restart and program again. Past it, a device
 // still at the old version needs the update again. Interrupted attempts are forgotten after as
 // long.
-inline constexpr std::int64_t RecordLifetimeSeconds = 7 * 24 * 60 * 60;
+inline constexpr std::int64_t RecordLifetimeSeconds = std::int64_t{7} * 24 * 60 * 60;
 
 // What the records say of an attached device.
 enum class Remembered {

@@ -12,7 +12,7 @@ namespace {
 
 using update::Remembered;
 
-constexpr std::int64_t Day = 24 * 60 * 60;
+constexpr std::int64_t Day = std::int64_t{24} * 60 * 60;
 
 updatelib::DevicePath Path(const std::string& text) {
   updatelib::DevicePath path{};
