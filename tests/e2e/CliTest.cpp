@@ -235,7 +235,7 @@ TEST_F(CliTest, ObjectsSquattingTheLocksNamesStopNoUpdate) {
 }
 
 // A program that ends while holding the lock (killed while programming, say) leaves it abandoned,
-// and the next update programs as usual. The test keeps the mutex open meanwhile, so that it
+// and the next update programs as usual, saying so. The test keeps the mutex open meanwhile, so it
 // outlives each holder as it does while any other of our programs runs.
 TEST_F(CliTest, ALockAbandonedByADeadProgramStopsNoUpdate) {
   WriteWorld("[device]\nprogram-ms = 0\n");
@@ -250,6 +250,9 @@ TEST_F(CliTest, ALockAbandonedByADeadProgramStopsNoUpdate) {
   EXPECT_EQ(holder(), static_cast<DWORD>(Take::Taken));
   EXPECT_EQ(holder(), static_cast<DWORD>(Take::Abandoned)) << "the first holder's end went unseen";
   EXPECT_EQ(Cli("update"), 3010u) << Describe();
+  EXPECT_NE(Err().find("a Flashwright program ended while it held the programming lock"),
+            std::string::npos)
+      << Describe();
   EXPECT_EQ(Occurrences(ReadFile(dir_.Path() / "sim.log"), "begin"), 1u);
 }
 
@@ -515,8 +518,9 @@ TEST_F(CliTest, ADeviceWaitingForItsPowerCycleIsNotProgrammedAgain) {
 }
 
 // A run cut short leaves a trace: the intent written before the programming call outlives the
-// killed program, so status shows the interrupted update, detect counts the device as needing
-// it, and the next update says so in its log line and in its note on the abandoned lock.
+// killed program (and its lock, which no other program held open, goes with it), so status shows
+// the interrupted update, detect counts the device as needing it, and the next update's log line
+// says so.
 TEST_F(CliTest, AKilledUpdateIsReportedAsInterrupted) {
   WriteWorld("[device]\nprogram-ms = 20000\n");
   Process killed = Start("update");
