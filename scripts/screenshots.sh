@@ -9,6 +9,7 @@
 #   05-no-device        after `usbsim unplug all`
 #   06-several-devices  two devices plugged
 #   07-update-failed    a device whose programming fails, after Update
+#   08-another-program  Update clicked while flashwright-cli programs the device
 # Then the same states again with white-on-black high-contrast system colours, into
 # high-contrast/ beside them; the prefix's own colours are restored afterwards.
 # The window is found by its caption among the X windows (xwininfo); each picture is then cut
@@ -43,7 +44,7 @@ for arg in "$@"; do
   esac
 done
 
-for file in Flashwright.exe ZRFWUpdateDll.dll usbsim.exe fwinspect.exe; do
+for file in Flashwright.exe flashwright-cli.exe ZRFWUpdateDll.dll usbsim.exe fwinspect.exe; do
   if [ ! -f "$binDir/$file" ]; then
     echo "screenshots: $binDir/$file is missing; build first (make build)" >&2
     exit 1
@@ -153,6 +154,27 @@ WORLD
   wine "$binDir/fwinspect.exe" --click Update | grep '^clicked' || Fail "could not click Update"
   Inspect --wait-seconds 30 --wait-line 2 "Update Fail!" || Fail "the window did not show Update Fail!"
   Shot 07-update-failed
+
+  Step "08 the command line programs the device; Update clicked in the window"
+  Usbsim unplug all || Fail "usbsim unplug all failed"
+  Usbsim plug program-ms=8000 || Fail "usbsim plug failed"
+  Inspect --wait-seconds 10 --wait-line3 "Firmware: Update required!" ||
+    Fail "the window did not offer the update for the new device"
+  local logLines cli
+  logLines="$(wc -l <"$FLASHWRIGHT_SIM_LOG")"
+  wine "$binDir/flashwright-cli.exe" update >"$runDir/cli.out" 2>&1 &
+  cli=$!
+  for _ in $(seq 100); do
+    tail -n "+$((logLines + 1))" "$FLASHWRIGHT_SIM_LOG" | grep -q ' begin ' && break
+    sleep 0.1
+  done
+  wine "$binDir/fwinspect.exe" --click Update | grep '^clicked' || Fail "could not click Update"
+  Inspect --wait-seconds 10 --wait-line 1 "Another Flashwright program is updating a device." ||
+    Fail "the window did not show that another program is busy"
+  Shot 08-another-program
+  wait "$cli" || true
+  # The command line's record of its attempt is not the pictures' business.
+  wine reg delete 'HKLM\Software\Flashwright\Attempts' /f >/dev/null 2>&1 || true
 
   Step "done: closing the program"
   CloseProgram || Fail "could not close the program"
