@@ -66,7 +66,16 @@ void TForm1::RefreshBtnClick() {
   }
   if (busyTimer_) services_.timers.CancelTimer(BusyTimerId);
   busyTimer_ = false;
-  selectedFirmware_ = ScanAndShow(library_, state_, services_.controls).firmware;
+  const device::ScanReport report = ScanAndShow(library_, state_, services_.controls);
+  selectedFirmware_ = report.firmware;
+  // A device found at the target ends its record, and so does a list without any device (it was
+  // unplugged), as they do for the command line: a later unit at the same path is not taken for
+  // one that waits for its power cycle.
+  if (report.outcome == device::ScanOutcome::UpToDate && report.count == 1) {
+    attempts_.Review({{report.path, true}}, true);
+  } else if (report.outcome == device::ScanOutcome::NoDevice && report.count == 0) {
+    attempts_.Review({}, true);
+  }
 }
 
 void TForm1::ShowBusy(platform::ProgrammingLock::Take take) {

@@ -1,6 +1,7 @@
 // The update run: its lines, buttons, yields, the selection it programs, and what it keeps out.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 
 #include "FormFixture.h"
@@ -179,3 +180,27 @@ TEST_F(UpdateFixture, TheNextScanAfterAPowerCycleShowsTheScanLinesAgain) {
 }
 
 }  // namespace
+
+// The window records its attempt as the command line does: the intent before the programming
+// call, the outcome after it; a scan that finds the device at the target ends the record.
+TEST_F(UpdateFixture, TheAttemptIsRecordedAndEndsWhenTheDeviceReportsTheTarget) {
+  Start();
+  std::optional<platform::AttemptRecord> during;
+  Library().duringProgramming = [&] {
+    if (!attempts.records.empty()) during = attempts.records.front();
+  };
+  form->UpdateBtnClick();
+  ASSERT_TRUE(during.has_value()) << "no record while programming";
+  EXPECT_EQ(during->outcome, "");
+  EXPECT_EQ(during->program, "Flashwright");
+  EXPECT_EQ(during->identity, "VENDOR  Bridge Product");
+  EXPECT_EQ(during->versionBefore, "00.01.01.05");
+  ASSERT_EQ(attempts.records.size(), 1u);
+  EXPECT_EQ(attempts.records.front().outcome, "updated");
+
+  Rescan();
+  EXPECT_EQ(attempts.records.size(), 1u) << "ended while the device reports the old version";
+  Library().SetVersion("00.01.01.07");
+  Rescan();
+  EXPECT_TRUE(attempts.records.empty());
+}
