@@ -1,5 +1,6 @@
-// Binding the update library: resolving every entry point, all or nothing, and putting the
-// library into the mode this program needs.
+// Binding the update library: finding or loading the module and resolving every entry point, all
+// or nothing. Putting the bound library into the mode the programs need is the gateway's
+// (ConfigureUpdateLibrary in Gateway.h).
 #pragma once
 
 #include "platform/Platform.h"
