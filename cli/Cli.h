@@ -7,17 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "cli/CommandTable.h"
 #include "cli/ExitCodes.h"
 #include "platform/Console.h"
 #include "platform/Platform.h"
 
 namespace cli {
 
-// detect answers a device-management system's detection: see Commands.cpp.
-enum class Command { Status, Update, Station, Detect };
-
 struct Options {
-  Command command = Command::Status;
+  const CommandRow* command = nullptr;  // a row of CommandTable()
   bool json = false;
   std::optional<int> device;  // --device N, 1-based
   bool all = false;
