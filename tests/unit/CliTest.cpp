@@ -88,6 +88,37 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
   EXPECT_EQ(station.options->logFile, "a.log");
 }
 
+// Each row of the command table parses to itself and takes exactly the options it names, and the
+// schema's "command" words are the commands that write a JSON document.
+TEST(CliCommandLine, EachCommandTakesTheOptionsOfItsRow) {
+  const std::filesystem::path root =
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+  std::ifstream schemaFile(root / "cli" / "flashwright-cli.schema.json");
+  const auto schema = nlohmann::json::parse(schemaFile);
+  nlohmann::json words = nlohmann::json::array();
+  for (const cli::CommandRow& row : cli::CommandTable()) {
+    const std::string name(row.name);
+    const cli::CommandLine parsed = Parse({name});
+    ASSERT_TRUE(parsed.options) << name << ": " << parsed.text;
+    EXPECT_EQ(parsed.options->command, &row) << name;
+    for (const auto& [option, arguments] :
+         std::vector<std::pair<cli::CommandOption, std::vector<std::string>>>{
+             {cli::JsonOption, {name, "--json"}},
+             {cli::JsonOption, {"--json", name}},
+             {cli::LogOption, {name, "--log", "a.log"}},
+             {cli::LogOption, {"--log", "a.log", name}},
+             {cli::ChoiceOptions, {name, "--all", "--force"}},
+             {cli::ChoiceOptions, {name, "--device", "2"}},
+             {cli::CountOption, {name, "--count", "2"}}}) {
+      EXPECT_EQ(Parse(arguments).options.has_value(), row.Takes(option))
+          << testing::PrintToString(arguments);
+    }
+    if (row.Takes(cli::JsonOption)) words.push_back(name);
+  }
+  words.push_back(nullptr);
+  EXPECT_EQ(schema["properties"]["command"]["enum"], words);
+}
+
 // The exit codes are one table: the README lists the same codes in the same order with the same
 // meanings (names in code type aside), twice (the second time with how deployment systems read
 // each), --help prints each meaning beside its code, and the schema allows exactly these codes.
