@@ -41,6 +41,7 @@ std::vector<Entry> Inspect(updatelib::LibraryGateway& library, bool* complete) {
 std::vector<update::Confirmed> Review(std::vector<Entry>& entries, update::Attempts& attempts,
                                       bool complete) {
   std::vector<update::SeenDevice> seen;
+  seen.reserve(entries.size());
   for (const Entry& entry : entries) {
     seen.push_back({entry.path, entry.check.outcome == device::ScanOutcome::UpToDate});
   }
