@@ -1,6 +1,7 @@
 // flashwright-cli: the command-line program for scripts, fleets and production lines, on the same
 // engine as the window (the gateway, the device checks, the programming under the machine-wide
-// lock). Portable: the entry point hands it the platform's services.
+// lock). Portable: the entry point hands it the platform's services. The commands are one table
+// (CommandTable.h), parsed in CommandLine.cpp and run by a Session (Session.h).
 #pragma once
 
 #include <optional>
