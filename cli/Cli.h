@@ -1,23 +1,22 @@
 // flashwright-cli: the command-line program for scripts, fleets and production lines, on the same
 // engine as the window (the gateway, the device checks, the programming under the machine-wide
-// lock). Portable: the entry point hands it the platform's services.
+// lock). Portable: the entry point hands it the platform's services. The commands are one table
+// (CommandTable.h), parsed in CommandLine.cpp and run by a Session (Session.h).
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/CommandTable.h"
 #include "cli/ExitCodes.h"
 #include "platform/Console.h"
 #include "platform/Platform.h"
 
 namespace cli {
 
-// detect answers a device-management system's detection: see Commands.cpp.
-enum class Command { Status, Update, Station, Detect };
-
 struct Options {
-  Command command = Command::Status;
+  const CommandRow* command = nullptr;  // a row of CommandTable()
   bool json = false;
   std::optional<int> device;  // --device N, 1-based
   bool all = false;

@@ -1,4 +1,5 @@
-// Parsing the command line with CLI11; see Cli.h.
+// Parsing the command line with CLI11, from the command table: each row's command with the options
+// it takes. See Cli.h.
 #include <CLI/CLI.hpp>
 #include <charconv>
 
@@ -62,6 +63,20 @@ CLI::Validator FileName() {
       "");
 }
 
+// The names of the commands that take `option` (every command for 0), as a list: "a, b and c".
+std::string Names(unsigned option, std::string_view lastSeparator) {
+  std::vector<std::string_view> names;
+  for (const CommandRow& row : CommandTable()) {
+    if (option == 0 || (row.options & option) != 0) names.push_back(row.name);
+  }
+  std::string list;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) list += i + 1 == names.size() ? lastSeparator : std::string_view(", ");
+    list += names[i];
+  }
+  return list;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
@@ -85,38 +100,38 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   Options options;
   int device = 0;
   int count = 0;
-  CLI::App* status = app.add_subcommand("status", "List every attached device and its state");
-  CLI::App* update = app.add_subcommand("update", "Program the devices that need it");
-  CLI::App* station =
-      app.add_subcommand("station", "Update device after device at a production station");
-  app.add_subcommand("detect",
-                     "For a device-management system's detection: a line when no attached "
-                     "device needs the update, nothing when one does; exit code 0");
   // --json and --log go before or after the command.
-  for (CLI::App* command : {&app, status, update, station}) {
-    command->add_flag("--json", options.json, "Write one JSON document to standard output");
-  }
-  CLI::Option* deviceOption =
-      update
-          ->add_option("--device", device,
-                       "The device to update, 1 to 16 (the number status shows)")
-          ->check(Between(1, MaxDevices))
-          ->type_name("N");
-  CLI::Option* allOption = update->add_flag("--all", options.all, "Update every device in turn");
-  deviceOption->excludes(allOption);
-  update->add_flag("--force", options.force,
-                   "Program a device also while it waits for its power cycle after an update");
-  for (CLI::App* command : {&app, update, station}) {
-    command
-        ->add_option("--log", options.logFile,
-                     "update, station: append one JSON line per device attempted to FILE")
-        ->check(FileName())
-        ->type_name("FILE");
-  }
-  CLI::Option* countOption =
-      station->add_option("--count", count, "End after N devices, 1 to " + std::to_string(MaxCount))
+  const std::string jsonHelp = "Write one JSON document to standard output";
+  const std::string logHelp =
+      Names(LogOption, ", ") + ": append one JSON line per device attempted to FILE";
+  auto addLog = [&](CLI::App* command) {
+    command->add_option("--log", options.logFile, logHelp)->check(FileName())->type_name("FILE");
+  };
+  app.add_flag("--json", options.json, jsonHelp);
+  addLog(&app);
+  for (const CommandRow& row : CommandTable()) {
+    CLI::App* command = app.add_subcommand(std::string(row.name), std::string(row.help));
+    if (row.Takes(JsonOption)) command->add_flag("--json", options.json, jsonHelp);
+    if (row.Takes(ChoiceOptions)) {
+      CLI::Option* deviceOption =
+          command
+              ->add_option("--device", device,
+                           "The device to update, 1 to 16 (the number status shows)")
+              ->check(Between(1, MaxDevices))
+              ->type_name("N");
+      CLI::Option* allOption =
+          command->add_flag("--all", options.all, "Update every device in turn");
+      deviceOption->excludes(allOption);
+      command->add_flag("--force", options.force,
+                        "Program a device also while it waits for its power cycle after an update");
+    }
+    if (row.Takes(LogOption)) addLog(command);
+    if (row.Takes(CountOption)) {
+      command->add_option("--count", count, "End after N devices, 1 to " + std::to_string(MaxCount))
           ->check(Between(1, MaxCount))
           ->type_name("N");
+    }
+  }
 
   try {
     app.parse(reversed);
@@ -143,28 +158,31 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   }
   if (app.get_subcommands().empty()) {
     result.exitCode = Usage;
-    result.text = "a command is needed: status, update, station or detect (see --help)";
+    result.text = "a command is needed: " + Names(0, " or ") + " (see --help)";
     return result;
   }
   const CLI::App* chosen = app.get_subcommands().front();
-  options.command = chosen == status    ? Command::Status
-                    : chosen == update  ? Command::Update
-                    : chosen == station ? Command::Station
-                                        : Command::Detect;
-  if ((options.command == Command::Status || options.command == Command::Detect) &&
-      !options.logFile.empty()) {
+  for (const CommandRow& row : CommandTable()) {
+    if (chosen->get_name() == row.name) options.command = &row;
+  }
+  // Given before the command, an option the command does not take is told here. detect's
+  // contract with the system that runs it is one line of text or none: it takes no --json.
+  if (!options.command->Takes(LogOption) && !options.logFile.empty()) {
     result.exitCode = Usage;
-    result.text = "--log is for update and station";
+    result.text = "--log is for " + Names(LogOption, " and ");
     return result;
   }
-  // Its contract with the system that runs it is one line of text or none.
-  if (options.command == Command::Detect && options.json) {
+  if (!options.command->Takes(JsonOption) && options.json) {
     result.exitCode = Usage;
-    result.text = "--json is for status, update and station";
+    result.text = "--json is for " + Names(JsonOption, " and ");
     return result;
   }
-  if (deviceOption->count() > 0) options.device = device;
-  if (countOption->count() > 0) options.count = count;
+  auto given = [&](const char* name) {
+    const CLI::Option* option = chosen->get_option_no_throw(name);
+    return option != nullptr && option->count() > 0;
+  };
+  if (given("--device")) options.device = device;
+  if (given("--count")) options.count = count;
   result.options = options;
   return result;
 }

@@ -1,5 +1,5 @@
 // The attached devices as the commands see them, and what a command did with each: typed, so that
-// the report turns them into words, lines and exit codes in one place.
+// the commands decide over them and the report turns them into words and lines, each in one place.
 #pragma once
 
 #include <optional>
@@ -22,6 +22,16 @@ enum class DeviceResult {
   Verified,      // station: programmed and checked after its power cycle
   Pending,       // programmed earlier, waits for its power cycle: not programmed again
   Failed,        // programming failed, or the device was wrong after its power cycle
+};
+
+// How a unit left the station, and why.
+enum class StationOutcome {
+  NotUpdatable,          // failed: a check failed
+  AlreadyCurrent,        // passed: already at the target
+  ProgrammingFailed,     // failed
+  Verified,              // passed: programmed, and at the target after its power cycle
+  WrongAfterPowerCycle,  // failed: programmed, then not at the target
+  Unverified,            // programmed, then Ctrl+C before its power cycle was checked
 };
 
 // What one device contributes to a command's exit code; the worst device decides (ExitCodeOf).
@@ -61,5 +71,11 @@ struct Entry {
 // Every usable device of the library's list, checked in the scan's order. `complete` tells whether
 // that is the library's whole list (every slot usable, a count from 0 to 16).
 std::vector<Entry> Inspect(updatelib::LibraryGateway& library, bool* complete = nullptr);
+
+// Reads the attempt records against `entries` (update::Attempts::Review: the records the devices
+// end are ended) and sets what they say of each entry. Returns the updates the devices confirm: a
+// device programmed earlier that now reports the target.
+std::vector<update::Confirmed> Review(std::vector<Entry>& entries, update::Attempts& attempts,
+                                      bool complete);
 
 }  // namespace cli

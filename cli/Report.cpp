@@ -112,12 +112,6 @@ Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
   return json;
 }
 
-std::string_view CommandWord(Command command) {
-  constexpr std::string_view Words[] = {"status", "update", "station", "detect"};
-  static_assert(std::size(Words) == static_cast<std::size_t>(Command::Detect) + 1);
-  return Words[static_cast<std::size_t>(command)];
-}
-
 std::string UtcTime(std::int64_t seconds) {
   const auto time = static_cast<std::time_t>(seconds);
   char text[32] = "";
@@ -130,13 +124,6 @@ std::string UtcTime(std::int64_t seconds) {
 std::string UtcNow() { return UtcTime(std::time(nullptr)); }
 
 }  // namespace
-
-std::string Entry::Identity() const {
-  return check.identity ? TextOf(check.identity->data(), check.identity->size()) : "";
-}
-std::string Entry::Firmware() const {
-  return check.firmware ? TextOf(check.firmware->data(), check.firmware->size()) : "";
-}
 
 std::string_view StateWord(device::ScanOutcome outcome) {
   using device::ScanOutcome;
@@ -164,80 +151,16 @@ std::string_view ResultWord(DeviceResult result) {
   return Words[static_cast<std::size_t>(result)];
 }
 
-namespace {
-
-// Each outcome of a unit at the station: its verdict as an exit code and its result.
-struct StationRow {
-  StationOutcome outcome;
-  ExitCode exitCode;
-  DeviceResult result;
-};
-// The first row is also what an outcome missing from the table gets: a failure.
-constexpr StationRow StationRows[] = {
-    {StationOutcome::ProgrammingFailed, ProgrammingFailed, DeviceResult::Failed},
-    {StationOutcome::NotUpdatable, ProgrammingFailed, DeviceResult::NotUpdatable},
-    {StationOutcome::AlreadyCurrent, Success, DeviceResult::UpToDate},
-    {StationOutcome::Verified, Success, DeviceResult::Verified},
-    {StationOutcome::WrongAfterPowerCycle, ProgrammingFailed, DeviceResult::Failed},
-    {StationOutcome::Unverified, Updated, DeviceResult::Updated},
-};
-
-const StationRow& RowOf(StationOutcome outcome) {
-  for (const StationRow& row : StationRows) {
-    if (row.outcome == outcome) return row;
-  }
-  return StationRows[0];
-}
-
-}  // namespace
-
-ExitCode ExitCodeOf(Command command, const std::vector<Verdict>& verdicts) {
-  // Each verdict's code for status (and detect) and for update; a verdict a command never gives
-  // has its nearest meaning.
-  struct Row {
-    Verdict verdict;
-    ExitCode status;
-    ExitCode update;
-  };
-  constexpr Row Rows[] = {
-      {Verdict::UpToDate, Success, Success},
-      {Verdict::NeedsUpdate, UpdateNeeded, UpdateNeeded},
-      {Verdict::Interrupted, UpdateNeeded, UpdateNeeded},
-      {Verdict::NotUpdatable, NotUpdatable, NotUpdatable},
-      {Verdict::PendingPowerCycle, Updated, Updated},
-      {Verdict::Updated, Updated, Updated},
-      {Verdict::Failed, ProgrammingFailed, ProgrammingFailed},
-  };
-  // Worst first.
-  constexpr ExitCode Severity[] = {ProgrammingFailed, UpdateNeeded, NotUpdatable, Updated, Success};
-  auto rank = [&](ExitCode code) {
-    return static_cast<std::size_t>(std::find(std::begin(Severity), std::end(Severity), code) -
-                                    std::begin(Severity));
-  };
-  ExitCode worst = Success;
-  for (const Verdict verdict : verdicts) {
-    for (const Row& row : Rows) {
-      if (row.verdict != verdict) continue;
-      const ExitCode code = command == Command::Update ? row.update : row.status;
-      if (rank(code) < rank(worst)) worst = code;
-    }
-  }
-  return worst;
-}
-
 std::string UsageErrorDocument(const std::string& message) {
   Json document = Document(nullptr, Usage, Json::array());
   document["error"] = {{"message", message}};
   return Dump(document) + "\n";
 }
 
-ExitCode StationExitCode(StationOutcome outcome) { return RowOf(outcome).exitCode; }
-DeviceResult StationResult(StationOutcome outcome) { return RowOf(outcome).result; }
-
 void Report::End(ExitCode exitCode, const std::vector<Entry>& entries, const std::string& error) {
   try {
     if (options_.json) {
-      Json document = Document(CommandWord(options_.command), exitCode, Json::array());
+      Json document = Document(options_.command->name, exitCode, Json::array());
       for (const Entry& entry : entries) document["devices"].push_back(ToJson(entry, output_));
       if (!error.empty()) document["error"] = {{"message", error}};
       Output(Dump(document) + "\n");
@@ -319,7 +242,7 @@ void Report::Programming(const Entry& entry) {
               std::string(Target) + ". Do not unplug the device or switch it off.\n");
 }
 
-void Report::Station(const Entry& entry, StationOutcome outcome) {
+void Report::Station(const Entry& entry, StationOutcome outcome, ExitCode exitCode) {
   std::string why;
   switch (outcome) {
     case StationOutcome::NotUpdatable:
@@ -342,10 +265,9 @@ void Report::Station(const Entry& entry, StationOutcome outcome) {
       why = "programmed, not verified: stopped before its power cycle was checked";
       break;
   }
-  const ExitCode exitCode = StationExitCode(outcome);
   try {
     if (options_.json) {
-      Json line = Document("station", exitCode, Json::array({ToJson(entry, output_)}));
+      Json line = Document(options_.command->name, exitCode, Json::array({ToJson(entry, output_)}));
       if (exitCode != Success) line["error"] = {{"message", why}};
       Output(Dump(line) + "\n");
     } else {

@@ -1,6 +1,6 @@
 // What the commands report: the JSON document, the text table, the result lines, the station's
 // lines and the log lines, each a table over the engine's outcomes and the commands' typed
-// results. The commands decide; this only writes.
+// results and exit codes. The commands decide (Session.cpp, Station.cpp); this only writes.
 #pragma once
 
 #include <string>
@@ -15,24 +15,6 @@ namespace cli {
 // The words --json, --log and the text table use for a device's state and for a result.
 std::string_view StateWord(device::ScanOutcome outcome);
 std::string_view ResultWord(DeviceResult result);
-
-// How a unit left the station, and why.
-enum class StationOutcome {
-  NotUpdatable,          // failed: a check failed
-  AlreadyCurrent,        // passed: already at the target
-  ProgrammingFailed,     // failed
-  Verified,              // passed: programmed, and at the target after its power cycle
-  WrongAfterPowerCycle,  // failed: programmed, then not at the target
-  Unverified,            // programmed, then Ctrl+C before its power cycle was checked
-};
-// A command's exit code over what each of its devices contributes: the worst device decides. For
-// update 1 before 5 before 3010 before 0; for status (and detect) 10 before 5 before 3010 before 0.
-ExitCode ExitCodeOf(Command command, const std::vector<Verdict>& verdicts);
-
-// The station's verdict on a unit as an exit code: 0 passed, 1 failed, 3010 not verified.
-ExitCode StationExitCode(StationOutcome outcome);
-// What the unit's log line and JSON give as its result.
-DeviceResult StationResult(StationOutcome outcome);
 
 class Report {
  public:
@@ -51,8 +33,9 @@ class Report {
   void Result(const Entry& entry);
   // On standard error, before a device is programmed.
   void Programming(const Entry& entry);
-  // station: one unit's verdict, a line of text or one JSON document.
-  void Station(const Entry& entry, StationOutcome outcome);
+  // station: one unit's verdict (`exitCode`: 0 passed, 1 failed, 3010 not verified), a line of
+  // text or one JSON document.
+  void Station(const Entry& entry, StationOutcome outcome, ExitCode exitCode);
   // station without --json: the count at its end.
   void StationSummary(int done, bool anyFailed, bool unverified);
   // With --log: appends the attempt (`versionBefore` is the library's text). A log that cannot be

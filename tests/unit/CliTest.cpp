@@ -15,6 +15,7 @@
 #include "Fakes.h"
 #include "cli/Cli.h"
 #include "cli/Report.h"
+#include "cli/Session.h"
 #include "device/Scan.h"
 
 namespace {
@@ -82,9 +83,40 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
 
   const cli::CommandLine station = Parse({"station", "--count", "3", "--log", "a.log"});
   ASSERT_TRUE(station.options);
-  EXPECT_EQ(station.options->command, cli::Command::Station);
+  EXPECT_EQ(station.options->command->name, "station");
   EXPECT_EQ(station.options->count, 3);
   EXPECT_EQ(station.options->logFile, "a.log");
+}
+
+// Each row of the command table parses to itself and takes exactly the options it names, and the
+// schema's "command" words are the commands that write a JSON document.
+TEST(CliCommandLine, EachCommandTakesTheOptionsOfItsRow) {
+  const std::filesystem::path root =
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+  std::ifstream schemaFile(root / "cli" / "flashwright-cli.schema.json");
+  const auto schema = nlohmann::json::parse(schemaFile);
+  nlohmann::json words = nlohmann::json::array();
+  for (const cli::CommandRow& row : cli::CommandTable()) {
+    const std::string name(row.name);
+    const cli::CommandLine parsed = Parse({name});
+    ASSERT_TRUE(parsed.options) << name << ": " << parsed.text;
+    EXPECT_EQ(parsed.options->command, &row) << name;
+    for (const auto& [option, arguments] :
+         std::vector<std::pair<cli::CommandOption, std::vector<std::string>>>{
+             {cli::JsonOption, {name, "--json"}},
+             {cli::JsonOption, {"--json", name}},
+             {cli::LogOption, {name, "--log", "a.log"}},
+             {cli::LogOption, {"--log", "a.log", name}},
+             {cli::ChoiceOptions, {name, "--all", "--force"}},
+             {cli::ChoiceOptions, {name, "--device", "2"}},
+             {cli::CountOption, {name, "--count", "2"}}}) {
+      EXPECT_EQ(Parse(arguments).options.has_value(), row.Takes(option))
+          << testing::PrintToString(arguments);
+    }
+    if (row.Takes(cli::JsonOption)) words.push_back(name);
+  }
+  words.push_back(nullptr);
+  EXPECT_EQ(schema["properties"]["command"]["enum"], words);
 }
 
 // The exit codes are one table: the README lists the same codes in the same order with the same
@@ -462,16 +494,14 @@ TEST(CliExitCodes, TheWorstDeviceDecidesOverEveryPair) {
       SCOPED_TRACE(std::to_string(static_cast<int>(a.verdict)) + " and " +
                    std::to_string(static_cast<int>(b.verdict)));
       if (a.status != None && b.status != None) {
-        EXPECT_EQ(cli::ExitCodeOf(cli::Command::Status, {a.verdict, b.verdict}),
-                  worse(statusOrder, a.status, b.status));
+        EXPECT_EQ(cli::ExitCodeOf({a.verdict, b.verdict}), worse(statusOrder, a.status, b.status));
       }
       if (a.update != None && b.update != None) {
-        EXPECT_EQ(cli::ExitCodeOf(cli::Command::Update, {a.verdict, b.verdict}),
-                  worse(updateOrder, a.update, b.update));
+        EXPECT_EQ(cli::ExitCodeOf({a.verdict, b.verdict}), worse(updateOrder, a.update, b.update));
       }
     }
   }
-  EXPECT_EQ(cli::ExitCodeOf(cli::Command::Status, {}), cli::Success);
+  EXPECT_EQ(cli::ExitCodeOf({}), cli::Success);
 }
 
 // While another Flashwright program holds the lock no command touches a device: each ends 1618

@@ -1,0 +1,43 @@
+// The commands as one table: a row gives a command's name (also its word in a JSON document's
+// "command"), its help, the options it takes, how it holds the programming lock, the program its
+// attempt records name, whether it always exits 0, and its handler. The command line is parsed
+// from it and the session runs it; adding a command is a row (Commands.cpp) and its handler.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "cli/ExitCodes.h"
+#include "update/Attempts.h"
+
+namespace cli {
+
+class Session;
+
+// The options a command takes besides --help, as bits of a row's `options`.
+enum CommandOption : unsigned {
+  JsonOption = 1,     // --json: one JSON document to standard output
+  LogOption = 2,      // --log FILE: a JSON line per device attempted
+  ChoiceOptions = 4,  // --device N or --all, and --force
+  CountOption = 8,    // --count N
+};
+
+struct CommandRow {
+  std::string_view name;
+  std::string_view help;
+  unsigned options = 0;
+  // The lock is held for the whole command, taken before the handler runs; else the handler takes
+  // it itself, for each look and each unit.
+  bool lockedThroughout = true;
+  update::Program program = update::Program::Update;
+  // A detection script's contract: exit code 0 whatever happened (see Session::Detect).
+  bool alwaysSucceeds = false;
+  ExitCode (Session::*handler)() = nullptr;
+
+  bool Takes(CommandOption option) const { return (options & option) != 0; }
+};
+
+// Every command, in the order --help lists them.
+std::span<const CommandRow> CommandTable();
+
+}  // namespace cli

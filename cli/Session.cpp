@@ -1,0 +1,294 @@
+// A command's run, and the commands status, update and detect: they check and program through the
+// engine and decide each device's result and the exit code; the report writes them. See Session.h.
+#include "cli/Session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/UniqueResource.h"
+
+namespace cli {
+namespace {
+
+using Mode = platform::Interrupts::Mode;
+
+// How long a command waits for another program's scan to end before it reports the device busy.
+constexpr std::chrono::milliseconds LockWait{3000};
+
+constexpr std::string_view BusyText =
+    "another Flashwright program is programming a device right now; try again when it has "
+    "finished";
+
+// What a device's state contributes to status and detect.
+Verdict StateVerdict(const Entry& entry) {
+  if (!entry.Updatable()) return Verdict::NotUpdatable;
+  if (!entry.NeedsUpdate()) return Verdict::UpToDate;
+  if (entry.Pending()) return Verdict::PendingPowerCycle;
+  return entry.Interrupted() ? Verdict::Interrupted : Verdict::NeedsUpdate;
+}
+
+}  // namespace
+
+ExitCode ExitCodeOf(const std::vector<Verdict>& verdicts) {
+  // Each verdict's code; a verdict a command never gives has its nearest meaning.
+  constexpr std::pair<Verdict, ExitCode> Codes[] = {
+      {Verdict::UpToDate, Success},          {Verdict::NeedsUpdate, UpdateNeeded},
+      {Verdict::Interrupted, UpdateNeeded},  {Verdict::NotUpdatable, NotUpdatable},
+      {Verdict::PendingPowerCycle, Updated}, {Verdict::Updated, Updated},
+      {Verdict::Failed, ProgrammingFailed},
+  };
+  // Worst first.
+  constexpr ExitCode Severity[] = {ProgrammingFailed, UpdateNeeded, NotUpdatable, Updated, Success};
+  auto rank = [&](ExitCode code) {
+    return static_cast<std::size_t>(std::find(std::begin(Severity), std::end(Severity), code) -
+                                    std::begin(Severity));
+  };
+  ExitCode worst = Success;
+  for (const Verdict verdict : verdicts) {
+    for (const auto& [listed, code] : Codes) {
+      if (listed == verdict && rank(code) < rank(worst)) worst = code;
+    }
+  }
+  return worst;
+}
+
+Session::Session(const Options& options, const Services& services)
+    : options_(options),
+      services_(services),
+      library_(services.faults),
+      report_(options, services.output, services.log),
+      attempts_(services.attempts, options.command->program) {}
+
+ExitCode Session::Run() {
+  const ExitCode exitCode = RunCommand();
+  return options_.command->alwaysSucceeds ? Success : exitCode;
+}
+
+ExitCode Session::RunCommand() {
+  try {
+    if (!services_.elevation.IsElevated()) {
+      return End(NotElevated,
+                 "administrator rights are needed: run flashwright-cli from an elevated prompt");
+    }
+    // A record that cannot be kept stops the work before it starts: no device is touched.
+    if (!options_.logFile.empty()) {
+      if (const std::string error = services_.log.CheckWritable(options_.logFile); !error.empty()) {
+        return End(ProgrammingFailed,
+                   "cannot write the log " + options_.logFile + ", so nothing was done: " + error);
+      }
+    }
+    library_.Load(services_.modules);
+    if (!library_.Bound()) {
+      return End(LibraryMissing,
+                 "the update library ZRFWUpdateDll.dll beside flashwright-cli.exe is missing "
+                 "or incomplete");
+    }
+    updatelib::ConfigureUpdateLibrary(library_);
+    const auto handler = options_.command->handler;
+    if (!options_.command->lockedThroughout) return (this->*handler)();
+    // Held to the end: no other program touches a device between the checks and the
+    // programming, nor writes the records meanwhile.
+    const platform::HeldLock lock(services_.programmingLock, LockWait);
+    if (const std::optional<ExitCode> refusal = Refusal(lock.Result())) {
+      return End(*refusal, refusalText_);
+    }
+    return (this->*handler)();
+  } catch (const std::exception& error) {
+    return End(ProgrammingFailed, error.what());
+  } catch (...) {
+    return End(ProgrammingFailed, "an exception of an unknown kind");
+  }
+}
+
+ExitCode Session::End(ExitCode exitCode, const std::string& error) {
+  report_.End(exitCode, entries_, error);
+  return exitCode;
+}
+
+// Why the lock keeps the command from touching a device (then in refusalText_), if it does. A
+// lock found abandoned is ours: its holder died, perhaps while programming, which is told.
+std::optional<ExitCode> Session::Refusal(platform::ProgrammingLock::Take take) {
+  using Take = platform::ProgrammingLock::Take;
+  switch (take) {
+    case Take::Taken:
+      return std::nullopt;
+    case Take::Abandoned:
+      services_.output.Err(
+          "flashwright-cli: a Flashwright program ended while it held the programming lock, "
+          "perhaps while programming a device (status shows an interrupted update)\n");
+      return std::nullopt;
+    case Take::Busy:
+      refusalText_ = std::string(BusyText);
+      return Locked;
+    case Take::Failed:
+      break;
+  }
+  refusalText_ =
+      "the programming lock cannot be taken, so no device is touched; try again, or restart "
+      "the PC if it persists";
+  return ProgrammingFailed;
+}
+
+// The devices and what the records say of each; the records the devices end are ended, and a
+// confirmed update is logged. False when such a line could not be written.
+bool Session::InspectAndReview() {
+  bool complete = false;
+  entries_ = Inspect(library_, &complete);
+  bool logged = true;
+  for (const update::Confirmed& confirmed : Review(entries_, attempts_, complete)) {
+    logged = report_.LogConfirmed(confirmed.record) && logged;
+  }
+  return logged;
+}
+
+long long Session::MillisecondsSince(Clock::time_point started) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+}
+
+ExitCode Session::Status() {
+  InspectAndReview();
+  report_.Table(entries_);
+  if (entries_.empty()) return End(NoDevice, "no compatible device is attached");
+  std::vector<Verdict> verdicts;
+  for (const Entry& entry : entries_) verdicts.push_back(StateVerdict(entry));
+  return End(ExitCodeOf(verdicts));
+}
+
+// detect is a device-management system's detection script: exit code 0 always (anything else is a
+// detection that failed, and the system then never runs the install: its row says so), and a line
+// on standard output only when it can vouch that no attached device needs the update. Whatever
+// keeps it from vouching (rights, library, a fault) is told on standard error and prints nothing,
+// so the system runs the install, whose own exit code then tells the truth.
+//
+// No attached device needs the update: none is attached (a PC without the device has nothing to
+// install), or every one is at the target or waits for its power cycle after an update (a
+// deployment must not program it again). A device that fails a check is not vouched for: its
+// firmware is unknown or not ours to judge, and the install's exit code 5 is how the deployment
+// reports it; detect prints nothing for it, as for a device that needs the update, or whose update
+// was interrupted.
+ExitCode Session::Detect() {
+  InspectAndReview();
+  std::vector<Verdict> verdicts;
+  std::size_t pending = 0;
+  for (const Entry& entry : entries_) {
+    const Verdict verdict = StateVerdict(entry);
+    verdicts.push_back(verdict);
+    if (verdict == Verdict::PendingPowerCycle) ++pending;
+    if (verdict == Verdict::NotUpdatable) {
+      return End(NotUpdatable, "device " + std::to_string(entry.index) + " cannot be updated (" +
+                                   std::string(StateWord(entry.check.outcome)) +
+                                   "): the update reports it with exit code 5");
+    }
+  }
+  const ExitCode exitCode = ExitCodeOf(verdicts);
+  if (exitCode != UpdateNeeded) report_.Detected(entries_.size(), pending);
+  return End(exitCode);
+}
+
+// Programs one checked device that needs the update, with Ctrl+C refused and the progress shown
+// meanwhile; its result and the call's duration go to `entry`. An attempt that throws is logged as
+// failed before the exception goes on.
+update::UpdateOutcome Session::Program(Entry& entry, const std::string& versionBefore) {
+  platform::Interrupts& interrupts = services_.interrupts;
+  interrupts.Set(Mode::Ignore,
+                 "Ctrl+C ignored: the device is being programmed. Do not unplug it.\n");
+  const platform::ScopeExit allowInterrupts([&] { interrupts.Set(afterProgramming_); });
+  report_.Programming(entry);
+  const auto started = Clock::now();
+  services_.progress.Begin("Programming");
+  update::UpdateOutcome outcome = update::UpdateOutcome::Failed;
+  std::string recordError;
+  const std::string identity = entry.Identity();
+  try {
+    const platform::ScopeExit endProgress([&] { services_.progress.End(); });
+    const platform::ScopeExit timed([&] { entry.durationMs = MillisecondsSince(started); });
+    outcome = update::ProgramDevice(library_, entry.path, services_.sleepAndShutdown, attempts_,
+                                    {identity, versionBefore}, recordError);
+  } catch (const update::RecordFailure&) {
+    throw;  // nothing was programmed, so there is no attempt to log
+  } catch (...) {
+    entry.result = DeviceResult::Failed;
+    report_.Log(entry, versionBefore);
+    throw;
+  }
+  if (!recordError.empty()) {
+    services_.output.Err("flashwright-cli: cannot complete the record of the attempt: " +
+                         recordError + " (the device's result stands)\n");
+  }
+  entry.result =
+      outcome == update::UpdateOutcome::Updated ? DeviceResult::Updated : DeviceResult::Failed;
+  return outcome;
+}
+
+// The devices update works on, or the exit code that ends it first.
+std::vector<Entry*> Session::Choose(ExitCode& refusal, std::string& why) {
+  std::vector<Entry*> chosen;
+  if (options_.all) {
+    for (Entry& entry : entries_) chosen.push_back(&entry);
+  } else if (options_.device) {
+    for (Entry& entry : entries_) {
+      if (entry.index == *options_.device) chosen.push_back(&entry);
+    }
+    if (chosen.empty()) {
+      refusal = Usage;
+      why = "there is no device " + std::to_string(*options_.device) +
+            " (run status to see the devices)";
+    }
+  } else if (entries_.size() > 1) {
+    refusal = SeveralDevices;
+    why = std::to_string(entries_.size()) +
+          " devices are attached: choose one with --device N, or --all";
+  } else {
+    chosen.push_back(&entries_.front());
+  }
+  return chosen;
+}
+
+ExitCode Session::Update() {
+  if (!InspectAndReview()) {
+    return End(ProgrammingFailed, "a confirmed update is not in the log, so nothing is done");
+  }
+  if (entries_.empty()) return End(NoDevice, "no compatible device is attached");
+  ExitCode refusal = Success;
+  std::string why;
+  const std::vector<Entry*> chosen = Choose(refusal, why);
+  if (refusal != Success) return End(refusal, why);
+  for (Entry& entry : entries_) entry.result = DeviceResult::Skipped;
+
+  std::vector<Verdict> verdicts;
+  for (Entry* entry : chosen) {
+    const std::string versionBefore = entry->Firmware();
+    Verdict verdict = Verdict::UpToDate;
+    if (!entry->Updatable()) {
+      entry->result = DeviceResult::NotUpdatable;
+      verdict = Verdict::NotUpdatable;
+    } else if (!entry->NeedsUpdate()) {
+      entry->result = DeviceResult::UpToDate;
+    } else if (entry->Pending() && !options_.force) {
+      // Programmed already; it reports the old version until its power cycle.
+      entry->result = DeviceResult::Pending;
+      verdict = Verdict::PendingPowerCycle;
+    } else {
+      const bool updated = Program(*entry, versionBefore) == update::UpdateOutcome::Updated;
+      verdict = updated ? Verdict::Updated : Verdict::Failed;
+    }
+    const bool logged =
+        entry->result == DeviceResult::Pending || report_.Log(*entry, versionBefore);
+    report_.Result(*entry);
+    verdicts.push_back(verdict);
+    // The device's own result stands in the report; the run fails, and goes no further.
+    if (!logged) {
+      return End(ProgrammingFailed, "the result of device " + std::to_string(entry->index) + " (" +
+                                        std::string(ResultWord(*entry->result)) +
+                                        ") is not in the log, so nothing more is done");
+    }
+  }
+  const ExitCode worst = ExitCodeOf(verdicts);
+  return End(worst, worst == ProgrammingFailed ? "programming failed" : "");
+}
+
+}  // namespace cli

@@ -1,0 +1,73 @@
+// One run of a command: it checks elevation and the log, binds and configures the library, holds
+// the programming lock as the command's row says, and runs the row's handler, which checks and
+// programs through the engine and decides each device's result and the exit code; the report
+// writes them. Session.cpp holds the run and status, update and detect; Station.cpp the station.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "cli/Devices.h"
+#include "cli/Report.h"
+#include "platform/Console.h"
+#include "update/Attempts.h"
+#include "update/UpdateRun.h"
+#include "updatelib/Gateway.h"
+
+namespace cli {
+
+// A command's exit code over what each of its devices contributes: the worst device decides.
+// update never gives NeedsUpdate or Interrupted, and status (and detect) never Updated or Failed,
+// so one order serves both: 1 before 10 before 5 before 3010 before 0.
+ExitCode ExitCodeOf(const std::vector<Verdict>& verdicts);
+
+class Session {
+ public:
+  Session(const Options& options, const Services& services);
+
+  ExitCode Run();
+
+  // The handlers of the command table.
+  ExitCode Status();
+  ExitCode Update();
+  ExitCode Station();
+  ExitCode Detect();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  ExitCode RunCommand();
+  ExitCode End(ExitCode exitCode, const std::string& error = {});
+  std::optional<ExitCode> Refusal(platform::ProgrammingLock::Take take);
+  bool InspectAndReview();
+  update::UpdateOutcome Program(Entry& entry, const std::string& versionBefore);
+  std::vector<Entry*> Choose(ExitCode& refusal, std::string& why);
+  static long long MillisecondsSince(Clock::time_point started);
+
+  // The station's steps (Station.cpp).
+  bool TakeStationLock();
+  template <class Done>
+  bool WaitForDevices(Done&& done, const std::string& prompt);
+  bool WaitForOneDevice();
+  bool WaitForDeviceGone(const device::DevicePath& path, const std::string& prompt);
+  bool WaitForPowerCycle();
+  StationOutcome StationDevice();
+
+  const Options& options_;
+  const Services& services_;
+  updatelib::LibraryGateway library_;
+  Report report_;
+  update::Attempts attempts_;
+  std::vector<Entry> entries_;  // the last list, which a document at the end shows
+  std::string refusalText_;     // why the lock refused, for the message
+  // What Ctrl+C does once a programming has ended: end the command, or (station) be noted.
+  platform::Interrupts::Mode afterProgramming_ = platform::Interrupts::Mode::End;
+  std::optional<platform::HeldLock> stationLock_;  // the station's lock for one look or unit
+  bool lockFailed_ = false;                        // the station stopped: no lock could be had
+  bool logFailed_ = false;                         // station: a unit's line could not be written
+};
+
+}  // namespace cli

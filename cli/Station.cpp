@@ -1,0 +1,213 @@
+// The station: device after device at a production line, each checked, programmed, and checked
+// again after its power cycle, under the programming lock for each look and each unit. The unit's
+// verdict is decided here; the report writes it. See Session.h.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/Session.h"
+
+namespace cli {
+namespace {
+
+using Mode = platform::Interrupts::Mode;
+using Wait = platform::DeviceChanges::Wait;
+
+// How long the station waits for a device change before it looks again anyway, and how quiet the
+// changes must have been before it looks: the window's rescan delay.
+constexpr std::chrono::milliseconds StationPoll{5000};
+constexpr std::chrono::milliseconds Settle{device::RescanDelay};
+// How long the station waits for the lock between looks at Ctrl+C.
+constexpr std::chrono::milliseconds StationLockPoll{1000};
+
+// Each outcome of a unit at the station: its verdict as an exit code (0 passed, 1 failed, 3010
+// not verified) and what its log line and JSON give as its result.
+struct StationRow {
+  StationOutcome outcome;
+  ExitCode exitCode;
+  DeviceResult result;
+};
+// The first row is also what an outcome missing from the table gets: a failure.
+constexpr StationRow StationRows[] = {
+    {StationOutcome::ProgrammingFailed, ProgrammingFailed, DeviceResult::Failed},
+    {StationOutcome::NotUpdatable, ProgrammingFailed, DeviceResult::NotUpdatable},
+    {StationOutcome::AlreadyCurrent, Success, DeviceResult::UpToDate},
+    {StationOutcome::Verified, Success, DeviceResult::Verified},
+    {StationOutcome::WrongAfterPowerCycle, ProgrammingFailed, DeviceResult::Failed},
+    {StationOutcome::Unverified, Updated, DeviceResult::Updated},
+};
+
+const StationRow& RowOf(StationOutcome outcome) {
+  for (const StationRow& row : StationRows) {
+    if (row.outcome == outcome) return row;
+  }
+  return StationRows[0];
+}
+
+}  // namespace
+
+// Takes the programming lock for a look or a unit, waiting while another program holds it (with
+// a note, once). False at a Ctrl+C, or when the lock cannot be had at all (then told).
+bool Session::TakeStationLock() {
+  bool told = false;
+  for (;;) {
+    stationLock_.emplace(services_.programmingLock,
+                         told ? StationLockPoll : std::chrono::milliseconds{0});
+    const std::optional<ExitCode> refusal = Refusal(stationLock_->Result());
+    if (!refusal) return true;
+    stationLock_.reset();
+    if (*refusal != Locked) {
+      services_.output.Err("flashwright-cli: " + refusalText_ + "\n");
+      lockFailed_ = true;
+      return false;
+    }
+    if (!told) {
+      services_.output.Err(
+          "Another Flashwright program is programming a device: waiting for it to finish "
+          "(Ctrl+C stops).\n");
+      told = true;
+    }
+    if (services_.interrupts.Requested()) return false;
+  }
+}
+
+// Lists the devices until `done` says so, waiting for device changes between looks; false at
+// a Ctrl+C. Each look holds the programming lock; it is still held when this returns true, so
+// that the unit found is programmed before any other program touches it.
+template <class Done>
+bool Session::WaitForDevices(Done&& done, const std::string& prompt) {
+  bool prompted = false;
+  for (;;) {
+    if (!TakeStationLock()) return false;
+    bool complete = false;
+    std::vector<Entry> entries = Inspect(library_, &complete);
+    if (done(entries)) {
+      entries_ = std::move(entries);
+      return true;
+    }
+    stationLock_.reset();
+    if (!prompted && !prompt.empty()) services_.output.Err(prompt);
+    prompted = true;
+    if (services_.deviceChanges.WaitForChange(Settle, StationPoll) == Wait::Interrupted ||
+        services_.interrupts.Requested()) {
+      return false;
+    }
+  }
+}
+
+// Waits for exactly one device; several ask for the others to go. False at a Ctrl+C.
+bool Session::WaitForOneDevice() {
+  bool severalTold = false;
+  return WaitForDevices(
+      [&](const std::vector<Entry>& entries) {
+        if (entries.size() > 1 && !severalTold) {
+          services_.output.Err("Several devices are attached: unplug all but one.\n");
+          severalTold = true;
+        }
+        return entries.size() == 1;
+      },
+      "Waiting for a device...\n");
+}
+
+bool Session::WaitForDeviceGone(const device::DevicePath& path, const std::string& prompt) {
+  return WaitForDevices(
+      [&](const std::vector<Entry>& entries) {
+        for (const Entry& entry : entries) {
+          if (entry.path == path) return false;
+        }
+        return true;
+      },
+      prompt);
+}
+
+bool Session::WaitForPowerCycle() {
+  services_.output.Err("Programmed. Power-cycle the device now.\n");
+  for (;;) {
+    switch (services_.deviceChanges.WaitForChange(Settle, StationPoll)) {
+      case Wait::Changed:
+        return true;
+      case Wait::Interrupted:
+        return false;
+      case Wait::TimedOut:
+        if (services_.interrupts.Requested()) return false;
+        break;
+    }
+  }
+}
+
+// One device at the station, from its check to its outcome, with the lock its look took. A
+// programming attempt is logged as soon as it has ended, before the wait for the power cycle
+// (without the lock); the check after it is a second line.
+StationOutcome Session::StationDevice() {
+  Entry entry = entries_.front();
+  const std::string versionBefore = entry.Firmware();
+  const auto started = Clock::now();
+  auto finish = [&](StationOutcome outcome) {
+    entry.result = RowOf(outcome).result;
+    entry.durationMs = MillisecondsSince(started);
+    logFailed_ = !report_.Log(entry, versionBefore) || logFailed_;
+    report_.Station(entry, outcome, RowOf(outcome).exitCode);
+    return outcome;
+  };
+  if (!entry.Updatable()) return finish(StationOutcome::NotUpdatable);
+  if (!entry.NeedsUpdate()) return finish(StationOutcome::AlreadyCurrent);
+  const update::UpdateOutcome outcome = Program(entry, versionBefore);
+  stationLock_.reset();
+  if (outcome != update::UpdateOutcome::Updated) {
+    return finish(StationOutcome::ProgrammingFailed);
+  }
+  logFailed_ = !report_.Log(entry, versionBefore) || logFailed_;
+  // The new firmware runs after a power cycle: once the device has gone and come back (as
+  // device changes tell; a quick one may never show it missing from a list), it is checked.
+  if (!WaitForPowerCycle() || !WaitForOneDevice()) {
+    report_.Station(entry, StationOutcome::Unverified, RowOf(StationOutcome::Unverified).exitCode);
+    return StationOutcome::Unverified;
+  }
+  entry.check = entries_.front().check;
+  return finish(entry.Updatable() && !entry.NeedsUpdate() ? StationOutcome::Verified
+                                                          : StationOutcome::WrongAfterPowerCycle);
+}
+
+// Each unit that reached a verdict counts as done, a programmed one that was not verified
+// included; the exit code is the worst verdict: 1 for a failure, else 3010 for an unverified
+// unit (it needs its power cycle and a check), else 0. A log line that cannot be written ends
+// the run with 1 once its unit has its verdict, before the next unit.
+ExitCode Session::Station() {
+  afterProgramming_ = Mode::Note;
+  services_.interrupts.Set(afterProgramming_);
+  services_.deviceChanges.Watch();
+  int done = 0;
+  bool anyFailed = false;
+  bool unverified = false;
+  while (!options_.count || done < *options_.count) {
+    if (!WaitForOneDevice()) break;
+    const ExitCode verdict = RowOf(StationDevice()).exitCode;
+    stationLock_.reset();
+    ++done;
+    anyFailed = anyFailed || verdict == ProgrammingFailed;
+    if (verdict == Updated) {
+      unverified = true;
+      break;
+    }
+    if (logFailed_) break;
+    if (options_.count && done >= *options_.count) break;
+    if (!WaitForDeviceGone(entries_.front().path, "Unplug the device and plug in the next.\n")) {
+      break;
+    }
+    stationLock_.reset();
+  }
+  stationLock_.reset();
+  if (logFailed_) {
+    services_.output.Err("flashwright-cli: stopped: the log " + options_.logFile +
+                         " could not be written for the last unit, and no further unit is "
+                         "programmed\n");
+  }
+  report_.StationSummary(done, anyFailed, unverified);
+  return anyFailed || lockFailed_ || logFailed_ ? ProgrammingFailed
+         : unverified                           ? Updated
+                                                : Success;
+}
+
+}  // namespace cli
