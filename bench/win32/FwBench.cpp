@@ -28,9 +28,9 @@
 
 #include "bench/win32/Probe.h"
 #include "cli/ExitCodes.h"
+#include "harness/AppWindow.h"
+#include "harness/Driver.h"
 #include "platform/Layout.h"
-#include "tests/e2e/driver/AppWindow.h"
-#include "tests/e2e/driver/Driver.h"
 
 namespace {
 
