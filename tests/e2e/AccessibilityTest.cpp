@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "harness/AppWindow.h"
+#include "harness/Driver.h"
+#include "harness/Simulator.h"
 #include "platform/win32/Text.h"
-#include "tests/e2e/driver/AppWindow.h"
-#include "tests/e2e/driver/Driver.h"
-#include "tests/e2e/driver/Simulator.h"
 
 namespace e2e {
 namespace {

@@ -13,10 +13,10 @@
 #include <sstream>
 #include <string>
 
+#include "harness/Driver.h"
+#include "harness/Simulator.h"
 #include "platform/win32/ProgrammingLock.h"
 #include "platform/win32/Text.h"
-#include "tests/e2e/driver/Driver.h"
-#include "tests/e2e/driver/Simulator.h"
 
 namespace e2e {
 namespace {

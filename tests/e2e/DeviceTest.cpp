@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e/driver/AppWindow.h"
-#include "tests/e2e/driver/Driver.h"
-#include "tests/e2e/driver/Simulator.h"
-#include "tests/e2e/driver/TitledWindow.h"
+#include "harness/AppWindow.h"
+#include "harness/Driver.h"
+#include "harness/Simulator.h"
+#include "harness/TitledWindow.h"
 
 namespace e2e {
 namespace {

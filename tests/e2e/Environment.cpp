@@ -3,7 +3,7 @@
 // a device one test programmed must not wait for its power cycle in the next.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/driver/Driver.h"
+#include "harness/Driver.h"
 
 namespace e2e {
 namespace {

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "harness/AppWindow.h"
+#include "harness/Driver.h"
+#include "harness/Simulator.h"
 #include "platform/win32/FaultBarrier.h"
 #include "recorder/Recording.h"
-#include "tests/e2e/driver/AppWindow.h"
-#include "tests/e2e/driver/Driver.h"
-#include "tests/e2e/driver/Simulator.h"
 #include "updatelib/EntryPoints.h"
 
 namespace e2e {

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "tests/e2e/driver/AppWindow.h"
-#include "tests/e2e/driver/Driver.h"
-#include "tests/e2e/driver/Simulator.h"
+#include "harness/AppWindow.h"
+#include "harness/Driver.h"
+#include "harness/Simulator.h"
 
 namespace e2e {
 namespace {

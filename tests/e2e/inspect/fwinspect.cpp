@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "tests/e2e/driver/AppWindow.h"
-#include "tests/e2e/driver/Driver.h"
+#include "harness/AppWindow.h"
+#include "harness/Driver.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// The simulator's call log and usbsim, as seen from the end-to-end tests; see Simulator.h.
-#include "tests/e2e/driver/Simulator.h"
+// The simulator's call log and usbsim, as the harness reads and runs them; see Simulator.h.
+#include "harness/Simulator.h"
 
 #include <fstream>
 #include <thread>

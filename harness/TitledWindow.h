@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e/driver/Driver.h"
+#include "harness/Driver.h"
 
 namespace e2e {
 

@@ -1,6 +1,6 @@
 // Reads Flashwright's main window through the driver: which status area is up, its lines, and
 // which buttons a user could press.
-#include "tests/e2e/driver/AppWindow.h"
+#include "harness/AppWindow.h"
 
 namespace e2e::app {
 namespace {

@@ -1,6 +1,6 @@
 // What Flashwright's main window shows, read from outside: control IDs (from the program's
-// layout), the visible status lines and the offered buttons. Shared by the end-to-end tests and
-// fwinspect.
+// layout), the visible status lines and the offered buttons. Shared by the end-to-end tests,
+// fwinspect and fwbench.
 #pragma once
 
 #include <windows.h>
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "harness/Driver.h"
 #include "platform/Layout.h"
-#include "tests/e2e/driver/Driver.h"
 
 namespace e2e::app {
 

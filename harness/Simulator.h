@@ -1,4 +1,4 @@
-// The device simulator as the end-to-end tests use it: its call log, read while the program runs
+// The device simulator as the harness's users see it: its call log, read while the program runs
 // with the time each line turned up, and usbsim, which changes the simulated world.
 #pragma once
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/driver/Driver.h"
+#include "harness/Driver.h"
 
 namespace e2e {
 

@@ -1,6 +1,6 @@
 // Drives a running Windows GUI program from outside, as an automation client would: starts it,
-// finds its windows, reads controls, clicks buttons, answers message boxes. Used by the
-// end-to-end tests and by the fwinspect tool; never links against the program itself.
+// finds its windows, reads controls, clicks buttons, answers message boxes. The harness that the
+// end-to-end tests, fwinspect and fwbench share; it never links against the program itself.
 #pragma once
 
 #include <windows.h>

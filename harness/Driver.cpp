@@ -1,6 +1,6 @@
-// Windows implementation of the end-to-end driver: processes, windows and message boxes of
+// Windows implementation of the harness's driver: processes, windows and message boxes of
 // another process, reached only through public window messages and window-manager queries.
-#include "tests/e2e/driver/Driver.h"
+#include "harness/Driver.h"
 
 #include <dbt.h>
 

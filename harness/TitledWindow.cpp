@@ -1,5 +1,5 @@
 // Test-owned top-level windows on their own threads; see TitledWindow.h.
-#include "tests/e2e/driver/TitledWindow.h"
+#include "harness/TitledWindow.h"
 
 #include <stdexcept>
 
