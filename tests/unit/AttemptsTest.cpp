@@ -87,7 +87,9 @@ TEST(Attempts, WhatARecordSaysAndWhenItEnds) {
     EXPECT_EQ(attempts.StateOf(Path("A")), c.state);
     EXPECT_EQ(store.records.size(), c.kept ? 1u : 0u);
     ASSERT_EQ(confirmed.size(), c.confirmed ? 1u : 0u);
-    if (c.confirmed) EXPECT_EQ(confirmed.front().record.path, "A");
+    if (c.confirmed) {
+      EXPECT_EQ(confirmed.front().record.path, "A");
+    }
     EXPECT_EQ(attempts.StateOf(Path("B")), Remembered::Nothing);
   }
 }
