@@ -1,4 +1,4 @@
-// Reading the fixed file version from a version record; see VersionRecord.h.
+// Reading the fixed file version from a version record, and its text; see VersionRecord.h.
 #include "platform/VersionRecord.h"
 
 namespace platform {
@@ -18,6 +18,13 @@ std::optional<FileVersion> FixedFileVersion(const unsigned char* record, std::si
     if (word(at) == Signature) return FileVersion{word(at + 8), word(at + 12)};
   }
   return std::nullopt;
+}
+
+std::string VersionText(const FileVersion& version) {
+  return std::to_string(version.mostSignificant >> 16) + "." +
+         std::to_string(version.mostSignificant & 0xFFFF) + "." +
+         std::to_string(version.leastSignificant >> 16) + "." +
+         std::to_string(version.leastSignificant & 0xFFFF);
 }
 
 }  // namespace platform

@@ -1,9 +1,11 @@
-// The program's version record: reading its fixed file version from the record's bytes.
+// The program's version record: reading its fixed file version from the record's bytes, and the
+// version's one text form.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace platform {
 
@@ -18,5 +20,8 @@ struct FileVersion {
 // follows the record's header, marked by its signature 0xFEEF04BD. Nothing when the bytes hold no
 // complete fixed part.
 std::optional<FileVersion> FixedFileVersion(const unsigned char* record, std::size_t size);
+
+// The version as the programs show it: its four 16-bit parts in decimal, "a.b.c.d".
+std::string VersionText(const FileVersion& version);
 
 }  // namespace platform

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/FileName.h"
-#include "platform/win32/Services.h"
+#include "platform/win32/ModulePath.h"
 
 namespace platform::win32 {
 namespace {

@@ -1,11 +1,10 @@
-// The application window (taskbar entry) and the main window with its panels and buttons, built
-// from the layout table. Each window is tied to its C++ object; messages go straight to the
-// object, and the main window calls the form's handlers directly.
+// The program's windows: the application window (the taskbar entry) and the main window with its
+// panels and buttons, built from the layout table. Each window is tied to its C++ object; messages
+// go straight to the object, and the main window calls the form's handlers directly. The panels
+// (StatusPanel.h) and the lines' accessibility (AccessibilityServer.h) have rooms of their own.
 #pragma once
 
 #include <windows.h>
-
-#include <oleacc.h>
 
 #include <array>
 #include <string>
@@ -14,7 +13,9 @@
 #include "platform/Layout.h"
 #include "platform/Platform.h"
 #include "platform/win32/Owners.h"
+#include "platform/win32/ShutdownBlock.h"
 #include "platform/win32/StartupPhase.h"
+#include "platform/win32/StatusPanel.h"
 
 namespace platform::win32 {
 
@@ -38,69 +39,8 @@ class ApplicationWindow {
   UniqueWindow window_;
 };
 
-// What the status lines need of COM for accessibility clients, on the window's thread: the
-// apartment, entered when a client first asks, and the lines' annotation as a polite live region
-// (where the system offers annotations). Left, and the annotations cleared, by Release or at the
-// latest when the object dies, on the same thread.
-class LineAccessibility {
- public:
-  using AllocateString = BSTR(WINAPI*)(const OLECHAR*, UINT);
-
-  LineAccessibility() = default;
-  LineAccessibility(const LineAccessibility&) = delete;
-  LineAccessibility& operator=(const LineAccessibility&) = delete;
-  ~LineAccessibility() { Release(); }
-
-  // Loads COM and the system's accessibility library, enters the apartment and annotates
-  // `lines`, once; later calls do nothing. False when COM or the library is not there. The
-  // program imports neither: a window nobody reads pays nothing for them at start-up.
-  bool Prepare(const std::array<HWND, ControlCount>& lines);
-  // The answer to WM_GETOBJECT for `line`'s client object (after a successful Prepare): the
-  // system's standard object for it, as static text named by the line's text; 0 for the default
-  // handling when that cannot be had.
-  LRESULT Answer(HWND line, WPARAM wParam) const;
-  void Release();
-
- private:
-  using CreateStandardObject = HRESULT(WINAPI*)(HWND, LONG, REFIID, void**);
-  using ResultFromObject = LRESULT(WINAPI*)(REFIID, WPARAM, LPUNKNOWN);
-  using InitializeCom = HRESULT(WINAPI*)(void*, DWORD);
-  using CreateInstance = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, void**);
-  using UninitializeCom = void(WINAPI*)();
-  using Library = UniqueResource<HMODULE, CloseWith<&FreeLibrary>>;
-
-  bool prepared_ = false;
-  bool entered_ = false;
-  // Loaded from the system folder on first need, never found elsewhere (oleacc is no known DLL).
-  Library com_;      // ole32
-  Library strings_;  // oleaut32, whose allocator the clients free the lines' names with
-  Library library_;  // oleacc
-  UninitializeCom uninitializeCom_ = nullptr;
-  CreateStandardObject createStandardObject_ = nullptr;
-  ResultFromObject resultFromObject_ = nullptr;
-  AllocateString allocateString_ = nullptr;
-  IAccPropServices* services_ = nullptr;  // owned
-  std::array<HWND, ControlCount> annotated_{};
-};
-
-// A status panel: fills itself with the button-face colour and draws its text centred. A status
-// line also answers accessibility clients and tells them when its text changes.
-class Panel {
- public:
-  // Makes this panel a status line; `lines` knows every line of the window.
-  void MakeLine(LineAccessibility& accessibility, const std::array<HWND, ControlCount>& lines) {
-    accessibility_ = &accessibility;
-    lines_ = &lines;
-  }
-  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
- private:
-  void Paint(HWND window);
-  HFONT font_ = nullptr;                                   // owned by the main window
-  LineAccessibility* accessibility_ = nullptr;             // set for a status line only
-  const std::array<HWND, ControlCount>* lines_ = nullptr;  // the window's lines, by index
-};
-
+// The main window: its controls from the layout table, the form's handlers called from its
+// messages, its timers and message loop, and the sleep and shutdown hold during a programming.
 class FormWindow final : public Controls,
                          public Timers,
                          public MessagePump,
@@ -150,10 +90,11 @@ class FormWindow final : public Controls,
   std::array<Panel, ControlCount> panels_{};                         // used for the panels only
   std::array<HWND, ControlCount> controls_{};
   std::array<HWND, ControlCount> lines_{};  // the status lines, by index; nullptr elsewhere
-  LineAccessibility accessibility_;
+  AccessibilityServer accessibility_;
   bool closeRequested_ = false;
-  bool blocking_ = false;  // sleep and shutdown are held off
   UniqueWindow window_;
+  // Declared after the window, so that the hold is let go while the window it names exists.
+  SleepAndShutdownHold sleepAndShutdown_;
 };
 
 }  // namespace platform::win32

@@ -7,7 +7,10 @@
 
 #include "platform/ErrorBox.h"
 #include "platform/win32/ApplicationTitle.h"
-#include "platform/win32/Services.h"
+#include "platform/win32/DeviceNotifications.h"
+#include "platform/win32/MessageBoxes.h"
+#include "platform/win32/ModuleLoading.h"
+#include "platform/win32/SystemServices.h"
 #include "platform/win32/Window.h"
 
 namespace platform::win32 {

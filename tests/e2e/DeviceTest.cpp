@@ -717,6 +717,31 @@ TEST_F(DeviceTest, CloseInsideAPumpingProgrammingCallWaitsForTheRun) {
   EXPECT_EQ(log_.Count(IsNested), 0u) << log_.Dump();
 }
 
+// While a device is programmed the window asks Windows to wait before a session ends (its
+// answer to WM_QUERYENDSESSION is no, even inside a library call that handles messages), and lets
+// the session end again once the run is over.
+TEST_F(DeviceTest, SessionEndIsRefusedWhileProgrammingOnly) {
+  WriteWorld(
+      "[library]\npump = ZR_FWUpdateProgrammingNoCustomizedSetting:1500\n"
+      "[device]\nprogram-ms = 0\n");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  const auto mayEnd = [&] {
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(SendMessageTimeoutA(main_, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer));
+    return answer != FALSE;
+  };
+  EXPECT_TRUE(mayEnd()) << "refused before any programming";
+  ASSERT_NO_FATAL_FAILURE(Click("Update"));
+  const auto pumping =
+      log_.WaitFor(StartsWith(std::string(ProgrammingCall) + "pump "), 0, ScreenTimeout);
+  ASSERT_TRUE(pumping.has_value()) << log_.Dump();
+  EXPECT_FALSE(mayEnd()) << "allowed while the device is programmed";
+  ASSERT_TRUE(Shows({{Updated1, Updated2, ""}, {"Exit"}}));
+  EXPECT_TRUE(mayEnd()) << "still refused after the run";
+  ExpectOrderlyEnd();
+}
+
 constexpr char FaultPrefix[] = "The update library failed in ";
 
 // The error box for a library fault: the application's title, the entry point and the fault.

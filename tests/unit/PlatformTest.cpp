@@ -58,6 +58,19 @@ TEST(FixedFileVersion, IsNothingWithoutACompleteFixedPart) {
   EXPECT_FALSE(platform::FixedFileVersion(nullptr, 100));
 }
 
+TEST(VersionText, GivesTheFourSixteenBitPartsInOrder) {
+  const struct {
+    platform::FileVersion version;
+    const char* text;
+  } cases[] = {
+      {{0x00000001, 0x00010007}, "0.1.1.7"},
+      {{0x00020003, 0x00040005}, "2.3.4.5"},
+      {{0xFFFF0000, 0x0000FFFF}, "65535.0.0.65535"},
+      {{0, 0}, "0.0.0.0"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(platform::VersionText(c.version), c.text) << c.text;
+}
+
 TEST(ErrorBoxText, AppendsADotOnlyAfterACharacterAboveTheDot) {
   EXPECT_EQ(platform::ErrorBoxText("Access violation"), "Access violation.");
   EXPECT_EQ(platform::ErrorBoxText("Out of range 7"), "Out of range 7.");

@@ -1,0 +1,20 @@
+// The command line's log file: lines appended whole, one writer at a time, and the check that the
+// file can take them before a command starts.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/Console.h"
+
+namespace platform::win32 {
+
+// The log, opened for each line and locked whole while it is written.
+class AppendOnlyLog final : public LogFile {
+ public:
+  std::string ComputerName() override;
+  std::string CheckWritable(const std::string& file) override;
+  std::string AppendLine(const std::string& file, std::string_view line) override;
+};
+
+}  // namespace platform::win32

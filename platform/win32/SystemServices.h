@@ -1,0 +1,22 @@
+// The services both programs own alike, in one aggregate; each lives in a room of its own.
+#pragma once
+
+#include "platform/win32/AttemptRegistry.h"
+#include "platform/win32/FaultBarrier.h"
+#include "platform/win32/ModuleLoading.h"
+#include "platform/win32/ProgrammingLock.h"
+
+namespace platform::win32 {
+
+// The services both programs own alike: the library from the program's own folder, the fault
+// barrier around its calls, the program's version record, the machine-wide programming lock and
+// the attempt records.
+struct SystemServices {
+  ExeDirectoryModuleLoader modules;
+  SehFaultBarrier faults;
+  OwnVersionRecord versionRecord;
+  MachineProgrammingLock programmingLock;
+  RegistryAttemptStore attempts;
+};
+
+}  // namespace platform::win32
