@@ -41,10 +41,7 @@ int Run(const Options& options, const Services& services) {
 int Main(const std::vector<std::string>& arguments, const Services& services) {
   std::string version = "unknown";
   if (const auto fileVersion = services.versionRecord.ReadOwnFileVersion()) {
-    version = std::to_string(fileVersion->mostSignificant >> 16) + "." +
-              std::to_string(fileVersion->mostSignificant & 0xFFFF) + "." +
-              std::to_string(fileVersion->leastSignificant >> 16) + "." +
-              std::to_string(fileVersion->leastSignificant & 0xFFFF);
+    version = platform::VersionText(*fileVersion);
   }
   const CommandLine commandLine = ParseCommandLine(arguments, version);
   if (!commandLine.options) {
