@@ -13,6 +13,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/win32/ModulePath.h"
+#include "platform/win32/UsbDeviceInterface.h"
+
 namespace e2e {
 namespace {
 
@@ -122,10 +125,7 @@ bool WaitUntil(const std::function<bool()>& condition, Millis timeout) {
 }
 
 std::filesystem::path ExecutableDir() {
-  std::wstring buffer(32768, L'\0');
-  DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-  buffer.resize(length);
-  return std::filesystem::path(buffer).parent_path();
+  return std::filesystem::path(platform::win32::ExecutablePath()).parent_path();
 }
 
 // ---- Process ------------------------------------------------------------------------------
@@ -425,15 +425,13 @@ bool SendDeviceChange(HWND window, WPARAM event) {
     return SendMessageTimeoutA(window, WM_DEVICECHANGE, event, 0, SMTO_NORMAL, MessageTimeoutMs,
                                &result) != 0;
   }
-  static constexpr GUID UsbDeviceInterface = {
-      0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
   static constexpr char DeviceName[] =
       "\\\\?\\USB#VID_0000&PID_0000#E2E#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
   std::vector<unsigned char> storage(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) + sizeof(DeviceName));
   auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(storage.data());
   record->dbcc_size = static_cast<DWORD>(storage.size());
   record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  record->dbcc_classguid = UsbDeviceInterface;
+  record->dbcc_classguid = platform::win32::UsbDeviceInterfaceClass;
   std::memcpy(record->dbcc_name, DeviceName, sizeof(DeviceName));
   return SendMessageTimeoutA(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record),
                              SMTO_NORMAL, MessageTimeoutMs, &result) != 0;
