@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/win32/FaultBarrier.h"
-#include "recorder/Recording.h"
+#include "recording/Recording.h"
 #include "tests/e2e/driver/AppWindow.h"
 #include "tests/e2e/driver/Driver.h"
 #include "tests/e2e/driver/Simulator.h"
