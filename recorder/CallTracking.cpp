@@ -27,7 +27,8 @@ struct ActiveCall {
 std::vector<ActiveCall> activeCalls;
 std::uint64_t nextSequence = 1;
 DWORD callThread = 0;
-using UniqueHook = platform::UniqueResource<HHOOK, platform::win32::CloseWith<&UnhookWindowsHookEx>>;
+using UniqueHook =
+    platform::UniqueResource<HHOOK, platform::win32::CloseWith<&UnhookWindowsHookEx>>;
 using UniqueFaultHandler =
     platform::UniqueResource<PVOID, platform::win32::CloseWith<&RemoveVectoredExceptionHandler>>;
 // There only while a call runs.

@@ -92,11 +92,12 @@ struct RecordedEntry<Entry::ZR_GetFWVersion> {
   int operator()(char* path, char* version) const {
     return Recorded(
         NameOf(Entry::ZR_GetFWVersion), [&] { return Arguments<calls::ZR_GetFWVersion>(path); },
-        [&] { return Target<updatelib::ZR_GetFWVersion_Fn>(Entry::ZR_GetFWVersion)(path, version); },
+        [&] {
+          return Target<updatelib::ZR_GetFWVersion_Fn>(Entry::ZR_GetFWVersion)(path, version);
+        },
         [&](std::vector<Field>& out) {
           if (version) {
-            out.push_back(
-                Write(keys::Version, TextBytes(version, updatelib::VersionBufferSize)));
+            out.push_back(Write(keys::Version, TextBytes(version, updatelib::VersionBufferSize)));
           }
         });
   }
@@ -120,8 +121,7 @@ template <>
 struct RecordedEntry<Entry::ZR_Inquiry> {
   int operator()(char* path, unsigned char* buffer, int bufferLength, int* dataLength) const {
     return Recorded(
-        NameOf(Entry::ZR_Inquiry),
-        [&] { return Arguments<calls::ZR_Inquiry>(path, bufferLength); },
+        NameOf(Entry::ZR_Inquiry), [&] { return Arguments<calls::ZR_Inquiry>(path, bufferLength); },
         [&] {
           return Target<updatelib::ZR_Inquiry_Fn>(Entry::ZR_Inquiry)(path, buffer, bufferLength,
                                                                      dataLength);
@@ -160,7 +160,9 @@ struct RecordedEntry<Entry::ZR_FWUpdateProgrammingNoCustomizedSetting> {
     return Recorded(
         NameOf(Called),
         [&] { return Arguments<calls::ZR_FWUpdateProgrammingNoCustomizedSetting>(path); },
-        [&] { return Target<updatelib::ZR_FWUpdateProgrammingNoCustomizedSetting_Fn>(Called)(path); },
+        [&] {
+          return Target<updatelib::ZR_FWUpdateProgrammingNoCustomizedSetting_Fn>(Called)(path);
+        },
         [](std::vector<Field>&) {});
   }
 };
@@ -185,11 +187,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 }
 
 // The twelve recorded entry points, one export each; the types are the program's own.
-#define REC_RECORDED(name, ret, params)                                                      \
-  extern "C" ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {                          \
-    return recorder::RecordedEntry<recorder::Entry::name>{}(FLASHWRIGHT_ARGUMENTS(params));      \
-  }                                                                                          \
-  static_assert(std::is_same_v<decltype(&name), updatelib::name##_Fn>,                       \
+#define REC_RECORDED(name, ret, params)                                                     \
+  extern "C" ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {                         \
+    return recorder::RecordedEntry<recorder::Entry::name>{}(FLASHWRIGHT_ARGUMENTS(params)); \
+  }                                                                                         \
+  static_assert(std::is_same_v<decltype(&name), updatelib::name##_Fn>,                      \
                 #name " does not match the program's signature");
 FLASHWRIGHT_CALLED_ENTRY_POINTS(REC_RECORDED)
 #undef REC_RECORDED

@@ -17,8 +17,7 @@ constexpr std::array<const char*, static_cast<std::size_t>(Entry::Count)> EntryN
 #undef REC_NAME
 static_assert(EntryNames.size() == updatelib::EntryPointCount);
 
-using UniqueModule =
-    platform::UniqueResource<HMODULE, platform::win32::CloseWith<&FreeLibrary>>;
+using UniqueModule = platform::UniqueResource<HMODULE, platform::win32::CloseWith<&FreeLibrary>>;
 
 UniqueModule vendor;
 // Resolved entry points, held untyped; each is called through its listed type.
@@ -73,10 +72,10 @@ void* TargetOf(Entry entry) { return targets[static_cast<std::size_t>(entry)]; }
 
 // The entry points the program never calls pass straight through, each with the parameter list
 // FLASHWRIGHT_ENTRY_POINTS gives it, so the stack is the caller's.
-#define REC_PASS_THROUGH(name, ret, params)                                              \
-  extern "C" ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {                      \
-    return recorder::Target<ret(ZR_API*) params>(recorder::Entry::name)(                 \
-        FLASHWRIGHT_ARGUMENTS(params));                                                  \
+#define REC_PASS_THROUGH(name, ret, params)                              \
+  extern "C" ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {      \
+    return recorder::Target<ret(ZR_API*) params>(recorder::Entry::name)( \
+        FLASHWRIGHT_ARGUMENTS(params));                                  \
   }
 FLASHWRIGHT_ENTRY_POINTS(FLASHWRIGHT_SKIP_ENTRY_POINT, REC_PASS_THROUGH,
                          FLASHWRIGHT_SKIP_ENTRY_POINT)

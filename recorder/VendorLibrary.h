@@ -13,7 +13,9 @@ namespace recorder {
 
 #define REC_ENUM(name, ...) name,
 // The distinct entry points, in lookup order: one export each.
-enum class Entry { FLASHWRIGHT_ENTRY_POINTS(REC_ENUM, REC_ENUM, FLASHWRIGHT_SKIP_ENTRY_POINT) Count };
+enum class Entry {
+  FLASHWRIGHT_ENTRY_POINTS(REC_ENUM, REC_ENUM, FLASHWRIGHT_SKIP_ENTRY_POINT) Count
+};
 #undef REC_ENUM
 
 // Loads the vendor's library by its full path beside `self`, never through the search order, and

@@ -15,7 +15,8 @@ Field Write(IntKey key, int value) { return {std::string(key.key), std::to_strin
 
 Field Write(PathKey key, const char* path) {
   if (!path) return {std::string(key.key), "null"};
-  return {std::string(key.key), Hex(std::string_view(path, strnlen(path, updatelib::PathBufferSize)))};
+  return {std::string(key.key),
+          Hex(std::string_view(path, strnlen(path, updatelib::PathBufferSize)))};
 }
 
 Field Write(BytesKey key, std::string_view bytes) { return {std::string(key.key), Hex(bytes)}; }

@@ -76,9 +76,8 @@ inline constexpr BytesKey Data{"data"};
 // One description per called entry point, named as the entry point: `in` lists its arguments in
 // parameter order (the ones a line carries), `out` its out-values.
 namespace calls {
-using keys::BufferLength, keys::ChipType, keys::Count, keys::Data, keys::DataLength,
-    keys::Flag, keys::ListedPaths, keys::Mode, keys::Path, keys::SlotsOverwritten, keys::Value,
-    keys::Version;
+using keys::BufferLength, keys::ChipType, keys::Count, keys::Data, keys::DataLength, keys::Flag,
+    keys::ListedPaths, keys::Mode, keys::Path, keys::SlotsOverwritten, keys::Value, keys::Version;
 using None = std::array<FieldSpec, 0>;
 
 struct Setter {
@@ -170,12 +169,14 @@ template <typename Call, typename... Args>
 std::vector<Field> Arguments(Args... args) {
   static_assert(sizeof...(Args) == Call::in.size(), "one argument per described field");
   return [&]<std::size_t... I>(std::index_sequence<I...>) {
-    static_assert(((Call::in[I].kind ==
-                    (std::is_convertible_v<Args, const char*> ? FieldKind::Path : FieldKind::Int)) &&
-                   ...),
-                  "an argument does not fit its field's kind");
+    static_assert(
+        ((Call::in[I].kind ==
+          (std::is_convertible_v<Args, const char*> ? FieldKind::Path : FieldKind::Int)) &&
+         ...),
+        "an argument does not fit its field's kind");
     return std::vector<Field>{detail::Argument(Call::in[I], args)...};
-  }(std::index_sequence_for<Args...>{});
+  }
+  (std::index_sequence_for<Args...>{});
 }
 
 }  // namespace recorder

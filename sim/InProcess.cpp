@@ -40,9 +40,9 @@ SimLibrary& Current() {
 namespace bound {
 
 // The twelve called entry points, each answered by the member Answering names for it.
-#define SIM_FORWARD(name, ret, params)                                                      \
-  ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {                                    \
-    const Crossing crossing;                                                                \
+#define SIM_FORWARD(name, ret, params)                                                           \
+  ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {                                         \
+    const Crossing crossing;                                                                     \
     return Answering<updatelib::LookupIndexOf(#name)>{Current()}(FLASHWRIGHT_ARGUMENTS(params)); \
   }
 FLASHWRIGHT_CALLED_ENTRY_POINTS(SIM_FORWARD)

@@ -130,7 +130,8 @@ int Replayer::GetChipType(const char* path, int* chipType) {
 }
 
 int Replayer::GetRunningCodeMode(const char* path, int* mode) {
-  const RecordedCall* call = Next("ZR_GetRunningCodeMode", Arguments<calls::ZR_GetRunningCodeMode>(path));
+  const RecordedCall* call =
+      Next("ZR_GetRunningCodeMode", Arguments<calls::ZR_GetRunningCodeMode>(path));
   if (!call || !Behave(*call)) return 0;
   WriteInt(mode, call->out, keys::Mode);
   return *call->result;
@@ -151,8 +152,7 @@ int Replayer::CheckLoadBinFileMatch(const char* path, int flag) {
 }
 
 int Replayer::Inquiry(const char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
-  const RecordedCall* call =
-      Next("ZR_Inquiry", Arguments<calls::ZR_Inquiry>(path, bufferLength));
+  const RecordedCall* call = Next("ZR_Inquiry", Arguments<calls::ZR_Inquiry>(path, bufferLength));
   if (!call || !Behave(*call)) return 0;
   WriteInt(dataLength, call->out, keys::DataLength);
   const std::optional<std::string> data = recorder::Read(call->out, keys::Data);
@@ -165,13 +165,15 @@ int Replayer::Inquiry(const char* path, unsigned char* buffer, int bufferLength,
 }
 
 int Replayer::InitialCustomizedSettingTable() {
-  const RecordedCall* call = Next("ZR_InitialCustomizedSettingTable", Arguments<calls::ZR_InitialCustomizedSettingTable>());
+  const RecordedCall* call = Next("ZR_InitialCustomizedSettingTable",
+                                  Arguments<calls::ZR_InitialCustomizedSettingTable>());
   if (!call || !Behave(*call)) return 0;
   return *call->result;
 }
 
 int Replayer::Program(const char* path) {
-  const RecordedCall* call = Next(ProgrammingName, Arguments<calls::ZR_FWUpdateProgrammingNoCustomizedSetting>(path));
+  const RecordedCall* call =
+      Next(ProgrammingName, Arguments<calls::ZR_FWUpdateProgrammingNoCustomizedSetting>(path));
   if (!call || !Behave(*call)) return 0;
   return *call->result;
 }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "recording/EnvironmentPath.h"
+#include "recording/Recording.h"
 
 namespace sim {
 namespace {
@@ -56,9 +57,7 @@ std::string FindControlCharacter(std::string_view text, bool tabsAllowed) {
   for (char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if ((byte < 0x20 && !(tabsAllowed && c == '\t')) || byte == 0x7f) {
-      char code[8];
-      std::snprintf(code, sizeof code, "0x%02X", byte);
-      return std::string("control character ") + code;
+      return "control character 0x" + recorder::Hex(std::string_view(&c, 1));
     }
   }
   return {};

@@ -2,7 +2,6 @@
 // written. It drives parsing, writing, usbsim's key=value edits and listings alike.
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 
 #include "recording/Recording.h"
 #include "sim/Scenario.h"
@@ -360,7 +359,6 @@ std::vector<std::string> KeyValuePairs(const KeyDef<T> (&keys)[N], const T& t) {
   return pairs;
 }
 
-
 }  // namespace
 
 std::string ApplyDeviceKey(SimDevice& device, std::string_view key, std::string_view value) {
@@ -379,6 +377,5 @@ std::vector<std::string> KeyValues(const SimDevice& device) {
 std::vector<std::string> KeyValues(const LibrarySettings& library) {
   return KeyValuePairs(LibraryKeys, library);
 }
-
 
 }  // namespace sim

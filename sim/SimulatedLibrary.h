@@ -12,15 +12,15 @@ namespace sim {
 
 // The interface's members, X(return type, name, parameter list): the four setters share one,
 // whose `name` is the entry point's name, a text that outlives the call.
-#define SIM_LIBRARY_CALLS(X)                                                             \
-  X(int, Setter, (std::string_view name, int value))                                     \
-  X(int, GetDeviceList, (char** paths, int* count))                                      \
-  X(int, GetChipType, (const char* path, int* chipType))                                 \
-  X(int, GetRunningCodeMode, (const char* path, int* mode))                              \
-  X(int, GetFWVersion, (const char* path, char* version))                                \
-  X(int, CheckLoadBinFileMatch, (const char* path, int flag))                            \
+#define SIM_LIBRARY_CALLS(X)                                                                    \
+  X(int, Setter, (std::string_view name, int value))                                            \
+  X(int, GetDeviceList, (char** paths, int* count))                                             \
+  X(int, GetChipType, (const char* path, int* chipType))                                        \
+  X(int, GetRunningCodeMode, (const char* path, int* mode))                                     \
+  X(int, GetFWVersion, (const char* path, char* version))                                       \
+  X(int, CheckLoadBinFileMatch, (const char* path, int flag))                                   \
   X(int, Inquiry, (const char* path, unsigned char* buffer, int bufferLength, int* dataLength)) \
-  X(int, InitialCustomizedSettingTable, ())                                              \
+  X(int, InitialCustomizedSettingTable, ())                                                     \
   X(int, Program, (const char* path))
 
 // In a class body: declares every member of the interface as overridden there.
@@ -48,10 +48,10 @@ struct Answering {
   int operator()(int value) const { return library.Setter(updatelib::LookupOrder[Index], value); }
 };
 
-#define SIM_ANSWERING(name, call)                                   \
-  template <>                                                       \
-  struct Answering<updatelib::LookupIndexOf(#name)> {               \
-    SimulatedLibrary& library;                                      \
+#define SIM_ANSWERING(name, call)                                           \
+  template <>                                                               \
+  struct Answering<updatelib::LookupIndexOf(#name)> {                       \
+    SimulatedLibrary& library;                                              \
     auto operator()(auto... arguments) const { return call(arguments...); } \
   };
 SIM_ANSWERING(ZR_GetDeviceList, library.GetDeviceList)

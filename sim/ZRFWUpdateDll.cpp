@@ -216,14 +216,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 
 // The twelve called entry points, each answered by the member Answering names for it, with the
 // types the program calls them through.
-#define SIM_EXPORT(name, ret, params)                                                 \
-  extern "C" ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {                   \
-    return Answer([&](sim::SimulatedLibrary& library) {                               \
-      return sim::Answering<updatelib::LookupIndexOf(#name)>{library}(                \
-          FLASHWRIGHT_ARGUMENTS(params));                                             \
-    });                                                                               \
-  }                                                                                   \
-  static_assert(std::is_same_v<decltype(&name), updatelib::name##_Fn>,                \
+#define SIM_EXPORT(name, ret, params)                                  \
+  extern "C" ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {    \
+    return Answer([&](sim::SimulatedLibrary& library) {                \
+      return sim::Answering<updatelib::LookupIndexOf(#name)>{library}( \
+          FLASHWRIGHT_ARGUMENTS(params));                              \
+    });                                                                \
+  }                                                                    \
+  static_assert(std::is_same_v<decltype(&name), updatelib::name##_Fn>, \
                 #name " does not match the program's signature");
 FLASHWRIGHT_CALLED_ENTRY_POINTS(SIM_EXPORT)
 #undef SIM_EXPORT

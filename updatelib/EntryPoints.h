@@ -121,7 +121,9 @@
 
 // A definition of an entry point from its list entry: FLASHWRIGHT_PARAMETERS(ret, params) names
 // the parameters p0, p1, ... with the listed types, FLASHWRIGHT_ARGUMENTS(params) passes them on:
-//   ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) { return f(FLASHWRIGHT_ARGUMENTS(params)); }
+//   ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {
+//     return f(FLASHWRIGHT_ARGUMENTS(params));
+//   }
 // Up to four parameters; (void) is none.
 #define FLASHWRIGHT_CAT_I(a, ...) a##__VA_ARGS__
 #define FLASHWRIGHT_CAT(a, ...) FLASHWRIGHT_CAT_I(a, __VA_ARGS__)
@@ -134,9 +136,12 @@
 #define FLASHWRIGHT_PARAMETER(type, i) updatelib::ParameterOf<type, i> p##i
 #define FLASHWRIGHT_PARAMETERS_0(type)
 #define FLASHWRIGHT_PARAMETERS_1(type) FLASHWRIGHT_PARAMETER(type, 0)
-#define FLASHWRIGHT_PARAMETERS_2(type) FLASHWRIGHT_PARAMETERS_1(type), FLASHWRIGHT_PARAMETER(type, 1)
-#define FLASHWRIGHT_PARAMETERS_3(type) FLASHWRIGHT_PARAMETERS_2(type), FLASHWRIGHT_PARAMETER(type, 2)
-#define FLASHWRIGHT_PARAMETERS_4(type) FLASHWRIGHT_PARAMETERS_3(type), FLASHWRIGHT_PARAMETER(type, 3)
+#define FLASHWRIGHT_PARAMETERS_2(type) \
+  FLASHWRIGHT_PARAMETERS_1(type), FLASHWRIGHT_PARAMETER(type, 1)
+#define FLASHWRIGHT_PARAMETERS_3(type) \
+  FLASHWRIGHT_PARAMETERS_2(type), FLASHWRIGHT_PARAMETER(type, 2)
+#define FLASHWRIGHT_PARAMETERS_4(type) \
+  FLASHWRIGHT_PARAMETERS_3(type), FLASHWRIGHT_PARAMETER(type, 3)
 #define FLASHWRIGHT_ARGUMENTS_0
 #define FLASHWRIGHT_ARGUMENTS_1 p0
 #define FLASHWRIGHT_ARGUMENTS_2 p0, p1
@@ -144,7 +149,8 @@
 #define FLASHWRIGHT_ARGUMENTS_4 p0, p1, p2, p3
 #define FLASHWRIGHT_PARAMETERS(ret, params) \
   FLASHWRIGHT_CAT(FLASHWRIGHT_PARAMETERS_, FLASHWRIGHT_ARITY params)(ret(ZR_API*) params)
-#define FLASHWRIGHT_ARGUMENTS(params) FLASHWRIGHT_CAT(FLASHWRIGHT_ARGUMENTS_, FLASHWRIGHT_ARITY params)
+#define FLASHWRIGHT_ARGUMENTS(params) \
+  FLASHWRIGHT_CAT(FLASHWRIGHT_ARGUMENTS_, FLASHWRIGHT_ARITY params)
 
 // Expands to nothing: passed for the kinds of entry a use of the list leaves out.
 #define FLASHWRIGHT_SKIP_ENTRY_POINT(...)

@@ -147,15 +147,15 @@ TEST(CallFields, TheReplayMatchesEachCallsArgumentsAndWritesBackEachOutValue) {
     SCOPED_TRACE(#name);                                                                       \
     CallArguments arguments;                                                                   \
     [&]<typename... Parameters>(ret(ZR_API*)(Parameters...)) {                                 \
-      ret result = Answering<updatelib::LookupIndexOf(#name)>{replay}(                         \
-          arguments.Next<Parameters>()...);                                                    \
+      ret result =                                                                             \
+          Answering<updatelib::LookupIndexOf(#name)>{replay}(arguments.Next<Parameters>()...); \
       EXPECT_EQ(result, 1);                                                                    \
     }(updatelib::name##_Fn{});                                                                 \
     const std::vector<std::string> seen = arguments.Written();                                 \
     for (const FieldSpec& spec : recorder::AllCallFields[call].out) {                          \
       if (spec.kind == FieldKind::Mark) continue;                                              \
-      const std::string sample = spec.kind == FieldKind::Int ? std::to_string(SampleInt)       \
-                                                             : SampleBytes;                    \
+      const std::string sample =                                                               \
+          spec.kind == FieldKind::Int ? std::to_string(SampleInt) : SampleBytes;               \
       EXPECT_NE(std::find(seen.begin(), seen.end(), sample), seen.end()) << spec.key;          \
     }                                                                                          \
     ++call;                                                                                    \
