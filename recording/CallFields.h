@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "recording/Recording.h"
@@ -161,6 +160,22 @@ inline Field Argument(const FieldSpec& spec, int value) { return Write(IntKey{sp
 inline Field Argument(const FieldSpec& spec, const char* path) {
   return Write(PathKey{spec.key}, path);
 }
+template <typename Arg>
+constexpr FieldKind KindOfArgument() {
+  if constexpr (std::is_convertible<Arg, const char*>::value) {
+    return FieldKind::Path;
+  } else {
+    return FieldKind::Int;
+  }
+}
+template <typename Call, typename... Args>
+constexpr bool ArgumentsFit() {
+  constexpr std::array<FieldKind, sizeof...(Args)> kinds{KindOfArgument<Args>()...};
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    if (Call::in[i].kind != kinds[i]) return false;
+  }
+  return true;
+}
 }  // namespace detail
 
 // A call's argument fields, in its description's order: how the recorder writes them and the
@@ -168,15 +183,11 @@ inline Field Argument(const FieldSpec& spec, const char* path) {
 template <typename Call, typename... Args>
 std::vector<Field> Arguments(Args... args) {
   static_assert(sizeof...(Args) == Call::in.size(), "one argument per described field");
-  return [&]<std::size_t... I>(std::index_sequence<I...>) {
-    static_assert(
-        ((Call::in[I].kind ==
-          (std::is_convertible_v<Args, const char*> ? FieldKind::Path : FieldKind::Int)) &&
-         ...),
-        "an argument does not fit its field's kind");
-    return std::vector<Field>{detail::Argument(Call::in[I], args)...};
-  }
-  (std::index_sequence_for<Args...>{});
+  static_assert(detail::ArgumentsFit<Call, Args...>(), "an argument does not fit its field's kind");
+  std::vector<Field> fields;
+  [[maybe_unused]] std::size_t at = 0;
+  (fields.push_back(detail::Argument(Call::in[at++], args)), ...);
+  return fields;
 }
 
 }  // namespace recorder
