@@ -31,10 +31,16 @@ using UniqueHook =
     platform::UniqueResource<HHOOK, platform::win32::CloseWith<&UnhookWindowsHookEx>>;
 using UniqueFaultHandler =
     platform::UniqueResource<PVOID, platform::win32::CloseWith<&RemoveVectoredExceptionHandler>>;
-// There only while a call runs.
-UniqueHook postedHook;
-UniqueHook sentHook;
-UniqueFaultHandler faultHandler;
+// What watches the calls, there only while a call runs.
+struct Watchers {
+  UniqueHook postedHook;
+  UniqueHook sentHook;
+  UniqueFaultHandler faultHandler;
+};
+Watchers& Watching() {
+  static Watchers watchers;
+  return watchers;
+}
 
 std::int64_t MicrosSince(const LARGE_INTEGER& start) {
   LARGE_INTEGER now, frequency;
@@ -140,9 +146,10 @@ LONG CALLBACK FaultSeen(EXCEPTION_POINTERS* info) {
 }  // namespace
 
 void StopWatching() {
-  postedHook.Reset();
-  sentHook.Reset();
-  faultHandler.Reset();
+  Watchers& watchers = Watching();
+  watchers.postedHook.Reset();
+  watchers.sentHook.Reset();
+  watchers.faultHandler.Reset();
 }
 
 std::size_t BeginCall(const char* name, std::vector<Field> in) {
@@ -152,9 +159,12 @@ std::size_t BeginCall(const char* name, std::vector<Field> in) {
   if (activeCalls.empty()) {
     StopWatching();
     callThread = GetCurrentThreadId();
-    postedHook.Reset(SetWindowsHookExW(WH_GETMESSAGE, PostedMessageSeen, nullptr, callThread));
-    sentHook.Reset(SetWindowsHookExW(WH_CALLWNDPROC, SentMessageSeen, nullptr, callThread));
-    faultHandler.Reset(AddVectoredExceptionHandler(1, FaultSeen));
+    Watchers& watchers = Watching();
+    watchers.postedHook.Reset(
+        SetWindowsHookExW(WH_GETMESSAGE, PostedMessageSeen, nullptr, callThread));
+    watchers.sentHook.Reset(
+        SetWindowsHookExW(WH_CALLWNDPROC, SentMessageSeen, nullptr, callThread));
+    watchers.faultHandler.Reset(AddVectoredExceptionHandler(1, FaultSeen));
   }
   ActiveCall call;
   call.record.sequence = nextSequence++;

@@ -12,7 +12,11 @@
 namespace recorder {
 namespace {
 
-platform::win32::UniqueFile file;
+// The file, from the first line on; empty when it could not be opened.
+platform::win32::UniqueFile& File() {
+  static platform::win32::UniqueFile file;
+  return file;
+}
 bool fileTried = false;
 unsigned long skippedLines = 0;
 
@@ -46,7 +50,7 @@ std::wstring DefaultRecordingPath() {
 
 void WriteText(const std::string& text) {
   DWORD written = 0;
-  if (!WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+  if (!WriteFile(File().Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
       written != text.size()) {
     ++skippedLines;
   }
@@ -59,9 +63,9 @@ void OpenOnce() {
   std::wstring path = PathFromEnvironment(Environment(L"FLASHWRIGHT_RECORDING"));
   if (path.empty()) path = DefaultRecordingPath();
   if (path.empty()) return;
-  file.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file) {
+  File().Reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (File()) {
     WriteText(std::string(FormatHeader) +
               "\n# calls of the update library, one a line; see support-recording.md\n");
   }
@@ -71,7 +75,7 @@ void OpenOnce() {
 
 void WriteLine(const std::string& line) {
   OpenOnce();
-  if (!file) return;
+  if (!File()) return;
   if (skippedLines > 0) {
     const unsigned long skipped = skippedLines;
     skippedLines = 0;
@@ -81,6 +85,6 @@ void WriteLine(const std::string& line) {
   WriteText(line + "\n");
 }
 
-void CloseRecordingFile() { file.Reset(); }
+void CloseRecordingFile() { File().Reset(); }
 
 }  // namespace recorder

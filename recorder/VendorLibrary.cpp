@@ -19,7 +19,10 @@ static_assert(EntryNames.size() == updatelib::EntryPointCount);
 
 using UniqueModule = platform::UniqueResource<HMODULE, platform::win32::CloseWith<&FreeLibrary>>;
 
-UniqueModule vendor;
+UniqueModule& Vendor() {
+  static UniqueModule vendor;
+  return vendor;
+}
 // Resolved entry points, held untyped; each is called through its listed type.
 std::array<void*, EntryNames.size()> targets{};
 
@@ -52,15 +55,15 @@ bool BindVendor(HMODULE self) {
     targets[i] = reinterpret_cast<void*>(GetProcAddress(loaded.Get(), EntryNames[i]));
     if (targets[i] == nullptr) return false;
   }
-  vendor = std::move(loaded);
+  Vendor() = std::move(loaded);
   return true;
 }
 
 void ReleaseVendor(bool processExit) {
   if (processExit) {
-    vendor.Detach();
+    Vendor().Detach();
   } else {
-    vendor.Reset();
+    Vendor().Reset();
   }
 }
 
