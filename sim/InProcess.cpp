@@ -5,30 +5,31 @@
 #include <stdexcept>
 #include <utility>
 
+#include "sim/SimulatedLibrary.h"
 #include "updatelib/EntryPoints.h"
 
 namespace sim {
 namespace {
 
-SimLibrary* Bound = nullptr;
-InProcessLibrary::Boundary BoundBoundary = nullptr;
+SimLibrary* boundLibrary = nullptr;
+InProcessLibrary::Boundary boundBoundary = nullptr;
 
 // Marks one forwarded call for the boundary callback, on the way in and out.
 class Crossing {
  public:
   Crossing() {
-    if (BoundBoundary) BoundBoundary(true);
+    if (boundBoundary) boundBoundary(true);
   }
   ~Crossing() {
-    if (BoundBoundary) BoundBoundary(false);
+    if (boundBoundary) boundBoundary(false);
   }
   Crossing(const Crossing&) = delete;
   Crossing& operator=(const Crossing&) = delete;
 };
 
 SimLibrary& Current() {
-  if (!Bound) throw std::logic_error("no simulated library is bound in this process");
-  return *Bound;
+  if (!boundLibrary) throw std::logic_error("no simulated library is bound in this process");
+  return *boundLibrary;
 }
 
 }  // namespace
@@ -38,54 +39,14 @@ SimLibrary& Current() {
 // (callgrind: --toggle-collect='sim::bound::*').
 namespace bound {
 
-int ZR_API ZR_SetKV7300BindingCheck(int value) {
-  const Crossing crossing;
-  return Current().Setter("ZR_SetKV7300BindingCheck", value);
-}
-int ZR_API ZR_SetZRKeepLast4KFileCopyNVRamchk(int value) {
-  const Crossing crossing;
-  return Current().Setter("ZR_SetZRKeepLast4KFileCopyNVRamchk", value);
-}
-int ZR_API ZR_SetLoadEndUserFWFromResourceFlag(int value) {
-  const Crossing crossing;
-  return Current().Setter("ZR_SetLoadEndUserFWFromResourceFlag", value);
-}
-int ZR_API ZR_SetKV7300FWModuleForEndUserFWResource(int value) {
-  const Crossing crossing;
-  return Current().Setter("ZR_SetKV7300FWModuleForEndUserFWResource", value);
-}
-int ZR_API ZR_GetDeviceList(char** paths, int* count) {
-  const Crossing crossing;
-  return Current().GetDeviceList(paths, count);
-}
-int ZR_API ZR_GetChipType(char* path, int* chipType) {
-  const Crossing crossing;
-  return Current().GetChipType(path, chipType);
-}
-int ZR_API ZR_GetRunningCodeMode(char* path, int* mode) {
-  const Crossing crossing;
-  return Current().GetRunningCodeMode(path, mode);
-}
-int ZR_API ZR_GetFWVersion(char* path, char* version) {
-  const Crossing crossing;
-  return Current().GetFWVersion(path, version);
-}
-int ZR_API ZR_CheckLoadBinFileMatch(char* path, int flag) {
-  const Crossing crossing;
-  return Current().CheckLoadBinFileMatch(path, flag);
-}
-int ZR_API ZR_Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
-  const Crossing crossing;
-  return Current().Inquiry(path, buffer, bufferLength, dataLength);
-}
-int ZR_API ZR_InitialCustomizedSettingTable() {
-  const Crossing crossing;
-  return Current().InitialCustomizedSettingTable();
-}
-int ZR_API ZR_FWUpdateProgrammingNoCustomizedSetting(char* path) {
-  const Crossing crossing;
-  return Current().Program(path);
-}
+// The twelve called entry points, each answered by the member Answering names for it.
+#define SIM_FORWARD(name, ret, params)                                                           \
+  ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {                                         \
+    const Crossing crossing;                                                                     \
+    return Answering<updatelib::LookupIndexOf(#name)>{Current()}(FLASHWRIGHT_ARGUMENTS(params)); \
+  }
+FLASHWRIGHT_CALLED_ENTRY_POINTS(SIM_FORWARD)
+#undef SIM_FORWARD
 
 // Entry points the program binds but never calls: the unexpected call is logged and fails.
 #define SIM_STUB(name, ret, params)                                                \
@@ -115,14 +76,14 @@ platform::RawProc Raw(Function* function) {
 
 InProcessLibrary::InProcessLibrary(Scenario world, SimHost host, Boundary boundary)
     : library_(std::move(host), std::move(world)) {
-  if (Bound) throw std::logic_error("a simulated library is already bound in this process");
-  Bound = &library_;
-  BoundBoundary = boundary;
+  if (boundLibrary) throw std::logic_error("a simulated library is already bound in this process");
+  boundLibrary = &library_;
+  boundBoundary = boundary;
 }
 
 InProcessLibrary::~InProcessLibrary() {
-  Bound = nullptr;
-  BoundBoundary = nullptr;
+  boundLibrary = nullptr;
+  boundBoundary = nullptr;
 }
 
 platform::ModuleHandle InProcessLibrary::FindLoaded(const char*) { return 0; }

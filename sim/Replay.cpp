@@ -8,13 +8,17 @@
 #include <optional>
 #include <utility>
 
+#include "recording/CallFields.h"
 #include "updatelib/EntryPoints.h"
 
 namespace sim {
 namespace {
 
+using recorder::Arguments;
 using recorder::Field;
 using recorder::RecordedCall;
+namespace calls = recorder::calls;
+namespace keys = recorder::keys;
 
 constexpr std::uint32_t AccessViolation = 0xC0000005u;
 constexpr std::int64_t StallThresholdMicros = 100000;
@@ -34,8 +38,8 @@ void WriteBytes(char* buffer, std::size_t size, const std::optional<std::string>
   if (length < size) buffer[length] = '\0';
 }
 
-void WriteInt(int* target, const std::vector<Field>& out, std::string_view key) {
-  const std::optional<int> value = recorder::IntField(out, key);
+void WriteInt(int* target, const std::vector<Field>& out, recorder::IntKey key) {
+  const std::optional<int> value = recorder::Read(out, key);
   if (target && value) *target = *value;
 }
 
@@ -96,22 +100,21 @@ bool Replayer::Behave(const RecordedCall& call) {
 }
 
 int Replayer::Setter(std::string_view name, int value) {
-  const RecordedCall* call = Next(name, {recorder::IntArgument("value", value)});
+  const RecordedCall* call = Next(name, Arguments<calls::Setter>(value));
   if (!call || !Behave(*call)) return 0;
   return *call->result;
 }
 
 int Replayer::GetDeviceList(char** paths, int* count) {
-  const RecordedCall* call = Next("ZR_GetDeviceList", {});
+  const RecordedCall* call = Next("ZR_GetDeviceList", Arguments<calls::ZR_GetDeviceList>());
   if (!call || !Behave(*call)) return 0;
-  WriteInt(count, call->out, "count");
+  WriteInt(count, call->out, keys::Count);
   if (paths) {
     for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
       WriteBytes(paths[i], updatelib::PathBufferSize,
-                 recorder::BytesField(call->out, "path" + std::to_string(i)));
+                 recorder::Read(call->out, keys::ListedPaths, i));
     }
-    if (const std::string* slots = recorder::FindField(call->out, "slots");
-        slots && *slots == "overwritten") {
+    if (recorder::Read(call->out, keys::SlotsOverwritten)) {
       // As the recorded library did; its own values were the process's, so the simulator's.
       OverwriteSlotPointers(paths);
     }
@@ -120,41 +123,39 @@ int Replayer::GetDeviceList(char** paths, int* count) {
 }
 
 int Replayer::GetChipType(const char* path, int* chipType) {
-  const RecordedCall* call = Next("ZR_GetChipType", {recorder::PathArgument(path)});
+  const RecordedCall* call = Next("ZR_GetChipType", Arguments<calls::ZR_GetChipType>(path));
   if (!call || !Behave(*call)) return 0;
-  WriteInt(chipType, call->out, "chipType");
+  WriteInt(chipType, call->out, keys::ChipType);
   return *call->result;
 }
 
 int Replayer::GetRunningCodeMode(const char* path, int* mode) {
-  const RecordedCall* call = Next("ZR_GetRunningCodeMode", {recorder::PathArgument(path)});
+  const RecordedCall* call =
+      Next("ZR_GetRunningCodeMode", Arguments<calls::ZR_GetRunningCodeMode>(path));
   if (!call || !Behave(*call)) return 0;
-  WriteInt(mode, call->out, "mode");
+  WriteInt(mode, call->out, keys::Mode);
   return *call->result;
 }
 
 int Replayer::GetFWVersion(const char* path, char* version) {
-  const RecordedCall* call = Next("ZR_GetFWVersion", {recorder::PathArgument(path)});
+  const RecordedCall* call = Next("ZR_GetFWVersion", Arguments<calls::ZR_GetFWVersion>(path));
   if (!call || !Behave(*call)) return 0;
-  WriteBytes(version, updatelib::VersionBufferSize, recorder::BytesField(call->out, "version"));
+  WriteBytes(version, updatelib::VersionBufferSize, recorder::Read(call->out, keys::Version));
   return *call->result;
 }
 
 int Replayer::CheckLoadBinFileMatch(const char* path, int flag) {
   const RecordedCall* call =
-      Next("ZR_CheckLoadBinFileMatch",
-           {recorder::PathArgument(path), recorder::IntArgument("flag", flag)});
+      Next("ZR_CheckLoadBinFileMatch", Arguments<calls::ZR_CheckLoadBinFileMatch>(path, flag));
   if (!call || !Behave(*call)) return 0;
   return *call->result;
 }
 
 int Replayer::Inquiry(const char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
-  const RecordedCall* call =
-      Next("ZR_Inquiry",
-           {recorder::PathArgument(path), recorder::IntArgument("bufferLength", bufferLength)});
+  const RecordedCall* call = Next("ZR_Inquiry", Arguments<calls::ZR_Inquiry>(path, bufferLength));
   if (!call || !Behave(*call)) return 0;
-  WriteInt(dataLength, call->out, "dataLength");
-  const std::optional<std::string> data = recorder::BytesField(call->out, "data");
+  WriteInt(dataLength, call->out, keys::DataLength);
+  const std::optional<std::string> data = recorder::Read(call->out, keys::Data);
   if (buffer && data) {
     std::copy_n(data->begin(),
                 std::min(data->size(), static_cast<std::size_t>(std::max(bufferLength, 0))),
@@ -164,13 +165,15 @@ int Replayer::Inquiry(const char* path, unsigned char* buffer, int bufferLength,
 }
 
 int Replayer::InitialCustomizedSettingTable() {
-  const RecordedCall* call = Next("ZR_InitialCustomizedSettingTable", {});
+  const RecordedCall* call = Next("ZR_InitialCustomizedSettingTable",
+                                  Arguments<calls::ZR_InitialCustomizedSettingTable>());
   if (!call || !Behave(*call)) return 0;
   return *call->result;
 }
 
 int Replayer::Program(const char* path) {
-  const RecordedCall* call = Next(ProgrammingName, {recorder::PathArgument(path)});
+  const RecordedCall* call =
+      Next(ProgrammingName, Arguments<calls::ZR_FWUpdateProgrammingNoCustomizedSetting>(path));
   if (!call || !Behave(*call)) return 0;
   return *call->result;
 }
@@ -199,7 +202,7 @@ Scenario ScenarioFromRecording(const recorder::Recording& recording) {
   std::map<std::string, int> pumpMs, stallMs;
   std::vector<std::string>& crashes = world.library.crash;
   for (const RecordedCall& call : recording.calls) {
-    const std::string* path = recorder::FindField(call.in, "path");
+    const std::string* path = recorder::Read(call.in, keys::Path);
     last[{call.name, path ? *path : std::string()}] = &call;
     if (call.name == "ZR_GetDeviceList" && call.result) lastList = &call;
     const int ms = MillisOf(call.micros);
@@ -223,28 +226,27 @@ Scenario ScenarioFromRecording(const recorder::Recording& recording) {
 
   world.library.deviceListResult = *lastList->result;
   for (std::size_t i = 0; i < updatelib::DeviceListSlotCount; ++i) {
-    const std::string key = "path" + std::to_string(i);
-    const std::optional<std::string> bytes = recorder::BytesField(lastList->out, key);
+    const std::optional<std::string> bytes = recorder::Read(lastList->out, keys::ListedPaths, i);
     if (!bytes || world.devices.size() >= MaxDevices) continue;
     SimDevice device;
     device.path = bytes->substr(0, MaxPathLength);
     if (device.path.empty() || FindDevice(world, device.path) >= 0) continue;
-    const std::string pathHex = recorder::PathArgument(device.path.c_str()).value;
+    const std::string pathHex = recorder::Write(keys::Path, device.path.c_str()).value;
     auto find = [&](std::string_view name) -> const RecordedCall* {
       auto found = last.find({std::string(name), pathHex});
       return found == last.end() || !found->second->result ? nullptr : found->second;
     };
     if (const RecordedCall* call = find("ZR_GetChipType")) {
       device.chipTypeResult = *call->result;
-      device.chipType = recorder::IntField(call->out, "chipType").value_or(device.chipType);
+      device.chipType = recorder::Read(call->out, keys::ChipType).value_or(device.chipType);
     }
     if (const RecordedCall* call = find("ZR_GetRunningCodeMode")) {
       device.runningModeResult = *call->result;
-      device.runningMode = recorder::IntField(call->out, "mode").value_or(device.runningMode);
+      device.runningMode = recorder::Read(call->out, keys::Mode).value_or(device.runningMode);
     }
     if (const RecordedCall* call = find("ZR_GetFWVersion")) {
       device.versionResult = *call->result;
-      if (auto version = recorder::BytesField(call->out, "version")) {
+      if (auto version = recorder::Read(call->out, keys::Version)) {
         device.version = version->substr(0, MaxVersionLength);
       }
     }
@@ -254,7 +256,7 @@ Scenario ScenarioFromRecording(const recorder::Recording& recording) {
     }
     if (const RecordedCall* call = find("ZR_Inquiry")) {
       device.inquiryResult = *call->result;
-      const std::string data = recorder::BytesField(call->out, "data").value_or("");
+      const std::string data = recorder::Read(call->out, keys::Data).value_or("");
       if (data.size() == StandardInquiryLength && data.compare(32, 4, "0001") == 0 &&
           data.find('\0', 8) >= 32) {
         device.vendor = Trimmed(data.substr(8, MaxVendorLength));
@@ -273,7 +275,7 @@ Scenario ScenarioFromRecording(const recorder::Recording& recording) {
     }
     world.devices.push_back(std::move(device));
   }
-  if (const std::optional<int> count = recorder::IntField(lastList->out, "count");
+  if (const std::optional<int> count = recorder::Read(lastList->out, keys::Count);
       count && *count != static_cast<int>(world.devices.size())) {
     world.library.deviceCount = *count;
   }

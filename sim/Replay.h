@@ -8,9 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "recorder/Recording.h"
+#include "recording/Recording.h"
 #include "sim/Scenario.h"
 #include "sim/SimLibrary.h"
+#include "sim/SimulatedLibrary.h"
 
 namespace sim {
 
@@ -22,19 +23,11 @@ namespace sim {
 //   replay <the recorded line>
 //   divergence asked: NAME k=v ... recorded: <the recorded line> | the recording has ended
 // Not thread-safe; re-entered calls are answered in the order they start, as recorded.
-class Replayer {
+class Replayer final : public SimulatedLibrary {
  public:
   Replayer(SimHost host, recorder::Recording recording);
 
-  int Setter(std::string_view name, int value);
-  int GetDeviceList(char** paths, int* count);
-  int GetChipType(const char* path, int* chipType);
-  int GetRunningCodeMode(const char* path, int* mode);
-  int GetFWVersion(const char* path, char* version);
-  int CheckLoadBinFileMatch(const char* path, int flag);
-  int Inquiry(const char* path, unsigned char* buffer, int bufferLength, int* dataLength);
-  int InitialCustomizedSettingTable();
-  int Program(const char* path);
+  SIM_OVERRIDE_LIBRARY_CALLS
 
   std::size_t Answered() const { return next_; }
   std::size_t Divergences() const { return divergences_; }

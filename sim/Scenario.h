@@ -120,6 +120,9 @@ std::string ApplyLibraryKey(LibrarySettings& library, std::string_view key, std:
 std::vector<std::string> KeyValues(const SimDevice& device);
 std::vector<std::string> KeyValues(const LibrarySettings& library);
 
+// Text without blanks and tabs at either end.
+std::string_view Trim(std::string_view text);
+
 // "control character 0xNN" for the first byte of text below 0x20 or equal to 0x7F, a tab
 // excepted when tabs are allowed (scenario lines take tabs as blanks; usbsim's values are
 // written into a line, where no control character belongs); empty when there is none.

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string_view>
 #include <utility>
 
+#include "recording/Recording.h"
 #include "updatelib/EntryPoints.h"
 
 namespace sim {
@@ -76,9 +76,7 @@ std::string Quote(std::string_view text) {
     if (c == '"') {
       out += "\\\"";
     } else if (byte < 0x20 || byte >= 0x7f) {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02X", byte);
-      out += code;
+      out += "\\x" + recorder::Hex(std::string_view(&c, 1));
     } else {
       out += c;
     }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "sim/Scenario.h"
+#include "sim/SimulatedLibrary.h"
 
 namespace sim {
 
@@ -42,8 +43,6 @@ struct SimHost {
 // leaves a world without devices. A world given to the constructor is held in memory instead:
 // never re-read, changed only by programming and by the host through World(). Not thread-safe:
 // the host calls from one thread.
-// Pointer arguments may be null (nothing is written then); a path argument is read up to
-// 260 bytes, so an unterminated one does no harm.
 //
 // Every call first misbehaves as the world's stall, message-window, modal-message, pump and then
 // crash, throw or overflow keys say for its entry point (in that order; a device-list call after
@@ -51,25 +50,16 @@ struct SimHost {
 // happens. A crashing (throwing, overflowing) call does no work: when its hook returns, the call
 // returns 0 without a result line. A call that starts while another
 // one is still running (re-entered from a pumping call) appends " nested" to each of its log lines.
-class SimLibrary {
+class SimLibrary final : public SimulatedLibrary {
  public:
   explicit SimLibrary(SimHost host);
   SimLibrary(SimHost host, Scenario world);
 
-  // `name` is the entry point's name, a text that outlives the call.
-  int Setter(std::string_view name, int value);
-  int GetDeviceList(char** paths, int* count);
-  int GetChipType(const char* path, int* chipType);
-  int GetRunningCodeMode(const char* path, int* mode);
-  int GetFWVersion(const char* path, char* version);
-  int CheckLoadBinFileMatch(const char* path, int flag);
-  int Inquiry(const char* path, unsigned char* buffer, int bufferLength, int* dataLength);
-  int InitialCustomizedSettingTable();
-  // Sleeps for the device's programming time, then records the pending version (in the file
-  // when one is in use) and returns the configured result. A device that vanished from the
+  // Program sleeps for the device's programming time, then records the pending version (in the
+  // file when one is in use) and returns the configured result. A device that vanished from the
   // file meanwhile fails the call. The file is re-read, changed and saved without a lock, so a
   // usbsim change landing in that instant is lost; good enough for a simulator.
-  int Program(const char* path);
+  SIM_OVERRIDE_LIBRARY_CALLS
 
   const Scenario& World() const { return world_; }
   // The world a host may change between calls (and inside its hooks: a call has read the

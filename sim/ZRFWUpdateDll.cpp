@@ -1,32 +1,33 @@
 // The simulator DLL: exports every update-library entry point (__stdcall, undecorated through the
 // .def the build writes from FLASHWRIGHT_ENTRY_POINTS), forwards the twelve the program calls to
 // SimLibrary (or, with FLASHWRIGHT_SIM_REPLAY, to the Replayer of that recording), and keeps the
-// call log.
+// call log. The exports are generated from the entry-point list.
 #include <windows.h>
 
 #include <string>
 #include <type_traits>
 
+#include "platform/win32/Owners.h"
 #include "sim/Replay.h"
 #include "sim/SimLibrary.h"
+#include "sim/SimulatedLibrary.h"
 #include "updatelib/EntryPoints.h"
 
 namespace {
 
 // Read once at load; plain storage so that DllMain's detach can still log at process exit.
-char LogFile[MAX_PATH + 8];
+char logFile[MAX_PATH + 8];
 
 void AppendLogLine(const std::string& line) {
-  if (LogFile[0] == '\0') return;
+  if (logFile[0] == '\0') return;
   // Opened per line, so every line is on disk at once and readers may truncate the file.
-  HANDLE file =
-      CreateFileA(LogFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  const platform::win32::UniqueFile file(
+      CreateFileA(logFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
   const std::string text = line + "\n";
   DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
+  WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 void WriteStderr(const std::string& message) {
@@ -84,8 +85,8 @@ void CrashWithAccessViolation() {
 // shown without taking the activation and left open when the call returns. It lives on the
 // calling thread and gets its messages from the program's loop; a close request is logged and
 // honoured.
-HWND Note = nullptr;
-HMODULE Self = nullptr;
+HWND note = nullptr;
+HMODULE self = nullptr;
 
 INT_PTR CALLBACK NoteProc(HWND window, UINT message, WPARAM, LPARAM) {
   switch (message) {
@@ -96,7 +97,7 @@ INT_PTR CALLBACK NoteProc(HWND window, UINT message, WPARAM, LPARAM) {
       DestroyWindow(window);
       return TRUE;
     case WM_DESTROY:
-      if (window == Note) Note = nullptr;
+      if (window == note) note = nullptr;
       return TRUE;
     default:
       return FALSE;
@@ -104,23 +105,23 @@ INT_PTR CALLBACK NoteProc(HWND window, UINT message, WPARAM, LPARAM) {
 }
 
 bool ShowNote() {
-  if (Note != nullptr && IsWindow(Note)) return false;
+  if (note != nullptr && IsWindow(note)) return false;
   constexpr DWORD Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
   // DLGTEMPLATE, no controls, then no menu, the default class and the title.
   alignas(4) static const WORD Template[] = {
       LOWORD(Style), HIWORD(Style), 0,   0,   0,   10,  10,  160, 40, 0, 0,
       'M',           'e',           's', 's', 'a', 'g', 'e', 0};
   static_assert(sizeof sim::NoteTitle == 8, "the template spells the note's title");
-  Note = CreateDialogIndirectParamA(Self, reinterpret_cast<LPCDLGTEMPLATEA>(Template), nullptr,
+  note = CreateDialogIndirectParamA(self, reinterpret_cast<LPCDLGTEMPLATEA>(Template), nullptr,
                                     NoteProc, 0);
-  if (Note != nullptr) ShowWindow(Note, SW_SHOWNOACTIVATE);
+  if (note != nullptr) ShowWindow(note, SW_SHOWNOACTIVATE);
   return true;
 }
 
 // The note's modal wait: the loop ends once the note is gone. True when it was closed.
 bool WaitForNote(int ms) {
-  PumpMessagesUntil(ms, [] { return Note == nullptr || !IsWindow(Note); });
-  return Note == nullptr || !IsWindow(Note);
+  PumpMessagesUntil(ms, [] { return note == nullptr || !IsWindow(note); });
+  return note == nullptr || !IsWindow(note);
 }
 
 // A replayed fault: an access violation as the crash key raises it, any other code as itself. A
@@ -170,11 +171,11 @@ sim::SimLibrary& Library() {
 
 // The replay of FLASHWRIGHT_SIM_REPLAY, made at the first call; nullptr without one. A recording
 // that cannot be read is reported and replayed as empty: every call diverges.
-sim::Replayer* Replaying = nullptr;
-bool ReplayChecked = false;
+sim::Replayer* replaying = nullptr;
+bool replayChecked = false;
 sim::Replayer* Replay() {
-  if (ReplayChecked) return Replaying;
-  ReplayChecked = true;
+  if (replayChecked) return replaying;
+  replayChecked = true;
   const std::string file = Environment("FLASHWRIGHT_SIM_REPLAY");
   if (file.empty()) return nullptr;
   recorder::ParsedRecording parsed = recorder::LoadRecording(file);
@@ -182,8 +183,8 @@ sim::Replayer* Replay() {
     AppendLogLine("error " + parsed.error);
     WriteStderr("ZRFWUpdateDll simulator: " + parsed.error + " (every call diverges)");
   }
-  Replaying = new sim::Replayer(Host(), parsed.recording.value_or(recorder::Recording{}));
-  return Replaying;
+  replaying = new sim::Replayer(Host(), parsed.recording.value_or(recorder::Recording{}));
+  return replaying;
 }
 
 // Answers a call from the replay when there is one, else from the scenario.
@@ -197,74 +198,35 @@ int Answer(Call call) {
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
-    Self = instance;
-    const std::string logFile = Environment("FLASHWRIGHT_SIM_LOG");
-    if (logFile.size() < sizeof LogFile) lstrcpynA(LogFile, logFile.c_str(), sizeof LogFile);
+    self = instance;
+    const std::string logName = Environment("FLASHWRIGHT_SIM_LOG");
+    if (logName.size() < sizeof logFile) lstrcpynA(logFile, logName.c_str(), sizeof logFile);
     AppendLogLine("load");
   } else if (reason == DLL_PROCESS_DETACH) {
     // Released by the program while the note is up: the note's procedure is about to go.
-    if (reserved == nullptr && Note != nullptr &&
-        GetWindowThreadProcessId(Note, nullptr) == GetCurrentThreadId()) {
-      DestroyWindow(Note);
+    if (reserved == nullptr && note != nullptr &&
+        GetWindowThreadProcessId(note, nullptr) == GetCurrentThreadId()) {
+      DestroyWindow(note);
     }
-    if (Replaying) AppendLogLine(Replaying->EndLine());
+    if (replaying) AppendLogLine(replaying->EndLine());
     AppendLogLine(reserved == nullptr ? "unload freelibrary" : "unload process-exit");
   }
   return TRUE;
 }
 
-extern "C" {
-
-int ZR_API ZR_SetKV7300BindingCheck(int value) {
-  return Answer([&](auto& library) { return library.Setter("ZR_SetKV7300BindingCheck", value); });
-}
-int ZR_API ZR_SetZRKeepLast4KFileCopyNVRamchk(int value) {
-  return Answer(
-      [&](auto& library) { return library.Setter("ZR_SetZRKeepLast4KFileCopyNVRamchk", value); });
-}
-int ZR_API ZR_SetLoadEndUserFWFromResourceFlag(int value) {
-  return Answer(
-      [&](auto& library) { return library.Setter("ZR_SetLoadEndUserFWFromResourceFlag", value); });
-}
-int ZR_API ZR_SetKV7300FWModuleForEndUserFWResource(int value) {
-  return Answer([&](auto& library) {
-    return library.Setter("ZR_SetKV7300FWModuleForEndUserFWResource", value);
-  });
-}
-int ZR_API ZR_GetDeviceList(char** paths, int* count) {
-  return Answer([&](auto& library) { return library.GetDeviceList(paths, count); });
-}
-int ZR_API ZR_GetChipType(char* path, int* chipType) {
-  return Answer([&](auto& library) { return library.GetChipType(path, chipType); });
-}
-int ZR_API ZR_GetRunningCodeMode(char* path, int* mode) {
-  return Answer([&](auto& library) { return library.GetRunningCodeMode(path, mode); });
-}
-int ZR_API ZR_GetFWVersion(char* path, char* version) {
-  return Answer([&](auto& library) { return library.GetFWVersion(path, version); });
-}
-int ZR_API ZR_CheckLoadBinFileMatch(char* path, int flag) {
-  return Answer([&](auto& library) { return library.CheckLoadBinFileMatch(path, flag); });
-}
-int ZR_API ZR_Inquiry(char* path, unsigned char* buffer, int bufferLength, int* dataLength) {
-  return Answer(
-      [&](auto& library) { return library.Inquiry(path, buffer, bufferLength, dataLength); });
-}
-int ZR_API ZR_InitialCustomizedSettingTable(void) {
-  return Answer([](auto& library) { return library.InitialCustomizedSettingTable(); });
-}
-int ZR_API ZR_FWUpdateProgrammingNoCustomizedSetting(char* path) {
-  return Answer([&](auto& library) { return library.Program(path); });
-}
-
-}  // extern "C"
-
-// The called entry points must have exactly the types the program calls them through.
-#define SIM_CHECK_SIGNATURE(name, ret, params)                         \
+// The twelve called entry points, each answered by the member Answering names for it, with the
+// types the program calls them through.
+#define SIM_EXPORT(name, ret, params)                                  \
+  extern "C" ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {    \
+    return Answer([&](sim::SimulatedLibrary& library) {                \
+      return sim::Answering<updatelib::LookupIndexOf(#name)>{library}( \
+          FLASHWRIGHT_ARGUMENTS(params));                              \
+    });                                                                \
+  }                                                                    \
   static_assert(std::is_same_v<decltype(&name), updatelib::name##_Fn>, \
                 #name " does not match the program's signature");
-FLASHWRIGHT_CALLED_ENTRY_POINTS(SIM_CHECK_SIGNATURE)
-#undef SIM_CHECK_SIGNATURE
+FLASHWRIGHT_CALLED_ENTRY_POINTS(SIM_EXPORT)
+#undef SIM_EXPORT
 
 // Entry points the program binds but never calls: one stub each, with the parameter list
 // FLASHWRIGHT_ENTRY_POINTS gives it (which fixes its __stdcall stack size). They only log the

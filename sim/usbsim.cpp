@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "recorder/Recording.h"
+#include "recording/Recording.h"
 #include "sim/Replay.h"
 #include "sim/Scenario.h"
 

@@ -1,11 +1,13 @@
 // The update library's entry points: the one list of every lookup binding performs, in its
-// order, with each entry point's signature. The program's tables, the simulator's stubs and its
-// export list are all derived from it. Shared by the program and the simulator.
+// order, with each entry point's signature. The program's tables, the simulator's exports, export
+// list and in-process forwarders, and the recorder's exports are all derived from it. Shared by
+// the program and the tools.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <string_view>
+#include <tuple>
 
 // Every entry point of the update library is __stdcall, exported undecorated.
 #if defined(_WIN32) && !defined(_WIN64)
@@ -117,6 +119,39 @@
   CALLED(ZR_InitialCustomizedSettingTable, int, (void))                                           \
   CALLED(ZR_SetZRKeepLast4KFileCopyNVRamchk, int, (int value))
 
+// A definition of an entry point from its list entry: FLASHWRIGHT_PARAMETERS(ret, params) names
+// the parameters p0, p1, ... with the listed types, FLASHWRIGHT_ARGUMENTS(params) passes them on:
+//   ret ZR_API name(FLASHWRIGHT_PARAMETERS(ret, params)) {
+//     return f(FLASHWRIGHT_ARGUMENTS(params));
+//   }
+// Up to four parameters; (void) is none.
+#define FLASHWRIGHT_CAT_I(a, ...) a##__VA_ARGS__
+#define FLASHWRIGHT_CAT(a, ...) FLASHWRIGHT_CAT_I(a, __VA_ARGS__)
+// "(void)" becomes five arguments, so that it counts as none.
+#define FLASHWRIGHT_NO_PARAMETERS_void ~, ~, ~, ~, ~
+#define FLASHWRIGHT_ARITY_I(a, b, c, d, e, f, n, ...) n
+#define FLASHWRIGHT_ARITY_II(...) FLASHWRIGHT_ARITY_I(__VA_ARGS__, 0, 0, 4, 3, 2, 1, 0)
+#define FLASHWRIGHT_ARITY(...) \
+  FLASHWRIGHT_ARITY_II(FLASHWRIGHT_CAT(FLASHWRIGHT_NO_PARAMETERS_, __VA_ARGS__))
+#define FLASHWRIGHT_PARAMETER(type, i) updatelib::ParameterOf<type, i> p##i
+#define FLASHWRIGHT_PARAMETERS_0(type)
+#define FLASHWRIGHT_PARAMETERS_1(type) FLASHWRIGHT_PARAMETER(type, 0)
+#define FLASHWRIGHT_PARAMETERS_2(type) \
+  FLASHWRIGHT_PARAMETERS_1(type), FLASHWRIGHT_PARAMETER(type, 1)
+#define FLASHWRIGHT_PARAMETERS_3(type) \
+  FLASHWRIGHT_PARAMETERS_2(type), FLASHWRIGHT_PARAMETER(type, 2)
+#define FLASHWRIGHT_PARAMETERS_4(type) \
+  FLASHWRIGHT_PARAMETERS_3(type), FLASHWRIGHT_PARAMETER(type, 3)
+#define FLASHWRIGHT_ARGUMENTS_0
+#define FLASHWRIGHT_ARGUMENTS_1 p0
+#define FLASHWRIGHT_ARGUMENTS_2 p0, p1
+#define FLASHWRIGHT_ARGUMENTS_3 p0, p1, p2
+#define FLASHWRIGHT_ARGUMENTS_4 p0, p1, p2, p3
+#define FLASHWRIGHT_PARAMETERS(ret, params) \
+  FLASHWRIGHT_CAT(FLASHWRIGHT_PARAMETERS_, FLASHWRIGHT_ARITY params)(ret(ZR_API*) params)
+#define FLASHWRIGHT_ARGUMENTS(params) \
+  FLASHWRIGHT_CAT(FLASHWRIGHT_ARGUMENTS_, FLASHWRIGHT_ARITY params)
+
 // Expands to nothing: passed for the kinds of entry a use of the list leaves out.
 #define FLASHWRIGHT_SKIP_ENTRY_POINT(...)
 
@@ -125,6 +160,16 @@
   FLASHWRIGHT_ENTRY_POINTS(X, FLASHWRIGHT_SKIP_ENTRY_POINT, FLASHWRIGHT_SKIP_ENTRY_POINT)
 
 namespace updatelib {
+
+template <typename Fn, std::size_t Index>
+struct ParameterOfFunction;
+template <typename Ret, typename... Parameters, std::size_t Index>
+struct ParameterOfFunction<Ret(ZR_API*)(Parameters...), Index> {
+  using Type = std::tuple_element_t<Index, std::tuple<Parameters...>>;
+};
+// The type of an entry point's parameter, from its function pointer type.
+template <typename Fn, std::size_t Index>
+using ParameterOf = typename ParameterOfFunction<Fn, Index>::Type;
 
 inline constexpr std::size_t PathBufferSize = 260;
 inline constexpr std::size_t DeviceListSlotCount = 16;

@@ -16,7 +16,7 @@
 #include "harness/Driver.h"
 #include "harness/Simulator.h"
 #include "platform/win32/FaultBarrier.h"
-#include "recorder/Recording.h"
+#include "recording/Recording.h"
 #include "updatelib/EntryPoints.h"
 
 namespace e2e {

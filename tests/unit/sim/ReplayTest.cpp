@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "recorder/Recording.h"
+#include "recording/Recording.h"
 #include "sim/Replay.h"
 #include "updatelib/EntryPoints.h"
 

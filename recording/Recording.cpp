@@ -1,5 +1,5 @@
 // The recording format's writer and reader.
-#include "recorder/Recording.h"
+#include "recording/Recording.h"
 
 #include <algorithm>
 #include <charconv>
@@ -82,33 +82,13 @@ std::optional<std::string> Unhex(std::string_view hex) {
   return bytes;
 }
 
+std::optional<int> DecimalInt(std::string_view text) { return ParseNumber<int>(text); }
+
 const std::string* FindField(const std::vector<Field>& fields, std::string_view key) {
   for (const Field& field : fields) {
     if (field.key == key) return &field.value;
   }
   return nullptr;
-}
-
-std::optional<int> IntField(const std::vector<Field>& fields, std::string_view key) {
-  const std::string* value = FindField(fields, key);
-  return value ? ParseNumber<int>(*value) : std::nullopt;
-}
-
-std::optional<std::string> BytesField(const std::vector<Field>& fields, std::string_view key) {
-  const std::string* value = FindField(fields, key);
-  if (!value || *value == "null") return std::nullopt;
-  return Unhex(*value);
-}
-
-Field IntArgument(std::string key, int value) { return {std::move(key), std::to_string(value)}; }
-
-Field PathArgument(const char* path) {
-  if (!path) return {"path", "null"};
-  return {"path", Hex(std::string_view(path, strnlen(path, updatelib::PathBufferSize)))};
-}
-
-std::string TextBytes(const char* buffer, std::size_t size) {
-  return std::string(buffer, strnlen(buffer, size));
 }
 
 bool IsCalledEntryPoint(std::string_view name) {

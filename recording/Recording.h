@@ -1,5 +1,6 @@
 // The recording format: one library call a line, written by the recorder as calls happen and read
-// back by the simulator's replay and by usbsim. Portable; see docs/support-recording.md.
+// back by the simulator's replay and by usbsim. Which fields each call carries is CallFields.h.
+// Portable; see docs/support-recording.md.
 #pragma once
 
 #include <cstddef>
@@ -82,19 +83,11 @@ std::string Hex(std::string_view bytes);
 // The bytes of a hex text; none when it is not an even number of hex digits.
 std::optional<std::string> Unhex(std::string_view hex);
 
+// A decimal int's value; none when the text is not one (or out of range).
+std::optional<int> DecimalInt(std::string_view text);
+
 // The value of a field, or nullptr.
 const std::string* FindField(const std::vector<Field>& fields, std::string_view key);
-// A field's value as an int; none when missing or not a decimal int.
-std::optional<int> IntField(const std::vector<Field>& fields, std::string_view key);
-// A field's bytes; none when missing, "null" or not hex.
-std::optional<std::string> BytesField(const std::vector<Field>& fields, std::string_view key);
-
-// How the recorder and the replay describe an argument, so that both sides compare equal.
-Field IntArgument(std::string key, int value);
-// A path as the library reads it: the bytes up to the first NUL, at most 260; "null" for none.
-Field PathArgument(const char* path);
-// A text buffer's promised part: the bytes up to the first NUL, or all `size` when none.
-std::string TextBytes(const char* buffer, std::size_t size);
 
 // Whether a name is one of the twelve entry points the program calls.
 bool IsCalledEntryPoint(std::string_view name);
