@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Code checks over our own sources: clang-format (check only), clang-tidy (both builds) and
-# cppcheck. Prints every finding and exits non-zero when there is one. Needs the native and
+# Code checks over our own sources: clang-format (check only), the floors (scripts/check-floors.py:
+# every include points down), clang-tidy (both builds) and cppcheck. Prints every finding and exits non-zero when there is one. Needs the native and
 # win32 builds configured (their compile_commands.json); `make lint` sees to that.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
@@ -16,6 +16,9 @@ mapfile -t sources < <(git ls-files --cached --others --exclude-standard -- '*.c
 
 echo "lint: clang-format (${#sources[@]} files)"
 clang-format --dry-run --Werror "${sources[@]}" || fail "clang-format: run clang-format -i on the files above"
+
+echo "lint: floors (includes point down only)"
+python3 scripts/check-floors.py || fail "check-floors: an include above breaks the floors of ARCHITECTURE.md"
 
 for db in build/native build/win32; do
   [ -f "$db/compile_commands.json" ] || { fail "$db/compile_commands.json missing: configure it first"; }
@@ -98,7 +101,7 @@ tidy "win32, ${#win32[@]} files" "${win32[@]}"
 echo "lint: cppcheck"
 cppcheck --quiet --std=c++20 --language=c++ --enable=warning,performance,portability \
   --inline-suppr --error-exitcode=1 --suppress=missingIncludeSystem --library=windows -I . \
-  app cli device update updatelib platform programs sim || fail "cppcheck found the problems above"
+  app cli device update updatelib platform programs recording sim || fail "cppcheck found the problems above"
 
 if [ $status -eq 0 ]; then echo "lint: clean"; fi
 exit $status
