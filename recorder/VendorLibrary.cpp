@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/win32/ModulePath.h"
 #include "platform/win32/Owners.h"
 
 namespace recorder {
@@ -26,25 +27,10 @@ UniqueModule& Vendor() {
 // Resolved entry points, held untyped; each is called through its listed type.
 std::array<void*, EntryNames.size()> targets{};
 
-// This module's own full path; empty when it cannot be had.
-std::wstring ModulePath(HMODULE self) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    if (path.size() >= 32768) return {};
-    path.resize(path.size() * 2);
-  }
-}
-
 }  // namespace
 
 bool BindVendor(HMODULE self) {
-  std::wstring path = ModulePath(self);
+  std::wstring path = platform::win32::ModulePath(self);
   const std::size_t slash = path.find_last_of(L"\\/");
   if (slash == std::wstring::npos) return false;
   path = path.substr(0, slash + 1) + VendorFileName;

@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/win32/UsbDeviceInterface.h"
 #include "recording/Recording.h"
 #include "sim/Replay.h"
 #include "sim/Scenario.h"
@@ -22,10 +23,6 @@ constexpr int ExitOk = 0;
 constexpr int ExitScenarioError = 1;
 constexpr int ExitUsage = 2;
 constexpr UINT SendTimeoutMs = 1000;
-
-// {A5DCBF10-6530-11D2-901F-00C04FB951ED}, the USB device interface class.
-constexpr GUID UsbDeviceInterface = {
-    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 
 const char HelpText[] =
     "usage: usbsim [--scenario FILE] [--no-notify] COMMAND [ARGS]\n"
@@ -132,7 +129,7 @@ void Announce(const std::vector<Announcement>& announcements) {
       auto* header = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(record.data());
       header->dbcc_size = static_cast<DWORD>(record.size());
       header->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-      header->dbcc_classguid = UsbDeviceInterface;
+      header->dbcc_classguid = platform::win32::UsbDeviceInterfaceClass;
       announcement.devicePath.copy(header->dbcc_name, announcement.devicePath.size());
       for (HWND window : windows) {
         const DWORD thread = GetWindowThreadProcessId(window, nullptr);

@@ -49,6 +49,8 @@ class SimLibraryTest : public ::testing::Test {
                      if (duringCrash_) duringCrash_();
                    },
                    {},
+                   {},
+                   {},
                    {}};
   }
   void WriteWorld(const std::string& text) { std::ofstream(file_, std::ios::binary) << text; }
