@@ -7,6 +7,7 @@
 #include "platform/ErrorBox.h"
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -116,23 +117,31 @@ void TForm1::UpdateBtnClick() {
   services_.pump.ProcessPendingMessages();
 
   update::UpdateOutcome outcome = update::UpdateOutcome::Failed;
+  std::string recordError;
   try {
-    outcome = ProgramSelectedDevice();
+    outcome = ProgramSelectedDevice(recordError);
   } catch (...) {
     ShowStatus(controls, StatusArea::Update, UpdateView(update::UpdateOutcome::Failed));
     throw;
   }
   ShowStatus(controls, StatusArea::Update, UpdateView(outcome));
   services_.pump.ProcessPendingMessages();
+  // Told in the error box once the run is over and the lock is let go: a record left open makes
+  // the device read as interrupted, and the command line would program it again.
+  if (!recordError.empty()) {
+    throw std::runtime_error(
+        "The device was programmed, but the record of the attempt could not "
+        "be completed: " +
+        recordError);
+  }
 }
 
-update::UpdateOutcome TForm1::ProgramSelectedDevice() {
+update::UpdateOutcome TForm1::ProgramSelectedDevice(std::string& recordError) {
   if (state_.SelectedDeviceCount == 0 || state_.SelectedDevicePath[0] == '\0') {
     return update::UpdateOutcome::Failed;
   }
   // The selection is always terminated: the scan only records terminated paths.
   const device::DeviceIdentity& identity = state_.DeviceInfoText;
-  std::string recordError;
   return update::ProgramDevice(
       library_, state_.SelectedDevicePath, services_.sleepAndShutdown, attempts_,
       {std::string_view(identity.data(), strnlen(identity.data(), identity.size())),

@@ -86,8 +86,9 @@ class TForm1 final : public platform::Form {
   // Restarts the rescan countdown (once the window runs) and asks a window titled "Message" to
   // close.
   void TakeChange();
-  // The device the last scan selected; Failed, without a library call, when nothing usable is.
-  update::UpdateOutcome ProgramSelectedDevice();
+  // The device the last scan selected; Failed, without a library call, when nothing usable is. A
+  // record that could not be completed is told in `recordError`.
+  update::UpdateOutcome ProgramSelectedDevice(std::string& recordError);
   // Shows that the lock could not be taken (`take` says why), selects nothing, and starts the busy
   // timer.
   void ShowBusy(platform::ProgrammingLock::Take take);

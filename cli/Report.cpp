@@ -326,7 +326,7 @@ bool Report::LogConfirmed(const platform::AttemptRecord& record) {
                        {"versionBefore", output_.FromAnsi(record.versionBefore)},
                        {"result", "confirmed"},
                        {"durationMs", 0},
-                       {"programmed", UtcTime(record.ended)}};
+                       {"programmed", UtcTime(record.ended != 0 ? record.ended : record.started)}};
     line = Dump(json);
   } catch (const std::exception& failure) {
     return LogFailed(failure.what());

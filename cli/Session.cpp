@@ -16,9 +16,6 @@ namespace {
 
 using Mode = platform::Interrupts::Mode;
 
-// How long a command waits for another program's scan to end before it reports the device busy.
-constexpr std::chrono::milliseconds LockWait{3000};
-
 constexpr std::string_view BusyText =
     "another Flashwright program is programming a device right now; try again when it has "
     "finished";
@@ -140,7 +137,10 @@ bool Session::InspectAndReview() {
   entries_ = Inspect(library_, &complete);
   bool logged = true;
   for (const update::Confirmed& confirmed : Review(entries_, attempts_, complete)) {
-    logged = report_.LogConfirmed(confirmed.record) && logged;
+    if (report_.LogConfirmed(confirmed.record)) continue;
+    // Kept for the next run to confirm and log; the review has already let it go.
+    services_.attempts.Save(confirmed.record);
+    logged = false;
   }
   return logged;
 }

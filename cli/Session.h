@@ -19,6 +19,10 @@
 
 namespace cli {
 
+// How long a command (and the station, before it says it waits) waits for another program's scan
+// to end before it takes the device for busy.
+inline constexpr std::chrono::milliseconds LockWait{3000};
+
 // A command's exit code over what each of its devices contributes: the worst device decides.
 // update never gives NeedsUpdate or Interrupted, and status (and detect) never Updated or Failed,
 // so one order serves both: 1 before 10 before 5 before 3010 before 0.

@@ -53,8 +53,7 @@ const StationRow& RowOf(StationOutcome outcome) {
 bool Session::TakeStationLock() {
   bool told = false;
   for (;;) {
-    stationLock_.emplace(services_.programmingLock,
-                         told ? StationLockPoll : std::chrono::milliseconds{0});
+    stationLock_.emplace(services_.programmingLock, told ? StationLockPoll : LockWait);
     const std::optional<ExitCode> refusal = Refusal(stationLock_->Result());
     if (!refusal) return true;
     stationLock_.reset();

@@ -52,8 +52,9 @@ std::vector<Confirmed> Attempts::Review(const std::vector<SeenDevice>& attached,
     const bool programmed =
         record.outcome == Updated && record.program != ProgramName(Program::Station);
     bool ends = false;
-    if (elsewhere) {
-      // Another program is programming the device right now; its record is its own.
+    if (elsewhere && !expired) {
+      // Another program is programming the device right now; its record is its own. (A record
+      // older than any programming takes is not: its process id now names another process.)
     } else if (atTarget && (running || programmed)) {
       confirmed.push_back({record});
       ends = true;

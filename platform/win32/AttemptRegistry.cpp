@@ -170,9 +170,9 @@ std::string RegistryAttemptStore::Save(const AttemptRecord& record) {
   const UniqueKey attempts = OpenAttempts(KEY_CREATE_SUB_KEY, true, status);
   if (!attempts) return "HKLM\\SOFTWARE\\Flashwright\\Attempts: " + ErrorText(status);
   HKEY raw = nullptr;
-  status = RegCreateKeyExW(attempts.Get(), SubkeyName(record.path).c_str(), 0, nullptr,
-                           REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &raw,
-                           nullptr);
+  status = RegCreateKeyExW(
+      attempts.Get(), SubkeyName(record.path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+      KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_WOW64_64KEY, nullptr, &raw, nullptr);
   if (status != ERROR_SUCCESS) return "HKLM\\SOFTWARE\\Flashwright\\Attempts: " + ErrorText(status);
   const UniqueKey key(raw);
   const std::uint32_t processId = record.process.id;

@@ -42,6 +42,8 @@ TEST(Attempts, WhatARecordSaysAndWhenItEnds) {
        true, false},
       {"still programming elsewhere", "", Update, true, 60, Attached::Old, Remembered::Nothing,
        true, false},
+      {"its process id reused a week later", "", Update, true, 8 * Day, Attached::Old,
+       Remembered::Nothing, false, false},
       {"cut short, yet at the target", "", Update, false, 60, Attached::AtTarget,
        Remembered::Nothing, false, true},
       {"programmed", "updated", Update, false, Day, Attached::Old, Remembered::PendingPowerCycle,

@@ -203,4 +203,14 @@ TEST_F(UpdateFixture, TheAttemptIsRecordedAndEndsWhenTheDeviceReportsTheTarget) 
   Library().SetVersion("00.01.01.07");
   Rescan();
   EXPECT_TRUE(attempts.records.empty());
+
+  // A record that cannot be completed is told once the run is over, not kept quiet.
+  Library().SetVersion("00.01.01.05");
+  Rescan();
+  Library().duringProgramming = [&] { attempts.saveError = "the registry is full"; };
+  AsTheWindow([&] { form->UpdateBtnClick(); });
+  EXPECT_EQ(UpdateLines()[0], "Successfully updated");
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_NE(dialogs.errors[0].find("the registry is full"), std::string::npos) << dialogs.errors[0];
+  EXPECT_FALSE(programmingLock.held);
 }
