@@ -22,37 +22,37 @@ namespace recorder {
 // in hex; bytes in hex under KEY0, KEY1, ...; or a fixed word present or absent.
 enum class FieldKind { Int, Path, Bytes, Slots, Mark };
 
-struct FieldSpec {
+struct FieldDescription {
   std::string_view key;
   FieldKind kind;
 
-  bool operator==(const FieldSpec&) const = default;
+  bool operator==(const FieldDescription&) const = default;
 };
 
 // One key of each kind; its type says how the value is written and read.
 struct IntKey {
   std::string_view key;
-  constexpr operator FieldSpec() const { return {key, FieldKind::Int}; }
+  constexpr operator FieldDescription() const { return {key, FieldKind::Int}; }
 };
 struct PathKey {
   std::string_view key;
-  constexpr operator FieldSpec() const { return {key, FieldKind::Path}; }
+  constexpr operator FieldDescription() const { return {key, FieldKind::Path}; }
 };
 struct BytesKey {
   std::string_view key;
-  constexpr operator FieldSpec() const { return {key, FieldKind::Bytes}; }
+  constexpr operator FieldDescription() const { return {key, FieldKind::Bytes}; }
 };
 // Bytes per slot, slot i under the key followed by i (decimal), for slots 0 to count - 1.
 struct SlotsKey {
   std::string_view key;
   std::size_t count;
-  constexpr operator FieldSpec() const { return {key, FieldKind::Slots}; }
+  constexpr operator FieldDescription() const { return {key, FieldKind::Slots}; }
 };
 // A key that is there with its one value, or not there.
 struct MarkKey {
   std::string_view key;
   std::string_view value;
-  constexpr operator FieldSpec() const { return {key, FieldKind::Mark}; }
+  constexpr operator FieldDescription() const { return {key, FieldKind::Mark}; }
 };
 
 // Every key a called entry point's line may carry.
@@ -77,10 +77,10 @@ inline constexpr BytesKey Data{"data"};
 namespace calls {
 using keys::BufferLength, keys::ChipType, keys::Count, keys::Data, keys::DataLength, keys::Flag,
     keys::ListedPaths, keys::Mode, keys::Path, keys::SlotsOverwritten, keys::Value, keys::Version;
-using None = std::array<FieldSpec, 0>;
+using None = std::array<FieldDescription, 0>;
 
 struct Setter {
-  static constexpr std::array<FieldSpec, 1> in{Value};
+  static constexpr std::array<FieldDescription, 1> in{Value};
   static constexpr None out{};
 };
 struct ZR_SetKV7300BindingCheck : Setter {};
@@ -89,31 +89,31 @@ struct ZR_SetLoadEndUserFWFromResourceFlag : Setter {};
 struct ZR_SetZRKeepLast4KFileCopyNVRamchk : Setter {};
 struct ZR_GetDeviceList {
   static constexpr None in{};
-  static constexpr std::array<FieldSpec, 3> out{Count, ListedPaths, SlotsOverwritten};
+  static constexpr std::array<FieldDescription, 3> out{Count, ListedPaths, SlotsOverwritten};
 };
 struct ZR_GetChipType {
-  static constexpr std::array<FieldSpec, 1> in{Path};
-  static constexpr std::array<FieldSpec, 1> out{ChipType};
+  static constexpr std::array<FieldDescription, 1> in{Path};
+  static constexpr std::array<FieldDescription, 1> out{ChipType};
 };
 struct ZR_GetFWVersion {
-  static constexpr std::array<FieldSpec, 1> in{Path};
-  static constexpr std::array<FieldSpec, 1> out{Version};
+  static constexpr std::array<FieldDescription, 1> in{Path};
+  static constexpr std::array<FieldDescription, 1> out{Version};
 };
 struct ZR_GetRunningCodeMode {
-  static constexpr std::array<FieldSpec, 1> in{Path};
-  static constexpr std::array<FieldSpec, 1> out{Mode};
+  static constexpr std::array<FieldDescription, 1> in{Path};
+  static constexpr std::array<FieldDescription, 1> out{Mode};
 };
 struct ZR_FWUpdateProgrammingNoCustomizedSetting {
-  static constexpr std::array<FieldSpec, 1> in{Path};
+  static constexpr std::array<FieldDescription, 1> in{Path};
   static constexpr None out{};
 };
 struct ZR_CheckLoadBinFileMatch {
-  static constexpr std::array<FieldSpec, 2> in{Path, Flag};
+  static constexpr std::array<FieldDescription, 2> in{Path, Flag};
   static constexpr None out{};
 };
 struct ZR_Inquiry {
-  static constexpr std::array<FieldSpec, 2> in{Path, BufferLength};
-  static constexpr std::array<FieldSpec, 2> out{DataLength, Data};
+  static constexpr std::array<FieldDescription, 2> in{Path, BufferLength};
+  static constexpr std::array<FieldDescription, 2> out{DataLength, Data};
 };
 struct ZR_InitialCustomizedSettingTable {
   static constexpr None in{};
@@ -123,8 +123,8 @@ struct ZR_InitialCustomizedSettingTable {
 
 struct CallFields {
   std::string_view name;
-  std::span<const FieldSpec> in;
-  std::span<const FieldSpec> out;
+  std::span<const FieldDescription> in;
+  std::span<const FieldDescription> out;
 };
 
 // The descriptions of all called entry points, in lookup order; one missing fails to compile.
@@ -156,9 +156,11 @@ bool Read(const std::vector<Field>& fields, MarkKey key);
 std::string TextBytes(const char* buffer, std::size_t size);
 
 namespace detail {
-inline Field Argument(const FieldSpec& spec, int value) { return Write(IntKey{spec.key}, value); }
-inline Field Argument(const FieldSpec& spec, const char* path) {
-  return Write(PathKey{spec.key}, path);
+inline Field Argument(const FieldDescription& description, int value) {
+  return Write(IntKey{description.key}, value);
+}
+inline Field Argument(const FieldDescription& description, const char* path) {
+  return Write(PathKey{description.key}, path);
 }
 template <typename Arg>
 constexpr FieldKind KindOfArgument() {

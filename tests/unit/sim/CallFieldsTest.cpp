@@ -17,28 +17,29 @@ namespace sim {
 namespace {
 
 using recorder::Field;
+using recorder::FieldDescription;
 using recorder::FieldKind;
-using recorder::FieldSpec;
 
 constexpr char DevicePath[] = "\\\\.\\SIMUSB1";
 constexpr int SampleInt = 7;
 const std::string SampleBytes = "ab";
 
 // A field of the description with its sample value, written through its key.
-Field Sample(const FieldSpec& spec) {
-  switch (spec.kind) {
+Field Sample(const FieldDescription& description) {
+  switch (description.kind) {
     case FieldKind::Int:
-      return recorder::Write(recorder::IntKey{spec.key}, SampleInt);
+      return recorder::Write(recorder::IntKey{description.key}, SampleInt);
     case FieldKind::Path:
-      return recorder::Write(recorder::PathKey{spec.key}, DevicePath);
+      return recorder::Write(recorder::PathKey{description.key}, DevicePath);
     case FieldKind::Bytes:
-      return recorder::Write(recorder::BytesKey{spec.key}, SampleBytes);
+      return recorder::Write(recorder::BytesKey{description.key}, SampleBytes);
     case FieldKind::Slots:
-      return recorder::Write(recorder::SlotsKey{spec.key, 1}, 0, SampleBytes);
+      return recorder::Write(recorder::SlotsKey{description.key, 1}, 0, SampleBytes);
     case FieldKind::Mark:
       break;
   }
-  return recorder::Write(recorder::MarkKey{spec.key, recorder::keys::SlotsOverwritten.value});
+  return recorder::Write(
+      recorder::MarkKey{description.key, recorder::keys::SlotsOverwritten.value});
 }
 
 // The recorded call of a description, every field at its sample, the marks left out when asked.
@@ -47,9 +48,9 @@ recorder::RecordedCall SampleCall(const recorder::CallFields& fields, bool withM
   call.sequence = 1;
   call.name = fields.name;
   call.result = 1;
-  for (const FieldSpec& spec : fields.in) call.in.push_back(Sample(spec));
-  for (const FieldSpec& spec : fields.out) {
-    if (withMarks || spec.kind != FieldKind::Mark) call.out.push_back(Sample(spec));
+  for (const FieldDescription& description : fields.in) call.in.push_back(Sample(description));
+  for (const FieldDescription& description : fields.out) {
+    if (withMarks || description.kind != FieldKind::Mark) call.out.push_back(Sample(description));
   }
   return call;
 }
@@ -63,24 +64,24 @@ TEST(CallFields, EveryCalledEntryPointHasADescriptionOfFieldsALineCanCarry) {
     const recorder::ParsedLine parsed = recorder::ParseCall(recorder::FormatCall(call));
     ASSERT_TRUE(parsed.call.has_value()) << parsed.error;
     EXPECT_EQ(*parsed.call, call);
-    for (const FieldSpec& spec : fields->out) {
-      SCOPED_TRACE(spec.key);
+    for (const FieldDescription& description : fields->out) {
+      SCOPED_TRACE(description.key);
       const std::vector<Field>& out = parsed.call->out;
-      switch (spec.kind) {
+      switch (description.kind) {
         case FieldKind::Int:
-          EXPECT_EQ(recorder::Read(out, recorder::IntKey{spec.key}), SampleInt);
+          EXPECT_EQ(recorder::Read(out, recorder::IntKey{description.key}), SampleInt);
           break;
         case FieldKind::Bytes:
-          EXPECT_EQ(recorder::Read(out, recorder::BytesKey{spec.key}), SampleBytes);
+          EXPECT_EQ(recorder::Read(out, recorder::BytesKey{description.key}), SampleBytes);
           break;
         case FieldKind::Slots:
-          EXPECT_EQ(recorder::Read(out, recorder::SlotsKey{spec.key, 1}, 0), SampleBytes);
+          EXPECT_EQ(recorder::Read(out, recorder::SlotsKey{description.key, 1}, 0), SampleBytes);
           break;
         case FieldKind::Mark:
-          EXPECT_TRUE(recorder::Read(out, recorder::MarkKey{spec.key, "overwritten"}));
+          EXPECT_TRUE(recorder::Read(out, recorder::MarkKey{description.key, "overwritten"}));
           break;
         case FieldKind::Path:
-          EXPECT_NE(recorder::Read(out, recorder::PathKey{spec.key}), nullptr);
+          EXPECT_NE(recorder::Read(out, recorder::PathKey{description.key}), nullptr);
           break;
       }
     }
@@ -152,11 +153,11 @@ TEST(CallFields, TheReplayMatchesEachCallsArgumentsAndWritesBackEachOutValue) {
       EXPECT_EQ(result, 1);                                                                    \
     }(updatelib::name##_Fn{});                                                                 \
     const std::vector<std::string> seen = arguments.Written();                                 \
-    for (const FieldSpec& spec : recorder::AllCallFields[call].out) {                          \
-      if (spec.kind == FieldKind::Mark) continue;                                              \
+    for (const FieldDescription& description : recorder::AllCallFields[call].out) {            \
+      if (description.kind == FieldKind::Mark) continue;                                       \
       const std::string sample =                                                               \
-          spec.kind == FieldKind::Int ? std::to_string(SampleInt) : SampleBytes;               \
-      EXPECT_NE(std::find(seen.begin(), seen.end(), sample), seen.end()) << spec.key;          \
+          description.kind == FieldKind::Int ? std::to_string(SampleInt) : SampleBytes;        \
+      EXPECT_NE(std::find(seen.begin(), seen.end(), sample), seen.end()) << description.key;   \
     }                                                                                          \
     ++call;                                                                                    \
   }
