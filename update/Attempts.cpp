@@ -34,7 +34,6 @@ std::string_view ProgramName(Program program) {
 std::vector<Confirmed> Attempts::Review(const std::vector<SeenDevice>& attached, bool complete) {
   records_ = store_.Load();
   const std::int64_t now = store_.Now();
-  const platform::ProcessIdentity self = store_.Self();
   std::vector<Confirmed> confirmed;
   std::vector<platform::AttemptRecord> kept;
   for (platform::AttemptRecord& record : records_) {
@@ -42,20 +41,14 @@ std::vector<Confirmed> Attempts::Review(const std::vector<SeenDevice>& attached,
       return PathText(device.path) == record.path;
     });
     const bool running = record.outcome.empty();
-    const bool elsewhere =
-        running && !(record.process.id == self.id && record.process.created == self.created) &&
-        store_.Running(record.process);
     const std::int64_t at = running ? record.started : record.ended;
     const bool expired = now - at > RecordLifetimeSeconds || at - now > ClockSkewSeconds;
     const bool atTarget = seen != attached.end() && seen->atTarget;
-    // The records that can leave a device pending; the station's never do.
-    const bool programmed =
-        record.outcome == Updated && record.program != ProgramName(Program::Station);
     bool ends = false;
-    if (elsewhere && !expired) {
+    if (UnderWayElsewhere(record) && !expired) {
       // Another program is programming the device right now; its record is its own. (A record
       // older than any programming takes is not: its process id now names another process.)
-    } else if (atTarget && (running || programmed)) {
+    } else if (atTarget && (running || LeavesPending(record))) {
       confirmed.push_back({record});
       ends = true;
     } else {
@@ -71,7 +64,22 @@ std::vector<Confirmed> Attempts::Review(const std::vector<SeenDevice>& attached,
   return confirmed;
 }
 
-const platform::AttemptRecord* Attempts::Find(const updatelib::DevicePath& path) const {
+bool Attempts::Ours(const platform::AttemptRecord& record) const {
+  const platform::ProcessIdentity self = store_.Self();
+  return record.process.id == self.id && record.process.created == self.created;
+}
+
+bool Attempts::UnderWayElsewhere(const platform::AttemptRecord& record) const {
+  return record.outcome.empty() && !Ours(record) && store_.Running(record.process);
+}
+
+bool Attempts::LeavesPending(const platform::AttemptRecord& record) {
+  // The station keeps its own account of units, which all look alike: its records leave nothing
+  // pending.
+  return record.outcome == Updated && record.program != ProgramName(Program::Station);
+}
+
+const platform::AttemptRecord* Attempts::RecordOf(const updatelib::DevicePath& path) const {
   const std::string text = PathText(path);
   for (const platform::AttemptRecord& record : records_) {
     if (record.path == text) return &record;
@@ -79,24 +87,14 @@ const platform::AttemptRecord* Attempts::Find(const updatelib::DevicePath& path)
   return nullptr;
 }
 
-const platform::AttemptRecord* Attempts::RecordOf(const updatelib::DevicePath& path) const {
-  return Find(path);
-}
-
 Remembered Attempts::StateOf(const updatelib::DevicePath& path) const {
-  const platform::AttemptRecord* record = Find(path);
+  const platform::AttemptRecord* record = RecordOf(path);
   if (record == nullptr) return Remembered::Nothing;
   if (record->outcome.empty()) {
-    const platform::ProcessIdentity self = store_.Self();
-    const bool ours = record->process.id == self.id && record->process.created == self.created;
-    return ours || store_.Running(record->process) ? Remembered::Nothing : Remembered::Interrupted;
+    return Ours(*record) || UnderWayElsewhere(*record) ? Remembered::Nothing
+                                                       : Remembered::Interrupted;
   }
-  // The station keeps its own account of units, which all look alike: its records leave nothing
-  // pending.
-  if (record->outcome == Updated && record->program != ProgramName(Program::Station)) {
-    return Remembered::PendingPowerCycle;
-  }
-  return Remembered::Nothing;
+  return LeavesPending(*record) ? Remembered::PendingPowerCycle : Remembered::Nothing;
 }
 
 void Attempts::Begin(const updatelib::DevicePath& path, std::string_view identity,

@@ -73,7 +73,12 @@ class Attempts {
   std::string End(bool updated);
 
  private:
-  const platform::AttemptRecord* Find(const updatelib::DevicePath& path) const;
+  // Written by this process (the attempt it is making).
+  bool Ours(const platform::AttemptRecord& record) const;
+  // Begun by another program that still runs: its attempt is under way.
+  bool UnderWayElsewhere(const platform::AttemptRecord& record) const;
+  // A successful programming that leaves its device pending a power cycle.
+  static bool LeavesPending(const platform::AttemptRecord& record);
 
   platform::AttemptStore& store_;
   Program program_;
