@@ -335,7 +335,7 @@ bool Report::LogConfirmed(const platform::AttemptRecord& record) {
 }
 
 bool Report::AppendToLog(const std::string& line) {
-  const std::string error = log_.AppendLine(options_.logFile, line);
+  const std::string error = log_.AppendLine(options_.logFile, line, 0);
   return error.empty() || LogFailed(error);
 }
 

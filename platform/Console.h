@@ -1,7 +1,7 @@
 // What a console program needs of the system beyond the library's services, in small pieces each
 // with one job: its output streams, a progress line, Ctrl+C handling, waiting for device changes,
-// the elevation check and an append-only log file. Windows implementations in platform/win32 and
-// fakes in the unit tests.
+// the elevation check and who may change the program's folder. The log and the event log are in
+// Trail.h. Windows implementations in platform/win32 and fakes in the unit tests.
 //
 // Text crosses these interfaces as UTF-8, except where a method says it takes the library's bytes.
 #pragma once
@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/Platform.h"
+#include "platform/Trail.h"
 
 namespace platform {
 
@@ -71,22 +72,9 @@ class Elevation {
   virtual ~Elevation() = default;
   // Whether the program runs with administrator rights.
   virtual bool IsElevated() = 0;
-};
-
-// The log of attempts, shared by every program on the machine.
-class LogFile {
- public:
-  virtual ~LogFile() = default;
-  // The computer's name (UTF-8) for the log's lines; empty when it cannot be read.
-  virtual std::string ComputerName() = 0;
-  // Opens `file` (a UTF-8 path) for appending, creating it when missing, and checks that lines
-  // can be added, writing nothing: it must be a file on a disk (not a device such as NUL, which
-  // would keep nothing) with room left for lines. Returns an error text, empty when it can be
-  // written. A later AppendLine can still fail (the disk may fill meanwhile).
-  virtual std::string CheckWritable(const std::string& file) = 0;
-  // Appends `line` and a newline to `file` (a UTF-8 path) in one piece: lines from programs
-  // writing at the same time never interleave. Returns an error text, empty on success.
-  virtual std::string AppendLine(const std::string& file, std::string_view line) = 0;
+  // Who other than administrators may change the program's own folder (its files run with
+  // administrator rights), as a sentence; empty when no one may.
+  virtual std::string ProgramFolderOpenToOthers() = 0;
 };
 
 // Everything a console program needs of the platform, each owned by the entry point.
@@ -103,6 +91,7 @@ struct ConsoleServices {
   DeviceChanges& deviceChanges;
   Elevation& elevation;
   LogFile& log;
+  EventLog& events;
 };
 
 }  // namespace platform

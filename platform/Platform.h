@@ -9,6 +9,7 @@
 
 #include "platform/AttemptStore.h"
 #include "platform/Layout.h"
+#include "platform/Trail.h"
 #include "platform/VersionRecord.h"
 
 namespace platform {
@@ -230,6 +231,8 @@ struct FormServices {
   SleepAndShutdownBlock& sleepAndShutdown;
   ProgrammingLock& programmingLock;
   AttemptStore& attempts;
+  LogFile& log;
+  EventLog& events;
 };
 
 }  // namespace platform

@@ -43,6 +43,27 @@ std::string AppendOnlyLog::ComputerName() {
   return GetComputerNameW(name, &size) ? WideToUtf8(std::wstring_view(name, size)) : std::string();
 }
 
+std::string AppendOnlyLog::UserName() {
+  wchar_t name[256 + 1] = L"";
+  DWORD size = 256 + 1;
+  return GetUserNameW(name, &size) && size > 0 ? WideToUtf8(std::wstring_view(name, size - 1))
+                                               : std::string();
+}
+
+std::string AppendOnlyLog::SharedLog(std::string& error) {
+  wchar_t data[MAX_PATH] = L"";
+  const DWORD length = GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    error = "the ProgramData folder is not known";
+    return {};
+  }
+  std::wstring folder = std::wstring(data, length) + L"\\Flashwright";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  folder += L"\\Logs";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return WideToUtf8(folder + L"\\flashwright.log");
+}
+
 std::string AppendOnlyLog::CheckWritable(const std::string& file) {
   const UniqueFile handle = Open(file);
   if (!handle) return LastErrorText();
@@ -66,13 +87,24 @@ std::string AppendOnlyLog::CheckWritable(const std::string& file) {
   return {};
 }
 
-std::string AppendOnlyLog::AppendLine(const std::string& file, std::string_view line) {
-  const UniqueFile handle = Open(file);
+std::string AppendOnlyLog::AppendLine(const std::string& file, std::string_view line,
+                                      std::uint64_t rotateAt) {
+  UniqueFile handle = Open(file);
   if (!handle) return LastErrorText();
   // One writer at a time, each line in one write: lines never interleave.
   OVERLAPPED whole{};
-  const bool locked =
-      LockFileEx(handle.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+  bool locked = LockFileEx(handle.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+  LARGE_INTEGER size{};
+  if (locked && rotateAt > 0 && GetFileSizeEx(handle.Get(), &size) &&
+      static_cast<std::uint64_t>(size.QuadPart) >= rotateAt) {
+    const std::wstring wide = Utf8ToWide(file);
+    UnlockFileEx(handle.Get(), 0, MAXDWORD, MAXDWORD, &whole);
+    handle = UniqueFile();
+    MoveFileExW(wide.c_str(), (wide + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+    handle = Open(file);
+    if (!handle) return LastErrorText();
+    locked = LockFileEx(handle.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+  }
   const std::string text = std::string(line) + "\n";
   DWORD written = 0;
   const bool wrote =

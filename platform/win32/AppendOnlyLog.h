@@ -1,11 +1,11 @@
-// The command line's log file: lines appended whole, one writer at a time, and the check that the
+// The log files: lines appended whole, one writer at a time, and the check that the
 // file can take them before a command starts.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "platform/Console.h"
+#include "platform/Trail.h"
 
 namespace platform::win32 {
 
@@ -13,8 +13,11 @@ namespace platform::win32 {
 class AppendOnlyLog final : public LogFile {
  public:
   std::string ComputerName() override;
+  std::string UserName() override;
+  std::string SharedLog(std::string& error) override;
   std::string CheckWritable(const std::string& file) override;
-  std::string AppendLine(const std::string& file, std::string_view line) override;
+  std::string AppendLine(const std::string& file, std::string_view line,
+                         std::uint64_t rotateAt) override;
 };
 
 }  // namespace platform::win32

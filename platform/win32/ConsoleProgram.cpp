@@ -9,7 +9,6 @@
 #include <exception>
 #include <string>
 
-#include "platform/win32/AppendOnlyLog.h"
 #include "platform/win32/ConsoleInterrupts.h"
 #include "platform/win32/ConsoleStreams.h"
 #include "platform/win32/DeviceChangeWindow.h"
@@ -60,6 +59,7 @@ class ProcessTokenElevation final : public Elevation {
     return GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
            elevation.TokenIsElevated != 0;
   }
+  std::string ProgramFolderOpenToOthers() override { return {}; }
 };
 
 }  // namespace
@@ -82,7 +82,6 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
     ConsoleInterrupts interrupts(output);
     DeviceChangeWindow deviceChanges(interrupts, settle);
     ProcessTokenElevation elevation;
-    AppendOnlyLog log;
     SystemServices system;
     // Each member has an interface type of its own, so a slip in the order does not compile.
     const ConsoleServices services{system.modules,
@@ -96,7 +95,8 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
                                    interrupts,
                                    deviceChanges,
                                    elevation,
-                                   log};
+                                   system.log,
+                                   system.events};
     return program(services);
   } catch (...) {
     WriteStream(STD_ERROR_HANDLE, "flashwright-cli: unexpected failure: " +

@@ -53,7 +53,9 @@ int RunWindowProgram(const FormFactory& makeForm) {
                                 .pump = window,
                                 .sleepAndShutdown = window,
                                 .programmingLock = system.programmingLock,
-                                .attempts = system.attempts};
+                                .attempts = system.attempts,
+                                .log = system.log,
+                                .events = system.events};
 
     const std::unique_ptr<Form> form = makeForm(services);
     EndOfStartupPhase("library bound and set up, first scan");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FakeSystem.h"
+#include "FakeTrail.h"
 #include "platform/Console.h"
 
 namespace fakes {
@@ -87,31 +88,9 @@ class FakeDeviceChanges : public platform::DeviceChanges {
 class FakeElevation : public platform::Elevation {
  public:
   bool elevated = true;
+  std::string openToOthers;  // what ProgramFolderOpenToOthers answers
   bool IsElevated() override { return elevated; }
-};
-
-class FakeLogFile : public platform::LogFile {
- public:
-  std::string checkError;            // what CheckWritable answers
-  std::string appendError;           // what AppendLine answers
-  int appendsBeforeError = 0;        // lines AppendLine writes before it answers appendError
-  std::vector<std::string> checked;  // the files CheckWritable was asked about
-  std::vector<std::string> lines;    // appended, when it succeeds
-  std::string computerName = "BENCH-7";
-
-  std::string ComputerName() override { return computerName; }
-  std::string CheckWritable(const std::string& file) override {
-    checked.push_back(file);
-    return checkError;
-  }
-  std::string AppendLine(const std::string&, std::string_view line) override {
-    if (appendError.empty() || appendsBeforeError > 0) {
-      if (appendsBeforeError > 0) --appendsBeforeError;
-      lines.emplace_back(line);
-      return {};
-    }
-    return appendError;
-  }
+  std::string ProgramFolderOpenToOthers() override { return openToOthers; }
 };
 
 class FakeConsole final : public FakeOutput,
@@ -119,7 +98,8 @@ class FakeConsole final : public FakeOutput,
                           public FakeInterrupts,
                           public FakeDeviceChanges,
                           public FakeElevation,
-                          public FakeLogFile {
+                          public FakeLogFile,
+                          public FakeEventLog {
  public:
   platform::ConsoleServices Services(FakeSystem& system) {
     return {system.modules,
@@ -128,6 +108,7 @@ class FakeConsole final : public FakeOutput,
             system.sleepAndShutdown,
             system.programmingLock,
             system.attempts,
+            *this,
             *this,
             *this,
             *this,

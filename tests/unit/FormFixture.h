@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FakeSystem.h"
+#include "FakeTrail.h"
 #include "app/TForm1.h"
 #include "platform/ErrorBox.h"
 
@@ -18,6 +19,8 @@ struct FormFixture : ::testing::Test, fakes::FakeSystem {
   fakes::FakeTimers timers;
   fakes::FakeWindowCloser closer;
   fakes::FakePump pump;
+  fakes::FakeLogFile log;
+  fakes::FakeEventLog events;
   std::optional<app::TForm1> form;
 
   fakes::SimulatedLibrary& Library() { return fakes::SimulatedLibrary::Instance(); }
@@ -35,7 +38,9 @@ struct FormFixture : ::testing::Test, fakes::FakeSystem {
             .pump = pump,
             .sleepAndShutdown = sleepAndShutdown,
             .programmingLock = programmingLock,
-            .attempts = attempts};
+            .attempts = attempts,
+            .log = log,
+            .events = events};
   }
   void SetUp() override { Library().Reset(); }
   void TearDown() override { form.reset(); }
