@@ -4,8 +4,6 @@
 #include <ctime>
 #include <utility>
 
-#include "device/Scan.h"
-
 namespace update {
 namespace {
 
@@ -164,7 +162,7 @@ void Trail::ReportEvent(const TrailLine& line) {
     events_.Report(platform::Event::Interrupted, earlier);
   }
   if (line.result == "updated" || line.result == "pending-power-cycle") {
-    text.detail = std::string(device::TargetFirmwareVersion);
+    text.detail = line.versionAfter;  // the firmware programmed
     events_.Report(
         line.result == "updated" ? platform::Event::Updated : platform::Event::PendingPowerCycle,
         text);

@@ -37,13 +37,6 @@ std::string ReadFile(const std::filesystem::path& file) {
   return text.str();
 }
 
-// The log every run of the programs appends to.
-std::filesystem::path SharedLog() {
-  wchar_t data[MAX_PATH] = L"";
-  GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
-  return std::filesystem::path(data) / "Flashwright" / "Logs" / "flashwright.log";
-}
-
 // The lines of `log` as JSON.
 std::vector<nlohmann::json> LogLines(const std::string& log) {
   std::vector<nlohmann::json> lines;
@@ -123,7 +116,7 @@ class CliTest : public ::testing::Test {
 // Each run that looks at devices also leaves its lines in the shared log (no device included),
 // checked against the log's schema once the tests have run.
 TEST_F(CliTest, StatusAndUpdateExitCodes) {
-  std::filesystem::remove(SharedLog());
+  std::filesystem::remove(SharedLogFile());
   WriteWorld("[device]\nprogram-ms = 100\n");
   EXPECT_EQ(Cli("status --json"), 10u) << Describe();
   EXPECT_NE(Out().find("\"state\":\"update-required\""), std::string::npos) << Describe();
@@ -160,7 +153,7 @@ TEST_F(CliTest, StatusAndUpdateExitCodes) {
   EXPECT_EQ(Cli("--help"), 0u) << Describe();
   EXPECT_NE(Out().find("3010"), std::string::npos) << "exit codes missing from --help";
 
-  const std::string log = ReadFile(SharedLog());
+  const std::string log = ReadFile(SharedLogFile());
   KeepJson("shared-log", "cli-log", log);
   // command, state, result, exit code of each line, in order.
   std::vector<std::string> seen;

@@ -24,6 +24,7 @@ class FakeLogFile : public platform::LogFile {
 
   std::string ComputerName() override { return computerName; }
   std::string UserName() override { return userName; }
+  std::string FromAnsi(std::string_view bytes) override { return std::string(bytes); }
   std::string SharedLog(std::string& error) override {
     error = sharedLogError;
     return sharedLogError.empty() ? sharedLog : std::string();
