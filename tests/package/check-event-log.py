@@ -73,12 +73,18 @@ def MessageTable(program):
 
 
 def CheckTable(table, ids):
+    with open(os.path.join(sourceDir, "README.md"), encoding="utf-8") as file:
+        readme = " ".join(file.read().split())
     if sorted(table) != sorted(ids.values()):
         Fail("the message table holds IDs %s, the programs report %s"
              % (sorted(table), sorted(ids.values())))
     for messageId, text in sorted(table.items()):
         if not text.endswith("\r\n") or re.search(r"\r(?!\n)|(?<!\r)\n", text):
             Fail("message %d has a line end other than CR LF: %r" % (messageId, text))
+        # README lists each event's text: its first paragraph, line breaks aside.
+        summary = " ".join(text.split("\r\n\r\n")[0].split())
+        if '%d: "%s"' % (messageId, summary) not in readme:
+            Fail("README does not give message %d as: %s" % (messageId, summary))
         inserts = {int(number) for number in re.findall(r"%(\d+)", text)}
         if not inserts or not inserts <= {1, 2, 3, 4, 5}:
             Fail("message %d uses insertion strings %s, not from %%1 to %%5"
