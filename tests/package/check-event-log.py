@@ -157,6 +157,14 @@ def WriteWorld(path, **keys):
         file.write("\n".join(lines) + "\n")
 
 
+def SimLog():
+    try:
+        with open(simLog, errors="replace") as file:
+            return file.read()
+    except FileNotFoundError:
+        return ""
+
+
 def Start(*args):
     return subprocess.Popen(["wine", "flashwright-cli.exe"] + list(args), cwd=scratch,
                             env=environment, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -197,6 +205,7 @@ ids = EventIds()
 CheckTable(MessageTable(os.path.join(scratch, "flashwright-cli.exe")), ids)
 
 ForgetAttempts()
+slow = None
 try:
     cli = "flashwright-cli"
     path = r"\\.\EVT1"
@@ -208,7 +217,7 @@ try:
     WriteWorld(path, program_ms=60000)
     slow = Start("update")
     deadline = time.monotonic() + 30
-    while not (os.path.exists(simLog) and " begin " in open(simLog, errors="replace").read()):
+    while " begin " not in SimLog():
         if time.monotonic() > deadline or slow.poll() is not None:
             Fail("the first update never began programming")
             break
@@ -218,7 +227,8 @@ try:
     slow.communicate()
 
     WriteWorld(path, program_ms=0)
-    started = cli + r" at \d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ"
+    # The program as its record names it, and when the cut-short attempt began.
+    started = cli + r" update at \d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ"
     Expect("after the kill", Run("after the kill", 3010, "update"),
            [("Interrupted", "warning", {**device, 4: started}),
             ("Updated", "information", {**device, **target})])
@@ -230,6 +240,9 @@ try:
     Expect("failure", Run("failure", 1, "update"),
            [("Failed", "error", {**device, 1: re.escape(failing), 4: r".+"})])
 finally:
+    if slow and slow.poll() is None:
+        slow.kill()
+        slow.communicate()
     ForgetAttempts()
     shutil.rmtree(scratch, ignore_errors=True)
 
