@@ -3,7 +3,7 @@
 
 The message table is read back from the program (windres) and must hold exactly the IDs of
 platform::Event, in English, as Unicode texts with CR LF line ends that use no insertion string
-beyond the five the programs give. Then the program runs under Wine against the simulator, and
+beyond the five the programs give, each as README lists it. Then the program runs under Wine against the simulator, and
 each event is read from Wine's debug output, where Wine 8's advapi32 prints every
 RegisterEventSourceW and ReportEventW call (fixme: the source name; the type and ID) and the
 event's strings (the eventlog channel: trace for information, warn for warnings, err for errors).
