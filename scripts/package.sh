@@ -65,7 +65,8 @@ Version() {
 MakeInstaller() {
   # wixl reports harmless GLib warnings on standard error; they are kept for a failure only.
   /usr/bin/python3 "$root/packaging/make-msi.py" "$1/packaging/archives.txt" "$2" "$3" "$4" \
-    "$SOURCE_DATE_EPOCH" ${6:+--library "$6"} ${5:+--signed "$5"} >/dev/null 2>"$3.log" || {
+    "$SOURCE_DATE_EPOCH" ${6:+--library "$6"} ${5:+--signed "$5"} ${FLASHWRIGHT_URL:+--url "$FLASHWRIGHT_URL"} \
+    >/dev/null 2>"$3.log" || {
     grep -v 'GLib' "$3.log" >&2 || true
     rm -f "$3.log"
     Die "making $3 failed"
