@@ -123,7 +123,7 @@ done
 # Add/Remove Programs knows the folder and has the help and about links (the installed README
 # when the build names no web page).
 arpKey="$uninstallKey\\$(Table "$scratch/current.msi" Property | awk -F'\t' '$1 == "ProductCode" { print $2 }')"
-[ "$(RegValue "$arpKey" InstallLocation)" = 'REG_SZ C:\Program Files\Flashwright\' ] ||
+[ "$(RegValue "$arpKey" InstallLocation)" = "REG_SZ C:\\Program Files\\Flashwright\\" ] ||
   Fail "Add/Remove Programs' InstallLocation is '$(RegValue "$arpKey" InstallLocation)'"
 for link in HelpLink URLInfoAbout; do
   [ "$(RegValue "$arpKey" "$link")" = 'REG_SZ C:\Program Files\Flashwright\README.txt' ] ||

@@ -17,12 +17,12 @@ baseUrl="https://downloads.example/flashwright/$version"
 mkdir -p "$scratch/msi"
 kit="$scratch/msi/Flashwright-$version-win32-simulator-kit.msi"
 release="$scratch/msi/Flashwright-$version-win32.msi"
-bash "$sourceDir/scripts/package.sh" --installer "$buildDir" "$kit" "$version" >"$scratch/log" 2>&1 &&
+if ! { bash "$sourceDir/scripts/package.sh" --installer "$buildDir" "$kit" "$version" &&
   bash "$sourceDir/scripts/package.sh" --installer "$buildDir" "$release" "$version" \
-    "$buildDir/bin/ZRFWUpdateDll.dll" >>"$scratch/log" 2>&1 || {
+    "$buildDir/bin/ZRFWUpdateDll.dll"; } >"$scratch/log" 2>&1; then
   cat "$scratch/log" >&2
   Fail "scripts/package.sh --installer failed"
-}
+fi
 /usr/bin/python3 "$sourceDir/packaging/make-winget.py" "$scratch/winget" "$baseUrl" "$kit" "$release" \
   >/dev/null || Fail "make-winget.py failed"
 /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/check-winget.py" "$scratch/winget" "$baseUrl" \
