@@ -23,8 +23,8 @@ What wixl cannot do is done afterwards with msitools' own msibuild and with olef
   Going back to an older fourth part is refused by a launch condition on the installed version,
   written zero-padded to the registry so that it compares as text.
 - wixl leaves the File table's versions empty, so that a repair would not replace a program someone
-  modified: each PE file gets its version and language, and loses its hash (hashes are for
-  unversioned files).
+  modified: each PE file with a version record gets its version and language, and loses its hash
+  (hashes are for unversioned files); one without stays unversioned.
 - wixl knows no expandable registry value ("#%"), sequences a property-setting action after
   InstallFinalize unless told, and has no MsiLockPermissionsEx table: the rows are corrected or
   added with msibuild.
