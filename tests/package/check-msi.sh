@@ -142,8 +142,10 @@ grep -q '"state":"update-required"' "$scratch/status.json" ||
 [ "$(Products)" = "Flashwright Simulator Kit $version" ] ||
   Fail "after the refused downgrade Add/Remove Programs lists: $(Products)"
 
-# Uninstalling keeps a log that is there, and with it its folders, and nothing else of the data.
-echo '{"result":null}' >>"$dataFolder/Logs/flashwright.log"
+# The run left its line in the data folder's log, which uninstalling keeps, with its folders,
+# and nothing else of the data.
+grep -q '"command":"status"' "$dataFolder/Logs/flashwright.log" 2>/dev/null ||
+  Fail "the installed flashwright-cli status left no line in the data folder's log"
 [ "$(Msiexec /x "$scratch/current.msi")" = 0 ] || Fail "uninstalling failed"
 left="$(cd "$dataFolder" 2>/dev/null && find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' ')"
 [ "$left" = "./Logs ./Logs/flashwright.log " ] ||
