@@ -70,6 +70,9 @@ def manifests(msi, base_url, url):
         ("ExpectedReturnCodes", "".join(f"\n- InstallerReturnCode: {code}\n  ReturnResponse: {word}"
                                         for code, word in RETURN_CODES)),
         ("UpgradeBehavior", "install"),
+        # winget would pass --location as TARGETDIR, which moves nothing: the programs stay in
+        # Program Files, where only administrators can change them.
+        ("UnsupportedArguments", "\n- location"),
         ("ProductCode", quoted(properties["ProductCode"])),
         ("AppsAndFeaturesEntries", "\n- " + entry[3:]),
         ("Installers", "\n- Architecture: x86"
