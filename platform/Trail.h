@@ -14,7 +14,7 @@ namespace platform {
 // The shared log rotates when it has reached this size: it becomes the one older file (its name
 // with ".1"), replacing the one before. Two files of lines of a few hundred bytes each: thousands
 // of runs.
-inline constexpr std::uint64_t SharedLogRotateAt = 1024 * 1024;
+inline constexpr std::uint64_t SharedLogRotateAt = 1024ULL * 1024;
 
 // The log of attempts, shared by every program on the machine.
 class LogFile {
