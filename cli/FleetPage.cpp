@@ -93,25 +93,32 @@ svg text { font: 13px system-ui, "Segoe UI", sans-serif; fill: #1b1b1b; }
 </style>
 )";
 
+// Appends each of `parts` to `text`.
+template <class... Parts>
+void Append(std::string& text, const Parts&... parts) {
+  (text.append(std::string_view(parts)), ...);
+}
+
 // Counts per outcome as horizontal bars: a label, the bar, the count.
 std::string Chart(const FleetSummary& summary) {
   constexpr int Label = 170, Longest = 380, Row = 28, Bar = 20;
   std::size_t most = 1;
   for (const auto& [outcome, count] : summary.outcomes) most = std::max(most, count);
   const int height = static_cast<int>(summary.outcomes.size()) * Row + 4;
-  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                    std::to_string(Label + Longest + 80) + "\" height=\"" + std::to_string(height) +
-                    "\" role=\"img\" aria-label=\"PCs per outcome\">\n";
+  std::string svg;
+  Append(svg, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"",
+         std::to_string(Label + Longest + 80), "\" height=\"", std::to_string(height),
+         "\" role=\"img\" aria-label=\"PCs per outcome\">\n");
   int y = 2;
   for (const auto& [outcome, count] : summary.outcomes) {
     const int width = std::max(2, static_cast<int>(count * Longest / most));
     const std::string middle = std::to_string(y + Bar / 2 + 5);
-    svg += "<text x=\"" + std::to_string(Label - 8) + "\" y=\"" + middle +
-           "\" text-anchor=\"end\">" + Html(outcome) + "</text><rect class=\"" +
-           std::string(ToneName(ToneOf(outcome))) + "\" x=\"" + std::to_string(Label) + "\" y=\"" +
-           std::to_string(y) + "\" width=\"" + std::to_string(width) + "\" height=\"" +
-           std::to_string(Bar) + "\"/><text x=\"" + std::to_string(Label + width + 6) + "\" y=\"" +
-           middle + "\">" + Number(count) + "</text>\n";
+    Append(svg, "<text x=\"", std::to_string(Label - 8), "\" y=\"", middle,
+           "\" text-anchor=\"end\">", Html(outcome), "</text><rect class=\"",
+           ToneName(ToneOf(outcome)), "\" x=\"", std::to_string(Label), "\" y=\"",
+           std::to_string(y), "\" width=\"", std::to_string(width), "\" height=\"",
+           std::to_string(Bar), "\"/><text x=\"", std::to_string(Label + width + 6), "\" y=\"",
+           middle, "\">", Number(count), "</text>\n");
     y += Row;
   }
   return svg + "</svg>\n";
@@ -119,9 +126,7 @@ std::string Chart(const FleetSummary& summary) {
 
 std::string Cells(std::initializer_list<std::string_view> cells, std::string_view tag = "td") {
   std::string row = "<tr>";
-  for (const std::string_view cell : cells) {
-    row += "<" + std::string(tag) + ">" + Html(cell) + "</" + std::string(tag) + ">";
-  }
+  for (const std::string_view cell : cells) Append(row, "<", tag, ">", Html(cell), "</", tag, ">");
   return row + "</tr>\n";
 }
 

@@ -77,7 +77,7 @@ Tone ToneOf(std::string_view outcome) {
 
 std::optional<LogLine> ReadLogLine(std::string_view text) {
   // Invalid UTF-8, which our programs never write, is not read either.
-  const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+  const auto json = nlohmann::ordered_json::parse(text, nullptr, false);
   if (json.is_discarded() || !json.is_object()) return std::nullopt;
   auto field = [&](const char* key) {
     const auto found = json.find(key);
