@@ -138,7 +138,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
           ->add_option("PATH", options.paths,
                        "Log files, and folders whose files named *.log or *.log.1 are read, "
                        "subfolders included (default: this PC's log)")
-          ->type_name("PATH...");
+          ->type_name("");
       command->add_option("--csv", options.csvFile, "Write the table to FILE")
           ->check(FileName())
           ->capture_default_str()

@@ -1,8 +1,8 @@
 // The commands as one table: a row gives a command's name (also its word in a JSON document's
 // "command"), its help, the options it takes, how it holds the programming lock (or that it needs
-// no device), the program its attempt records name, whether it always exits 0, and its handler. The
-// command line is parsed from it and the session runs it; adding a command is a row (Commands.cpp)
-// and its handler.
+// no device at all), the program its attempt records name, whether it always exits 0, and its
+// handler. The command line is parsed from it and the session runs it; adding a command is a row
+// (Commands.cpp) and its handler.
 #pragma once
 
 #include <span>

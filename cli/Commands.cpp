@@ -31,8 +31,8 @@ std::span<const CommandRow> CommandTable() {
        .alwaysSucceeds = true,
        .handler = &Session::Detect},
       {.name = "report",
-       .help = "Read the logs of many PCs (files, or folders of them) and write the fleet's "
-               "latest states and failures as a CSV table and an HTML page",
+       .help = "Sum up the logs of many PCs (files, or folders of them) in a CSV table and an "
+               "HTML page",
        .options = ReportOptions,
        .runAlone = &WriteFleetReport},
   };

@@ -85,11 +85,12 @@ std::string_view ToneName(Tone tone) {
 constexpr std::string_view Style = R"(<style>
 body { font: 14px/1.4 system-ui, "Segoe UI", sans-serif; margin: 24px; color: #1b1b1b; }
 h1 { font-size: 22px; margin: 0 0 8px; } h2 { font-size: 17px; margin: 28px 0 8px; }
-table { border-collapse: collapse; } th, td { padding: 4px 10px; text-align: left;
-  border-bottom: 1px solid #ddd; vertical-align: top; } th { background: #f3f3f3; }
-td.code { font-family: Consolas, monospace; } .skipped { color: #c62828; font-weight: 600; }
-.good { fill: #2e7d32; } .waiting { fill: #e0a100; } .bad { fill: #c62828; } .other { fill: #757575; }
-svg text { font: 13px system-ui, "Segoe UI", sans-serif; fill: #1b1b1b; }
+table { border-collapse: collapse; } th { background: #f3f3f3; }
+th, td { padding: 4px 10px; text-align: left; border-bottom: 1px solid #ddd; vertical-align: top;
+  white-space: nowrap; } td:last-child { white-space: normal; }
+.skipped { color: #c62828; font-weight: 600; }
+.good { fill: #2e7d32; } .waiting { fill: #e0a100; } .bad { fill: #c62828; }
+.other { fill: #757575; } svg text { font: 13px system-ui, "Segoe UI", sans-serif; fill: #1b1b1b; }
 </style>
 )";
 
@@ -160,8 +161,10 @@ std::string FleetPage(const FleetSummary& summary) {
       std::string(Style) + "</head>\n<body>\n<h1>Flashwright fleet report</h1>\n<p>" +
       Number(summary.latest.size()) + " PCs, " + Number(summary.lines) + " log lines from " +
       Number(summary.files) + " files; the newest line is of " + Html(summary.newest) + ".</p>\n";
+  const bool one = summary.unreadable == 1;
   page += "<p" + std::string(summary.unreadable > 0 ? " class=\"skipped\"" : "") + ">" +
-          Number(summary.unreadable) + " lines could not be read and were skipped.</p>\n";
+          Number(summary.unreadable) + (one ? " line" : " lines") + " could not be read and " +
+          (one ? "was" : "were") + " skipped.</p>\n";
   if (!summary.notRead.empty()) {
     page += "<p class=\"skipped\">Not read:</p>\n<ul>\n";
     for (const auto& [path, why] : summary.notRead) {

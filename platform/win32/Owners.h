@@ -1,8 +1,7 @@
 // Owners for the handles both programs take from Windows, one per kind, each released exactly
 // once by its owner. They are platform::UniqueResource with the release call of the kind and its
-// empty value: null for every kind here except a file and a file search, whose
-// failed opens give INVALID_HANDLE_VALUE. A handle that no owner holds is a bug; none is closed by
-// hand.
+// empty value: null for every kind here except a file and a file search, whose failed opens give
+// INVALID_HANDLE_VALUE. A handle that no owner holds is a bug; none is closed by hand.
 #pragma once
 
 #include <windows.h>
