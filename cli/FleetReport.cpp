@@ -58,6 +58,14 @@ bool IsLogName(const std::string& file) {
   return upper.ends_with(".LOG") || upper.ends_with(".LOG.1");
 }
 
+// Says on standard error that `path` could not be read or written (`what`), and why.
+void TellNot(platform::ConsoleOutput& output, std::string_view what, const std::string& path,
+             const std::string& why) {
+  std::string line = "flashwright-cli: cannot ";
+  line.append(what).append(" ").append(path).append(": ").append(why).append("\n");
+  output.Err(line);
+}
+
 }  // namespace
 
 std::string LogLine::Outcome() const {
@@ -170,7 +178,7 @@ ExitCode WriteFleetReport(const Options& options, const platform::ConsoleService
     if (const std::string error = services.files.Find(path, found); !error.empty()) {
       // This PC's older log is there only once the log has been rotated.
       if (ownLog && path != paths.front() && found.empty()) continue;
-      output.Err("flashwright-cli: cannot read " + path + ": " + error + "\n");
+      TellNot(output, "read", path, error);
       reader.NotRead(path, error);
     }
     for (const std::string& file : found) {
@@ -179,7 +187,7 @@ ExitCode WriteFleetReport(const Options& options, const platform::ConsoleService
       std::string contents;
       if (const std::string error = services.files.Read(file, MaxLogSize, contents);
           !error.empty()) {
-        output.Err("flashwright-cli: cannot read " + file + ": " + error + "\n");
+        TellNot(output, "read", file, error);
         reader.NotRead(file, error);
         continue;
       }
@@ -198,7 +206,7 @@ ExitCode WriteFleetReport(const Options& options, const platform::ConsoleService
   for (const auto& [file, text] : {std::pair(options.csvFile, FleetCsv(summary)),
                                    std::pair(options.htmlFile, FleetPage(summary))}) {
     if (const std::string error = services.files.Write(file, text); !error.empty()) {
-      output.Err("flashwright-cli: cannot write " + file + ": " + error + "\n");
+      TellNot(output, "write", file, error);
       return ProgrammingFailed;
     }
     output.Out(file + "\n");

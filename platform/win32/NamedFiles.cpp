@@ -66,7 +66,7 @@ std::string NamedFiles::Find(const std::string& path, std::vector<std::string>& 
   }
   while (wide.size() > 1 && (wide.back() == L'\\' || wide.back() == L'/')) wide.pop_back();
   const std::size_t before = found.size();
-  const std::string error = FindInFolder(wide, found);
+  std::string error = FindInFolder(wide, found);
   std::sort(found.begin() + static_cast<std::ptrdiff_t>(before), found.end());
   return error;
 }
@@ -79,7 +79,7 @@ std::string NamedFiles::Read(const std::string& file, std::uint64_t limit, std::
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(handle.Get(), &size)) return Why();
   if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
-    return "larger than " + std::to_string(limit / (1024 * 1024)) + " MiB";
+    return "larger than " + std::to_string(limit / (1024ULL * 1024)) + " MiB";
   }
   // A log being appended to meanwhile is read up to the size seen here.
   contents.assign(static_cast<std::size_t>(size.QuadPart), '\0');
