@@ -135,6 +135,7 @@ class FakeConsole final : public FakeOutput,
                           public FakeEventLog,
                           public FakeFiles {
  public:
+  using FakeOutput::FromAnsi;
   platform::ConsoleServices Services(FakeSystem& system) {
     return {system.modules,
             system.faults,
