@@ -23,6 +23,9 @@ struct Options {
   bool force = false;        // update: program a device pending its power cycle too
   std::optional<int> count;  // station --count N
   std::string logFile;
+  std::vector<std::string> paths;                    // report: logs and folders of logs
+  std::string csvFile = "flashwright-report.csv";    // report --csv
+  std::string htmlFile = "flashwright-report.html";  // report --html
 };
 
 // The command line parsed: options to run, or an exit code and what to print (help, the version,

@@ -26,6 +26,8 @@ device was programmed but before its power cycle was checked.
 detect: always 0; one line on standard output when no attached device needs the update, nothing
 when one does, when a device cannot be updated, or when the check could not be made (the reason
 on standard error). Device-management systems run the update when it prints nothing.
+report: 0 when both files were written, 1 when no log line could be read or a file could not be
+written.
 Text on a console is Unicode; redirected, it is UTF-8. --json and --log write ASCII-only JSON.)";
 }
 
@@ -48,9 +50,9 @@ CLI::Validator Between(int low, int high) {
       "");
 }
 
-// A file's name for --log. Empty text, or one of this program's options where the name belongs
-// (anything starting with "--", and -h), is a slip to be told rather than a file to write: a
-// name of one dash and more ("-1.log") is left as the file it may well be.
+// A file's name for --log, --csv or --html. Empty text, or one of this program's options where the
+// name belongs (anything starting with "--", and -h), is a slip to be told rather than a file to
+// write: a name of one dash and more ("-1.log") is left as the file it may well be.
 CLI::Validator FileName() {
   return CLI::Validator(
       [](std::string& value) -> std::string {
@@ -131,6 +133,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
           ->check(Between(1, MaxCount))
           ->type_name("N");
     }
+    if (row.Takes(ReportOptions)) {
+      command
+          ->add_option("PATH", options.paths,
+                       "Log files, and folders whose files named *.log or *.log.1 are read, "
+                       "subfolders included (default: this PC's log)")
+          ->type_name("");
+      command->add_option("--csv", options.csvFile, "Write the table to FILE")
+          ->check(FileName())
+          ->capture_default_str()
+          ->type_name("FILE");
+      command->add_option("--html", options.htmlFile, "Write the page to FILE")
+          ->check(FileName())
+          ->capture_default_str()
+          ->type_name("FILE");
+    }
   }
 
   try {
@@ -181,6 +198,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
     const CLI::Option* option = chosen->get_option_no_throw(name);
     return option != nullptr && option->count() > 0;
   };
+  if (options.command->Takes(ReportOptions) && options.csvFile == options.htmlFile) {
+    result.exitCode = Usage;
+    result.text = "--csv and --html need two different files";
+    return result;
+  }
   if (given("--device")) options.device = device;
   if (given("--count")) options.count = count;
   result.options = options;

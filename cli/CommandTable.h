@@ -1,7 +1,8 @@
 // The commands as one table: a row gives a command's name (also its word in a JSON document's
-// "command"), its help, the options it takes, how it holds the programming lock, the program its
-// attempt records name, whether it always exits 0, and its handler. The command line is parsed
-// from it and the session runs it; adding a command is a row (Commands.cpp) and its handler.
+// "command"), its help, the options it takes, how it holds the programming lock (or that it needs
+// no device at all), the program its attempt records name, whether it always exits 0, and its
+// handler. The command line is parsed from it and the session runs it; adding a command is a row
+// (Commands.cpp) and its handler.
 #pragma once
 
 #include <span>
@@ -10,16 +11,22 @@
 #include "cli/ExitCodes.h"
 #include "update/Attempts.h"
 
+namespace platform {
+struct ConsoleServices;
+}
+
 namespace cli {
 
 class Session;
+struct Options;
 
 // The options a command takes besides --help, as bits of a row's `options`.
 enum CommandOption : unsigned {
-  JsonOption = 1,     // --json: one JSON document to standard output
-  LogOption = 2,      // --log FILE: a JSON line per device attempted
-  ChoiceOptions = 4,  // --device N or --all, and --force
-  CountOption = 8,    // --count N
+  JsonOption = 1,      // --json: one JSON document to standard output
+  LogOption = 2,       // --log FILE: a JSON line per device attempted
+  ChoiceOptions = 4,   // --device N or --all, and --force
+  CountOption = 8,     // --count N
+  ReportOptions = 16,  // PATH..., --csv FILE and --html FILE
 };
 
 struct CommandRow {
@@ -33,6 +40,9 @@ struct CommandRow {
   // A detection script's contract: exit code 0 whatever happened (see Session::Detect).
   bool alwaysSucceeds = false;
   ExitCode (Session::*handler)() = nullptr;
+  // A command that touches no device runs this instead of a session's handler: it needs no
+  // administrator rights, no library and no lock.
+  ExitCode (*runAlone)(const Options&, const platform::ConsoleServices&) = nullptr;
 
   bool Takes(CommandOption option) const { return (options & option) != 0; }
 };

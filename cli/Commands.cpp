@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/FleetReport.h"
 #include "cli/Session.h"
 
 namespace cli {
@@ -29,11 +30,17 @@ std::span<const CommandRow> CommandTable() {
                "the update, nothing when one does; exit code 0",
        .alwaysSucceeds = true,
        .handler = &Session::Detect},
+      {.name = "report",
+       .help = "Sum up the logs of many PCs (files, or folders of them) in a CSV table and an "
+               "HTML page",
+       .options = ReportOptions,
+       .runAlone = &WriteFleetReport},
   };
   return Rows;
 }
 
 int Run(const Options& options, const Services& services) {
+  if (options.command->runAlone != nullptr) return options.command->runAlone(options, services);
   Session session(options, services);
   return session.Run();
 }

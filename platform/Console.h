@@ -1,14 +1,17 @@
 // What a console program needs of the system beyond the library's services, in small pieces each
 // with one job: its output streams, a progress line, Ctrl+C handling, waiting for device changes,
-// the elevation check and who may change the program's folder. The log and the event log are in
-// Trail.h. Windows implementations in platform/win32 and fakes in the unit tests.
+// the elevation check and who may change the program's folder, and files named on its command
+// line. The log and the event log are in Trail.h. Windows implementations in platform/win32 and
+// fakes in the unit tests.
 //
 // Text crosses these interfaces as UTF-8, except where a method says it takes the library's bytes.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "platform/Trail.h"
@@ -77,6 +80,20 @@ class Elevation {
   virtual std::string ProgramFolderOpenToOthers() = 0;
 };
 
+// Files a command reads and writes by the names its user gave: folders of logs, a report's pages.
+// Each returns an error text, empty on success.
+class Files {
+ public:
+  virtual ~Files() = default;
+  // The files at `path` into `found`: `path` itself when it is a file, else every file in the
+  // folder's tree, sorted, not entering links to other folders.
+  virtual std::string Find(const std::string& path, std::vector<std::string>& found) = 0;
+  // The whole of `file` into `contents`; a file larger than `limit` bytes is refused unread.
+  virtual std::string Read(const std::string& file, std::uint64_t limit, std::string& contents) = 0;
+  // Replaces `file` (or creates it) with `contents`.
+  virtual std::string Write(const std::string& file, std::string_view contents) = 0;
+};
+
 // Everything a console program needs of the platform, each owned by the entry point.
 struct ConsoleServices {
   ModuleLoader& modules;
@@ -92,6 +109,7 @@ struct ConsoleServices {
   Elevation& elevation;
   LogFile& log;
   EventLog& events;
+  Files& files;
 };
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include "platform/win32/ConsoleStreams.h"
 #include "platform/win32/DeviceChangeWindow.h"
 #include "platform/win32/ModuleLoading.h"
+#include "platform/win32/NamedFiles.h"
 #include "platform/win32/Owners.h"
 #include "platform/win32/SystemServices.h"
 #include "platform/win32/Text.h"
@@ -83,6 +84,7 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
     DeviceChangeWindow deviceChanges(interrupts, settle);
     ProcessTokenElevation elevation;
     SystemServices system;
+    NamedFiles files;
     // Each member has an interface type of its own, so a slip in the order does not compile.
     const ConsoleServices services{system.modules,
                                    system.faults,
@@ -96,7 +98,8 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
                                    deviceChanges,
                                    elevation,
                                    system.log,
-                                   system.events};
+                                   system.events,
+                                   files};
     return program(services);
   } catch (...) {
     WriteStream(STD_ERROR_HANDLE, "flashwright-cli: unexpected failure: " +

@@ -1,6 +1,6 @@
 // Owners for the handles both programs take from Windows, one per kind, each released exactly
 // once by its owner. They are platform::UniqueResource with the release call of the kind and its
-// empty value: null for every kind here except a file, whose failed open gives
+// empty value: null for every kind here except a file and a file search, whose failed opens give
 // INVALID_HANDLE_VALUE. A handle that no owner holds is a bug; none is closed by hand.
 #pragma once
 
@@ -21,6 +21,9 @@ struct CloseWith {
 struct CloseFile : CloseWith<&CloseHandle> {
   static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
 };
+struct CloseFind : CloseWith<&FindClose> {
+  static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+};
 struct ReleaseScreenDc {
   void operator()(HDC screen) const { ReleaseDC(nullptr, screen); }
 };
@@ -29,6 +32,8 @@ struct ReleaseScreenDc {
 using UniqueHandle = UniqueResource<HANDLE, CloseWith<&CloseHandle>>;
 // What CreateFile opens.
 using UniqueFile = UniqueResource<HANDLE, CloseFile>;
+// What FindFirstFileEx opens.
+using UniqueFind = UniqueResource<HANDLE, CloseFind>;
 using UniqueDeviceNotification =
     UniqueResource<HDEVNOTIFY, CloseWith<&UnregisterDeviceNotification>>;
 using UniqueWindow = UniqueResource<HWND, CloseWith<&DestroyWindow>>;

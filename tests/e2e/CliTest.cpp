@@ -248,6 +248,36 @@ TEST_F(CliTest, MissingLibraryAndAHeldLockHaveTheirOwnCodes) {
   KeepJson("status-no-library");
 }
 
+// report reads a share as Windows lists it: folders and names outside ASCII, a subfolder, the
+// older log beside a log, a file that is no log; it needs no library and holds no lock.
+TEST_F(CliTest, ReportReadsAShareWithNamesOutsideAscii) {
+  const std::filesystem::path share = dir_.Path() / std::filesystem::path(L"Z\u00FCrich-\u03A9");
+  const std::filesystem::path pc = share / std::filesystem::path(L"PC-\u0141\u00F3d\u017A");
+  std::filesystem::create_directories(pc / "old");
+  std::ofstream(pc / "flashwright.log", std::ios::binary)
+      << R"({"time":"2026-12-08T11:00:00Z","computer":"PC-\u0141","result":"updated"})"
+         "\n";
+  std::ofstream(pc / "old" / "flashwright.log.1", std::ios::binary)
+      << R"({"time":"2026-12-01T09:00:00Z","computer":"PC-2","result":"failed","reason":"gone"})"
+      << "\n{\"time\":\n";
+  std::ofstream(share / "notes.txt", std::ios::binary) << "not a log\n";
+  std::filesystem::remove(dir_.Path() / LibraryName);
+  platform::win32::MachineProgrammingLock lock;
+  ASSERT_EQ(lock.TryLock(0ms), Take::Taken);
+
+  const std::filesystem::path csv = share / std::filesystem::path(L"r\u00E9sum\u00E9.csv");
+  EXPECT_EQ(Cli("report \"" + platform::win32::WideToUtf8(share.wstring()) + "\" --csv \"" +
+                platform::win32::WideToUtf8(csv.wstring()) + "\""),
+            0u)
+      << Describe();
+  EXPECT_NE(Err().find("skipped 1 line(s)"), std::string::npos) << Describe();
+  const std::string table = ReadFile(csv);
+  EXPECT_NE(table.find("\r\nPC-\u0141,2026-12-08T11:00:00Z,"), std::string::npos) << table;
+  EXPECT_NE(table.find("\r\nPC-2,"), std::string::npos) << table;
+  EXPECT_NE(ReadFile(dir_.Path() / "flashwright-report.html").find("<td>gone</td>"),
+            std::string::npos);
+}
+
 // Anyone may create a mutex under the lock's global name first and keep it: such an object (under
 // Wine a mutex made with default security has no owner at all) is not our lock and stops no
 // update, and an object of another kind under the next name neither. Two of our programs still

@@ -4,6 +4,8 @@
 // the system's Western code page.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -93,13 +95,45 @@ class FakeElevation : public platform::Elevation {
   std::string ProgramFolderOpenToOthers() override { return openToOthers; }
 };
 
+// A file system of a test's files by name, '/' between folders; a folder is every name under it.
+class FakeFiles : public platform::Files {
+ public:
+  std::map<std::string, std::string> stored;  // every file and its contents, written ones too
+  std::set<std::string> unreadable;           // files that Read refuses
+  std::set<std::string> unwritable;           // files that Write refuses
+
+  std::string Find(const std::string& path, std::vector<std::string>& found) override {
+    if (stored.contains(path)) {
+      found.push_back(path);
+      return {};
+    }
+    const std::size_t before = found.size();
+    for (const auto& [name, contents] : stored) {
+      if (name.starts_with(path + "/")) found.push_back(name);
+    }
+    return found.size() > before ? "" : "no such file or folder";
+  }
+  std::string Read(const std::string& file, std::uint64_t limit, std::string& contents) override {
+    if (unreadable.contains(file)) return "access denied";
+    if (stored.at(file).size() > limit) return "too large";
+    contents = stored.at(file);
+    return {};
+  }
+  std::string Write(const std::string& file, std::string_view contents) override {
+    if (unwritable.contains(file)) return "access denied";
+    stored[std::string(file)] = contents;
+    return {};
+  }
+};
+
 class FakeConsole final : public FakeOutput,
                           public FakeProgressLine,
                           public FakeInterrupts,
                           public FakeDeviceChanges,
                           public FakeElevation,
                           public FakeLogFile,
-                          public FakeEventLog {
+                          public FakeEventLog,
+                          public FakeFiles {
  public:
   using FakeOutput::FromAnsi;
   platform::ConsoleServices Services(FakeSystem& system) {
@@ -109,6 +143,7 @@ class FakeConsole final : public FakeOutput,
             system.sleepAndShutdown,
             system.programmingLock,
             system.attempts,
+            *this,
             *this,
             *this,
             *this,

@@ -1,0 +1,16 @@
+// Files named on the command line, through the wide functions so that any name works; see
+// platform::Files in Console.h.
+#pragma once
+
+#include "platform/Console.h"
+
+namespace platform::win32 {
+
+class NamedFiles final : public Files {
+ public:
+  std::string Find(const std::string& path, std::vector<std::string>& found) override;
+  std::string Read(const std::string& file, std::uint64_t limit, std::string& contents) override;
+  std::string Write(const std::string& file, std::string_view contents) override;
+};
+
+}  // namespace platform::win32
