@@ -4,7 +4,8 @@
 #   DIR/elsewhere/victim.txt   a file that must never be written through a link
 #   DIR/file-link.log          a link to that file
 #   DIR/folder-link            a link to DIR/elsewhere
-#   DIR/recordings-link        another, which a test moves into the data folder and back
+#   DIR/data/Flashwright       a data folder whose recordings folder is another such link, which
+#                              a test moves into place and back
 set -eu
 dir="$1"
 rm -rf "$dir"
@@ -12,4 +13,5 @@ mkdir -p "$dir/elsewhere"
 printf 'not a log\n' >"$dir/elsewhere/victim.txt"
 ln -s "$dir/elsewhere/victim.txt" "$dir/file-link.log"
 ln -s "$dir/elsewhere" "$dir/folder-link"
-ln -s "$dir/elsewhere" "$dir/recordings-link"
+mkdir -p "$dir/data/Flashwright"
+ln -s "$dir/elsewhere" "$dir/data/Flashwright/recordings"
