@@ -12,11 +12,14 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "harness/Driver.h"
+#include "platform/win32/AppendOnlyLog.h"
 
 namespace e2e {
 namespace {
@@ -168,6 +171,41 @@ TEST_F(DataFolderTest, TheRecorderWritesOnlyInAFolderOfItsOwnUnderANameNoOneCanG
   linked_ = true;
   EXPECT_EQ(Cli(Recorded(), "status"), UpdateRequired) << Describe();
   EXPECT_TRUE(FilesIn(Elsewhere(), ".fwrec").empty());
+}
+
+// Writers on handles of their own lock one another out as processes do. Enough lines for exactly
+// one rotation: every line must then be whole, once, in the log or its older file.
+TEST_F(DataFolderTest, WritersRotatingTheLogTogetherLoseAndMixNoLine) {
+  constexpr int Writers = 8;
+  constexpr int LinesEach = 100;
+  const std::string log = (dir_.Path() / "shared.log").string();
+  const std::string padding(40, '.');
+  const std::uint64_t rotateAt = Writers * LinesEach * (padding.size() + 12) * 2 / 3;
+  std::vector<std::thread> writers;
+  std::vector<std::string> errors(Writers);
+  for (int w = 0; w < Writers; ++w) {
+    writers.emplace_back([&, w] {
+      platform::win32::AppendOnlyLog file;
+      for (int i = 0; i < LinesEach && errors[w].empty(); ++i) {
+        errors[w] = file.AppendLine(log, std::to_string(w * 1000 + i) + padding, rotateAt);
+      }
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  for (const std::string& error : errors) EXPECT_EQ(error, "");
+  const std::string older = ReadFile(log + ".1");
+  const std::string newer = ReadFile(log);
+  EXPECT_GE(older.size(), rotateAt);
+  EXPECT_LT(newer.size(), rotateAt);
+  std::set<std::string> seen;
+  std::istringstream lines(older + newer);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(line.size() > padding.size() &&
+                line.compare(line.size() - padding.size(), padding.size(), padding) == 0)
+        << line;
+    EXPECT_TRUE(seen.insert(line).second) << "twice: " << line;
+  }
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(Writers * LinesEach));
 }
 
 }  // namespace
