@@ -3,6 +3,7 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <vector>
 
@@ -33,12 +34,12 @@ Function SystemFunction(const wchar_t* module, const char* name) {
 // starts the program chooses). Shell32 and ole32 are loaded only here: they are large, and most
 // runs of the window never get this far.
 std::wstring ProgramData() {
-  using GetKnownFolder = HRESULT(WINAPI*)(const GUID*, DWORD, HANDLE, wchar_t**);
-  using FreeTaskMemory = void(WINAPI*)(void*);
-  const auto get = SystemFunction<GetKnownFolder>(L"shell32.dll", "SHGetKnownFolderPath");
-  const auto free = SystemFunction<FreeTaskMemory>(L"ole32.dll", "CoTaskMemFree");
+  // The types from the declarations themselves, calling convention included.
+  const auto get =
+      SystemFunction<decltype(&SHGetKnownFolderPath)>(L"shell32.dll", "SHGetKnownFolderPath");
+  const auto free = SystemFunction<decltype(&CoTaskMemFree)>(L"ole32.dll", "CoTaskMemFree");
   wchar_t* path = nullptr;
-  if (!get || !free || FAILED(get(&ProgramDataId, 0, nullptr, &path)) || !path) return {};
+  if (!get || !free || FAILED(get(ProgramDataId, 0, nullptr, &path)) || !path) return {};
   std::wstring folder(path);
   free(path);
   return folder;
