@@ -24,15 +24,17 @@
 namespace e2e {
 namespace {
 
+// The exit codes the runs here end with.
+constexpr DWORD UpdateRequired = 10;
+constexpr DWORD NothingDone = 1;
+constexpr DWORD Updated = 3010;
+constexpr Millis RunTimeout = 30s;
+
 namespace fs = std::filesystem;
 
 constexpr char CliName[] = "flashwright-cli.exe";
 constexpr char LibraryName[] = "ZRFWUpdateDll.dll";
 constexpr char VendorName[] = "ZRFWUpdateDll-vendor.dll";
-constexpr Millis RunTimeout = 30s;
-constexpr DWORD UpdateRequired = 10;
-constexpr DWORD NothingDone = 1;
-constexpr DWORD Updated = 3010;
 
 fs::path BinDir() { return ExecutableDir(); }
 fs::path Links() { return BinDir().parent_path() / "link-fixture"; }
