@@ -224,7 +224,8 @@ std::wstring DataFolder(const wchar_t* leaf, std::string& error) {
   const UniqueLocalMemory ownedDescriptor(descriptor);
   SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
   for (const wchar_t* part : {L"Flashwright", leaf}) {
-    folder = folder + L"\\" + part;
+    folder += L"\\";
+    folder += part;
     if (!CreateDirectoryW(folder.c_str(), &security) && GetLastError() != ERROR_ALREADY_EXISTS) {
       error = "cannot make " + WideToUtf8(folder) + ": " + SystemErrorText(GetLastError());
       return {};

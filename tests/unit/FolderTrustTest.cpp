@@ -18,11 +18,14 @@ constexpr std::uint32_t FullControl = 0x001F01FF;
 constexpr std::uint32_t ReadExecute = 0x001200A9;
 constexpr std::uint32_t GenericAll = 0x10000000;
 
-const AccessEntry System{Trustee::System, "NT AUTHORITY\\SYSTEM", true, FullControl};
-const AccessEntry Administrators{Trustee::Administrators, "BUILTIN\\Administrators", true,
-                                 FullControl};
-const AccessEntry UsersRead{Trustee::Other, "BUILTIN\\Users", true, ReadExecute};
-const AccessEntry Ours[] = {System, Administrators, UsersRead};
+// The entries of the data folder as the programs make it.
+AccessEntry System() { return {Trustee::System, "NT AUTHORITY\\SYSTEM", true, FullControl}; }
+AccessEntry Administrators() {
+  return {Trustee::Administrators, "BUILTIN\\Administrators", true, FullControl};
+}
+std::vector<AccessEntry> Ours() {
+  return {System(), Administrators(), {Trustee::Other, "BUILTIN\\Users", true, ReadExecute}};
+}
 
 FolderFacts Folder(Trustee owner, std::vector<AccessEntry> entries) {
   FolderFacts folder;
@@ -34,7 +37,7 @@ FolderFacts Folder(Trustee owner, std::vector<AccessEntry> entries) {
 }
 
 FolderFacts OursWith(std::vector<AccessEntry> more) {
-  std::vector<AccessEntry> entries(std::begin(Ours), std::end(Ours));
+  std::vector<AccessEntry> entries = Ours();
   entries.insert(entries.end(), more.begin(), more.end());
   return Folder(Trustee::Administrators, entries);
 }
@@ -44,7 +47,7 @@ TEST(DataFolderRefusal, TrustsOnlyFoldersNoOneButTheTrustedMayChange) {
   link.link = true;
   FolderFacts noList = OursWith({});
   noList.hasDacl = false;
-  FolderFacts byWine = Folder(Trustee::RunningAccount, {System});
+  FolderFacts byWine = Folder(Trustee::RunningAccount, {System()});
   byWine.entries.push_back({Trustee::RunningAccount, "PC\\admin", true, FullControl});
   byWine.entries.push_back({Trustee::Other, "Everyone", true, ReadExecute});
   const struct {
@@ -53,7 +56,7 @@ TEST(DataFolderRefusal, TrustsOnlyFoldersNoOneButTheTrustedMayChange) {
     std::string refusal;
   } cases[] = {
       {"ours as made", OursWith({}), ""},
-      {"owned by SYSTEM", Folder(Trustee::System, {System, Administrators}), ""},
+      {"owned by SYSTEM", Folder(Trustee::System, {System(), Administrators()}), ""},
       {"made by the running administrator (Wine's own)", byWine, ""},
       {"a system folder (TrustedInstaller, CREATOR OWNER for children)",
        OursWith({{Trustee::TrustedInstaller, "NT SERVICE\\TrustedInstaller", true, FullControl},
@@ -64,7 +67,7 @@ TEST(DataFolderRefusal, TrustsOnlyFoldersNoOneButTheTrustedMayChange) {
        OursWith({{Trustee::Other, "BUILTIN\\Users", true, 0x0010}}), ""},
       {"a link, even of a trusted owner", link,
        "C:\\ProgramData\\Flashwright is a link to another place, not a folder of its own"},
-      {"planted by a user", Folder(Trustee::Other, {System, Administrators}),
+      {"planted by a user", Folder(Trustee::Other, {System(), Administrators()}),
        "C:\\ProgramData\\Flashwright is owned by PC\\bob, not by Administrators or SYSTEM"},
       {"no access list", noList,
        "C:\\ProgramData\\Flashwright has no access list, so everyone may change it"},
@@ -95,7 +98,7 @@ TEST(DataFolderRefusal, TrustsOnlyFoldersNoOneButTheTrustedMayChange) {
 
 TEST(ProgramFolderWarning, NamesTheOwnerAndEachOtherWriter) {
   EXPECT_EQ(platform::ProgramFolderWarning(OursWith({})), "");
-  FolderFacts tools = Folder(Trustee::Other, {System, Administrators});
+  FolderFacts tools = Folder(Trustee::Other, {System(), Administrators()});
   tools.path = "C:\\Tools";
   tools.entries.push_back({Trustee::Other, "NT AUTHORITY\\Authenticated Users", true, 0x001301BF});
   tools.entries.push_back({Trustee::Other, "BUILTIN\\Users", true, ReadExecute});
