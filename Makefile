@@ -6,7 +6,8 @@
 # make package  the release archive and the simulator kit with SHA256SUMS, in build/win32/packages,
 #               signed when FLASHWRIGHT_SIGN_PFX is set, and checked against a second build
 # make msi    the simulator kit's MSI in build/win32/packages (and the release MSI with
-#             FLASHWRIGHT_LIBRARY=path/to/ZRFWUpdateDll.dll), added to SHA256SUMS
+#             FLASHWRIGHT_LIBRARY=path/to/ZRFWUpdateDll.dll), added to SHA256SUMS, each with a
+#             winget manifest in build/win32/packages/winget (FLASHWRIGHT_DOWNLOAD_URL)
 # make sign   signed copies of both programs in build/win32/signed (FLASHWRIGHT_SIGN_PFX)
 # make fuzz   run the fuzz targets for FUZZ_SECONDS each
 # make lint   clang-format (check only), clang-tidy and cppcheck

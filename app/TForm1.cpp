@@ -6,7 +6,9 @@
 #include "app/StatusLines.h"
 #include "platform/ErrorBox.h"
 
+#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -34,7 +36,8 @@ TForm1::TForm1(const platform::FormServices& services)
       DeviceNotifyHandle(0, Unregister{&services.notifications}),
       library_(services.faults),
       rescan_(services.timers),
-      attempts_(services.attempts, update::Program::Window) {
+      attempts_(services.attempts, update::Program::Window),
+      trail_(services.log, services.events) {
   library_.Load(services_.modules);
   if (!library_.Bound()) {
     services_.dialogs.ShowPlain(BindingFailureText, BindingFailureCaption);
@@ -98,6 +101,10 @@ void TForm1::UpdateBtnClick() {
   // Nothing touches the device while another program holds the lock; the scan lines say so.
   const platform::HeldLock lock(services_.programmingLock, LockWait);
   if (!lock.Held()) {
+    const bool busy = lock.Result() == platform::ProgrammingLock::Take::Busy;
+    LogAttempt(busy ? "busy" : "error", {}, 0,
+               busy ? "another Flashwright program was programming a device"
+                    : "the programming lock could not be taken");
     ShowBusy(lock.Result());
     return;
   }
@@ -118,12 +125,30 @@ void TForm1::UpdateBtnClick() {
 
   update::UpdateOutcome outcome = update::UpdateOutcome::Failed;
   std::string recordError;
+  const auto started = std::chrono::steady_clock::now();
+  auto elapsed = [&] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 started)
+        .count();
+  };
   try {
     outcome = ProgramSelectedDevice(recordError);
-  } catch (...) {
+  } catch (const update::RecordFailure& failure) {
+    // Nothing was programmed: the attempt could not be recorded first.
+    LogAttempt("error", {}, 0, failure.what());
+    ShowStatus(controls, StatusArea::Update, UpdateView(update::UpdateOutcome::Failed));
+    throw;
+  } catch (const std::exception& failure) {
+    LogAttempt("update-required", "failed", elapsed(), failure.what());
     ShowStatus(controls, StatusArea::Update, UpdateView(update::UpdateOutcome::Failed));
     throw;
   }
+  const bool updated = outcome == update::UpdateOutcome::Updated;
+  LogAttempt("update-required", updated ? "updated" : "failed", elapsed(),
+             !recordError.empty()
+                 ? "the record of the attempt could not be completed: " + recordError
+             : updated ? std::string()
+                       : "programming failed");
   ShowStatus(controls, StatusArea::Update, UpdateView(outcome));
   services_.pump.ProcessPendingMessages();
   // Told in the error box once the run is over and the lock is let go: a record left open makes
@@ -148,6 +173,33 @@ update::UpdateOutcome TForm1::ProgramSelectedDevice(std::string& recordError) {
        std::string_view(selectedFirmware_.data(),
                         strnlen(selectedFirmware_.data(), selectedFirmware_.size()))},
       recordError);
+}
+
+void TForm1::LogAttempt(std::string state, std::string result, long long durationMs,
+                        std::string reason) {
+  update::TrailLine line;
+  line.program = "Flashwright";
+  const auto version = services_.versionRecord.ReadOwnFileVersion();
+  line.version = version ? platform::VersionText(*version) : std::string();
+  line.command = "update";
+  line.computer = services_.log.ComputerName();
+  line.user = services_.log.UserName();
+  auto text = [&](const auto& bytes) {
+    return services_.log.FromAnsi(
+        std::string_view(bytes.data(), strnlen(bytes.data(), bytes.size())));
+  };
+  if (state != "busy" && state != "error") {
+    line.path = text(state_.SelectedDevicePath);
+    line.identity = text(state_.DeviceInfoText);
+    line.versionBefore = text(selectedFirmware_);
+    if (result == "updated") line.versionAfter = std::string(device::TargetFirmwareVersion);
+  }
+  line.state = std::move(state);
+  line.result = std::move(result);
+  line.durationMs = durationMs;
+  line.reason = std::move(reason);
+  // The window has no one to tell of a log it cannot write: the event log still has the outcome.
+  trail_.Write(line, static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 void TForm1::ExitBtnClick() { services_.controls.Close(); }

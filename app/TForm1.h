@@ -10,6 +10,7 @@
 #include "app/SharedState.h"
 #include "platform/Platform.h"
 #include "platform/UniqueResource.h"
+#include "update/Trail.h"
 #include "update/UpdateRun.h"
 #include "updatelib/Gateway.h"
 
@@ -92,6 +93,9 @@ class TForm1 final : public platform::Form {
   // Shows that the lock could not be taken (`take` says why), selects nothing, and starts the busy
   // timer.
   void ShowBusy(platform::ProgrammingLock::Take take);
+  // Leaves an update attempt's line in the shared log (and its outcome in the event log): the
+  // selected device's, unless the lock kept the attempt from starting (`state` "busy" or "error").
+  void LogAttempt(std::string state, std::string result, long long durationMs, std::string reason);
 
   platform::FormServices services_;
   EventsAttachment attachment_;
@@ -100,6 +104,7 @@ class TForm1 final : public platform::Form {
   SharedState state_{};
   RescanDebounce rescan_;
   update::Attempts attempts_;
+  update::Trail trail_;
   device::FirmwareVersion selectedFirmware_{};  // the selected device's version, for its record
   bool busyTimer_ = false;            // the busy timer runs: another program held the lock
   bool created_ = false;              // FormCreate ran with the library bound: rescans may run

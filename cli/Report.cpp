@@ -75,8 +75,6 @@ struct EntryText {
         firmware(output.FromAnsi(entry.Firmware())) {}
 };
 
-std::string UtcTime(std::int64_t seconds);
-
 std::string_view RememberedWord(update::Remembered remembered) {
   return remembered == update::Remembered::Interrupted ? "interrupted" : "pending-power-cycle";
 }
@@ -103,7 +101,7 @@ Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
   if (entry.remembered != update::Remembered::Nothing && entry.record) {
     json["attempt"] = {{"state", RememberedWord(entry.remembered)},
                        {"program", entry.record->program},
-                       {"started", UtcTime(entry.record->started)}};
+                       {"started", update::UtcTime(entry.record->started)}};
   }
   if (entry.result) {
     json["result"] = ResultWord(*entry.result);
@@ -111,17 +109,6 @@ Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
   }
   return json;
 }
-
-std::string UtcTime(std::int64_t seconds) {
-  const auto time = static_cast<std::time_t>(seconds);
-  char text[32] = "";
-  if (const std::tm* utc = std::gmtime(&time)) {
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
-  }
-  return text;
-}
-
-std::string UtcNow() { return UtcTime(std::time(nullptr)); }
 
 }  // namespace
 
@@ -290,52 +277,92 @@ void Report::StationSummary(int done, bool anyFailed, bool unverified) {
               ".\n");
 }
 
-bool Report::Log(const Entry& entry, const std::string& versionBefore) {
-  if (options_.logFile.empty()) return true;
-  std::string line;
-  try {
-    const EntryText text(entry, output_);
-    Json json = {{"time", UtcNow()},
-                 {"computer", log_.ComputerName()},
-                 {"identity", text.identity},
-                 {"path", text.path},
-                 {"versionBefore", output_.FromAnsi(versionBefore)},
-                 {"result", entry.result ? ResultWord(*entry.result) : ""},
-                 {"durationMs", entry.durationMs}};
-    // The first line after an attempt that was cut short says so.
-    if (entry.Interrupted() && entry.record) {
-      json["previousAttempt"] = {{"state", "interrupted"},
-                                 {"program", entry.record->program},
-                                 {"started", UtcTime(entry.record->started)}};
+void Report::BeginTrail(std::string version, std::string warning) {
+  run_.program = "flashwright-cli";
+  run_.version = std::move(version);
+  run_.command = std::string(options_.command->name);
+  run_.computer = log_.ComputerName();
+  run_.user = log_.UserName();
+  run_.warning = std::move(warning);
+  trail_.AlsoTo(options_.logFile);
+}
+
+update::TrailLine Report::DeviceLine(const Entry& entry, const std::string& versionBefore) {
+  update::TrailLine line = run_;
+  const EntryText text(entry, output_);
+  line.path = text.path;
+  line.identity = text.identity;
+  line.versionBefore = output_.FromAnsi(versionBefore);
+  line.state = std::string(DeviceStateWord(entry));
+  if (entry.result) {
+    line.result = std::string(ResultWord(*entry.result));
+    line.durationMs = entry.durationMs;
+    switch (*entry.result) {
+      case DeviceResult::Updated:
+      case DeviceResult::Pending:
+        line.versionAfter = std::string(Target);
+        break;
+      case DeviceResult::UpToDate:
+      case DeviceResult::Verified:
+        line.versionAfter = text.firmware;
+        break;
+      default:
+        break;
     }
-    line = Dump(json);
-  } catch (const std::exception& failure) {
-    return LogFailed(failure.what());
   }
-  return AppendToLog(line);
+  // The first line after an attempt that was cut short says so.
+  if (entry.Interrupted() && entry.record) {
+    line.interruptedProgram = entry.record->program;
+    line.interruptedStarted = entry.record->started;
+  }
+  return line;
+}
+
+bool Report::Log(const Entry& entry, const std::string& versionBefore, ExitCode exitCode,
+                 const std::string& reason) {
+  ++lines_;
+  update::TrailLine line = DeviceLine(entry, versionBefore);
+  line.exitCode = exitCode;
+  line.reason = reason;
+  return Write(line);
+}
+
+bool Report::LogStates(const std::vector<Entry>& entries, ExitCode exitCode) {
+  bool written = true;
+  for (const Entry& entry : entries) {
+    written = Log(entry, entry.Firmware(), exitCode) && written;
+  }
+  return written;
+}
+
+bool Report::LogRun(std::string_view state, ExitCode exitCode, const std::string& reason) {
+  ++lines_;
+  update::TrailLine line = run_;
+  line.state = std::string(state);
+  line.exitCode = exitCode;
+  line.reason = reason;
+  return Write(line);
 }
 
 bool Report::LogConfirmed(const platform::AttemptRecord& record) {
-  if (options_.logFile.empty()) return true;
-  std::string line;
-  try {
-    const Json json = {{"time", UtcNow()},
-                       {"computer", log_.ComputerName()},
-                       {"identity", output_.FromAnsi(record.identity)},
-                       {"path", output_.FromAnsi(record.path)},
-                       {"versionBefore", output_.FromAnsi(record.versionBefore)},
-                       {"result", "confirmed"},
-                       {"durationMs", 0},
-                       {"programmed", UtcTime(record.ended != 0 ? record.ended : record.started)}};
-    line = Dump(json);
-  } catch (const std::exception& failure) {
-    return LogFailed(failure.what());
-  }
-  return AppendToLog(line);
+  update::TrailLine line = run_;
+  line.path = output_.FromAnsi(record.path);
+  line.identity = output_.FromAnsi(record.identity);
+  line.versionBefore = output_.FromAnsi(record.versionBefore);
+  line.versionAfter = std::string(Target);
+  line.state = "up-to-date";
+  line.result = "confirmed";
+  line.programmed = record.ended != 0 ? record.ended : record.started;
+  return Write(line);
 }
 
-bool Report::AppendToLog(const std::string& line) {
-  const std::string error = log_.AppendLine(options_.logFile, line, 0);
+bool Report::Write(const update::TrailLine& line) {
+  const std::string error = trail_.Write(line, std::time(nullptr));
+  if (!trail_.SharedLogTrouble().empty() && !sharedTold_) {
+    sharedTold_ = true;
+    output_.Err("flashwright-cli: the shared log is not written: " + trail_.SharedLogTrouble() +
+                "\n");
+  }
   return error.empty() || LogFailed(error);
 }
 

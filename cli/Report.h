@@ -9,6 +9,7 @@
 
 #include "cli/Cli.h"
 #include "cli/Devices.h"
+#include "update/Trail.h"
 
 namespace cli {
 
@@ -18,8 +19,9 @@ std::string_view ResultWord(DeviceResult result);
 
 class Report {
  public:
-  Report(const Options& options, platform::ConsoleOutput& output, platform::LogFile& log)
-      : options_(options), output_(output), log_(log) {}
+  Report(const Options& options, platform::ConsoleOutput& output, platform::LogFile& log,
+         platform::EventLog& events)
+      : options_(options), output_(output), log_(log), trail_(log, events) {}
 
   // The end of a status or update run: the document (--json) or the error on standard error.
   // Output that cannot be made or written is told on standard error and changes nothing.
@@ -38,17 +40,34 @@ class Report {
   void Station(const Entry& entry, StationOutcome outcome, ExitCode exitCode);
   // station without --json: the count at its end.
   void StationSummary(int done, bool anyFailed, bool unverified);
-  // With --log: appends the attempt (`versionBefore` is the library's text). A log that cannot be
-  // written is told on standard error; false then (the caller stops the work).
-  bool Log(const Entry& entry, const std::string& versionBefore);
-  // With --log: a device that was programmed earlier now reports the target, after its power
-  // cycle: the update is confirmed. False, as Log, when the line could not be written.
+  // The trail's lines (update/Trail.h): to the shared log, and to the --log file, whose line that
+  // cannot be written is told on standard error and returns false (the caller stops the work);
+  // the shared log's trouble is told once and stops nothing. The fields every line of the run has,
+  // the program folder's `warning` among them; before any line.
+  void BeginTrail(std::string version, std::string warning);
+  // The --log file cannot be written: the lines go to the shared log alone.
+  void ForgetLogFile() { trail_.AlsoTo({}); }
+  // A device the run did something with: its result, the exit code the run has with it, and why it
+  // failed (`versionBefore` is the library's text).
+  bool Log(const Entry& entry, const std::string& versionBefore, ExitCode exitCode,
+           const std::string& reason = {});
+  // status and detect: each device's state, with the run's exit code.
+  bool LogStates(const std::vector<Entry>& entries, ExitCode exitCode);
+  // A run that did nothing with a device: none was there, the lock was busy, or it stopped
+  // (`state` "no-device", "busy" or "error", and why).
+  bool LogRun(std::string_view state, ExitCode exitCode, const std::string& reason);
+  // A device that was programmed earlier now reports the target, after its power cycle: the update
+  // is confirmed. The line tells of an earlier run, so it has no exit code.
   bool LogConfirmed(const platform::AttemptRecord& record);
+  // How many lines of devices or of the run (not confirmations) this run has written or tried to.
+  int Lines() const { return lines_; }
 
  private:
   std::string Identity(const Entry& entry);
-  // Each tells a line that could not be written on standard error, and returns false then.
-  bool AppendToLog(const std::string& line);
+  update::TrailLine DeviceLine(const Entry& entry, const std::string& versionBefore);
+  // Writes `line`; each tells a line that could not be written on standard error, and returns
+  // false then.
+  bool Write(const update::TrailLine& line);
   bool LogFailed(const std::string& why);
   void Output(const std::string& text);
   void OutputFailed(const std::string& why);
@@ -56,6 +75,10 @@ class Report {
   const Options& options_;
   platform::ConsoleOutput& output_;
   platform::LogFile& log_;
+  update::Trail trail_;
+  update::TrailLine run_;    // the fields every line of the run has
+  bool sharedTold_ = false;  // the shared log's trouble was told
+  int lines_ = 0;
 };
 
 }  // namespace cli

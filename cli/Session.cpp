@@ -57,7 +57,7 @@ Session::Session(const Options& options, const Services& services)
     : options_(options),
       services_(services),
       library_(services.faults),
-      report_(options, services.output, services.log),
+      report_(options, services.output, services.log, services.events),
       attempts_(services.attempts, options.command->program) {}
 
 ExitCode Session::Run() {
@@ -71,9 +71,11 @@ ExitCode Session::RunCommand() {
       return End(NotElevated,
                  "administrator rights are needed: run flashwright-cli from an elevated prompt");
     }
+    BeginTrail();
     // A record that cannot be kept stops the work before it starts: no device is touched.
     if (!options_.logFile.empty()) {
       if (const std::string error = services_.log.CheckWritable(options_.logFile); !error.empty()) {
+        report_.ForgetLogFile();
         return End(ProgrammingFailed,
                    "cannot write the log " + options_.logFile + ", so nothing was done: " + error);
       }
@@ -101,8 +103,30 @@ ExitCode Session::RunCommand() {
   }
 }
 
+// The fields of the run's lines, and the warning when others may change the program's folder.
+void Session::BeginTrail() {
+  const std::string warning = services_.elevation.ProgramFolderOpenToOthers();
+  if (!warning.empty()) services_.output.Err("flashwright-cli: warning: " + warning + "\n");
+  const auto version = services_.versionRecord.ReadOwnFileVersion();
+  report_.BeginTrail(version ? platform::VersionText(*version) : std::string(), warning);
+  trailBegun_ = true;
+}
+
+// A run that looked at devices leaves a line for each, or one for itself when it did nothing with
+// a device (none was there, another program held the lock, it stopped on an error). status and
+// detect tell the state; a line that cannot be written is told, and their exit code stands.
 ExitCode Session::End(ExitCode exitCode, const std::string& error) {
   report_.End(exitCode, entries_, error);
+  if (!trailBegun_ || report_.Lines() > 0) return exitCode;
+  const auto handler = options_.command->handler;
+  if (!entries_.empty() && (handler == &Session::Status || handler == &Session::Detect)) {
+    report_.LogStates(entries_, exitCode);
+  } else {
+    report_.LogRun(exitCode == NoDevice ? "no-device"
+                   : exitCode == Locked ? "busy"
+                                        : "error",
+                   exitCode, error);
+  }
   return exitCode;
 }
 
@@ -210,9 +234,13 @@ update::UpdateOutcome Session::Program(Entry& entry, const std::string& versionB
                                     {identity, versionBefore}, recordError);
   } catch (const update::RecordFailure&) {
     throw;  // nothing was programmed, so there is no attempt to log
+  } catch (const std::exception& failure) {
+    entry.result = DeviceResult::Failed;
+    report_.Log(entry, versionBefore, ProgrammingFailed, failure.what());
+    throw;
   } catch (...) {
     entry.result = DeviceResult::Failed;
-    report_.Log(entry, versionBefore);
+    report_.Log(entry, versionBefore, ProgrammingFailed, "an exception of an unknown kind");
     throw;
   }
   if (!recordError.empty()) {
@@ -276,10 +304,11 @@ ExitCode Session::Update() {
       const bool updated = Program(*entry, versionBefore) == update::UpdateOutcome::Updated;
       verdict = updated ? Verdict::Updated : Verdict::Failed;
     }
-    const bool logged =
-        entry->result == DeviceResult::Pending || report_.Log(*entry, versionBefore);
-    report_.Result(*entry);
     verdicts.push_back(verdict);
+    const bool logged =
+        report_.Log(*entry, versionBefore, ExitCodeOf(verdicts),
+                    verdict == Verdict::Failed ? "programming failed" : std::string());
+    report_.Result(*entry);
     // The device's own result stands in the report; the run fails, and goes no further.
     if (!logged) {
       return End(ProgrammingFailed, "the result of device " + std::to_string(entry->index) + " (" +

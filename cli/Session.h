@@ -44,6 +44,7 @@ class Session {
   using Clock = std::chrono::steady_clock;
 
   ExitCode RunCommand();
+  void BeginTrail();
   ExitCode End(ExitCode exitCode, const std::string& error = {});
   std::optional<ExitCode> Refusal(platform::ProgrammingLock::Take take);
   bool InspectAndReview();
@@ -72,6 +73,7 @@ class Session {
   std::optional<platform::HeldLock> stationLock_;  // the station's lock for one look or unit
   bool lockFailed_ = false;                        // the station stopped: no lock could be had
   bool logFailed_ = false;                         // station: a unit's line could not be written
+  bool trailBegun_ = false;                        // the run's lines are to be written
 };
 
 }  // namespace cli

@@ -146,7 +146,12 @@ StationOutcome Session::StationDevice() {
   auto finish = [&](StationOutcome outcome) {
     entry.result = RowOf(outcome).result;
     entry.durationMs = MillisecondsSince(started);
-    logFailed_ = !report_.Log(entry, versionBefore) || logFailed_;
+    const std::string reason = outcome == StationOutcome::ProgrammingFailed ? "programming failed"
+                               : outcome == StationOutcome::WrongAfterPowerCycle
+                                   ? "after the power cycle the device reports " +
+                                         services_.output.FromAnsi(entry.Firmware())
+                                   : std::string();
+    logFailed_ = !report_.Log(entry, versionBefore, RowOf(outcome).exitCode, reason) || logFailed_;
     report_.Station(entry, outcome, RowOf(outcome).exitCode);
     return outcome;
   };
@@ -157,7 +162,7 @@ StationOutcome Session::StationDevice() {
   if (outcome != update::UpdateOutcome::Updated) {
     return finish(StationOutcome::ProgrammingFailed);
   }
-  logFailed_ = !report_.Log(entry, versionBefore) || logFailed_;
+  logFailed_ = !report_.Log(entry, versionBefore, Updated) || logFailed_;
   // The new firmware runs after a power cycle: once the device has gone and come back (as
   // device changes tell; a quick one may never show it missing from a list), it is checked.
   if (!WaitForPowerCycle() || !WaitForOneDevice()) {

@@ -92,6 +92,13 @@ class TempDir {
 // so that a device one run programmed does not wait for its power cycle in the next.
 void ForgetAttemptRecords();
 
+// The log every run of the programs appends to, %ProgramData%\Flashwright\Logs\flashwright.log.
+inline std::filesystem::path SharedLogFile() {
+  wchar_t data[MAX_PATH] = L"";
+  GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
+  return std::filesystem::path(data) / "Flashwright" / "Logs" / "flashwright.log";
+}
+
 // ---- windows ------------------------------------------------------------------------------
 
 struct WindowFilter {

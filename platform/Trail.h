@@ -24,6 +24,8 @@ class LogFile {
   virtual std::string ComputerName() = 0;
   // The account the program runs as (DOMAIN\name); empty when it cannot be read.
   virtual std::string UserName() = 0;
+  // The library's text (bytes in the system's ANSI code page) as UTF-8, as ConsoleOutput::FromAnsi.
+  virtual std::string FromAnsi(std::string_view bytes) = 0;
   // The shared log (on Windows %ProgramData%\Flashwright\Logs\flashwright.log), its folders made
   // with their own security when missing and checked before each use: owned by Administrators or
   // SYSTEM, not a link, and no one else may write there. Returns its path, or empty with the

@@ -37,6 +37,8 @@ have openssl || need+=(openssl)
 have wixl || need+=(wixl)
 have msibuild || need+=(msitools)
 /usr/bin/python3 -c 'import olefile' >/dev/null 2>&1 || need+=(python3-olefile)
+# The winget manifest's test reads the manifests as YAML.
+/usr/bin/python3 -c 'import yaml' >/dev/null 2>&1 || need+=(python3-yaml)
 # The package test reads the text of the simulator kit's usbsim.exe.
 have strings || need+=(binutils)
 have clang-format || need+=(clang-format)

@@ -6,7 +6,12 @@
 # when FLASHWRIGHT_LIBRARY names the vendor's ZRFWUpdateDll.dll to put in it (it is not ours to
 # ship, so it is never taken from anywhere else). SHA256SUMS lists them all. With
 # FLASHWRIGHT_SIGN_PFX set the two programs in them are signed first, and the MSIs themselves
-# after (scripts/sign.sh); without it nothing is, and it says so.
+# after (scripts/sign.sh); without it nothing is, and it says so. Each MSI gets a winget manifest
+# in build/win32/packages/winget/ (packaging/make-winget.py) whose installer address is
+# FLASHWRIGHT_DOWNLOAD_URL/<file name>: the folder the MSIs are published in (without it, a
+# placeholder at example.com, and it says so). FLASHWRIGHT_URL, the project's web page, becomes the
+# MSIs' help and about links and the manifests' PackageUrl; without it the links open the
+# installed README.txt.
 #
 # The archives are reproducible: every file in them has the time SOURCE_DATE_EPOCH (by default
 # the last commit's time), so two builds of one commit give the same bytes. --verify proves it
@@ -17,8 +22,9 @@
 #        scripts/package.sh --msi                          (only the MSIs, `make msi`)
 #        scripts/package.sh --archives BUILD_DIR OUT_DIR   (archives and SHA256SUMS of a built
 #                                                           win32 tree, unsigned; for the tests)
-#        scripts/package.sh --installer BUILD_DIR OUT.msi VERSION  (the kit's MSI of a built win32
-#                                                           tree as VERSION, unsigned; for the tests)
+#        scripts/package.sh --installer BUILD_DIR OUT.msi VERSION [LIBRARY]  (the kit's MSI of a
+#                                  built win32 tree as VERSION, unsigned, or with LIBRARY the
+#                                  release's; for the tests)
 # JOBS sets the builds' parallelism.
 set -euo pipefail
 
@@ -65,7 +71,8 @@ Version() {
 MakeInstaller() {
   # wixl reports harmless GLib warnings on standard error; they are kept for a failure only.
   /usr/bin/python3 "$root/packaging/make-msi.py" "$1/packaging/archives.txt" "$2" "$3" "$4" \
-    "$SOURCE_DATE_EPOCH" ${6:+--library "$6"} ${5:+--signed "$5"} >/dev/null 2>"$3.log" || {
+    "$SOURCE_DATE_EPOCH" ${6:+--library "$6"} ${5:+--signed "$5"} ${FLASHWRIGHT_URL:+--url "$FLASHWRIGHT_URL"} \
+    >/dev/null 2>"$3.log" || {
     grep -v 'GLib' "$3.log" >&2 || true
     rm -f "$3.log"
     Die "making $3 failed"
@@ -79,7 +86,7 @@ MakeInstallers() {
   local buildDir="$1" outDir="$2" signedDir="${3:-}" version base
   version="$(Version "$buildDir")"
   base="Flashwright-$version-win32"
-  rm -f "$outDir"/*.msi
+  rm -rf "$outDir"/*.msi "$outDir/winget"
   MakeInstaller "$buildDir" "$base-simulator-kit" "$outDir/$base-simulator-kit.msi" "$version" \
     "$signedDir"
   if [ -n "${FLASHWRIGHT_LIBRARY:-}" ]; then
@@ -92,6 +99,10 @@ MakeInstallers() {
     mv -f "$outDir"/signed-msi/*.msi "$outDir/"
     rmdir "$outDir/signed-msi"
   fi
+  # After signing: the manifest holds the published file's hash.
+  /usr/bin/python3 "$root/packaging/make-winget.py" "$outDir/winget" \
+    "${FLASHWRIGHT_DOWNLOAD_URL:-https://example.com/flashwright/$version}" "$outDir"/*.msi \
+    ${FLASHWRIGHT_URL:+--url "$FLASHWRIGHT_URL"} >/dev/null
   WriteSums "$outDir"
 }
 
@@ -106,8 +117,10 @@ if [ "${1:-}" = "--archives" ]; then
   exit 0
 fi
 if [ "${1:-}" = "--installer" ]; then
-  [ $# -eq 4 ] || Die "usage: package.sh --installer BUILD_DIR OUT.msi VERSION"
-  MakeInstaller "$2" "Flashwright-$(Version "$2")-win32-simulator-kit" "$3" "$4"
+  [ $# -eq 4 ] || [ $# -eq 5 ] || Die "usage: package.sh --installer BUILD_DIR OUT.msi VERSION [LIBRARY]"
+  archive="Flashwright-$(Version "$2")-win32"
+  [ -n "${5:-}" ] || archive="$archive-simulator-kit"
+  MakeInstaller "$2" "$archive" "$3" "$4" "" "${5:-}"
   exit 0
 fi
 verify=false
@@ -139,6 +152,7 @@ else
 fi
 MakeInstallers "$buildDir" "$packageDir" "$signedDir"
 [ -n "${FLASHWRIGHT_LIBRARY:-}" ] || Say "FLASHWRIGHT_LIBRARY is not set: the simulator kit's MSI only; for the release MSI give the vendor's library: make msi FLASHWRIGHT_LIBRARY=path/to/ZRFWUpdateDll.dll"
+[ -n "${FLASHWRIGHT_DOWNLOAD_URL:-}" ] || Say "FLASHWRIGHT_DOWNLOAD_URL is not set: the winget manifests in ${packageDir#"$root"/}/winget point at https://example.com/flashwright/<version>/"
 while read -r sum name; do
   Say "${packageDir#"$root"/}/${name#\*}  sha256 $sum"
 done <"$packageDir/SHA256SUMS"

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/Trail.h"
+#include "platform/win32/Text.h"
 
 namespace platform::win32 {
 
@@ -16,6 +17,7 @@ class AppendOnlyLog final : public LogFile {
  public:
   std::string ComputerName() override;
   std::string UserName() override;
+  std::string FromAnsi(std::string_view bytes) override { return CodePageToUtf8(0, bytes); }
   std::string SharedLog(std::string& error) override;
   std::string CheckWritable(const std::string& file) override;
   std::string AppendLine(const std::string& file, std::string_view line,

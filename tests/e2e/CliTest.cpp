@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "harness/Driver.h"
 #include "harness/Simulator.h"
@@ -33,6 +35,14 @@ std::string ReadFile(const std::filesystem::path& file) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// The lines of `log` as JSON.
+std::vector<nlohmann::json> LogLines(const std::string& log) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  return lines;
 }
 
 std::size_t Occurrences(const std::string& text, const std::string& part) {
@@ -83,11 +93,13 @@ class CliTest : public ::testing::Test {
     return code.value_or(0xDEAD);
   }
 
-  // Keeps the JSON the last run wrote, for the check against the schema.
-  void KeepJson(const std::string& name) {
-    const auto folder = BinDir().parent_path() / "cli-json";
+  // Keeps the JSON the last run wrote (or `text`), for the check against the schema.
+  void KeepJson(const std::string& name, const std::string& folderName = "cli-json",
+                const std::optional<std::string>& text = {}) {
+    const auto folder = BinDir().parent_path() / folderName;
     std::filesystem::create_directories(folder);
-    std::ofstream(folder / (name + ".json"), std::ios::binary | std::ios::trunc) << Out();
+    std::ofstream(folder / (name + ".json"), std::ios::binary | std::ios::trunc)
+        << text.value_or(Out());
   }
 
   // Waits until standard error holds `text` at least `times` times.
@@ -101,7 +113,10 @@ class CliTest : public ::testing::Test {
   int runs_ = 0;
 };
 
+// Each run that looks at devices also leaves its lines in the shared log (no device included),
+// checked against the log's schema once the tests have run.
 TEST_F(CliTest, StatusAndUpdateExitCodes) {
+  std::filesystem::remove(SharedLogFile());
   WriteWorld("[device]\nprogram-ms = 100\n");
   EXPECT_EQ(Cli("status --json"), 10u) << Describe();
   EXPECT_NE(Out().find("\"state\":\"update-required\""), std::string::npos) << Describe();
@@ -137,6 +152,33 @@ TEST_F(CliTest, StatusAndUpdateExitCodes) {
   EXPECT_EQ(Out(), "flashwright-cli 0.1.1.7\n");
   EXPECT_EQ(Cli("--help"), 0u) << Describe();
   EXPECT_NE(Out().find("3010"), std::string::npos) << "exit codes missing from --help";
+
+  const std::string log = ReadFile(SharedLogFile());
+  KeepJson("shared-log", "cli-log", log);
+  // command, state, result, exit code of each line, in order.
+  std::vector<std::string> seen;
+  for (const nlohmann::json& line : LogLines(log)) {
+    EXPECT_EQ(line["program"], "flashwright-cli");
+    EXPECT_EQ(line["version"], "0.1.1.7");
+    auto text = [](const nlohmann::json& value) {
+      return value.is_null() ? std::string("null") : value.dump();
+    };
+    seen.push_back(text(line["command"]) + " " + text(line["state"]) + " " + text(line["check"]) +
+                   " " + text(line["result"]) + " " + text(line["exitCode"]));
+  }
+  const std::vector<std::string> expected = {
+      R"("status" "update-required" "firmware-version" null 10)",
+      R"("update" "update-required" "firmware-version" "updated" 3010)",
+      R"("status" "up-to-date" "firmware-version" "confirmed" null)",
+      R"("status" "up-to-date" "firmware-version" null 0)",
+      R"("update" "up-to-date" "firmware-version" "up-to-date" 0)",
+      R"("update" "unsupported-chip" "chip-type" "not-updatable" 5)",
+      R"("update" "update-required" "firmware-version" "failed" 1)",
+      R"("status" "no-device" null null 3)",
+      R"("update" "no-device" null null 3)",
+      R"("update" "error" null null 4)",
+      R"("update" "error" null null 2)"};
+  EXPECT_EQ(seen, expected) << log;
 }
 
 // A library that raises its own C++ exception, or overflows its stack, ends the command with

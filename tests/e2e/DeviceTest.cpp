@@ -170,6 +170,7 @@ class DeviceTest : public ::testing::Test {
 // ---- the typical road -------------------------------------------------------------------------
 
 TEST_F(DeviceTest, TypicalRoadUpdatesAndRescansAfterPowerCycle) {
+  std::filesystem::remove(SharedLogFile());
   WriteWorld("[device]\nversion = 00.01.01.05\nprogram-ms = 1000\n");
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
@@ -193,6 +194,14 @@ TEST_F(DeviceTest, TypicalRoadUpdatesAndRescansAfterPowerCycle) {
   EXPECT_EQ(log_.Entries()[*end].text,
             std::string(ProgrammingCall) + "path=\"\\\\.\\SIMUSB1\" -> 1 pending=\"00.01.01.07\"");
   EXPECT_EQ(log_.Count(IsDeviceListCall, *begin), 0u) << "scan during the update\n" << log_.Dump();
+  // The attempt is in the shared log.
+  const std::vector<std::string> trail = ReadLines(SharedLogFile());
+  ASSERT_EQ(trail.size(), 1u) << Join(trail);
+  EXPECT_NE(trail[0].find(R"("program":"Flashwright","version":"0.1.1.7","command":"update")"),
+            std::string::npos)
+      << trail[0];
+  EXPECT_NE(trail[0].find(R"("path":"\\\\.\\SIMUSB1")"), std::string::npos) << trail[0];
+  EXPECT_NE(trail[0].find(R"("result":"updated","exitCode":null)"), std::string::npos) << trail[0];
 
   // Every accepted device change asks a window titled "Message" to close; this one stays and
   // notes when each request came, i.e. when the program took each change.

@@ -2,7 +2,11 @@
 # The simulator kit's MSI as an administrator's deployment uses it, silently under Wine: install
 # (files in place, flashwright-cli status from the installed folder against the simulator),
 # upgrade from a build with a lower version (one product left, the new files), a lower version
-# over it refused, and uninstall (nothing left). Two builds of the MSI must be the same bytes.
+# over it refused, and uninstall (nothing left but the logs). Two builds of the MSI must be the same
+# bytes. Its tables (read with msiinfo): a version for every program and library, the data
+# folder's security descriptor, the event source. What Wine cannot show: that Windows applies the
+# descriptor (Wine keeps no ACLs), and a repair (Wine keeps an installed file whose version is
+# not older, whatever REINSTALLMODE says).
 # Usage: check-msi.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
 
@@ -16,6 +20,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-1700000000}"
 
 installed="$(winepath -u 'C:\Program Files\Flashwright')"
+dataFolder="$(winepath -u 'C:\ProgramData\Flashwright')"
+eventSource='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Flashwright'
 uninstallKey='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
 MakeMsi() {  # MakeMsi LIST_BUILD_DIR OUT.msi VERSION
@@ -28,6 +34,13 @@ Msiexec() {  # Msiexec /i|/x FILE: the exit code of a silent run
   local code=0
   wine msiexec "$1" "$(winepath -w "$2")" /qn </dev/null >/dev/null 2>&1 || code=$?
   echo "$code"
+}
+Table() {  # Table MSI NAME: the table's rows, tab-separated, without the three header lines
+  msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4
+}
+RegValue() {  # RegValue KEY NAME: "TYPE DATA" of one registry value, or nothing
+  wine reg query "$1" /v "$2" </dev/null 2>/dev/null | tr -d '\r' |
+    awk -v name="$2" '$1 == name { $1 = ""; print substr($0, 2) }'
 }
 # Our products in Add/Remove Programs, as "NAME VERSION" lines.
 Products() {
@@ -49,11 +62,30 @@ trap Cleanup EXIT
 [ -z "$(Products)" ] || Fail "a Flashwright product is installed before the test: $(Products)"
 # Attempt records other tests left in the shared prefix are not the MSI's to remove.
 wine reg delete 'HKLM\Software\Flashwright\Attempts' /f </dev/null >/dev/null 2>&1 || true
+rm -rf "$dataFolder"
 
 # The current build, twice: the same bytes.
 MakeMsi "$buildDir" "$scratch/current.msi" "$version"
 MakeMsi "$buildDir" "$scratch/again.msi" "$version"
 cmp -s "$scratch/current.msi" "$scratch/again.msi" || Fail "two builds of the MSI differ"
+
+# Every program and library has its version (a repair replaces an equal version, not a modified
+# unversioned file) and a language, and no hash (which is for unversioned files).
+unversioned="$(Table "$scratch/current.msi" File | awk -F'\t' -v v="$version" \
+  'tolower($3) ~ /\.(exe|dll)$/ && ($5 != v || $6 == "") { print $3 }')"
+[ -z "$unversioned" ] || Fail "PE files without version $version or language in the File table: $unversioned"
+Table "$scratch/current.msi" File | awk -F'\t' 'tolower($3) ~ /\.(exe|dll)$/ { n++ } END { exit n < 4 }' ||
+  Fail "the File table lists fewer than four programs and libraries"
+! Table "$scratch/current.msi" MsiFileHash | grep -qi -E '^F_[^[:space:]]*\.(exe|dll)[[:space:]]' ||
+  Fail "a versioned file has a hash"
+# The data folder and both folders in it: created, owned by Administrators, SYSTEM and
+# Administrators in full control, Users reading, nothing inherited.
+sddl='O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)'
+locks="$(Table "$scratch/current.msi" MsiLockPermissionsEx | awk -F'\t' -v s="$sddl" \
+  '$3 == "CreateFolder" && $4 == s && $5 == "" { print $2 }' | sort | tr '\n' ' ')"
+[ "$locks" = "DATADIR LOGSDIR RECORDINGSDIR " ] || Fail "folders locked with $sddl: '$locks'"
+[ "$(Table "$scratch/current.msi" CreateFolder | cut -f1 | sort | tr '\n' ' ')" = "$locks" ] ||
+  Fail "the CreateFolder rows are not the locked folders: $(Table "$scratch/current.msi" CreateFolder)"
 
 # An older build: a lower version, and a README of its own to tell its files from the new ones.
 oldBuild="$scratch/old-build"
@@ -80,6 +112,23 @@ done
 ! grep -q "the old release" "$installed/README.txt" || Fail "the upgrade kept the old README"
 [ -n "$(find "$(winepath -u 'C:\')" -iname 'Flashwright.lnk' -path '*Start Menu*' 2>/dev/null)" ] ||
   Fail "no Start-menu shortcut"
+# The event source points at the messages in the installed command line.
+[ "$(RegValue "$eventSource" EventMessageFile)" = 'REG_EXPAND_SZ C:\Program Files\Flashwright\flashwright-cli.exe' ] ||
+  Fail "the event source's message file is '$(RegValue "$eventSource" EventMessageFile)'"
+[ "$(RegValue "$eventSource" TypesSupported)" = "REG_DWORD 0x7" ] ||
+  Fail "the event source's types are '$(RegValue "$eventSource" TypesSupported)'"
+for folder in Logs recordings; do
+  [ -d "$dataFolder/$folder" ] || Fail "the data folder has no $folder"
+done
+# Add/Remove Programs knows the folder and has the help and about links (the installed README
+# when the build names no web page).
+arpKey="$uninstallKey\\$(Table "$scratch/current.msi" Property | awk -F'\t' '$1 == "ProductCode" { print $2 }')"
+[ "$(RegValue "$arpKey" InstallLocation)" = "REG_SZ C:\\Program Files\\Flashwright\\" ] ||
+  Fail "Add/Remove Programs' InstallLocation is '$(RegValue "$arpKey" InstallLocation)'"
+for link in HelpLink URLInfoAbout; do
+  [ "$(RegValue "$arpKey" "$link")" = 'REG_SZ C:\Program Files\Flashwright\README.txt' ] ||
+    Fail "Add/Remove Programs' $link is '$(RegValue "$arpKey" "$link")'"
+done
 
 # The installed command line against the simulator's built-in world: one device to update.
 code=0
@@ -93,7 +142,16 @@ grep -q '"state":"update-required"' "$scratch/status.json" ||
 [ "$(Products)" = "Flashwright Simulator Kit $version" ] ||
   Fail "after the refused downgrade Add/Remove Programs lists: $(Products)"
 
+# The run left its line in the data folder's log, which uninstalling keeps, with its folders,
+# and nothing else of the data.
+grep -q '"command":"status"' "$dataFolder/Logs/flashwright.log" 2>/dev/null ||
+  Fail "the installed flashwright-cli status left no line in the data folder's log"
 [ "$(Msiexec /x "$scratch/current.msi")" = 0 ] || Fail "uninstalling failed"
+left="$(cd "$dataFolder" 2>/dev/null && find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' ')"
+[ "$left" = "./Logs ./Logs/flashwright.log " ] ||
+  Fail "the data folder holds after uninstalling: '$left'"
+rm -rf "$dataFolder"
+! wine reg query "$eventSource" </dev/null >/dev/null 2>&1 || Fail "the event source is left after uninstalling"
 [ ! -e "$installed" ] || Fail "the install folder is left after uninstalling: $(ls -A "$installed")"
 [ -z "$(Products)" ] || Fail "Add/Remove Programs still lists: $(Products)"
 ! wine reg query 'HKLM\Software\Flashwright' </dev/null >/dev/null 2>&1 ||

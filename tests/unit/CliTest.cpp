@@ -577,3 +577,65 @@ TEST_F(CliFixture, EveryAttemptIsRecordedBeforeAndAfterTheCall) {
   ASSERT_EQ(attempts.records.size(), 1u);
   EXPECT_EQ(attempts.records.front().outcome, "updated");
 }
+
+// Each programming attempt's outcome reaches the event log once, a run that programs nothing
+// reports nothing, and the shared log's trouble or an open program folder is told and stops
+// nothing.
+TEST_F(CliFixture, EachAttemptsOutcomeReachesTheEventLogOnce) {
+  using platform::Event;
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    std::vector<std::string> arguments;
+    std::vector<Event> events;
+  } cases[] = {
+      {"updated", [] {}, {"update"}, {Event::Updated}},
+      {"failed", [&] { library.Device(0).programSucceeds = false; }, {"update"}, {Event::Failed}},
+      {"status", [] {}, {"status"}, {}},
+      {"busy", [&] { programmingLock.heldElsewhere = true; }, {"update"}, {Event::Busy}},
+      {"busy status", [&] { programmingLock.heldElsewhere = true; }, {"status"}, {}},
+      {"pending", [&] { Run({"update"}); }, {"update"}, {Event::PendingPowerCycle}},
+      {"interrupted",
+       [&] {
+         Run({"update"});
+         attempts.records.at(0).outcome.clear();
+         attempts.records.at(0).ended = 0;
+         attempts.records.at(0).process = {555, 1};
+       },
+       {"update"},
+       {Event::Interrupted, Event::Updated}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    library.Reset();
+    attempts.records.clear();
+    programmingLock.heldElsewhere = false;
+    c.arrange();
+    console = {};
+    Run(c.arguments);
+    std::vector<Event> reported;
+    for (const auto& [event, text] : console.reported) {
+      reported.push_back(event);
+      EXPECT_EQ(text.program, "flashwright-cli");
+    }
+    EXPECT_EQ(reported, c.events) << console.err;
+  }
+
+  library.Reset();
+  attempts.records.clear();
+  console = {};
+  console.sharedLogError = "C:\\ProgramData\\Flashwright is owned by BENCH-7\\mallory";
+  console.openToOthers = "BUILTIN\\Users may change C:\\Tools";
+  EXPECT_EQ(Run({"update", "--log", "x.log"}), cli::Updated);
+  EXPECT_NE(console.err.find("warning: BUILTIN\\Users may change C:\\Tools"), std::string::npos)
+      << console.err;
+  const std::string trouble =
+      "the shared log is not written: C:\\ProgramData\\Flashwright is owned";
+  EXPECT_EQ(console.err.find(trouble), console.err.rfind(trouble)) << console.err;
+  ASSERT_EQ(console.lines.size(), 1u);
+  EXPECT_NE(console.lines[0].find(R"("warning":"BUILTIN\\Users may change C:\\Tools")"),
+            std::string::npos)
+      << console.lines[0];
+  EXPECT_TRUE(console.sharedLines.empty());
+}

@@ -101,6 +101,7 @@ class FakeConsole final : public FakeOutput,
                           public FakeLogFile,
                           public FakeEventLog {
  public:
+  using FakeOutput::FromAnsi;
   platform::ConsoleServices Services(FakeSystem& system) {
     return {system.modules,
             system.faults,

@@ -12,11 +12,11 @@ namespace fakes {
 class FakeLogFile : public platform::LogFile {
  public:
   std::string checkError;            // what CheckWritable answers
-  std::string appendError;           // what AppendLine answers
-  int appendsBeforeError = 0;        // lines AppendLine writes before it answers appendError
+  std::string appendError;           // what AppendLine answers for a file other than the shared log
+  int appendsBeforeError = 0;        // lines AppendLine writes there before it answers appendError
   std::vector<std::string> checked;  // the files CheckWritable was asked about
-  std::vector<std::string> lines;    // appended, when it succeeds, to any file
-  std::vector<std::string> files;    // the file of each line in `lines`
+  std::vector<std::string> lines;    // appended to a file other than the shared log
+  std::vector<std::string> sharedLines;  // appended to the shared log
   std::string computerName = "BENCH-7";
   std::string userName = "BENCH-7\\operator";
   std::string sharedLog = "C:\\ProgramData\\Flashwright\\Logs\\flashwright.log";
@@ -24,6 +24,7 @@ class FakeLogFile : public platform::LogFile {
 
   std::string ComputerName() override { return computerName; }
   std::string UserName() override { return userName; }
+  std::string FromAnsi(std::string_view bytes) override { return std::string(bytes); }
   std::string SharedLog(std::string& error) override {
     error = sharedLogError;
     return sharedLogError.empty() ? sharedLog : std::string();
@@ -33,11 +34,15 @@ class FakeLogFile : public platform::LogFile {
     return checkError;
   }
   std::string AppendLine(const std::string& file, std::string_view line,
-                         std::uint64_t /*rotateAt*/) override {
+                         std::uint64_t rotateAt) override {
+    if (file == sharedLog) {
+      if (rotateAt != platform::SharedLogRotateAt) return "the shared log must rotate";
+      sharedLines.emplace_back(line);
+      return {};
+    }
     if (appendError.empty() || appendsBeforeError > 0) {
       if (appendsBeforeError > 0) --appendsBeforeError;
       lines.emplace_back(line);
-      files.push_back(file);
       return {};
     }
     return appendError;

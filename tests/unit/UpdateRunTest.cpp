@@ -61,6 +61,11 @@ TEST_F(UpdateFixture, AFailedProgrammingCallShowsUpdateFail) {
   EXPECT_EQ(UpdateLines(), (Lines{"", "Update Fail!", ""}));
   EXPECT_TRUE(Enabled(ControlId::ExitBtn));
   EXPECT_FALSE(sleepAndShutdown.active);
+  ASSERT_EQ(log.sharedLines.size(), 1u);
+  EXPECT_NE(log.sharedLines[0].find(R"("result":"failed","exitCode":null)"), std::string::npos)
+      << log.sharedLines[0];
+  ASSERT_EQ(events.reported.size(), 1u);
+  EXPECT_EQ(events.reported[0].first, platform::Event::Failed);
 }
 
 // Two programs writing one device's flash would corrupt it: with the machine-wide lock held by
@@ -79,6 +84,13 @@ TEST_F(UpdateFixture, ProgramsOnlyUnderTheMachineWideLock) {
   EXPECT_FALSE(OffersUpdate());
   EXPECT_EQ(SelectedPath(), "");
   EXPECT_TRUE(timers.Running(app::BusyTimerId));
+  // The attempt that did not start is on record, as the one after it.
+  ASSERT_EQ(log.sharedLines.size(), 1u);
+  EXPECT_NE(log.sharedLines[0].find(R"("command":"update",)"), std::string::npos);
+  EXPECT_NE(log.sharedLines[0].find(R"("path":null,)"), std::string::npos);
+  EXPECT_NE(log.sharedLines[0].find(R"("state":"busy","check":null,"result":null)"),
+            std::string::npos)
+      << log.sharedLines[0];
 
   programmingLock.heldElsewhere = false;
   bool heldWhileProgramming = false;
@@ -88,6 +100,16 @@ TEST_F(UpdateFixture, ProgramsOnlyUnderTheMachineWideLock) {
   EXPECT_TRUE(heldWhileProgramming);
   EXPECT_FALSE(programmingLock.held);
   EXPECT_EQ(UpdateLines()[0], "Successfully updated");
+  ASSERT_EQ(log.sharedLines.size(), 2u);
+  EXPECT_NE(log.sharedLines[1].find(R"("program":"Flashwright")"), std::string::npos);
+  EXPECT_NE(log.sharedLines[1].find(R"("versionAfter":"00.01.01.07","state":"update-required",)"
+                                    R"("check":"firmware-version","result":"updated")"),
+            std::string::npos)
+      << log.sharedLines[1];
+  std::vector<platform::Event> reported;
+  for (const auto& [event, text] : events.reported) reported.push_back(event);
+  EXPECT_EQ(reported,
+            (std::vector<platform::Event>{platform::Event::Busy, platform::Event::Updated}));
 }
 
 TEST_F(UpdateFixture, WithoutASelectionTheLibraryIsNotCalled) {

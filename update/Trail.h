@@ -1,0 +1,79 @@
+// The trail the programs leave for administrators: a line for each device a run looked at (or one
+// for a run that found none) in the shared log and in a file the administrator names, and each
+// programming attempt's outcome in the event log. One format for both programs; the lines are
+// described by cli/flashwright-log.schema.json.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Trail.h"
+
+namespace update {
+
+// One line. Text is UTF-8; what is unknown or empty is written as null.
+struct TrailLine {
+  std::string program;  // "Flashwright" or "flashwright-cli"
+  std::string version;  // the program's file version
+  std::string command;  // the window's attempts are "update"
+  std::string computer;
+  std::string user;
+  std::string station;  // the station's name, at a station
+  // The device's; all empty for a run without a device.
+  std::string path;
+  std::string identity;
+  std::string versionBefore;
+  std::string versionAfter;
+  std::string state;            // the device's state word, or "no-device", "busy", "error"
+  std::string check;            // the check that decided the state
+  std::string result;           // what was done; empty when nothing was to be done (status, detect)
+  std::optional<int> exitCode;  // the run's; none for the window
+  long long durationMs = 0;
+  std::string reason;   // why it failed or was refused
+  std::string warning;  // something the administrator should know about this PC
+  // An earlier attempt on the device that was cut short: which program made it, and when.
+  std::string interruptedProgram;
+  std::int64_t interruptedStarted = 0;
+  std::int64_t programmed = 0;  // "confirmed" lines: when the update was programmed
+};
+
+// The check whose failure (or, for the two states of a device that passed them, the version
+// check) gives a device's state word; empty for a word of no check.
+std::string_view CheckOf(std::string_view state);
+
+// `seconds` since 1970-01-01 UTC as "YYYY-MM-DDTHH:MM:SSZ".
+std::string UtcTime(std::int64_t seconds);
+
+// The line as JSON, ASCII only (the rest as \u escapes, bytes that are not UTF-8 as U+FFFD), at
+// `now` (seconds since 1970-01-01 UTC).
+std::string FormatTrailLine(const TrailLine& line, std::int64_t now);
+
+class Trail {
+ public:
+  Trail(platform::LogFile& log, platform::EventLog& events) : log_(log), events_(events) {}
+
+  // Also writes every line to `file` (empty: none).
+  void AlsoTo(std::string file) { extraFile_ = std::move(file); }
+  // Where the shared log cannot be used, why (each Write tries it again).
+  const std::string& SharedLogTrouble() const { return sharedTrouble_; }
+
+  // Writes `line` to the shared log and to the extra file, and reports a programming attempt's
+  // outcome to the event log. Returns why the extra file could not be written, empty when it was:
+  // the administrator asked for that file, so the caller stops the work. The shared log's trouble
+  // stops nothing (anyone able to disturb it would otherwise stop every update); it is kept in
+  // SharedLogTrouble for the caller to tell.
+  std::string Write(const TrailLine& line, std::int64_t now);
+
+ private:
+  void ReportEvent(const TrailLine& line);
+
+  platform::LogFile& log_;
+  platform::EventLog& events_;
+  std::string extraFile_;
+  std::string sharedTrouble_;
+};
+
+}  // namespace update
