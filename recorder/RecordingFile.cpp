@@ -2,10 +2,14 @@
 #include "recorder/RecordingFile.h"
 
 #include <windows.h>
+// After windows.h: the system's random source (RtlGenRandom).
+#include <ntsecapi.h>
 
 #include <cstdio>
 
+#include "platform/win32/DataFolder.h"
 #include "platform/win32/Owners.h"
+#include "platform/win32/Text.h"
 #include "recording/EnvironmentPath.h"
 #include "recording/Recording.h"
 
@@ -32,20 +36,39 @@ std::wstring Environment(const wchar_t* name) {
   return value;
 }
 
-// %ProgramData%\Flashwright\recordings\<UTC time>-<process id>.fwrec, its folders created.
+// Why nothing is recorded, for a debugger or a trace of the system's debug output: with no file,
+// there is nowhere else to say it, and the library's calls go on unrecorded.
+void NoteNotRecording(const std::string& why) {
+  OutputDebugStringW(
+      platform::win32::Utf8ToWide("Flashwright recorder: nothing is recorded: " + why + "\n")
+          .c_str());
+}
+
+// %ProgramData%\Flashwright\recordings\<UTC time>-<random>.fwrec, in the checked data folder,
+// under a name nobody can make ahead of it: 64 bits from the system's random source.
 std::wstring DefaultRecordingPath() {
-  std::wstring folder = Environment(L"ProgramData");
-  if (folder.empty()) return {};
-  for (const wchar_t* part : {L"\\Flashwright", L"\\recordings"}) {
-    folder += part;
-    CreateDirectoryW(folder.c_str(), nullptr);
+  std::string error;
+  const std::wstring folder = platform::win32::DataFolder(L"recordings", error);
+  if (folder.empty()) {
+    NoteNotRecording(error);
+    return {};
+  }
+  unsigned char random[8];
+  if (!RtlGenRandom(random, sizeof random)) {
+    NoteNotRecording("no random name for the recording");
+    return {};
   }
   SYSTEMTIME now;
   GetSystemTime(&now);
   wchar_t name[64];
-  std::swprintf(name, 64, L"\\%04u%02u%02uT%02u%02u%02uZ-%lu.fwrec", now.wYear, now.wMonth,
-                now.wDay, now.wHour, now.wMinute, now.wSecond, GetCurrentProcessId());
-  return folder + name;
+  std::swprintf(name, 64, L"\\%04u%02u%02uT%02u%02u%02uZ-", now.wYear, now.wMonth, now.wDay,
+                now.wHour, now.wMinute, now.wSecond);
+  std::wstring path = folder + name;
+  for (const unsigned char byte : random) {
+    path += L"0123456789abcdef"[byte >> 4];
+    path += L"0123456789abcdef"[byte & 15];
+  }
+  return path + L".fwrec";
 }
 
 void WriteText(const std::string& text) {
@@ -59,12 +82,19 @@ void WriteText(const std::string& text) {
 void OpenOnce() {
   if (fileTried) return;
   fileTried = true;
-  // FLASHWRIGHT_RECORDING names the file (replaced).
-  std::wstring path = PathFromEnvironment(Environment(L"FLASHWRIGHT_RECORDING"));
-  if (path.empty()) path = DefaultRecordingPath();
+  // FLASHWRIGHT_RECORDING names the file (replaced); the default is always a new file. Neither
+  // is opened through a link.
+  const std::wstring named = PathFromEnvironment(Environment(L"FLASHWRIGHT_RECORDING"));
+  const std::wstring path = named.empty() ? DefaultRecordingPath() : named;
   if (path.empty()) return;
-  File().Reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string error;
+  File() = platform::win32::OpenFileNoLink(
+      path, GENERIC_WRITE,
+      named.empty() ? platform::win32::Creation::NewOnly : platform::win32::Creation::OpenOrCreate,
+      error);
+  // Emptied only once it is known to be the file named, not one a link leads to.
+  if (File() && !SetEndOfFile(File().Get())) File().Reset();
+  if (!File() && !error.empty()) NoteNotRecording(platform::win32::WideToUtf8(path) + ": " + error);
   if (File()) {
     WriteText(std::string(FormatHeader) +
               "\n# calls of the update library, one a line; see support-recording.md\n");

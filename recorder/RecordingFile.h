@@ -1,5 +1,6 @@
-// The recording file the recorder appends to: named by FLASHWRIGHT_RECORDING, else made under
-// %ProgramData%\Flashwright\recordings, opened at the first line.
+// The recording file the recorder appends to: named by FLASHWRIGHT_RECORDING, else made new under
+// %ProgramData%\Flashwright\recordings once that folder passes the data folder's checks, opened
+// at the first line and never through a link.
 #pragma once
 
 #include <string>

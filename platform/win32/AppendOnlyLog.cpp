@@ -3,37 +3,41 @@
 
 #include <windows.h>
 
+#include "platform/win32/DataFolder.h"
 #include "platform/win32/Owners.h"
 #include "platform/win32/Text.h"
 
 namespace platform::win32 {
 namespace {
 
-// The text the system gives for the last error, without its line break.
-std::string LastErrorText() {
-  const DWORD error = GetLastError();
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  const UniqueLocalMemory owned(text);
-  std::string message =
-      length ? WideToUtf8(std::wstring_view(text, length)) : "error " + std::to_string(error);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-    message.pop_back();
-  }
-  return message;
-}
-
 // Room for a run's lines with plenty to spare (a line is a few hundred bytes): less, and the
 // disk is as good as full.
 constexpr ULONGLONG MinimumRoom = 64ULL * 1024;
+// Reading too, since locking a range takes read or write data access; appending alone still
+// puts every write at the end.
+constexpr DWORD LogAccess = FILE_READ_DATA | FILE_APPEND_DATA;
+// A writer that finds its file rotated away under it opens the new one; this many times in a
+// row means something other than our writers keeps moving the file.
+constexpr int OpenTries = 8;
 
-UniqueFile Open(const std::string& file) {
-  return UniqueFile(CreateFileW(Utf8ToWide(file).c_str(), FILE_APPEND_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-}
+// Holds a handle's whole-file lock for a scope.
+class WholeFileLock {
+ public:
+  explicit WholeFileLock(HANDLE file) : file_(file) {
+    locked_ = LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole_) != 0;
+  }
+  ~WholeFileLock() {
+    if (locked_) UnlockFileEx(file_, 0, MAXDWORD, MAXDWORD, &whole_);
+  }
+  WholeFileLock(const WholeFileLock&) = delete;
+  WholeFileLock& operator=(const WholeFileLock&) = delete;
+  bool Locked() const { return locked_; }
+
+ private:
+  HANDLE file_;
+  OVERLAPPED whole_{};
+  bool locked_ = false;
+};
 
 }  // namespace
 
@@ -51,23 +55,15 @@ std::string AppendOnlyLog::UserName() {
 }
 
 std::string AppendOnlyLog::SharedLog(std::string& error) {
-  wchar_t data[MAX_PATH] = L"";
-  const DWORD length = GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
-    error = "the ProgramData folder is not known";
-    return {};
-  }
-  std::wstring folder = std::wstring(data, length) + L"\\Flashwright";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  folder += L"\\Logs";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return WideToUtf8(folder + L"\\flashwright.log");
+  const std::wstring folder = DataFolder(L"Logs", error);
+  return folder.empty() ? std::string() : WideToUtf8(folder + L"\\flashwright.log");
 }
 
 std::string AppendOnlyLog::CheckWritable(const std::string& file) {
-  const UniqueFile handle = Open(file);
-  if (!handle) return LastErrorText();
-  if (GetFileType(handle.Get()) != FILE_TYPE_DISK) return "it is a device, not a file";
+  std::string error;
+  const UniqueFile handle =
+      OpenFileNoLink(Utf8ToWide(file), LogAccess, Creation::OpenOrCreate, error);
+  if (!handle) return error;
   // The room is that of the file's folder's volume, as this user may use it (quotas included).
   const std::wstring wide = Utf8ToWide(file);
   const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
@@ -75,44 +71,48 @@ std::string AppendOnlyLog::CheckWritable(const std::string& file) {
   wchar_t* name = nullptr;
   if (length == 0 || GetFullPathNameW(wide.c_str(), length, folder.data(), &name) == 0 ||
       name == nullptr) {
-    return LastErrorText();
+    return SystemErrorText(GetLastError());
   }
   folder.resize(static_cast<std::size_t>(name - folder.data()));
   ULARGE_INTEGER available{};
-  if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return LastErrorText();
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr))
+    return SystemErrorText(GetLastError());
   if (available.QuadPart < MinimumRoom) {
-    SetLastError(ERROR_DISK_FULL);
-    return LastErrorText();
+    return SystemErrorText(ERROR_DISK_FULL);
   }
   return {};
 }
 
 std::string AppendOnlyLog::AppendLine(const std::string& file, std::string_view line,
                                       std::uint64_t rotateAt) {
-  UniqueFile handle = Open(file);
-  if (!handle) return LastErrorText();
-  // One writer at a time, each line in one write: lines never interleave.
-  OVERLAPPED whole{};
-  bool locked = LockFileEx(handle.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
-  LARGE_INTEGER size{};
-  if (locked && rotateAt > 0 && GetFileSizeEx(handle.Get(), &size) &&
-      static_cast<std::uint64_t>(size.QuadPart) >= rotateAt) {
-    const std::wstring wide = Utf8ToWide(file);
-    UnlockFileEx(handle.Get(), 0, MAXDWORD, MAXDWORD, &whole);
-    handle = UniqueFile();
-    MoveFileExW(wide.c_str(), (wide + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
-    handle = Open(file);
-    if (!handle) return LastErrorText();
-    locked = LockFileEx(handle.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
-  }
+  const std::wstring path = Utf8ToWide(file);
   const std::string text = std::string(line) + "\n";
-  DWORD written = 0;
-  const bool wrote =
-      WriteFile(handle.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-      written == text.size();
-  std::string error = wrote ? std::string() : LastErrorText();
-  if (locked) UnlockFileEx(handle.Get(), 0, MAXDWORD, MAXDWORD, &whole);
-  return error;
+  for (int tries = 0; tries < OpenTries; ++tries) {
+    std::string error;
+    const UniqueFile handle = OpenFileNoLink(path, LogAccess, Creation::OpenOrCreate, error);
+    if (!handle) return error;
+    // One writer at a time, each line in one write: lines never interleave.
+    const WholeFileLock lock(handle.Get());
+    if (!lock.Locked()) return SystemErrorText(GetLastError());
+    // Another writer may have rotated the file between our open and our lock: this handle then
+    // holds the older file, and the line belongs in the new one.
+    if (!StillNamed(handle.Get(), path)) continue;
+    LARGE_INTEGER size{};
+    if (rotateAt > 0 && GetFileSizeEx(handle.Get(), &size) &&
+        static_cast<std::uint64_t>(size.QuadPart) >= rotateAt &&
+        MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      continue;  // writers waiting for the lock see the rename and follow to the new file
+    }
+    // A file that could not be renamed (a reader that does not share renaming holds it open)
+    // takes the line anyway: a longer log is better than a lost line.
+    DWORD written = 0;
+    if (!WriteFile(handle.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written != text.size()) {
+      return SystemErrorText(GetLastError());
+    }
+    return {};
+  }
+  return "the log was renamed each time it was opened";
 }
 
 }  // namespace platform::win32

@@ -1,5 +1,6 @@
-// The log files: lines appended whole, one writer at a time, and the check that the
-// file can take them before a command starts.
+// The log files: lines appended whole, one writer at a time, never through a link, and the check
+// that the file can take them before a command starts. The shared log's folder is the checked
+// data folder (DataFolder.h).
 #pragma once
 
 #include <string>
@@ -10,7 +11,8 @@
 
 namespace platform::win32 {
 
-// The log, opened for each line and locked whole while it is written.
+// The log, opened for each line and locked whole while it is written; a writer that finds, once it
+// holds the lock, that the file was rotated away opens the new one.
 class AppendOnlyLog final : public LogFile {
  public:
   std::string ComputerName() override;

@@ -11,6 +11,7 @@
 
 #include "platform/win32/ConsoleInterrupts.h"
 #include "platform/win32/ConsoleStreams.h"
+#include "platform/win32/DataFolder.h"
 #include "platform/win32/DeviceChangeWindow.h"
 #include "platform/win32/ModuleLoading.h"
 #include "platform/win32/NamedFiles.h"
@@ -60,7 +61,18 @@ class ProcessTokenElevation final : public Elevation {
     return GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
            elevation.TokenIsElevated != 0;
   }
-  std::string ProgramFolderOpenToOthers() override { return {}; }
+  std::string ProgramFolderOpenToOthers() override {
+    const std::wstring program = ExecutablePath();
+    const std::size_t separator = program.rfind(L'\\');
+    FolderFacts folder;
+    std::string error;
+    // A folder whose security cannot be read is not named: the warning is about those who can.
+    if (separator == std::wstring::npos ||
+        !ReadFolderFacts(program.substr(0, separator), folder, error)) {
+      return {};
+    }
+    return ProgramFolderWarning(folder);
+  }
 };
 
 }  // namespace

@@ -1,0 +1,306 @@
+// The data folder and files opened without following links; see DataFolder.h.
+#include "platform/win32/DataFolder.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "platform/win32/Text.h"
+
+namespace platform::win32 {
+namespace {
+
+// Owner Administrators; SYSTEM and Administrators full control, Users read and execute, for the
+// folder and everything made in it; protected, so nothing above adds to it.
+constexpr wchar_t DataFolderSecurity[] =
+    L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+constexpr wchar_t TrustedInstallerSid[] =
+    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+// FOLDERID_ProgramData.
+constexpr GUID ProgramDataId = {
+    0x62AB5D82, 0xFDC1, 0x4DC3, {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
+constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+template <typename Function>
+Function SystemFunction(const wchar_t* module, const char* name) {
+  const HMODULE loaded = LoadLibraryExW(module, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return loaded ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(loaded, name)))
+                : nullptr;
+}
+
+// The machine's ProgramData folder as the shell knows it (not the environment, which whoever
+// starts the program chooses). Shell32 and ole32 are loaded only here: they are large, and most
+// runs of the window never get this far.
+std::wstring ProgramData() {
+  // The types from the declarations themselves, calling convention included.
+  const auto get =
+      SystemFunction<decltype(&SHGetKnownFolderPath)>(L"shell32.dll", "SHGetKnownFolderPath");
+  const auto free = SystemFunction<decltype(&CoTaskMemFree)>(L"ole32.dll", "CoTaskMemFree");
+  wchar_t* path = nullptr;
+  if (!get || !free || FAILED(get(ProgramDataId, 0, nullptr, &path)) || !path) return {};
+  std::wstring folder(path);
+  free(path);
+  return folder;
+}
+
+// `path` as a full path with long names, the way a final path reads.
+std::wstring FullPath(const std::wstring& path) {
+  std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  full.resize(
+      GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  std::wstring longer(GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
+  const DWORD length =
+      GetLongPathNameW(full.c_str(), longer.data(), static_cast<DWORD>(longer.size()));
+  if (length == 0 || length >= longer.size()) return full;
+  longer.resize(length);
+  return longer;
+}
+
+// Where the handle's file really is, as a drive path (\\?\ and \\?\UNC\ taken off).
+std::wstring FinalPath(HANDLE handle) {
+  std::wstring path(GetFinalPathNameByHandleW(handle, nullptr, 0, 0), L'\0');
+  const DWORD length =
+      GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+  if (length == 0 || length >= path.size()) return {};
+  path.resize(length);
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + path.substr(7);
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+  return path;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return !a.empty() && CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                            static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::string NameOf(PSID sid) {
+  wchar_t name[256], domain[256];
+  DWORD nameSize = 256, domainSize = 256;
+  SID_NAME_USE use;
+  if (LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
+    return WideToUtf8(domainSize ? std::wstring(domain) + L"\\" + name : std::wstring(name));
+  }
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return "an unknown account";
+  const UniqueLocalMemory owned(text);
+  return WideToUtf8(text);
+}
+
+// Sorts SIDs into trustees: the running account counts only while it runs with administrator
+// rights (its own files are then its administrators' to begin with; under Wine every file is
+// the running account's).
+class Trustees {
+ public:
+  Trustees() {
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return;
+    const UniqueHandle token(opened);
+    DWORD size = 0;
+    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    user_.resize(size);
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof administrators;
+    BOOL member = FALSE;
+    if (!GetTokenInformation(token.Get(), TokenUser, user_.data(), size, &size) ||
+        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) ||
+        !CheckTokenMembership(nullptr, administrators, &member) || !member) {
+      user_.clear();
+    }
+  }
+  Trustee Of(PSID sid) const {
+    if (IsWellKnownSid(sid, WinLocalSystemSid)) return Trustee::System;
+    if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return Trustee::Administrators;
+    if (IsWellKnownSid(sid, WinCreatorOwnerSid)) return Trustee::CreatorOwner;
+    if (!user_.empty() &&
+        EqualSid(sid, reinterpret_cast<const TOKEN_USER*>(user_.data())->User.Sid)) {
+      return Trustee::RunningAccount;
+    }
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text)) return Trustee::Other;
+    const UniqueLocalMemory owned(text);
+    return lstrcmpiW(text, TrustedInstallerSid) == 0 ? Trustee::TrustedInstaller : Trustee::Other;
+  }
+
+ private:
+  std::vector<BYTE> user_;
+};
+
+// Reads the access list's entries: allowing and denying ones by their trustee; an allowing one of
+// another layout (object entries) as a writer of an unknown kind.
+void ReadEntries(const ACL& dacl, const Trustees& trustees, std::vector<AccessEntry>& entries) {
+  for (DWORD i = 0; i < dacl.AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(const_cast<ACL*>(&dacl), i, &ace)) continue;
+    const BYTE type = static_cast<const ACE_HEADER*>(ace)->AceType;
+    const auto* simple = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    AccessEntry entry;
+    entry.mask = simple->Mask;
+    if (type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE ||
+        type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_ACE_TYPE) {
+      const PSID sid = const_cast<DWORD*>(&simple->SidStart);
+      entry.who = trustees.Of(sid);
+      entry.name = NameOf(sid);
+      entry.allows = type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    } else if (type == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
+               type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
+      entry.name = "an access entry of type " + std::to_string(type);
+    } else {
+      continue;
+    }
+    entries.push_back(std::move(entry));
+  }
+}
+
+}  // namespace
+
+std::string SystemErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const UniqueLocalMemory owned(text);
+  std::string message =
+      length ? WideToUtf8(std::wstring_view(text, length)) : "error " + std::to_string(error);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+    message.pop_back();
+  }
+  return message;
+}
+
+bool ReadFolderFacts(const std::wstring& folder, FolderFacts& facts, std::string& error) {
+  facts = FolderFacts{};
+  facts.path = WideToUtf8(folder);
+  const UniqueFile handle(CreateFileW(
+      folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!handle || !GetFileInformationByHandle(handle.Get(), &info)) {
+    error = "cannot read " + facts.path + ": " + SystemErrorText(GetLastError());
+    return false;
+  }
+  // Wine marks a folder link by its attributes, not the handle's: both are asked.
+  DWORD attributes = info.dwFileAttributes;
+  const DWORD byName = GetFileAttributesW(folder.c_str());
+  if (byName != INVALID_FILE_ATTRIBUTES) attributes |= byName;
+  facts.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+               !SamePath(FinalPath(handle.Get()), FullPath(folder));
+  if (!facts.link && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = facts.path + " is a file, not a folder";
+    return false;
+  }
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD status = GetSecurityInfo(handle.Get(), SE_FILE_OBJECT,
+                                       OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                       &owner, nullptr, &dacl, nullptr, &descriptor);
+  const UniqueLocalMemory ownedDescriptor(descriptor);
+  if (status != ERROR_SUCCESS || !owner) {
+    error = "cannot read who may change " + facts.path + ": " + SystemErrorText(status);
+    return false;
+  }
+  const Trustees trustees;
+  facts.owner = trustees.Of(owner);
+  facts.ownerName = NameOf(owner);
+  facts.hasDacl = dacl != nullptr;
+  if (dacl) ReadEntries(*dacl, trustees, facts.entries);
+  return true;
+}
+
+std::wstring DataFolder(const wchar_t* leaf, std::string& error) {
+  std::wstring folder = ProgramData();
+  if (folder.empty()) {
+    error = "the ProgramData folder is not known";
+    return {};
+  }
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(DataFolderSecurity, SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    error = "cannot make the data folder's security: " + SystemErrorText(GetLastError());
+    return {};
+  }
+  const UniqueLocalMemory ownedDescriptor(descriptor);
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+  for (const wchar_t* part : {L"Flashwright", leaf}) {
+    folder += L"\\";
+    folder += part;
+    if (!CreateDirectoryW(folder.c_str(), &security) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      error = "cannot make " + WideToUtf8(folder) + ": " + SystemErrorText(GetLastError());
+      return {};
+    }
+    // Made now or found, it is checked alike: someone may have made it first.
+    FolderFacts facts;
+    if (!ReadFolderFacts(folder, facts, error)) return {};
+    error = DataFolderRefusal(facts);
+    if (!error.empty()) return {};
+  }
+  return folder;
+}
+
+UniqueFile OpenFileNoLink(const std::wstring& path, DWORD access, Creation creation,
+                          std::string& error) {
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  const auto open = [&](DWORD disposition) {
+    return UniqueFile(
+        CreateFileW(path.c_str(), access, ShareAll, nullptr, disposition, flags, nullptr));
+  };
+  // A file is made only in a folder that is where its name says: through a folder link, even an
+  // empty new file would land elsewhere.
+  const std::wstring full = FullPath(path);
+  const std::size_t separator = full.rfind(L'\\');
+  const std::wstring parent = full.substr(0, separator == 2 ? 3 : separator);
+  const UniqueFile folder(CreateFileW(parent.c_str(), FILE_READ_ATTRIBUTES, ShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (folder && !SamePath(FinalPath(folder.Get()), parent)) {
+    error =
+        "its folder leads to " + WideToUtf8(FinalPath(folder.Get())) + "; a link is not followed";
+    return {};
+  }
+  UniqueFile file;
+  if (creation == Creation::NewOnly) {
+    file = open(CREATE_NEW);
+  } else {
+    // Never OPEN_ALWAYS: through a dangling link it would make the file at the link's far end.
+    // A new file is made only where no name is; a name made meanwhile is opened on a second try.
+    for (int tries = 0; tries < 2 && !file; ++tries) {
+      file = open(OPEN_EXISTING);
+      if (file || GetLastError() != ERROR_FILE_NOT_FOUND) break;
+      file = open(CREATE_NEW);
+      if (file || GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+  }
+  if (!file) {
+    error = SystemErrorText(GetLastError());
+    return {};
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+    error = "it is a device, not a file";
+  } else if (!GetFileInformationByHandle(file.Get(), &info)) {
+    error = SystemErrorText(GetLastError());
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    error = "it is a link (a reparse point); a link is not followed";
+  } else if (info.nNumberOfLinks > 1) {
+    error = "it is one file under " + std::to_string(info.nNumberOfLinks) +
+            " names (hard links), and another name may be someone else's";
+  } else if (const std::wstring final = FinalPath(file.Get()); !SamePath(final, full)) {
+    error = "it leads to " + WideToUtf8(final) + "; a link is not followed";
+  } else {
+    return file;
+  }
+  return {};
+}
+
+bool StillNamed(HANDLE file, const std::wstring& path) {
+  const UniqueFile named(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, ShareAll, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION held{}, now{};
+  return named && GetFileInformationByHandle(file, &held) &&
+         GetFileInformationByHandle(named.Get(), &now) &&
+         held.dwVolumeSerialNumber == now.dwVolumeSerialNumber &&
+         held.nFileIndexHigh == now.nFileIndexHigh && held.nFileIndexLow == now.nFileIndexLow;
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,43 @@
+// The data folder (%ProgramData%\Flashwright and its Logs and recordings), made with a security
+// descriptor of its own and checked before each use, and files in it or elsewhere opened without
+// following links. Header and source use nothing but the system, so the recorder builds them in.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/FolderTrust.h"
+#include "platform/win32/Owners.h"
+
+namespace platform::win32 {
+
+// The system's text for `error`, without its line break.
+std::string SystemErrorText(DWORD error);
+
+// %ProgramData%\Flashwright\<leaf>, each of the two folders made when missing (owner
+// Administrators; SYSTEM and Administrators full control, Users read, nothing inherited from
+// above) and then checked with DataFolderRefusal. Returns the folder's path; empty, with the
+// reason as a sentence in `error`, when it cannot be made, read or trusted.
+std::wstring DataFolder(const wchar_t* leaf, std::string& error);
+
+// Reads who owns `folder`, whether it is a link and its access list, not following a link.
+// False, with the reason in `error`, when it cannot be opened or read or is not a folder.
+bool ReadFolderFacts(const std::wstring& folder, FolderFacts& facts, std::string& error);
+
+enum class Creation {
+  OpenOrCreate,  // an existing file, else a new one
+  NewOnly,       // a new file; an existing name is an error
+};
+
+// Opens `path` as a file on a disk without following a link: a link (a reparse point), a file
+// with more than one name (hard links), or a handle whose final path is not `path` is closed and
+// refused with the reason in `error`. A missing file is made only under its own name, never at
+// the far end of a dangling link. Every handle shares reading, writing and deleting (renaming).
+UniqueFile OpenFileNoLink(const std::wstring& path, DWORD access, Creation creation,
+                          std::string& error);
+
+// Whether `path` still names the file `file` has open (not renamed or replaced since).
+bool StillNamed(HANDLE file, const std::wstring& path);
+
+}  // namespace platform::win32
