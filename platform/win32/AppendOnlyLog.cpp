@@ -47,12 +47,7 @@ std::string AppendOnlyLog::ComputerName() {
   return GetComputerNameW(name, &size) ? WideToUtf8(std::wstring_view(name, size)) : std::string();
 }
 
-std::string AppendOnlyLog::UserName() {
-  wchar_t name[256 + 1] = L"";
-  DWORD size = 256 + 1;
-  return GetUserNameW(name, &size) && size > 0 ? WideToUtf8(std::wstring_view(name, size - 1))
-                                               : std::string();
-}
+std::string AppendOnlyLog::UserName() { return RunningAccountName(); }
 
 std::string AppendOnlyLog::SharedLog(std::string& error) {
   const std::wstring folder = DataFolder(L"Logs", error);

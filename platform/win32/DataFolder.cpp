@@ -303,4 +303,14 @@ bool StillNamed(HANDLE file, const std::wstring& path) {
          held.nFileIndexHigh == now.nFileIndexHigh && held.nFileIndexLow == now.nFileIndexLow;
 }
 
+std::string RunningAccountName() {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return {};
+  const UniqueHandle token(opened);
+  alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (!GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size)) return {};
+  return NameOf(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
 }  // namespace platform::win32
