@@ -19,7 +19,7 @@ SYSTEM_DLLS = {
     "version.dll", "winmm.dll",
 }
 
-SIZE_LIMIT = 425_000          # bytes, Flashwright.exe as built (Release, stripped)
+SIZE_LIMIT = 480_000          # bytes, Flashwright.exe as built (Release, stripped)
 SCAN_ALLOCATIONS = 16         # the scan's device-list slots
 RESCAN_ALLOCATIONS = 16       # the same, for the whole rescan in the shipped window code
 REPAINT_ALLOCATIONS = 0
