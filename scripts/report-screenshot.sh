@@ -23,25 +23,25 @@ rm -rf "$runDir"
 mkdir -p "$runDir/share"
 # One log per PC, as the PCs copy theirs to a share: PC-NN/flashwright.log.
 line() {  # computer time result state exitCode reason(JSON) [check]
-  local check="${7:-}"
+  local check="${7:-firmware-version}"
   [ -n "$check" ] && check="\"$check\"" || check=null
   mkdir -p "$runDir/share/$1"
-  printf '{"time":"%s","program":"flashwright-cli","version":"1.4.0.0","command":"update","computer":"%s","user":"CORP\\\\svc-deploy","station":null,"path":"\\\\\\\\?\\\\usb#vid_1234&pid_5678#0001","identity":"ZR USB Bridge 2.0","versionBefore":"00.01.01.05","versionAfter":null,"state":"%s","check":%s,"result":"%s","exitCode":%s,"durationMs":41250,"reason":%s,"warning":null}\n' \
+  printf '{"time":"%s","program":"flashwright-cli","version":"0.1.1.7","command":"update","computer":"%s","user":"CORP\\\\svc-deploy","station":null,"path":"\\\\\\\\.\\\\SIMUSB1","identity":"SIMDEV  USB Bridge","versionBefore":"00.01.01.05","versionAfter":null,"state":"%s","check":%s,"result":"%s","exitCode":%s,"durationMs":41250,"reason":%s,"warning":null}\n' \
     "$2" "$1" "$4" "$check" "$3" "$5" "$6" >>"$runDir/share/$1/flashwright.log"
 }
 for pc in 01 02 03 04 05 06; do line "PC-$pc" "2026-12-08T09:${pc}:10Z" updated update-required 3010 null; done
 line PC-02 "2026-12-08T10:02:00Z" up-to-date up-to-date 0 null
 line PC-03 "2026-12-08T10:03:00Z" up-to-date up-to-date 0 null
-line PC-07 "2026-12-08T09:07:30Z" failed update-required 1 '"the device stopped answering while it was programmed"'
+line PC-07 "2026-12-08T09:07:30Z" failed update-required 1 '"programming failed"'
 line PC-07 "2026-12-08T10:07:30Z" pending-power-cycle pending-power-cycle 3010 null
-line PC-08 "2026-12-08T09:08:45Z" not-updatable unsupported-chip 5 '"the chip is not one this update is for"' chip-type
-line PC-09 "2026-12-08T09:09:12Z" failed update-required 1 '"programming failed: the library reported error 7"'
-line PC-10 "2026-12-08T09:10:40Z" not-updatable internal-code 5 '"the device runs its internal code, not its firmware"' running-mode
-printf '%s\n' '{"time":"2026-12-08T09:11:05Z","program":"flashwright-cli","version":"1.4.0.0","command":"update","computer":"PC-11","user":"CORP\\svc-deploy","station":null,"path":null,"identity":null,"versionBefore":null,"versionAfter":null,"state":"no-device","check":null,"result":null,"exitCode":3,"durationMs":310,"reason":null,"warning":null}' \
+line PC-08 "2026-12-08T09:08:45Z" not-updatable unsupported-chip 5 null chip-type
+line PC-09 "2026-12-08T09:09:12Z" failed update-required 1 '"The update library failed in ZR_FWUpdateProgrammingNoCustomizedSetting: access violation"'
+line PC-10 "2026-12-08T09:10:40Z" not-updatable internal-code 5 null running-mode
+printf '%s\n' '{"time":"2026-12-08T09:11:05Z","program":"flashwright-cli","version":"0.1.1.7","command":"update","computer":"PC-11","user":"CORP\\svc-deploy","station":null,"path":null,"identity":null,"versionBefore":null,"versionAfter":null,"state":"no-device","check":null,"result":null,"exitCode":3,"durationMs":310,"reason":null,"warning":null}' \
   >"$runDir/share/PC-11.log"
 # An older version's line, and a line cut off when a disk filled.
 mkdir -p "$runDir/share/PC-12"
-printf '%s\n' '{"time":"2026-11-30T16:20:00Z","computer":"PC-12","identity":"ZR USB Bridge 2.0","path":"usb#1","versionBefore":"00.01.01.07","result":"up-to-date","durationMs":95}' \
+printf '%s\n' '{"time":"2026-11-30T16:20:00Z","computer":"PC-12","identity":"SIMDEV  USB Bridge","path":"usb#1","versionBefore":"00.01.01.07","result":"up-to-date","durationMs":95}' \
   '{"time":"2026-12-08T09:12:00Z","computer":"PC-12","comm' >"$runDir/share/PC-12/flashwright.log"
 
 # shellcheck source=scripts/wine-env.sh
