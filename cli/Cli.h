@@ -26,6 +26,8 @@ struct Options {
   std::vector<std::string> paths;                    // report: logs and folders of logs
   std::string csvFile = "flashwright-report.csv";    // report --csv
   std::string htmlFile = "flashwright-report.html";  // report --html
+  std::string supportStep;                           // support: "record" or "collect"
+  std::string supportValue;  // support record: "on" or "off"; support collect: the ZIP, if named
 };
 
 // The command line parsed: options to run, or an exit code and what to print (help, the version,

@@ -28,6 +28,7 @@ when one does, when a device cannot be updated, or when the check could not be m
 on standard error). Device-management systems run the update when it prints nothing.
 report: 0 when both files were written, 1 when no log line could be read or a file could not be
 written.
+support: 0 when done, 1 when the switch could not be set or the ZIP could not be written.
 Text on a console is Unicode; redirected, it is UTF-8. --json and --log write ASCII-only JSON.)";
 }
 
@@ -148,6 +149,22 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
           ->capture_default_str()
           ->type_name("FILE");
     }
+    if (row.Takes(SupportSteps)) {
+      // Without one of them, support says what it takes (RunSupport).
+      command->require_subcommand(0, 1);
+      command->add_subcommand("record", "Turn recording on or off (administrator)")
+          ->add_option("STATE", options.supportValue, "on or off")
+          ->required()
+          ->check(CLI::IsMember({"on", "off"}));
+      command
+          ->add_subcommand("collect",
+                           "Write the recordings, the logs, status --json, the versions and the "
+                           "support settings into one ZIP (administrator)")
+          ->add_option("FILE", options.supportValue,
+                       "The ZIP to write (default: flashwright-support-<computer>-<UTC time>.zip "
+                       "in the current folder)")
+          ->check(FileName());
+    }
   }
 
   try {
@@ -202,6 +219,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
     result.exitCode = Usage;
     result.text = "--csv and --html need two different files";
     return result;
+  }
+  if (options.command->Takes(SupportSteps) && !chosen->get_subcommands().empty()) {
+    options.supportStep = chosen->get_subcommands().front()->get_name();
   }
   if (given("--device")) options.device = device;
   if (given("--count")) options.count = count;

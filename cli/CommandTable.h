@@ -27,6 +27,7 @@ enum CommandOption : unsigned {
   ChoiceOptions = 4,   // --device N or --all, and --force
   CountOption = 8,     // --count N
   ReportOptions = 16,  // PATH..., --csv FILE and --html FILE
+  SupportSteps = 32,   // record on|off, or collect [FILE]
 };
 
 struct CommandRow {

@@ -6,6 +6,7 @@
 #include "cli/Cli.h"
 #include "cli/FleetReport.h"
 #include "cli/Session.h"
+#include "cli/Support.h"
 
 namespace cli {
 
@@ -35,6 +36,11 @@ std::span<const CommandRow> CommandTable() {
                "HTML page",
        .options = ReportOptions,
        .runAlone = &WriteFleetReport},
+      {.name = "support",
+       .help = "For support: \"record on\" or \"record off\" turns recording the library's calls "
+               "on or off; \"collect [FILE]\" writes one ZIP of what support needs",
+       .options = SupportSteps,
+       .runAlone = &RunSupport},
   };
   return Rows;
 }

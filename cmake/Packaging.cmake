@@ -67,11 +67,12 @@ foreach(scenario IN LISTS scenarios)
                            "${scenario}")
 endforeach()
 
-# The support kit: what support sends a customer to record a session with (the recorder, named as
-# the library it stands in front of) and what it replays one with (usbsim checks a replay and
-# turns a recording into a scenario). The recorder is never signed either: it loads whatever
-# library sits beside it under the vendor's name.
-flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" program ZRFWUpdateDll.dll
+# The support kit: what support sends a customer to record a session with (the recorder, which
+# the programs bind in the library's place while support's recording switch is on) and what it
+# replays one with (usbsim checks a replay and turns a recording into a scenario). The recorder is
+# signed with the programs: signed programs bind only a recorder of the same publisher. The MSIs
+# carry it too, as their optional Recorder feature.
+flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" signable flashwright-recorder.dll
                          "$<TARGET_FILE:ZRFWUpdateDll_recorder>")
 flashwright_archive_file("${FLASHWRIGHT_SUPPORT_PACKAGE}" program usbsim.exe
                          "$<TARGET_FILE:usbsim>")

@@ -11,6 +11,12 @@ shortcut to the window and an Add/Remove Programs entry. --library adds the vend
 version. --url is the project's web page, the Add/Remove Programs entry's help and about links;
 without it both open the installed README.txt.
 
+The support kit's recorder (flashwright-recorder.dll) comes as the feature "Recorder", off by
+default: ADDLOCAL=Recorder installs it (its parent, the programs' feature, comes with it). Support's
+recording switch (`flashwright-cli support record on`, a registry value only the programs know the
+place of) is turned off at uninstall by running the installed `flashwright-cli support record off`
+before the files go; an upgrade leaves it as it is.
+
 Beside the programs it registers the Application log's event source "Flashwright" (its messages in
 flashwright-cli.exe) and creates the data folder %ProgramData%\Flashwright with Logs and recordings,
 owned by Administrators, with SYSTEM and Administrators in full control and Users reading, nothing
@@ -57,6 +63,12 @@ EVENT_SOURCE_KEY = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\
 # well-known SID, whatever the language of Windows, which LockPermissions' names cannot, and
 # LockPermissions can neither set the owner nor stop inheritance.
 DATA_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+# The recorder: the support kit's file, the MSIs' optional feature.
+RECORDER = "flashwright-recorder.dll"
+# Runs the installed flashwright-cli.exe (a File-table key) deferred, as the system
+# (msidbCustomActionTypeExe + SourceFile, InScript, NoImpersonate), its exit code ignored
+# (Continue): an uninstall never fails for it.
+RECORDING_OFF_TYPE = 2 + 16 + 64 + 1024 + 2048
 DATA_FOLDERS = (("DATADIR", "C_DataFolder"), ("LOGSDIR", "C_LogsFolder"),
                 ("RECORDINGSDIR", "C_RecordingsFolder"))
 SUMMARY = "\x05SummaryInformation"
@@ -199,7 +211,11 @@ def data_folder_xml():
 def wxs(entries, product_name, version, product_code, url):
     extra = ["C_VersionKey", "C_Shortcut", "C_EventSource"] + [c for _, c in DATA_FOLDERS]
     refs = "".join(f'      <ComponentRef Id={quoteattr(c)}/>\n'
-                   for c in ["C_" + table_name(e) for e in sorted(entries)] + extra)
+                   for c in ["C_" + table_name(e) for e in sorted(entries) if e != RECORDER]
+                   + extra)
+    recorder = (f'      <Feature Id="Recorder" Level="2" Title="Recorder for support">\n'
+                f'        <ComponentRef Id={quoteattr("C_" + table_name(RECORDER))}/>\n'
+                f'      </Feature>\n' if RECORDER in entries else "")
     actions = ["SetARPINSTALLLOCATION"] + ([] if url else ["SetARPHELPLINK", "SetARPURLINFOABOUT"])
     # Right after CostFinalize, which resolves INSTALLDIR, long before RegisterProduct.
     sequence = "".join(f'      <Custom Action="{a}" Sequence="{1001 + i}"/>\n'
@@ -245,7 +261,7 @@ def wxs(entries, product_name, version, product_code, url):
       </Directory>
 {data_folder_xml()}    </Directory>
     <Feature Id="Complete" Level="1">
-{refs}    </Feature>
+{refs}{recorder}    </Feature>
   </Product>
 </Wix>
 """
@@ -279,6 +295,13 @@ def complete_tables(msi, work, files):
                    "WHERE `Name` = 'EventMessageFile'",
               # wixl marks the property setters no-impersonate, which only a deferred action has.
               "UPDATE `CustomAction` SET `Type` = 51 WHERE `Type` = 2099")
+    cli = "F_" + table_name("flashwright-cli.exe")
+    msi_query(msi, "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
+                   f"('RecordingOff', {RECORDING_OFF_TYPE}, '{cli}', 'support record off')",
+              # After InstallInitialize, before the files go; not when an upgrade removes the
+              # older product.
+              "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES "
+              "('RecordingOff', 'REMOVE~=\"ALL\" AND NOT UPGRADINGPRODUCTCODE', 3450)")
     import_table(msi, work, "MsiLockPermissionsEx",
                  ["MsiLockPermissionsEx", "LockObject", "Table", "SDDL", "Condition"],
                  ["s72", "s72", "s32", "l0", "S255"],
@@ -340,6 +363,10 @@ def main(argv):
         sys.exit(f"make-msi: {list_path} lists no archive {archive}")
     if library is not None:
         entries["ZRFWUpdateDll.dll"] = ("file", library)
+    support = archives.read_list(list_path).get(archive.removesuffix("-simulator-kit")
+                                                + "-support-kit", {})
+    if RECORDER in support:
+        entries[RECORDER] = support[RECORDER]
     kit = library is None
     product_name = "Flashwright Simulator Kit" if kit else "Flashwright"
     product_code = guid(f"product/{'kit' if kit else 'release'}/{version}")

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/Support.h"
 #include "platform/Trail.h"
 
 namespace platform {
@@ -110,6 +111,7 @@ struct ConsoleServices {
   LogFile& log;
   EventLog& events;
   Files& files;
+  SupportDesk& support;
 };
 
 }  // namespace platform

@@ -7,7 +7,9 @@
 
 #include <cstdio>
 
+#include "platform/VersionRecord.h"
 #include "platform/win32/DataFolder.h"
+#include "platform/win32/ModulePath.h"
 #include "platform/win32/Owners.h"
 #include "platform/win32/Text.h"
 #include "recording/EnvironmentPath.h"
@@ -71,6 +73,29 @@ std::wstring DefaultRecordingPath() {
   return path + L".fwrec";
 }
 
+// The version record compiled into `module` (the program, or the recorder itself), as text.
+std::string VersionOf(HMODULE module) {
+  HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16));
+  HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  const auto version = data ? platform::FixedFileVersion(static_cast<const unsigned char*>(data),
+                                                         SizeofResource(module, resource))
+                            : std::nullopt;
+  return version ? platform::VersionText(*version) : "unknown";
+}
+
+// Which program made the recording, and with which recorder.
+Origin OriginOfThisProcess() {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&VersionOf), &self);
+  std::wstring program = platform::win32::ModulePath(nullptr);
+  program.erase(0, program.find_last_of(L"\\/") + 1);
+  return {platform::win32::WideToUtf8(program), VersionOf(GetModuleHandleW(nullptr)),
+          self ? VersionOf(self) : "unknown"};
+}
+
 void WriteText(const std::string& text) {
   DWORD written = 0;
   if (!WriteFile(File().Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
@@ -96,7 +121,7 @@ void OpenOnce() {
   if (File() && !SetEndOfFile(File().Get())) File().Reset();
   if (!File() && !error.empty()) NoteNotRecording(platform::win32::WideToUtf8(path) + ": " + error);
   if (File()) {
-    WriteText(std::string(FormatHeader) +
+    WriteText(std::string(FormatHeader) + "\n# " + FormatOrigin(OriginOfThisProcess()) +
               "\n# calls of the update library, one a line; see support-recording.md\n");
   }
 }

@@ -10,7 +10,7 @@
 namespace recorder {
 namespace {
 
-constexpr wchar_t VendorFileName[] = L"ZRFWUpdateDll-vendor.dll";
+constexpr wchar_t VendorFileName[] = L"ZRFWUpdateDll.dll";
 
 #define REC_NAME(name, ...) #name,
 constexpr std::array<const char*, static_cast<std::size_t>(Entry::Count)> EntryNames = {

@@ -180,6 +180,30 @@ ParsedLine ParseCall(std::string_view line) {
   return {std::move(call), {}};
 }
 
+std::string FormatOrigin(const Origin& origin) {
+  return "origin recorder=" + origin.recorderVersion + " version=" + origin.programVersion +
+         " program=" + origin.program;
+}
+
+std::optional<Origin> ParseOrigin(std::string_view note) {
+  // Each field's key, in its place; the versions are one word each.
+  constexpr std::string_view Keys[] = {"origin recorder=", " version=", " program="};
+  std::string* values[3] = {};
+  Origin origin;
+  values[0] = &origin.recorderVersion;
+  values[1] = &origin.programVersion;
+  values[2] = &origin.program;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (!note.starts_with(Keys[i])) return std::nullopt;
+    note.remove_prefix(Keys[i].size());
+    const std::size_t end = i < 2 ? note.find(' ') : note.size();
+    if (end == 0 || end == std::string_view::npos) return std::nullopt;
+    values[i]->assign(note.substr(0, end));
+    note.remove_prefix(end);
+  }
+  return origin;
+}
+
 ParsedRecording ParseRecording(std::string_view text) {
   std::map<std::uint64_t, RecordedCall> calls;
   Recording recording;
@@ -206,6 +230,7 @@ ParsedRecording ParseRecording(std::string_view text) {
       line.remove_prefix(
           std::min<std::size_t>(line.size(), line.size() > 1 && line[1] == ' ' ? 2 : 1));
       recording.notes.emplace_back(line.substr(0, std::min(line.size(), MaxLineLength)));
+      if (!recording.origin) recording.origin = ParseOrigin(recording.notes.back());
       continue;
     }
     ParsedLine parsed = ParseCall(line);

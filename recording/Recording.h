@@ -62,9 +62,27 @@ struct ParsedLine {
 };
 ParsedLine ParseCall(std::string_view line);
 
+// Who made a recording: the program that bound the recorder (its file name), the program's
+// version and the recorder's ("unknown" when one could not be read). The recorder writes it as a
+// note after the header, so that a reader that does not know it still reads the recording:
+//   # origin recorder=VERSION version=VERSION program=FILE NAME
+// The program's name runs to the line's end: a file name may hold spaces.
+struct Origin {
+  std::string program;
+  std::string programVersion;
+  std::string recorderVersion;
+
+  bool operator==(const Origin&) const = default;
+};
+// The note's text, without "# ".
+std::string FormatOrigin(const Origin& origin);
+// The origin in a note; none when the note is not one.
+std::optional<Origin> ParseOrigin(std::string_view note);
+
 struct Recording {
   std::vector<RecordedCall> calls;  // in sequence order
   std::vector<std::string> notes;   // the recorder's comment lines ("# ..."), without "# "
+  std::optional<Origin> origin;     // none in recordings made before the recorder wrote it
 };
 struct ParsedRecording {
   std::optional<Recording> recording;

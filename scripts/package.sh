@@ -5,7 +5,7 @@
 # Windows Installer packages: ...-win32-simulator-kit.msi always, and ...-win32.msi, the release,
 # when FLASHWRIGHT_LIBRARY names the vendor's ZRFWUpdateDll.dll to put in it (it is not ours to
 # ship, so it is never taken from anywhere else). SHA256SUMS lists them all. With
-# FLASHWRIGHT_SIGN_PFX set the two programs in them are signed first, and the MSIs themselves
+# FLASHWRIGHT_SIGN_PFX set the two programs and the recorder in them are signed first, and the MSIs themselves
 # after (scripts/sign.sh); without it nothing is, and it says so. Each MSI gets a winget manifest
 # in build/win32/packages/winget/ (packaging/make-winget.py) whose installer address is
 # FLASHWRIGHT_DOWNLOAD_URL/<file name>: the folder the MSIs are published in (without it, a
@@ -106,9 +106,10 @@ MakeInstallers() {
   WriteSums "$outDir"
 }
 
-# SignPrograms BUILD_DIR: signed copies of the two programs in BUILD_DIR/signed.
+# SignPrograms BUILD_DIR: signed copies of the two programs and the recorder in BUILD_DIR/signed.
 SignPrograms() {
-  bash "$root/scripts/sign.sh" "$1/signed" "$1/bin/Flashwright.exe" "$1/bin/flashwright-cli.exe"
+  bash "$root/scripts/sign.sh" "$1/signed" "$1/bin/Flashwright.exe" "$1/bin/flashwright-cli.exe" \
+    "$1/variants/recorder/flashwright-recorder.dll"
 }
 
 if [ "${1:-}" = "--archives" ]; then
@@ -209,7 +210,7 @@ fi
 
 if ! diff -u "$first/SHA256SUMS" "$work/packages/SHA256SUMS" >&2; then
   for program in bin/Flashwright.exe bin/flashwright-cli.exe bin/ZRFWUpdateDll.dll bin/usbsim.exe \
-    variants/recorder/ZRFWUpdateDll.dll; do
+    variants/recorder/flashwright-recorder.dll; do
     cmp -s "$buildDir/$program" "$copyBuild/$program" ||
       echo "package: verify: $program differs between the two builds" >&2
   done

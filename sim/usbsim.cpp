@@ -356,6 +356,11 @@ int RunRecordingCommand(const std::vector<std::string>& args) {
   const recorder::ParsedRecording parsed = recorder::LoadRecording(PathArgument(args[1]));
   if (!parsed.recording) return Fail({ExitScenarioError, parsed.error});
   if (!check) {
+    // Which program made the recording, when it says so (older recordings do not).
+    if (const auto& origin = parsed.recording->origin) {
+      std::printf("# from a recording of %s %s, recorder %s\n", origin->program.c_str(),
+                  origin->programVersion.c_str(), origin->recorderVersion.c_str());
+    }
     std::fputs(sim::SerializeScenario(sim::ScenarioFromRecording(*parsed.recording)).c_str(),
                stdout);
     return ExitOk;

@@ -16,6 +16,7 @@
 #include "platform/win32/ModuleLoading.h"
 #include "platform/win32/NamedFiles.h"
 #include "platform/win32/Owners.h"
+#include "platform/win32/SupportDesk.h"
 #include "platform/win32/SystemServices.h"
 #include "platform/win32/Text.h"
 
@@ -97,6 +98,7 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
     ProcessTokenElevation elevation;
     SystemServices system;
     NamedFiles files;
+    SystemSupportDesk support;
     // Each member has an interface type of its own, so a slip in the order does not compile.
     const ConsoleServices services{system.modules,
                                    system.faults,
@@ -111,7 +113,8 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
                                    elevation,
                                    system.log,
                                    system.events,
-                                   files};
+                                   files,
+                                   support};
     return program(services);
   } catch (...) {
     WriteStream(STD_ERROR_HANDLE, "flashwright-cli: unexpected failure: " +

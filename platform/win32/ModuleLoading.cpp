@@ -4,6 +4,7 @@
 #include "platform/win32/ModuleLoading.h"
 
 #include "platform/UniqueResource.h"
+#include "platform/win32/RecorderSwitch.h"
 #include "platform/win32/StartupPhase.h"
 
 namespace platform::win32 {
@@ -27,6 +28,11 @@ std::wstring Widen(const char* text) {
   wide.resize(static_cast<std::size_t>(length - 1));
   return wide;
 }
+
+// The update library, by its module or file name: the one the recorder may stand in for.
+bool IsUpdateLibrary(const char* name) {
+  return lstrcmpiA(name, "ZRFWUpdateDll") == 0 || lstrcmpiA(name, "ZRFWUpdateDll.dll") == 0;
+}
 }  // namespace
 
 void RestrictDllSearch() {
@@ -46,6 +52,11 @@ void RestrictDllSearch() {
 
 ModuleHandle ExeDirectoryModuleLoader::FindLoaded(const char* moduleName) {
   HMODULE module = nullptr;
+  // Once bound, the recorder is the library for this process: the library's own module, which
+  // the recorder loaded, is not to be bound past it.
+  if (IsUpdateLibrary(moduleName) && GetModuleHandleExW(0, RecorderFileName, &module)) {
+    return reinterpret_cast<ModuleHandle>(module);
+  }
   // Without GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT this takes a reference of our own.
   if (!GetModuleHandleExA(0, moduleName, &module)) return 0;
   return reinterpret_cast<ModuleHandle>(module);
@@ -57,6 +68,10 @@ ModuleHandle ExeDirectoryModuleLoader::Load(const char* fileName) {
   if (path.empty() || slash == std::wstring::npos) return 0;
   path.resize(slash + 1);
   path += Widen(fileName);
+  // Support's recording switch puts the recorder in the library's place (see RecorderSwitch.h).
+  if (IsUpdateLibrary(fileName)) {
+    if (std::wstring recorder = RecorderToBind(); !recorder.empty()) path = std::move(recorder);
+  }
 
   // Never ask the user about a missing drive or a broken DLL: a failure is just "not bound".
   const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);

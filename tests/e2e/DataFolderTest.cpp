@@ -34,7 +34,7 @@ namespace fs = std::filesystem;
 
 constexpr char CliName[] = "flashwright-cli.exe";
 constexpr char LibraryName[] = "ZRFWUpdateDll.dll";
-constexpr char VendorName[] = "ZRFWUpdateDll-vendor.dll";
+constexpr char RecorderName[] = "flashwright-recorder.dll";
 
 fs::path BinDir() { return ExecutableDir(); }
 fs::path Links() { return BinDir().parent_path() / "link-fixture"; }
@@ -73,16 +73,18 @@ class DataFolderTest : public ::testing::Test {
     dir_.CopyIn(BinDir() / LibraryName);
     fs::create_directories(Recorded());
     fs::copy_file(BinDir() / CliName, Recorded() / CliName);
-    fs::copy_file(BinDir().parent_path() / "variants" / "recorder" / LibraryName,
-                  Recorded() / LibraryName);
-    fs::copy_file(BinDir() / LibraryName, Recorded() / VendorName);
+    fs::copy_file(BinDir().parent_path() / "variants" / "recorder" / RecorderName,
+                  Recorded() / RecorderName);
+    fs::copy_file(BinDir() / LibraryName, Recorded() / LibraryName);
     std::ofstream(dir_.Path() / "world.ini", std::ios::binary) << "[device]\n";
     saved_ = fs::exists(DataFolder());
     if (saved_) {
       ASSERT_TRUE(MoveFileW(DataFolder().c_str(), Saved().c_str()));
     }
+    ASSERT_EQ(Cli(Recorded(), "support record on"), 0u) << Describe();
   }
   void TearDown() override {
+    Cli(Recorded(), "support record off");
     std::error_code error;
     // Never removed while it holds the link: that would remove the far end's files.
     if (linked_ && !MoveFileW(DataFolder().c_str(), LinkedDataFolder().c_str())) return;

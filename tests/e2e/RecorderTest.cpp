@@ -7,7 +7,9 @@
 #include <array>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,7 +29,7 @@ namespace fs = std::filesystem;
 constexpr char ProgramName[] = "Flashwright.exe";
 constexpr char CliName[] = "flashwright-cli.exe";
 constexpr char LibraryName[] = "ZRFWUpdateDll.dll";
-constexpr char VendorName[] = "ZRFWUpdateDll-vendor.dll";
+constexpr char RecorderName[] = "flashwright-recorder.dll";
 constexpr Millis StartTimeout = 20s;
 constexpr Millis ScreenTimeout = 10s;
 constexpr Millis RunTimeout = 30s;
@@ -46,7 +48,8 @@ constexpr char SecondDevice[] = "image-fits=no";
 
 fs::path BinDir() { return ExecutableDir(); }
 fs::path Variant(const std::string& name) {
-  return BinDir().parent_path() / "variants" / name / LibraryName;
+  return BinDir().parent_path() / "variants" / name /
+         (name == "recorder" ? RecorderName : LibraryName);
 }
 
 std::string ReadFile(const fs::path& file) {
@@ -70,9 +73,18 @@ class RecorderTest : public ::testing::Test {
       std::ofstream(dir / "world.ini", std::ios::binary) << OneDeviceWorld << "[device]\n"
                                                          << SecondDevice << "\n";
     }
-    fs::copy_file(Variant("recorder"), Recording() / LibraryName);
-    fs::copy_file(BinDir() / LibraryName, Recording() / VendorName);
+    fs::copy_file(Variant("recorder"), Recording() / RecorderName);
+    fs::copy_file(BinDir() / LibraryName, Recording() / LibraryName);
     fs::copy_file(BinDir() / LibraryName, Replaying() / LibraryName);
+    ASSERT_EQ(SwitchRecording("on"), 0u);
+  }
+  void TearDown() override { SwitchRecording("off"); }
+
+  // `support record on|off`, as an administrator runs it: its exit code.
+  DWORD SwitchRecording(const std::string& state) {
+    Process cli = Process::Launch(Recording() / CliName, Recording(), {}, "support record " + state,
+                                  {dir_.Path() / "switch.txt", {}});
+    return cli.WaitForExit(RunTimeout).value_or(0xDEAD);
   }
 
   fs::path Recording() const { return dir_.Path() / "record"; }
@@ -210,6 +222,106 @@ TEST_F(RecorderTest, CommandLineUpdateReplaysToTheSameJsonAndAChangedRunDiverges
       << changedOutput;
 }
 
+fs::path RecordingsFolder() {
+  wchar_t data[MAX_PATH] = L"";
+  GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
+  return fs::path(data) / "Flashwright" / "recordings";
+}
+
+std::set<fs::path> RecordingsMade() {
+  std::set<fs::path> files;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(RecordingsFolder(), error)) {
+    if (entry.path().extension() == ".fwrec") files.insert(entry.path());
+  }
+  return files;
+}
+
+// The entries of a ZIP of stored entries, by name, read through its central directory.
+std::map<std::string, std::string> StoredEntries(const std::string& zip) {
+  std::map<std::string, std::string> entries;
+  auto number = [&](std::size_t at, int bytes) {
+    std::uint32_t value = 0;
+    for (int i = bytes; i-- > 0;) {
+      value = value << 8 | static_cast<unsigned char>(at + i < zip.size() ? zip[at + i] : 0);
+    }
+    return std::size_t{value};
+  };
+  const std::size_t end = zip.rfind(std::string("PK\x05\x06", 4));
+  if (end == std::string::npos) return entries;
+  std::size_t at = number(end + 16, 4);
+  for (std::size_t i = 0; i < number(end + 10, 2) && number(at, 4) == 0x02014B50; ++i) {
+    const std::size_t local = number(at + 42, 4);
+    const std::size_t data = local + 30 + number(local + 26, 2) + number(local + 28, 2);
+    entries[zip.substr(at + 46, number(at + 28, 2))] = zip.substr(data, number(at + 20, 4));
+    at += 46 + number(at + 28, 2) + number(at + 30, 2) + number(at + 32, 2);
+  }
+  return entries;
+}
+
+// The support road: with the switch on, a run of the command line is recorded in the data folder
+// under a header naming the program and the versions; with it off, nothing is; the recording
+// replays without divergence; and collect gathers it with the logs, status and versions.
+TEST_F(RecorderTest, TheSwitchRecordsASessionThatReplaysAndCollectGathersItInOneZip) {
+  const std::set<fs::path> before = RecordingsMade();
+  // The recorder's own default place: no file named.
+  Process::Environment environment = RecordEnvironment();
+  for (auto& [name, value] : environment) {
+    if (name == "FLASHWRIGHT_RECORDING") value.clear();
+  }
+  const auto [recordedCode, recordedJson] = Cli(Recording(), "update --all --json", environment);
+  EXPECT_EQ(recordedCode, 5u) << recordedJson;
+  std::set<fs::path> made = RecordingsMade();
+  for (const fs::path& old : before) made.erase(old);
+  ASSERT_EQ(made.size(), 1u) << "one recording for the run";
+  const fs::path recording = *made.begin();
+  const recorder::ParsedRecording parsed = recorder::LoadRecording(recording.string());
+  ASSERT_TRUE(parsed.recording) << parsed.error;
+  ASSERT_TRUE(parsed.recording->origin) << ReadFile(recording);
+  EXPECT_EQ(parsed.recording->origin->program, CliName);
+  const std::regex version("[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+");
+  EXPECT_TRUE(std::regex_match(parsed.recording->origin->programVersion, version));
+  EXPECT_TRUE(std::regex_match(parsed.recording->origin->recorderVersion, version));
+
+  ASSERT_EQ(SwitchRecording("off"), 0u);
+  Cli(Recording(), "status", environment);
+  EXPECT_EQ(RecordingsMade().size(), before.size() + 1) << "a run with the switch off recorded";
+
+  fs::copy_file(recording, RecordingFile());
+  ForgetAttemptRecords();
+  Cli(Replaying(), "update --all --json", ReplayEnvironment("support.log"));
+  const auto [replayCode, replayOutput] = ReplayCheck("support.log");
+  EXPECT_EQ(replayCode, 0u) << replayOutput;
+
+  const fs::path zip = dir_.Path() / "support.zip";
+  const auto [collectCode, printed] =
+      Cli(Recording(), "support collect \"" + zip.string() + "\"", environment);
+  EXPECT_EQ(collectCode, 0u) << printed;
+  EXPECT_EQ(printed, zip.string() + "\n");
+  std::map<std::string, std::string> entries = StoredEntries(ReadFile(zip));
+  std::string listing;
+  for (const auto& [name, contents] : entries) listing += name + "\n";
+  for (const std::string& name :
+       {"recordings/" + recording.filename().string(), std::string("logs/flashwright.log"),
+        std::string("status.json"), std::string("versions.txt"), std::string("settings.txt")}) {
+    EXPECT_TRUE(entries.contains(name)) << name << " is missing from\n" << listing;
+  }
+  for (const auto& [name, contents] : entries) {
+    EXPECT_TRUE(name.starts_with("recordings/") || name.starts_with("logs/") ||
+                name.find('/') == std::string::npos)
+        << "something else of the PC: " << name;
+  }
+  EXPECT_EQ(entries["recordings/" + recording.filename().string()], ReadFile(recording));
+  EXPECT_NE(entries["status.json"].find("\"command\":\"status\""), std::string::npos)
+      << entries["status.json"];
+  EXPECT_NE(entries["settings.txt"].find("recording: off\nrecorder: present\n"), std::string::npos)
+      << entries["settings.txt"];
+  EXPECT_TRUE(std::regex_search(entries["versions.txt"],
+                                std::regex("flashwright-recorder.dll: [0-9]+\\.[0-9]+")))
+      << entries["versions.txt"];
+  fs::remove(recording);
+}
+
 // Without the vendor's library beside it, or with one lacking an entry point, the recorder does
 // not load, and the program reports its library missing or incomplete as always.
 TEST_F(RecorderTest, WithoutACompleteVendorLibraryBindingFailsAsUsual) {
@@ -219,8 +331,8 @@ TEST_F(RecorderTest, WithoutACompleteVendorLibraryBindingFailsAsUsual) {
   } cases[] = {{"missing", {}}, {"lacking its last entry point", Variant("missing-last")}};
   for (const auto& [name, vendor] : cases) {
     SCOPED_TRACE(name);
-    fs::remove(Recording() / VendorName);
-    if (!vendor.empty()) fs::copy_file(vendor, Recording() / VendorName);
+    fs::remove(Recording() / LibraryName);
+    if (!vendor.empty()) fs::copy_file(vendor, Recording() / LibraryName);
     const auto [code, output] = Cli(Recording(), "status --json", RecordEnvironment());
     EXPECT_EQ(code, 6u) << output;
     EXPECT_FALSE(fs::exists(RecordingFile())) << "the refused recorder wrote a recording";
@@ -234,7 +346,7 @@ LRESULT CALLBACK CallNested(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   if (message != WM_APP) return DefWindowProcW(window, message, wParam, lParam);
   using GetChipType = updatelib::ZR_GetChipType_Fn;
   static auto call = reinterpret_cast<GetChipType>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleW(L"ZRFWUpdateDll.dll"), "ZR_GetChipType")));
+      GetProcAddress(GetModuleHandleW(L"flashwright-recorder.dll"), "ZR_GetChipType")));
   platform::win32::SehFaultBarrier barrier;
   struct Args {
     GetChipType call;
@@ -263,7 +375,7 @@ TEST_F(RecorderTest, ANestedCallThatFaultedLeavesTheOuterCallsRecordWhole) {
       {"FLASHWRIGHT_RECORDING", RecordingFile().string()}};
   for (const auto& [name, value] : variables) SetEnvironmentVariableA(name, value.c_str());
 
-  HMODULE recorder = LoadLibraryW((Recording() / LibraryName).wstring().c_str());
+  HMODULE recorder = LoadLibraryW((Recording() / RecorderName).wstring().c_str());
   ASSERT_NE(recorder, nullptr);
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = CallNested;

@@ -126,6 +126,31 @@ class FakeFiles : public platform::Files {
   }
 };
 
+// Support's view of a PC: a switch, the recorder's presence and files gathered from FakeFiles.
+class FakeSupportDesk : public platform::SupportDesk {
+ public:
+  bool recording = false;
+  bool recorderPresent = false;
+  std::vector<Gathered> supportFiles;
+  FakeFiles* files = nullptr;  // where ReadNoLink reads
+
+  std::string SetRecording(bool on) override {
+    recording = on;
+    return {};
+  }
+  bool RecordingOn() override { return recording; }
+  bool RecorderPresent() override { return recorderPresent; }
+  std::string RecorderRefusal() override { return recorderPresent ? "" : "it is not there"; }
+  std::vector<Fact> Versions() override { return {{"Windows", "10.0.19045"}}; }
+  std::vector<Gathered> SupportFiles() override { return supportFiles; }
+  std::string ReadNoLink(const std::string& path, std::uint64_t limit,
+                         std::string& contents) override {
+    return files->Read(path, limit, contents);
+  }
+  std::string DefaultArchivePath() override { return "support.zip"; }
+  std::int64_t NowUtc() override { return 1765188000; }
+};
+
 class FakeConsole final : public FakeOutput,
                           public FakeProgressLine,
                           public FakeInterrupts,
@@ -133,9 +158,11 @@ class FakeConsole final : public FakeOutput,
                           public FakeElevation,
                           public FakeLogFile,
                           public FakeEventLog,
-                          public FakeFiles {
+                          public FakeFiles,
+                          public FakeSupportDesk {
  public:
   using FakeOutput::FromAnsi;
+  FakeConsole() { FakeSupportDesk::files = this; }
   platform::ConsoleServices Services(FakeSystem& system) {
     return {system.modules,
             system.faults,
@@ -143,6 +170,7 @@ class FakeConsole final : public FakeOutput,
             system.sleepAndShutdown,
             system.programmingLock,
             system.attempts,
+            *this,
             *this,
             *this,
             *this,

@@ -82,6 +82,36 @@ TEST(RecordingFormat, ACallThatReturnsAfterItsFaultReplacesTheFaultLine) {
   EXPECT_EQ(recording.calls[1].micros, 9);
 }
 
+// The note naming the program and the versions: read where the recorder writes it, a recording
+// without it reads as before, and a note that is not quite one is only a note.
+TEST(RecordingFormat, TheOriginNoteNamesProgramAndVersionsAndIsOptional) {
+  const recorder::Origin spaced{"Flash wright (2).exe", "1.4.0.12", "1.4.0.13"};
+  EXPECT_EQ(recorder::FormatOrigin(spaced),
+            "origin recorder=1.4.0.13 version=1.4.0.12 program=Flash wright (2).exe");
+  const struct {
+    std::string note;
+    std::optional<recorder::Origin> origin;
+  } cases[] = {
+      {recorder::FormatOrigin(spaced), spaced},
+      {"origin recorder=unknown version=unknown program=a.exe",
+       recorder::Origin{"a.exe", "unknown", "unknown"}},
+      {"calls of the update library, one a line", std::nullopt},
+      {"origin recorder=1 program=a.exe version=2", std::nullopt},
+      {"origin recorder= version=2 program=a.exe", std::nullopt},
+      {"origin recorder=1 version=2 program=", std::nullopt},
+      {"origin recorder=1 version=2", std::nullopt},
+  };
+  for (const auto& [note, origin] : cases) {
+    SCOPED_TRACE(note);
+    EXPECT_EQ(recorder::ParseOrigin(note), origin);
+    const recorder::Recording recording =
+        Parse(std::string(recorder::FormatHeader) + "\n# " + note + "\n" + Session().substr(8));
+    EXPECT_EQ(recording.origin, origin);
+    EXPECT_EQ(recording.calls.size(), 6u);
+  }
+  EXPECT_FALSE(Parse(Session()).origin.has_value());
+}
+
 TEST(RecordingFormat, HostileTextIsRefusedWithTheLineAndWhat) {
   const std::string header = std::string(recorder::FormatHeader) + "\n";
   const struct {
