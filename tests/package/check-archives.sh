@@ -48,10 +48,10 @@ for scenario in "${scenarios[@]}"; do kitFiles+=("scenarios/$scenario.scenario")
 ExpectListing "$kitName" "$(printf "$kitName/%s\n" "${kitFiles[@]}" | sort)"
 
 ExpectListing "$supportName" "$(printf "$supportName/%s\n" LICENSE.txt SUPPORT-RECORDING.md \
-  THIRD-PARTY-NOTICES.txt ZRFWUpdateDll.dll usbsim.exe | sort)"
-# The recorder, not the simulator (which has the same file name), and the same usbsim.
-cmp "$supportDir/ZRFWUpdateDll.dll" "$buildDir/variants/recorder/ZRFWUpdateDll.dll" ||
-  Fail "the support kit's ZRFWUpdateDll.dll is not the recorder"
+  THIRD-PARTY-NOTICES.txt flashwright-recorder.dll usbsim.exe | sort)"
+# The recorder under its own name (never the library's), and the same usbsim.
+cmp "$supportDir/flashwright-recorder.dll" "$buildDir/variants/recorder/flashwright-recorder.dll" ||
+  Fail "the support kit's flashwright-recorder.dll is not the recorder"
 cmp "$supportDir/usbsim.exe" "$binDir/usbsim.exe" || Fail "the support kit's usbsim.exe differs"
 
 # The program users get is the program that was built and tested, in both archives.
