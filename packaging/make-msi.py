@@ -12,10 +12,11 @@ version. --url is the project's web page, the Add/Remove Programs entry's help a
 without it both open the installed README.txt.
 
 The support kit's recorder (flashwright-recorder.dll) comes as the feature "Recorder", off by
-default: ADDLOCAL=Recorder installs it (its parent, the programs' feature, comes with it). Support's
-recording switch (`flashwright-cli support record on`, a registry value only the programs know the
-place of) is turned off at uninstall by running the installed `flashwright-cli support record off`
-before the files go; an upgrade leaves it as it is.
+default: ADDLOCAL=Complete,Recorder installs it with the programs (ADDLOCAL names every feature to
+install, the programs' own, Complete, too). Support's recording switch (`flashwright-cli support
+record on`, a registry value only the programs know the place of) is turned off at uninstall by
+running the installed `flashwright-cli support record off` before the files and the package's
+registry values go; an upgrade leaves it as it is.
 
 Beside the programs it registers the Application log's event source "Flashwright" (its messages in
 flashwright-cli.exe) and creates the data folder %ProgramData%\Flashwright with Logs and recordings,
@@ -298,10 +299,11 @@ def complete_tables(msi, work, files):
     cli = "F_" + table_name("flashwright-cli.exe")
     msi_query(msi, "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
                    f"('RecordingOff', {RECORDING_OFF_TYPE}, '{cli}', 'support record off')",
-              # After InstallInitialize, before the files go; not when an upgrade removes the
-              # older product.
+              # After InstallInitialize and before RemoveRegistryValues (2600), so that the key the
+              # value is in is empty, and removed, when the package's own values go; not when an
+              # upgrade removes the older product.
               "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES "
-              "('RecordingOff', 'REMOVE~=\"ALL\" AND NOT UPGRADINGPRODUCTCODE', 3450)")
+              "('RecordingOff', 'REMOVE~=\"ALL\" AND NOT UPGRADINGPRODUCTCODE', 2590)")
     import_table(msi, work, "MsiLockPermissionsEx",
                  ["MsiLockPermissionsEx", "LockObject", "Table", "SDDL", "Condition"],
                  ["s72", "s72", "s32", "l0", "S255"],

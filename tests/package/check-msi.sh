@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The simulator kit's MSI as an administrator's deployment uses it, silently under Wine: install
 # (files in place, flashwright-cli status from the installed folder against the simulator),
-# upgrade from a build with a lower version (one product left, the new files), a lower version
-# over it refused, and uninstall (nothing left but the logs). Two builds of the MSI must be the same
+# upgrade from a build with a lower version (one product left, the new files) with the optional
+# recorder, a lower version over it refused, and uninstall with support's recording switch left on
+# (nothing left but the logs and the recording). Two builds of the MSI must be the same
 # bytes. Its tables (read with msiinfo): a version for every program and library, the data
 # folder's security descriptor, the event source. What Wine cannot show: that Windows applies the
 # descriptor (Wine keeps no ACLs), and a repair (Wine keeps an installed file whose version is
@@ -30,9 +31,10 @@ MakeMsi() {  # MakeMsi LIST_BUILD_DIR OUT.msi VERSION
     Fail "scripts/package.sh --installer $3 failed"
   }
 }
-Msiexec() {  # Msiexec /i|/x FILE: the exit code of a silent run
-  local code=0
-  wine msiexec "$1" "$(winepath -w "$2")" /qn </dev/null >/dev/null 2>&1 || code=$?
+Msiexec() {  # Msiexec /i|/x FILE [PROPERTY=VALUE...]: the exit code of a silent run
+  local code=0 action="$1" file="$2"
+  shift 2
+  wine msiexec "$action" "$(winepath -w "$file")" "$@" /qn </dev/null >/dev/null 2>&1 || code=$?
   echo "$code"
 }
 Table() {  # Table MSI NAME: the table's rows, tab-separated, without the three header lines
@@ -101,12 +103,14 @@ MakeMsi "$oldBuild" "$scratch/old.msi" "$oldVersion"
 
 [ "$(Msiexec /i "$scratch/old.msi")" = 0 ] || Fail "installing $oldVersion failed"
 grep -q "the old release" "$installed/README.txt" || Fail "$oldVersion did not install its files"
+[ ! -e "$installed/flashwright-recorder.dll" ] || Fail "the recorder was installed by default"
 
-[ "$(Msiexec /i "$scratch/current.msi")" = 0 ] || Fail "upgrading to $version failed"
+# The upgrade adds the recorder, named with the programs' own feature as the README says.
+[ "$(Msiexec /i "$scratch/current.msi" ADDLOCAL=Complete,Recorder)" = 0 ] || Fail "upgrading to $version failed"
 [ "$(Products)" = "Flashwright Simulator Kit $version" ] ||
   Fail "after the upgrade Add/Remove Programs lists: $(Products)"
-for file in Flashwright.exe flashwright-cli.exe ZRFWUpdateDll.dll usbsim.exe README.txt \
-  LICENSE.txt THIRD-PARTY-NOTICES.txt SIMULATOR.md scenarios/02-update-required.scenario; do
+for file in Flashwright.exe flashwright-cli.exe ZRFWUpdateDll.dll flashwright-recorder.dll \
+  usbsim.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt SIMULATOR.md scenarios/02-update-required.scenario; do
   [ -f "$installed/$file" ] || Fail "$file is not installed"
 done
 ! grep -q "the old release" "$installed/README.txt" || Fail "the upgrade kept the old README"
@@ -138,17 +142,28 @@ code=0
 grep -q '"state":"update-required"' "$scratch/status.json" ||
   Fail "installed flashwright-cli status printed: $(cat "$scratch/status.json")"
 
+# Support's switch on: the installed programs record, and the switch is left on for the uninstall.
+(cd "$installed" && wine ./flashwright-cli.exe support record on </dev/null >/dev/null 2>&1) ||
+  Fail "installed flashwright-cli support record on failed"
+[ "$(RegValue 'HKLM\Software\Flashwright' Recording)" = "REG_DWORD 0x1" ] ||
+  Fail "support record on set '$(RegValue 'HKLM\Software\Flashwright' Recording)'"
+(cd "$installed" && wine ./flashwright-cli.exe status </dev/null >/dev/null 2>&1) || true
+recording="$(cd "$dataFolder" && find recordings -name '*.fwrec' 2>/dev/null)"
+[ -n "$recording" ] || Fail "status with the switch on and the recorder installed recorded nothing"
+grep -q '^# origin recorder=[0-9.]* version=[0-9.]* program=flashwright-cli.exe$' \
+  "$dataFolder/$recording" || Fail "the recording names no origin: $(head -n 3 "$dataFolder/$recording")"
+
 [ "$(Msiexec /i "$scratch/old.msi")" != 0 ] || Fail "installing $oldVersion over $version was not refused"
 [ "$(Products)" = "Flashwright Simulator Kit $version" ] ||
   Fail "after the refused downgrade Add/Remove Programs lists: $(Products)"
 
-# The run left its line in the data folder's log, which uninstalling keeps, with its folders,
-# and nothing else of the data.
+# The run left its line in the data folder's log, which uninstalling keeps, with its folders and
+# the recording, and nothing else of the data; the switch goes with the programs.
 grep -q '"command":"status"' "$dataFolder/Logs/flashwright.log" 2>/dev/null ||
   Fail "the installed flashwright-cli status left no line in the data folder's log"
 [ "$(Msiexec /x "$scratch/current.msi")" = 0 ] || Fail "uninstalling failed"
 left="$(cd "$dataFolder" 2>/dev/null && find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' ')"
-[ "$left" = "./Logs ./Logs/flashwright.log " ] ||
+[ "$left" = "./Logs ./Logs/flashwright.log ./recordings ./$recording " ] ||
   Fail "the data folder holds after uninstalling: '$left'"
 rm -rf "$dataFolder"
 ! wine reg query "$eventSource" </dev/null >/dev/null 2>&1 || Fail "the event source is left after uninstalling"
