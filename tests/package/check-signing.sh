@@ -3,7 +3,8 @@
 # certificate authority and code-signing certificate made here with openssl (no network), and
 # checks: both verify against that authority and not against another one; the signing time is
 # SOURCE_DATE_EPOCH; signing again with the same time gives identical files and another time
-# different ones; the signed command line still runs; without a key nothing is signed.
+# different ones; the signed command line still runs, and binds only a recorder signed with it;
+# without a key nothing is signed.
 # Usage: check-signing.sh SOURCE_DIR PROGRAM...
 set -euo pipefail
 
@@ -76,6 +77,41 @@ if [ -f "$cli" ]; then
   out="$(bash "$sourceDir/scripts/wine-exec.sh" "$cli" --version)" ||
     Fail "the signed flashwright-cli.exe --version failed"
   [[ "$out" == "flashwright-cli "[0-9]* ]] || Fail "the signed flashwright-cli.exe --version said: $out"
+fi
+
+# Signed programs bind only a recorder signed by their own publisher while recording is on: the
+# one signed with them records; the unsigned one and one signed for another publisher by the same
+# authority are passed over, and the library is bound as always.
+recorder="$scratch/signed/flashwright-recorder.dll"
+if [ -f "$cli" ] && [ -f "$recorder" ]; then
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=Another Publisher" -keyout another.key \
+    -out another.csr 2>/dev/null
+  openssl x509 -req -in another.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+    -extfile signer.ext -out another.pem 2>/dev/null
+  openssl pkcs12 -export -inkey another.key -in another.pem -certfile ca.pem -out another.pfx \
+    -passout pass:
+  mkdir -p another
+  FLASHWRIGHT_SIGN_PFX="$scratch/another.pfx" SOURCE_DATE_EPOCH="$epoch" \
+    bash "$sourceDir/scripts/sign.sh" another "${programs[@]}" >another.log 2>&1 ||
+    { cat another.log >&2; Fail "signing for another publisher failed"; }
+  folder="$scratch/installed"
+  mkdir -p "$folder"
+  cp "$cli" "$folder/"
+  cp "$(dirname "${programs[1]}")/ZRFWUpdateDll.dll" "$folder/"
+  Recorded() {  # Recorded RECORDER: whether status with the switch on recorded through it
+    cp "$1" "$folder/flashwright-recorder.dll"
+    rm -f "$scratch/session.fwrec"
+    (cd "$folder" && FLASHWRIGHT_RECORDING="$(winepath -w "$scratch/session.fwrec")" \
+      bash "$sourceDir/scripts/wine-exec.sh" "$folder/flashwright-cli.exe" status) >/dev/null 2>&1 || true
+    [ -s "$scratch/session.fwrec" ]
+  }
+  (cd "$folder" && bash "$sourceDir/scripts/wine-exec.sh" "$folder/flashwright-cli.exe" support \
+    record on) >/dev/null 2>&1 || Fail "support record on failed"
+  Recorded "$recorder" || Fail "the recorder signed with the programs recorded nothing"
+  ! Recorded "${programs[2]}" || Fail "signed programs bound an unsigned recorder"
+  ! Recorded "another/flashwright-recorder.dll" || Fail "signed programs bound another publisher's recorder"
+  (cd "$folder" && bash "$sourceDir/scripts/wine-exec.sh" "$folder/flashwright-cli.exe" support \
+    record off) >/dev/null 2>&1 || Fail "support record off failed"
 fi
 
 # A key kept without a password, named with an empty FLASHWRIGHT_SIGN_PASSWORD as a deployment
