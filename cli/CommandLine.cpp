@@ -155,7 +155,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
       command->add_subcommand("record", "Turn recording on or off (administrator)")
           ->add_option("STATE", options.supportValue, "on or off")
           ->required()
-          ->check(CLI::IsMember({"on", "off"}));
+          ->check(CLI::Validator(
+              [](std::string& value) -> std::string {
+                return value == "on" || value == "off" ? "" : "is on or off, not " + value;
+              },
+              ""));
       command
           ->add_subcommand("collect",
                            "Write the recordings, the logs, status --json, the versions and the "

@@ -103,6 +103,7 @@ TEST_F(SupportFixture, RecordSetsTheSwitchOnlyForAnAdministratorAndSaysWhenTheRe
                                              {"support", "record", "on", "--json"}}) {
     EXPECT_EQ(Run(wrong), cli::Usage) << testing::PrintToString(wrong);
   }
+  EXPECT_NE(console.err.find("STATE is on or off, not yes\n"), std::string::npos) << console.err;
   console.elevated = false;
   EXPECT_EQ(Run({"support", "record", "on"}), cli::NotElevated);
   EXPECT_EQ(Run({"support", "collect"}), cli::NotElevated);
