@@ -49,6 +49,9 @@ Signature ReadSignature(const std::wstring& file) {
   auto closeStore = Proc<decltype(&CertCloseStore)>(crypt, "CertCloseStore");
   auto closeMsg = Proc<decltype(&CryptMsgClose)>(crypt, "CryptMsgClose");
   if (!query || !param || !find || !name || !freeCert || !closeStore || !closeMsg) {
+    // Signatures that cannot be read are taken for a signer no one matches: the recorder is
+    // refused rather than bound unchecked.
+    signature.present = true;
     return signature;
   }
   HCERTSTORE store = nullptr;
