@@ -1,4 +1,4 @@
-// The vendor's library behind the recorder: ZRFWUpdateDll-vendor.dll from the recorder's own
+// The vendor's library behind the recorder: ZRFWUpdateDll.dll from the recorder's own
 // folder, with every entry point resolved, and the typed way to call one.
 #pragma once
 

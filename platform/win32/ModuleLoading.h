@@ -13,7 +13,8 @@ namespace platform::win32 {
 // directories named explicitly. Called first thing at start; the program runs elevated.
 void RestrictDllSearch();
 
-// Binds the library from the program's own folder, never from the search path.
+// Binds the library from the program's own folder, never from the search path; while support's
+// recording switch is on, the recorder beside the program in its place (RecorderSwitch.h).
 class ExeDirectoryModuleLoader final : public ModuleLoader {
  public:
   ModuleHandle FindLoaded(const char* moduleName) override;
