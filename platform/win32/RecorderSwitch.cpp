@@ -140,7 +140,7 @@ std::string SignedAlike(const std::wstring& program, const std::wstring& file) {
 
 std::wstring RecorderToBind() {
   if (!RecordingSwitchedOn()) return {};
-  const std::wstring recorder = RecorderPathBesideProgram();
+  std::wstring recorder = RecorderPathBesideProgram();
   const DWORD attributes = GetFileAttributesW(recorder.c_str());
   if (recorder.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {

@@ -132,20 +132,28 @@ std::vector<SupportDesk::Fact> SystemSupportDesk::Versions() {
 
 std::vector<SupportDesk::Gathered> SystemSupportDesk::SupportFiles() {
   std::vector<Gathered> files;
+  // `name` in `folder`, as the entry `entryFolder` + name.
+  auto gather = [&files](const std::wstring& folder, const std::wstring& name,
+                         const char* entryFolder) {
+    std::wstring path = folder;
+    path += L'\\';
+    path += name;
+    if (!IsPlainFile(path)) return;
+    std::string entry = entryFolder;
+    entry += WideToUtf8(name);
+    files.push_back({std::move(entry), WideToUtf8(path)});
+  };
   std::string error;
   const std::wstring recordings = DataFolder(L"recordings", error);
   if (!recordings.empty()) {
     for (const std::wstring& name : FilesIn(recordings, L".fwrec")) {
-      files.push_back({"recordings/" + WideToUtf8(name), WideToUtf8(recordings + L"\\" + name)});
+      gather(recordings, name, "recordings/");
     }
   }
   const std::wstring logs = DataFolder(L"Logs", error);
   if (!logs.empty()) {
-    for (const wchar_t* name : {L"flashwright.log", L"flashwright.log.1"}) {
-      if (IsPlainFile(logs + L"\\" + name)) {
-        files.push_back({"logs/" + WideToUtf8(name), WideToUtf8(logs + L"\\" + name)});
-      }
-    }
+    for (const wchar_t* name : {L"flashwright.log", L"flashwright.log.1"})
+      gather(logs, name, "logs/");
   }
   return files;
 }
