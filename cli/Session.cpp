@@ -174,6 +174,16 @@ long long Session::MillisecondsSince(Clock::time_point started) {
 }
 
 ExitCode Session::Status() {
+  // Support's switch changes what the programs bind: said where the person who forgot it looks.
+  if (services_.support.RecordingOn()) {
+    const std::string refusal = services_.support.RecorderRefusal();
+    services_.output.Err(refusal.empty()
+                             ? "flashwright-cli: support's recording is on: this run is recorded "
+                               "(flashwright-cli support record off ends it)\n"
+                             : "flashwright-cli: support's recording is on, but nothing is "
+                               "recorded: the recorder cannot be used: " +
+                                   refusal + "\n");
+  }
   InspectAndReview();
   report_.Table(entries_);
   if (entries_.empty()) return End(NoDevice, "no compatible device is attached");

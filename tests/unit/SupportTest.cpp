@@ -94,7 +94,7 @@ struct SupportFixture : ::testing::Test, fakes::FakeSystem {
   }
 };
 
-TEST_F(SupportFixture, RecordSetsTheSwitchOnlyForAnAdministratorAndSaysWhenTheRecorderIsMissing) {
+TEST_F(SupportFixture, RecordSetsTheSwitchOnlyForAnAdministratorAndStatusSaysWhileItIsOn) {
   for (const std::vector<std::string>& wrong :
        std::vector<std::vector<std::string>>{{"support"},
                                              {"support", "record"},
@@ -118,9 +118,22 @@ TEST_F(SupportFixture, RecordSetsTheSwitchOnlyForAnAdministratorAndSaysWhenTheRe
   console.recorderPresent = true;
   EXPECT_EQ(Run({"support", "record", "on"}), cli::Success);
   EXPECT_EQ(console.err, "");
+  EXPECT_TRUE(modules.loadedFiles.empty()) << "the switch binds no library";
+  // While it is on, status says so, and whether anything is recorded.
+  EXPECT_EQ(Run({"status"}), cli::UpdateNeeded);
+  EXPECT_NE(console.err.find("support's recording is on: this run is recorded"), std::string::npos)
+      << console.err;
+  console.recorderPresent = false;
+  console.err.clear();
+  Run({"status"});
+  EXPECT_NE(console.err.find("nothing is recorded: the recorder cannot be used: it is not there\n"),
+            std::string::npos)
+      << console.err;
   EXPECT_EQ(Run({"support", "record", "off"}), cli::Success);
   EXPECT_FALSE(console.recording);
-  EXPECT_TRUE(modules.loadedFiles.empty()) << "the switch binds no library";
+  console.err.clear();
+  Run({"status"});
+  EXPECT_EQ(console.err.find("recording"), std::string::npos) << console.err;
 }
 
 // collect: the gathered files byte for byte, status --json run through the session, the versions
