@@ -80,6 +80,19 @@ class Elevation {
   virtual std::string ProgramFolderOpenToOthers() = 0;
 };
 
+// Standard input read a line at a time: what an operator types or a barcode scanner sends (a
+// scanner is a keyboard that types a line and Enter).
+class LineInput {
+ public:
+  enum class Read {
+    Line,         // `line` holds the line, UTF-8, without its end (\n or \r\n)
+    End,          // the input has ended (or cannot be read); nothing more will come
+    Interrupted,  // Ctrl+C or Ctrl+Break came while they were noted (Interrupts::Mode::Note)
+  };
+  virtual ~LineInput() = default;
+  virtual Read ReadLine(std::string& line) = 0;
+};
+
 // Files a command reads and writes by the names its user gave: folders of logs, a report's pages.
 // Each returns an error text, empty on success.
 class Files {
@@ -110,6 +123,7 @@ struct ConsoleServices {
   LogFile& log;
   EventLog& events;
   Files& files;
+  LineInput& input;
 };
 
 }  // namespace platform

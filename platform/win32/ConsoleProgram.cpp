@@ -9,6 +9,7 @@
 #include <exception>
 #include <string>
 
+#include "platform/win32/ConsoleInput.h"
 #include "platform/win32/ConsoleInterrupts.h"
 #include "platform/win32/ConsoleStreams.h"
 #include "platform/win32/DataFolder.h"
@@ -93,6 +94,7 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
     StandardStreams output;
     ConsoleProgressLine progress(output);
     ConsoleInterrupts interrupts(output);
+    ConsoleLineInput input(interrupts.NotedEvent());
     DeviceChangeWindow deviceChanges(interrupts, settle);
     ProcessTokenElevation elevation;
     SystemServices system;
@@ -111,7 +113,8 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
                                    elevation,
                                    system.log,
                                    system.events,
-                                   files};
+                                   files,
+                                   input};
     return program(services);
   } catch (...) {
     WriteStream(STD_ERROR_HANDLE, "flashwright-cli: unexpected failure: " +
