@@ -21,8 +21,9 @@ std::string ExitCodesText() {
          R"(Several devices: the worst outcome decides, 1 before 5 before 3010 before 0 (status:
 10 before 5 before 3010 before 0). 3010 also means a device was programmed earlier and waits for
 its power cycle: update does not program it again (--force does).
-station: 0 when every device passed, 1 when one failed, 3010 when stopped (Ctrl+C) after a
-device was programmed but before its power cycle was checked.
+station: 0 when every device passed, 1 when one failed (one that still reports its old firmware
+after its power cycle included), 3010 when stopped (Ctrl+C) after a device was programmed but
+before its power cycle was checked.
 detect: always 0; one line on standard output when no attached device needs the update, nothing
 when one does, when a device cannot be updated, or when the check could not be made (the reason
 on standard error). Device-management systems run the update when it prints nothing.

@@ -1,8 +1,8 @@
 // What a console program needs of the system beyond the library's services, in small pieces each
-// with one job: its output streams, a progress line, Ctrl+C handling, waiting for device changes,
-// the elevation check and who may change the program's folder, and files named on its command
-// line. The log and the event log are in Trail.h. Windows implementations in platform/win32 and
-// fakes in the unit tests.
+// with one job: its output streams, a progress line, lines of standard input, Ctrl+C handling,
+// waiting for device changes, the elevation check and who may change the program's folder, and
+// files named on its command line. The log and the event log are in Trail.h. Windows
+// implementations in platform/win32 and fakes in the unit tests.
 //
 // Text crosses these interfaces as UTF-8, except where a method says it takes the library's bytes.
 #pragma once

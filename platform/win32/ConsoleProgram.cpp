@@ -1,6 +1,7 @@
 // The console program's entry on Windows: the last-resort handlers, the elevation check, and the
 // services it builds around the program's own main; see ConsoleProgram.h. Each console piece has a
-// room of its own (ConsoleStreams, ConsoleInterrupts, DeviceChangeWindow, AppendOnlyLog).
+// room of its own (ConsoleStreams, ConsoleInput, ConsoleInterrupts, DeviceChangeWindow,
+// AppendOnlyLog).
 #include "platform/win32/ConsoleProgram.h"
 
 #include <windows.h>
