@@ -15,6 +15,13 @@
 
 namespace cli {
 
+// station --unit-id: what names each unit in its lines.
+enum class UnitIds {
+  None,      // nothing: the device's own path and identification only
+  Prompt,    // a line read from standard input before each unit (a scanner or the keyboard)
+  Sequence,  // numbers counted up from --unit-id sequence:START
+};
+
 struct Options {
   const CommandRow* command = nullptr;  // a row of CommandTable()
   bool json = false;
@@ -22,6 +29,9 @@ struct Options {
   bool all = false;
   bool force = false;        // update: program a device pending its power cycle too
   std::optional<int> count;  // station --count N
+  UnitIds unitIds = UnitIds::None;
+  long long unitStart = 1;  // station --unit-id sequence:START
+  std::string station;      // station --station NAME; empty: the computer's name
   std::string logFile;
   std::vector<std::string> paths;                    // report: logs and folders of logs
   std::string csvFile = "flashwright-report.csv";    // report --csv

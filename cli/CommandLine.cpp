@@ -21,8 +21,9 @@ std::string ExitCodesText() {
          R"(Several devices: the worst outcome decides, 1 before 5 before 3010 before 0 (status:
 10 before 5 before 3010 before 0). 3010 also means a device was programmed earlier and waits for
 its power cycle: update does not program it again (--force does).
-station: 0 when every device passed, 1 when one failed, 3010 when stopped (Ctrl+C) after a
-device was programmed but before its power cycle was checked.
+station: 0 when every device passed, 1 when one failed (one that still reports its old firmware
+after its power cycle included), 3010 when stopped (Ctrl+C) after a device was programmed but
+before its power cycle was checked.
 detect: always 0; one line on standard output when no attached device needs the update, nothing
 when one does, when a device cannot be updated, or when the check could not be made (the reason
 on standard error). Device-management systems run the update when it prints nothing.
@@ -66,6 +67,24 @@ CLI::Validator FileName() {
       "");
 }
 
+// station --unit-id: prompt, sequence, or sequence:START with START a whole number.
+constexpr long long MaxUnitStart = 999999999;
+CLI::Validator UnitIdsText() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        if (value == "prompt" || value == "sequence") return {};
+        long long start = -1;
+        const char* end = value.data() + value.size();
+        if (value.starts_with("sequence:")) {
+          const auto [stop, error] = std::from_chars(value.data() + 9, end, start);
+          if (error == std::errc{} && stop == end && start >= 0 && start <= MaxUnitStart) return {};
+        }
+        return "must be prompt, sequence or sequence:START (START from 0 to " +
+               std::to_string(MaxUnitStart) + ")";
+      },
+      "");
+}
+
 // The names of the commands that take `option` (every command for 0), as a list: "a, b and c".
 std::string Names(unsigned option, std::string_view lastSeparator) {
   std::vector<std::string_view> names;
@@ -103,6 +122,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   Options options;
   int device = 0;
   int count = 0;
+  std::string unitIds;
   // --json and --log go before or after the command.
   const std::string jsonHelp = "Write one JSON document to standard output";
   const std::string logHelp =
@@ -133,6 +153,24 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
       command->add_option("--count", count, "End after N devices, 1 to " + std::to_string(MaxCount))
           ->check(Between(1, MaxCount))
           ->type_name("N");
+      // The station's other options go with its --count.
+      command
+          ->add_option("--unit-id", unitIds,
+                       "Name each unit in its lines: prompt reads its label from standard input "
+                       "(a scanner or the keyboard) before it is programmed; sequence[:START] "
+                       "numbers the units from START (default 1)")
+          ->check(UnitIdsText())
+          ->type_name("HOW");
+      command
+          ->add_option("--station", options.station,
+                       "The station's name in every log line (default: the computer's name)")
+          ->check(CLI::Validator(
+              [](std::string& value) -> std::string {
+                const bool blank = value.find_first_not_of(" \t") == std::string::npos;
+                return blank || value.starts_with("--") ? "needs a name" : "";
+              },
+              ""))
+          ->type_name("NAME");
     }
     if (row.Takes(ReportOptions)) {
       command
@@ -229,6 +267,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   }
   if (given("--device")) options.device = device;
   if (given("--count")) options.count = count;
+  if (unitIds == "prompt") {
+    options.unitIds = UnitIds::Prompt;
+  } else if (unitIds.starts_with("sequence")) {
+    options.unitIds = UnitIds::Sequence;
+    if (unitIds.size() > 9) options.unitStart = std::stoll(unitIds.substr(9));
+  }
   result.options = options;
   return result;
 }

@@ -2,6 +2,8 @@
 #include "cli/Report.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <iterator>
@@ -138,6 +140,10 @@ std::string_view ResultWord(DeviceResult result) {
   return Words[static_cast<std::size_t>(result)];
 }
 
+std::string_view StationWord(ExitCode exitCode) {
+  return exitCode == Success ? "PASS" : exitCode == ProgrammingFailed ? "FAIL" : "NOT VERIFIED";
+}
+
 std::string UsageErrorDocument(const std::string& message) {
   Json document = Document(nullptr, Usage, Json::array());
   document["error"] = {{"message", message}};
@@ -255,26 +261,61 @@ void Report::Station(const Entry& entry, StationOutcome outcome, ExitCode exitCo
   try {
     if (options_.json) {
       Json line = Document(options_.command->name, exitCode, Json::array({ToJson(entry, output_)}));
+      line["unit"] = {{"sequence", unit_.sequence},
+                      {"id", unit_.id.empty() ? Json(nullptr) : Json(unit_.id)},
+                      {"repeated", unit_.repeated}};
       if (exitCode != Success) line["error"] = {{"message", why}};
       Output(Dump(line) + "\n");
     } else {
-      const char* word = exitCode == Success             ? "PASS  "
-                         : exitCode == ProgrammingFailed ? "FAIL  "
-                                                         : "NOT VERIFIED  ";
-      Output(word + Identity(entry) + "  " + why + "\n");
+      std::string word(StationWord(exitCode));
+      word.resize(std::max<std::size_t>(word.size(), 4) + 2, ' ');
+      Output(word + (unit_.id.empty() ? "" : Printable(unit_.id) + "  ") + Identity(entry) + "  " +
+             why + "\n");
     }
   } catch (const std::exception& failure) {
     OutputFailed(failure.what());
   }
 }
 
-void Report::StationSummary(int done, bool anyFailed, bool unverified) {
+void Report::Repeated(ExitCode earlier) {
+  const std::string unit = "unit " + Printable(unit_.id);
+  output_.Err(earlier == ProgrammingFailed
+                  ? unit + " failed earlier in this run: it is tried again.\n"
+                  : unit + " was already done in this run (" + std::string(StationWord(earlier)) +
+                        "): programmed twice?\n");
+}
+
+namespace {
+
+// "6 passed, 1 failed", and the units not verified when there are any.
+std::string Figures(const StationTally& tally) {
+  return std::to_string(tally.passed) + " passed, " + std::to_string(tally.failed) + " failed" +
+         (tally.unverified > 0 ? ", " + std::to_string(tally.unverified) + " not verified" : "");
+}
+
+}  // namespace
+
+void Report::StationTallyLine(ExitCode exitCode, const StationTally& tally) {
   if (options_.json) return;
-  output_.Err(std::to_string(done) + " device(s) done" + (anyFailed ? ", some failed" : "") +
-              (unverified ? ", the last one programmed but not verified: power-cycle it and "
-                            "check it with status"
-                          : "") +
-              ".\n");
+  const std::string sequence = std::to_string(unit_.sequence);
+  const bool named = !unit_.id.empty() && unit_.id != sequence;
+  output_.Err("unit " + sequence + (named ? " (" + Printable(unit_.id) + ")" : "") + ": " +
+              std::string(StationWord(exitCode)) + ", " + Figures(tally) + "\n");
+}
+
+void Report::StationSummary(const StationTally& tally, bool stoppedUnverified) {
+  if (options_.json) return;
+  const int units = tally.Units();
+  const int repeated = tally.repeated;
+  output_.Err(std::to_string(units) + (units == 1 ? " unit: " : " units: ") + Figures(tally) + "." +
+              (repeated > 0 ? " " + std::to_string(repeated) +
+                                  (repeated == 1 ? " identity was" : " identities were") +
+                                  " given to an earlier unit too."
+                            : "") +
+              (stoppedUnverified ? " The last unit was programmed but not verified: power-cycle "
+                                   "it and check it with status."
+                                 : "") +
+              "\n");
 }
 
 void Report::BeginTrail(std::string version, std::string warning) {
@@ -284,6 +325,15 @@ void Report::BeginTrail(std::string version, std::string warning) {
   run_.computer = log_.ComputerName();
   run_.user = log_.UserName();
   run_.warning = std::move(warning);
+  if (options_.command->program == update::Program::Station) {
+    run_.station = options_.station.empty() ? run_.computer : options_.station;
+    // The start and the clock's finest ticks: two runs of one station never share it.
+    const auto ticks = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, "-%08llx", ticks & 0xFFFFFFFFull);
+    run_.run = update::UtcTime(std::time(nullptr)) + suffix;
+  }
   trail_.AlsoTo(options_.logFile);
 }
 
@@ -294,6 +344,11 @@ update::TrailLine Report::DeviceLine(const Entry& entry, const std::string& vers
   line.identity = text.identity;
   line.versionBefore = output_.FromAnsi(versionBefore);
   line.state = std::string(DeviceStateWord(entry));
+  if (unit_.sequence > 0) {
+    line.sequence = unit_.sequence;
+    line.unit = unit_.id;
+    line.repeated = unit_.repeated;
+  }
   if (entry.result) {
     line.result = std::string(ResultWord(*entry.result));
     line.durationMs = entry.durationMs;

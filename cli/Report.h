@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/Cli.h"
@@ -12,6 +13,26 @@
 #include "update/Trail.h"
 
 namespace cli {
+
+// A unit at the station: its number in the run (from 1), the identity it was given (UTF-8; empty:
+// none), and whether an earlier unit of the run had that identity.
+struct StationUnit {
+  int sequence = 0;
+  std::string id;
+  bool repeated = false;
+};
+
+// The station's units so far, by verdict, and how many had an identity given before.
+struct StationTally {
+  int passed = 0;
+  int failed = 0;
+  int unverified = 0;
+  int repeated = 0;
+  int Units() const { return passed + failed + unverified; }
+};
+
+// A station unit's verdict as the operator reads it: PASS, FAIL or NOT VERIFIED.
+std::string_view StationWord(ExitCode exitCode);
 
 // The words --json, --log and the text table use for a device's state and for a result.
 std::string_view StateWord(device::ScanOutcome outcome);
@@ -38,8 +59,16 @@ class Report {
   // station: one unit's verdict (`exitCode`: 0 passed, 1 failed, 3010 not verified), a line of
   // text or one JSON document.
   void Station(const Entry& entry, StationOutcome outcome, ExitCode exitCode);
-  // station without --json: the count at its end.
-  void StationSummary(int done, bool anyFailed, bool unverified);
+  // station: the unit whose lines come next (its output line, JSON line and log lines).
+  void BeginUnit(StationUnit unit) { unit_ = std::move(unit); }
+  // station, on standard error: the unit's identity was given to an earlier unit of the run, whose
+  // verdict was `earlier`.
+  void Repeated(ExitCode earlier);
+  // station without --json, on standard error: the unit's verdict and the figures so far after
+  // each unit, and at the end the figures of the run (`stoppedUnverified`: the last unit waits
+  // for its power cycle).
+  void StationTallyLine(ExitCode exitCode, const StationTally& tally);
+  void StationSummary(const StationTally& tally, bool stoppedUnverified);
   // The trail's lines (update/Trail.h): to the shared log, and to the --log file, whose line that
   // cannot be written is told on standard error and returns false (the caller stops the work);
   // the shared log's trouble is told once and stops nothing. The fields every line of the run has,
@@ -77,6 +106,7 @@ class Report {
   platform::LogFile& log_;
   update::Trail trail_;
   update::TrailLine run_;    // the fields every line of the run has
+  StationUnit unit_;         // station: the unit at hand
   bool sharedTold_ = false;  // the shared log's trouble was told
   int lines_ = 0;
 };

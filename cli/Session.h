@@ -60,6 +60,7 @@ class Session {
   bool WaitForDeviceGone(const device::DevicePath& path, const std::string& prompt);
   bool WaitForPowerCycle();
   StationOutcome StationDevice();
+  bool IdentifyUnit(StationUnit& unit);
 
   const Options& options_;
   const Services& services_;

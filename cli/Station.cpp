@@ -2,6 +2,7 @@
 // again after its power cycle, under the programming lock for each look and each unit. The unit's
 // verdict is decided here; the report writes it. See Session.h.
 #include <chrono>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -174,29 +175,62 @@ StationOutcome Session::StationDevice() {
                                                           : StationOutcome::WrongAfterPowerCycle);
 }
 
+// The unit's identity, asked for before the station looks for it: the operator scans the label
+// with the unit still in hand and then plugs it in, and a unit found is programmed at once, never
+// held waiting for a name. An empty line asks again. False at the input's end or a Ctrl+C: the
+// station stops there, every earlier unit on record.
+bool Session::IdentifyUnit(StationUnit& unit) {
+  if (options_.unitIds == UnitIds::Sequence) {
+    unit.id = std::to_string(options_.unitStart + unit.sequence - 1);
+  }
+  while (options_.unitIds == UnitIds::Prompt && unit.id.empty()) {
+    services_.output.Err("Unit " + std::to_string(unit.sequence) +
+                         ": scan its label (or type it and Enter), then plug it in.\n");
+    if (services_.input.ReadLine(unit.id) != platform::LineInput::Read::Line) return false;
+    const std::size_t first = unit.id.find_first_not_of(" \t");
+    unit.id = first == std::string::npos
+                  ? std::string()
+                  : unit.id.substr(first, unit.id.find_last_not_of(" \t") + 1 - first);
+  }
+  return true;
+}
+
 // Each unit that reached a verdict counts as done, a programmed one that was not verified
 // included; the exit code is the worst verdict: 1 for a failure, else 3010 for an unverified
 // unit (it needs its power cycle and a check), else 0. A log line that cannot be written ends
-// the run with 1 once its unit has its verdict, before the next unit.
+// the run with 1 once its unit has its verdict, before the next unit. An identity given to an
+// earlier unit of the run is told before the unit is programmed (it may be one programmed twice)
+// and its lines say so; the unit is programmed all the same.
 ExitCode Session::Station() {
   afterProgramming_ = Mode::Note;
   services_.interrupts.Set(afterProgramming_);
   services_.deviceChanges.Watch();
-  int done = 0;
-  bool anyFailed = false;
+  StationTally tally;
+  std::map<std::string, ExitCode> verdicts;  // each identity given in the run, its last verdict
   bool unverified = false;
-  while (!options_.count || done < *options_.count) {
+  for (int sequence = 1; !options_.count || tally.Units() < *options_.count; ++sequence) {
+    StationUnit unit;
+    unit.sequence = sequence;
+    if (!IdentifyUnit(unit)) break;
+    const auto earlier = verdicts.find(unit.id);
+    unit.repeated = earlier != verdicts.end();
+    report_.BeginUnit(unit);
+    if (unit.repeated) report_.Repeated(earlier->second);
     if (!WaitForOneDevice()) break;
     const ExitCode verdict = RowOf(StationDevice()).exitCode;
     stationLock_.reset();
-    ++done;
-    anyFailed = anyFailed || verdict == ProgrammingFailed;
+    ++(verdict == Success             ? tally.passed
+       : verdict == ProgrammingFailed ? tally.failed
+                                      : tally.unverified);
+    tally.repeated += unit.repeated ? 1 : 0;
+    if (!unit.id.empty()) verdicts[unit.id] = verdict;
+    report_.StationTallyLine(verdict, tally);
     if (verdict == Updated) {
       unverified = true;
       break;
     }
     if (logFailed_) break;
-    if (options_.count && done >= *options_.count) break;
+    if (options_.count && tally.Units() >= *options_.count) break;
     if (!WaitForDeviceGone(entries_.front().path, "Unplug the device and plug in the next.\n")) {
       break;
     }
@@ -208,10 +242,10 @@ ExitCode Session::Station() {
                          " could not be written for the last unit, and no further unit is "
                          "programmed\n");
   }
-  report_.StationSummary(done, anyFailed, unverified);
-  return anyFailed || lockFailed_ || logFailed_ ? ProgrammingFailed
-         : unverified                           ? Updated
-                                                : Success;
+  report_.StationSummary(tally, unverified);
+  return tally.failed > 0 || lockFailed_ || logFailed_ ? ProgrammingFailed
+         : unverified                                  ? Updated
+                                                       : Success;
 }
 
 }  // namespace cli

@@ -49,6 +49,7 @@ std::pair<std::string, int> StatusDocument(const Services& services) {
                           services.log,
                           services.events,
                           services.files,
+                          services.input,
                           services.support};
   Session session(status, captured);
   const int code = session.Run();

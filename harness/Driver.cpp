@@ -154,7 +154,7 @@ HANDLE ChildrenJob() {
 
 Process Process::Launch(const std::filesystem::path& exe, const std::filesystem::path& workDir,
                         const Environment& extraEnv, const std::string& args,
-                        const ConsoleFiles& console) {
+                        const ConsoleFiles& console, const std::filesystem::path& input) {
   std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
   if (!args.empty()) commandLine += L" " + Widen(args);
   std::wstring environment = BuildEnvironmentBlock(extraEnv);
@@ -162,16 +162,19 @@ Process Process::Launch(const std::filesystem::path& exe, const std::filesystem:
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
-  // Output files the child inherits; ours are closed once it has them.
+  // Files the child inherits as its standard handles; ours are closed once it has them.
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   auto openOutput = [&](const std::filesystem::path& file) {
     return CreateFileW(file.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   };
-  const bool redirect = !console.output.empty() || !console.errors.empty();
+  const bool redirect = !console.output.empty() || !console.errors.empty() || !input.empty();
   if (redirect) {
     startup.dwFlags |= STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput =
+        input.empty() ? GetStdHandle(STD_INPUT_HANDLE)
+                      : CreateFileW(input.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     startup.hStdOutput =
         console.output.empty() ? GetStdHandle(STD_OUTPUT_HANDLE) : openOutput(console.output);
     startup.hStdError =
@@ -183,6 +186,9 @@ Process Process::Launch(const std::filesystem::path& exe, const std::filesystem:
     }
     if (!console.errors.empty() && startup.hStdError != INVALID_HANDLE_VALUE) {
       CloseHandle(startup.hStdError);
+    }
+    if (!input.empty() && startup.hStdInput != INVALID_HANDLE_VALUE) {
+      CloseHandle(startup.hStdInput);
     }
   };
   const DWORD flags = CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED;

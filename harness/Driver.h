@@ -43,11 +43,11 @@ class Process {
 
   // Starts `exe` (with `args` appended to the quoted program path) in `workDir`, with the
   // current environment plus `extraEnv` (which replaces variables of the same name; an empty
-  // value removes the variable). Throws
+  // value removes the variable), its standard input read from `input` when one is given. Throws
   // std::runtime_error when the process cannot be created.
   static Process Launch(const std::filesystem::path& exe, const std::filesystem::path& workDir,
                         const Environment& extraEnv = {}, const std::string& args = {},
-                        const ConsoleFiles& console = {});
+                        const ConsoleFiles& console = {}, const std::filesystem::path& input = {});
 
   Process() = default;
   Process(Process&& other) noexcept;

@@ -1,8 +1,8 @@
 // What a console program needs of the system beyond the library's services, in small pieces each
-// with one job: its output streams, a progress line, Ctrl+C handling, waiting for device changes,
-// the elevation check and who may change the program's folder, and files named on its command
-// line. The log and the event log are in Trail.h. Windows implementations in platform/win32 and
-// fakes in the unit tests.
+// with one job: its output streams, a progress line, lines of standard input, Ctrl+C handling,
+// waiting for device changes, the elevation check and who may change the program's folder, and
+// files named on its command line. The log and the event log are in Trail.h. Windows
+// implementations in platform/win32 and fakes in the unit tests.
 //
 // Text crosses these interfaces as UTF-8, except where a method says it takes the library's bytes.
 #pragma once
@@ -81,6 +81,19 @@ class Elevation {
   virtual std::string ProgramFolderOpenToOthers() = 0;
 };
 
+// Standard input read a line at a time: what an operator types or a barcode scanner sends (a
+// scanner is a keyboard that types a line and Enter).
+class LineInput {
+ public:
+  enum class Read {
+    Line,         // `line` holds the line, UTF-8, without its end (\n or \r\n)
+    End,          // the input has ended (or cannot be read); nothing more will come
+    Interrupted,  // Ctrl+C or Ctrl+Break came while they were noted (Interrupts::Mode::Note)
+  };
+  virtual ~LineInput() = default;
+  virtual Read ReadLine(std::string& line) = 0;
+};
+
 // Files a command reads and writes by the names its user gave: folders of logs, a report's pages.
 // Each returns an error text, empty on success.
 class Files {
@@ -111,6 +124,7 @@ struct ConsoleServices {
   LogFile& log;
   EventLog& events;
   Files& files;
+  LineInput& input;
   SupportDesk& support;
 };
 

@@ -122,6 +122,9 @@ std::string FormatTrailLine(const TrailLine& line, std::int64_t now) {
       .Text("computer", line.computer)
       .Text("user", line.user)
       .Text("station", line.station)
+      .Text("run", line.run)
+      .Number("sequence", line.sequence)
+      .Text("unit", line.unit)
       .Text("path", line.path)
       .Text("identity", line.identity)
       .Text("versionBefore", line.versionBefore)
@@ -141,6 +144,7 @@ std::string FormatTrailLine(const TrailLine& line, std::int64_t now) {
                                           .Close());
   }
   if (line.programmed != 0) members.Text("programmed", UtcTime(line.programmed));
+  if (line.repeated) members.Object("repeated", "true");
   return members.Close();
 }
 

@@ -22,6 +22,14 @@ struct TrailLine {
   std::string computer;
   std::string user;
   std::string station;  // the station's name, at a station
+  // At a station: the run (its start and a random part, so that runs at one station never share
+  // it), the unit's number within it, the identity given to the unit (scanned, typed or
+  // numbered), and whether that identity was given to an earlier unit of the run. A unit's
+  // lines (programmed, then verified or failed) share run and sequence.
+  std::string run;
+  std::optional<int> sequence;
+  std::string unit;
+  bool repeated = false;
   // The device's; all empty for a run without a device.
   std::string path;
   std::string identity;

@@ -1,6 +1,7 @@
 // The console program's entry on Windows: the last-resort handlers, the elevation check, and the
 // services it builds around the program's own main; see ConsoleProgram.h. Each console piece has a
-// room of its own (ConsoleStreams, ConsoleInterrupts, DeviceChangeWindow, AppendOnlyLog).
+// room of its own (ConsoleStreams, ConsoleInput, ConsoleInterrupts, DeviceChangeWindow,
+// AppendOnlyLog).
 #include "platform/win32/ConsoleProgram.h"
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <exception>
 #include <string>
 
+#include "platform/win32/ConsoleInput.h"
 #include "platform/win32/ConsoleInterrupts.h"
 #include "platform/win32/ConsoleStreams.h"
 #include "platform/win32/DataFolder.h"
@@ -94,6 +96,7 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
     StandardStreams output;
     ConsoleProgressLine progress(output);
     ConsoleInterrupts interrupts(output);
+    ConsoleLineInput input(interrupts.NotedEvent());
     DeviceChangeWindow deviceChanges(interrupts, settle);
     ProcessTokenElevation elevation;
     SystemServices system;
@@ -114,6 +117,7 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
                                    system.log,
                                    system.events,
                                    files,
+                                   input,
                                    support};
     return program(services);
   } catch (...) {

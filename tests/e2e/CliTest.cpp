@@ -69,13 +69,14 @@ class CliTest : public ::testing::Test {
     return code && *code == 0;
   }
 
-  // Starts the program with `args`, its output in files of this test's directory.
-  Process Start(const std::string& args) {
+  // Starts the program with `args`, its output in files of this test's directory (and its
+  // standard input from `input`, if given).
+  Process Start(const std::string& args, const std::filesystem::path& input = {}) {
     ++runs_;
     return Process::Launch(dir_.Path() / CliName, dir_.Path(),
                            {{"FLASHWRIGHT_SIM_SCENARIO", World().string()},
                             {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / "sim.log").string()}},
-                           args, {OutFile(), ErrFile()});
+                           args, {OutFile(), ErrFile()}, input);
   }
   std::filesystem::path OutFile() const {
     return dir_.Path() / ("out" + std::to_string(runs_) + ".txt");
@@ -420,6 +421,83 @@ TEST_F(CliTest, StationVerifiesTwoDevicesAfterTheirPowerCycles) {
   const std::string lines = ReadFile(log);
   EXPECT_EQ(Occurrences(lines, "\"result\":\"updated\""), 2u) << lines;
   EXPECT_EQ(Occurrences(lines, "\"result\":\"verified\""), 2u) << lines;
+}
+
+// Units named by a scanner (lines on standard input, an empty one among them): each unit's output
+// and log lines carry its label, number and the station; the label given twice is told and
+// logged; the third unit still reports its old firmware after its power cycle, a FAIL that makes
+// the run end with 1; the input's end ends the run with its figures. Then a numbered unit in JSON.
+TEST_F(CliTest, StationUnitsCarryTheirIdentityAndAnOldFirmwareFails) {
+  WriteWorld("");
+  const auto log = dir_.Path() / "units.log";
+  const auto labels = dir_.Path() / "labels.txt";
+  std::ofstream(labels, std::ios::binary) << "SN-0041\r\n\r\nSN-0042\nSN-0041\n";
+  Process station =
+      Start("station --unit-id prompt --station LINE-2 --log \"" + log.string() + "\"", labels);
+  const std::string plugs[] = {"plug program-ms=200", "plug program-ms=200",
+                               "plug program-ms=200 program-version=00.01.01.05"};
+  for (std::size_t unit = 1; unit <= 3; ++unit) {
+    SCOPED_TRACE("unit " + std::to_string(unit));
+    ASSERT_TRUE(ErrShows("Waiting for a device", unit)) << Describe();
+    ASSERT_TRUE(Usbsim(plugs[unit - 1]));
+    ASSERT_TRUE(ErrShows("Power-cycle the device now", unit)) << Describe();
+    ASSERT_TRUE(Usbsim("power-cycle"));
+    ASSERT_TRUE(ErrShows("Unplug the device", unit)) << Describe();
+    ASSERT_TRUE(Usbsim("unplug"));
+  }
+  EXPECT_EQ(station.WaitForExit(RunTimeout).value_or(0xDEAD), 1u) << Describe();
+  EXPECT_EQ(Occurrences(Err(), "Unit 2: scan its label"), 2u) << Describe();
+  std::size_t at = 0;
+  for (const auto& [text, part] : std::vector<std::pair<std::string, std::string>>{
+           {Out(), "PASS  SN-0041  SIMDEV  USB Bridge  00.01.01.07 verified"},
+           {Out(), "PASS  SN-0042  "},
+           {Out(),
+            "FAIL  SN-0041  SIMDEV  USB Bridge  after the power cycle the device reports "
+            "00.01.01.05"}}) {
+    at = text.find(part, at);
+    ASSERT_NE(at, std::string::npos) << part << "\n" << Describe();
+  }
+  for (const std::string part :
+       {"unit 1 (SN-0041): PASS, 1 passed, 0 failed", "unit 2 (SN-0042): PASS, 2 passed, 0 failed",
+        "unit SN-0041 was already done in this run (PASS): programmed twice?",
+        "unit 3 (SN-0041): FAIL, 2 passed, 1 failed",
+        "3 units: 2 passed, 1 failed. 1 identity was given to an earlier unit too."}) {
+    EXPECT_NE(Err().find(part), std::string::npos) << part << "\n" << Describe();
+  }
+  const std::vector<nlohmann::json> lines = LogLines(ReadFile(log));
+  const std::string expected[][3] = {{"1", "SN-0041", "updated"}, {"1", "SN-0041", "verified"},
+                                     {"2", "SN-0042", "updated"}, {"2", "SN-0042", "verified"},
+                                     {"3", "SN-0041", "updated"}, {"3", "SN-0041", "failed"}};
+  ASSERT_EQ(lines.size(), std::size(expected)) << ReadFile(log);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const nlohmann::json& line = lines[i];
+    EXPECT_EQ(line["sequence"].dump(), expected[i][0]) << line.dump();
+    EXPECT_EQ(line["unit"], expected[i][1]) << line.dump();
+    EXPECT_EQ(line["result"], expected[i][2]) << line.dump();
+    EXPECT_EQ(line.contains("repeated"), i >= 4) << line.dump();
+    EXPECT_EQ(line["station"], "LINE-2") << line.dump();
+    EXPECT_EQ(line["run"], lines[0]["run"]) << line.dump();
+  }
+  EXPECT_EQ(lines[5]["exitCode"], 1) << lines[5].dump();
+
+  Process numbered =
+      Start("station --unit-id sequence:7 --count 1 --json --log \"" + log.string() + "\"");
+  ASSERT_TRUE(ErrShows("Waiting for a device")) << Describe();
+  ASSERT_TRUE(Usbsim("plug program-ms=200 program-version=00.01.01.05"));
+  ASSERT_TRUE(ErrShows("Power-cycle the device now")) << Describe();
+  ASSERT_TRUE(Usbsim("power-cycle"));
+  EXPECT_EQ(numbered.WaitForExit(RunTimeout).value_or(0xDEAD), 1u) << Describe();
+  KeepJson("station-unit-failed");
+  const nlohmann::json document = nlohmann::json::parse(Out());
+  EXPECT_EQ(document["unit"], nlohmann::json::parse(R"({"sequence":1,"id":"7","repeated":false})"))
+      << Out();
+  EXPECT_EQ(document["exitCode"], 1) << Out();
+  EXPECT_EQ(document["devices"][0]["result"], "failed") << Out();
+  const std::vector<nlohmann::json> all = LogLines(ReadFile(log));
+  ASSERT_EQ(all.size(), lines.size() + 2) << ReadFile(log);
+  EXPECT_EQ(all.back()["unit"], "7") << all.back().dump();
+  EXPECT_EQ(all.back()["result"], "failed") << all.back().dump();
+  EXPECT_NE(all.back()["run"], lines[0]["run"]) << all.back().dump();
 }
 
 // The system's code page tables, through the conversion the program uses for the library's text.

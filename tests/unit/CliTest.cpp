@@ -36,7 +36,9 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
                                              {"update", "--device", "1", "--all"},
                                              {"status", "--count", "2"},
                                              {"status", "--log", "a.log"},
-                                             {"station", "--count"}}) {
+                                             {"station", "--count"},
+                                             {"update", "--unit-id", "prompt"},
+                                             {"station", "--station"}}) {
     const cli::CommandLine parsed = Parse(wrong);
     EXPECT_FALSE(parsed.options);
     EXPECT_EQ(parsed.exitCode, cli::Usage) << testing::PrintToString(wrong);
@@ -55,7 +57,12 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
            {{"station", "--log", "/?"}, "--log needs a file name, not the option --help"},
            {{"station", "--log", "-h"}, "--log needs a file name, not the option -h"},
            {{"update", "--log", ""}, "--log needs a file name"},
-           {{"station", "--log", "  "}, "--log needs a file name"}}) {
+           {{"station", "--log", "  "}, "--log needs a file name"},
+           {{"station", "--unit-id", "serial"},
+            "--unit-id must be prompt, sequence or sequence:START (START from 0 to 999999999)"},
+           {{"station", "--unit-id", "sequence:-1"},
+            "--unit-id must be prompt, sequence or sequence:START (START from 0 to 999999999)"},
+           {{"station", "--station", " "}, "--station needs a name"}}) {
     const cli::CommandLine parsed = Parse(arguments);
     EXPECT_FALSE(parsed.options) << testing::PrintToString(arguments);
     EXPECT_EQ(parsed.exitCode, cli::Usage) << testing::PrintToString(arguments);
@@ -455,8 +462,150 @@ TEST_F(CliFixture, AStationStoppedAfterProgrammingKeepsTheUnitOnRecord) {
   ASSERT_EQ(console.lines.size(), 1u);
   EXPECT_NE(console.lines[0].find("\"result\":\"updated\""), std::string::npos) << console.lines[0];
   EXPECT_LT(console.err.find("Power-cycle the device now"), std::string::npos);
-  EXPECT_NE(console.err.find("1 device(s) done"), std::string::npos) << console.err;
+  EXPECT_NE(console.err.find("1 unit: 0 passed, 0 failed, 1 not verified."), std::string::npos)
+      << console.err;
   EXPECT_NE(console.out.find("NOT VERIFIED"), std::string::npos) << console.out;
+}
+
+// The station names its units and counts them. The fake operator powers a programmed unit,
+// unplugs a checked one and plugs in the next of `units` (P passes, F fails to program, O still
+// reports its old firmware after its power cycle); a wait with no unit left is a Ctrl+C. Each log
+// line gives "sequence unit result", so that a unit's two records pair by sequence in one run.
+TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
+  using Read = platform::LineInput::Read;
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::vector<std::string> typed;
+    Read afterLast;
+    std::string units;
+    int exitCode;
+    std::vector<std::string> out, err;  // in this order
+    std::string log;
+  } cases[] = {
+      {"typed, one repeated",
+       {"station", "--unit-id", "prompt"},
+       {"", " SN-1\t", "SN-2", "SN-1"},
+       Read::End,
+       "PFP",
+       cli::ProgrammingFailed,
+       {"PASS  SN-1  VENDOR  Bridge Product  00.01.01.07 verified",
+        "FAIL  SN-2  VENDOR  Bridge Product  programming failed", "PASS  SN-1  "},
+       {"Unit 1: scan its label", "Unit 1: scan its label",
+        "unit 1 (SN-1): PASS, 1 passed, 0 failed", "unit 2 (SN-2): FAIL, 1 passed, 1 failed",
+        "Unit 3: scan its label",
+        "unit SN-1 was already done in this run (PASS): programmed twice?",
+        "unit 3 (SN-1): PASS, 2 passed, 1 failed", "Unit 4: scan its label",
+        "3 units: 2 passed, 1 failed. 1 identity was given to an earlier unit too."},
+       "1 SN-1 updated|1 SN-1 verified|2 SN-2 failed|3 SN-1 updated repeated|"
+       "3 SN-1 verified repeated"},
+      {"Ctrl+C at the prompt",
+       {"station", "--unit-id", "prompt"},
+       {"A-7"},
+       Read::Interrupted,
+       "PP",
+       cli::Success,
+       {"PASS  A-7  "},
+       {"unit 1 (A-7): PASS, 1 passed, 0 failed", "Unit 2: scan its label",
+        "1 unit: 1 passed, 0 failed."},
+       "1 A-7 updated|1 A-7 verified"},
+      {"a failure after a retry of it",
+       {"station", "--unit-id", "prompt", "--count", "2"},
+       {"B", "B"},
+       Read::End,
+       "FP",
+       cli::ProgrammingFailed,
+       {"FAIL  B  ", "PASS  B  "},
+       {"unit B failed earlier in this run: it is tried again.", "2 units: 1 passed, 1 failed."},
+       "1 B failed|2 B updated repeated|2 B verified repeated"},
+      {"numbered, the old firmware after the power cycle",
+       {"station", "--unit-id", "sequence:41", "--count", "2"},
+       {},
+       Read::End,
+       "PO",
+       cli::ProgrammingFailed,
+       {"PASS  41  ",
+        "FAIL  42  VENDOR  Bridge Product  after the power cycle the device reports "
+        "00.01.01.05"},
+       {"unit 1 (41): PASS, 1 passed, 0 failed", "unit 2 (42): FAIL, 1 passed, 1 failed",
+        "2 units: 1 passed, 1 failed."},
+       "1 41 updated|1 41 verified|2 42 updated|2 42 failed"},
+      {"unnamed",
+       {"station", "--count", "2"},
+       {},
+       Read::End,
+       "PP",
+       cli::Success,
+       {"PASS  VENDOR  Bridge Product  ", "PASS  VENDOR  Bridge Product  "},
+       {"unit 1: PASS, 1 passed, 0 failed", "unit 2: PASS, 2 passed, 0 failed",
+        "2 units: 2 passed, 0 failed."},
+       "1 null updated|1 null verified|2 null updated|2 null verified"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    library.Reset();
+    attempts.records.clear();
+    console = {};
+    console.typed = c.typed;
+    console.afterLast = c.afterLast;
+    const std::string path = library.Device().path;
+    std::size_t plugged = 0;
+    auto plug = [&] {
+      library.SetDevices({path});
+      library.Device().programSucceeds = c.units[plugged] != 'F';
+      if (c.units[plugged] == 'O') library.Device().programVersion = "00.01.01.05";
+      ++plugged;
+    };
+    plug();
+    console.operate = [&] {
+      using Wait = platform::DeviceChanges::Wait;
+      std::vector<sim::SimDevice>& devices = library.World().devices;
+      if (!devices.empty() && !devices[0].pendingVersion.empty()) {
+        devices[0].version = std::exchange(devices[0].pendingVersion, {});
+      } else if (!devices.empty()) {
+        devices.clear();
+      } else if (plugged < c.units.size()) {
+        plug();
+      } else {
+        return Wait::Interrupted;
+      }
+      return Wait::Changed;
+    };
+    std::vector<std::string> arguments = c.arguments;
+    arguments.insert(arguments.end(), {"--log", "units.log"});
+    EXPECT_EQ(Run(arguments), c.exitCode) << console.err;
+    for (const auto& [expected, text] : {std::pair(&c.out, &console.out), {&c.err, &console.err}}) {
+      std::size_t at = 0;
+      for (const std::string& part : *expected) {
+        at = text->find(part, at);
+        ASSERT_NE(at, std::string::npos) << part << " in order in:\n" << *text;
+        at += part.size();
+      }
+    }
+    std::string log;
+    for (const std::string& text : console.lines) {
+      const nlohmann::json line = nlohmann::json::parse(text);
+      log += (log.empty() ? "" : "|") + line["sequence"].dump() + " " +
+             (line["unit"].is_null() ? "null" : line["unit"].get<std::string>()) + " " +
+             line["result"].get<std::string>() + (line.contains("repeated") ? " repeated" : "");
+      EXPECT_EQ(line["station"], console.computerName) << text;
+      EXPECT_EQ(line["run"], nlohmann::json::parse(console.lines[0])["run"]) << text;
+      EXPECT_TRUE(line["run"].is_string()) << text;
+    }
+    EXPECT_EQ(log, c.log);
+  }
+  // --station names the station in its lines; the JSON line carries the unit.
+  library.Reset();
+  console = {};
+  console.typed = {"SN-\u00E9"};
+  EXPECT_EQ(
+      Run({"station", "--json", "--unit-id", "prompt", "--station", "Line 3", "--log", "u.log"}),
+      cli::Updated);
+  ASSERT_EQ(console.lines.size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(console.lines[0])["station"], "Line 3");
+  EXPECT_EQ(nlohmann::json::parse(console.out)["unit"],
+            nlohmann::json::parse(R"({"sequence":1,"id":"SN-\u00e9","repeated":false})"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // the system's Western code page.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -75,15 +76,34 @@ class FakeInterrupts : public platform::Interrupts {
   }
 };
 
-// Every wait ends as Ctrl+C would end it.
+// Every wait ends as Ctrl+C would end it, unless the test plays the operator in `operate`, which
+// changes the world and says how the wait ends.
 class FakeDeviceChanges : public platform::DeviceChanges {
  public:
   int watched = 0;  // Watch calls, waits included
+  std::function<Wait()> operate;
 
   void Watch() override { ++watched; }
   Wait WaitForChange(std::chrono::milliseconds, std::chrono::milliseconds) override {
     Watch();
-    return Wait::Interrupted;
+    return operate ? operate() : Wait::Interrupted;
+  }
+};
+
+// Standard input: the lines typed, then what the read after the last one gives.
+class FakeLineInput : public platform::LineInput {
+ public:
+  std::vector<std::string> typed;
+  Read afterLast = Read::End;
+  std::size_t reads = 0;
+
+  Read ReadLine(std::string& line) override {
+    if (reads >= typed.size()) {
+      ++reads;
+      return afterLast;
+    }
+    line = typed[reads++];
+    return Read::Line;
   }
 };
 
@@ -159,6 +179,7 @@ class FakeConsole final : public FakeOutput,
                           public FakeLogFile,
                           public FakeEventLog,
                           public FakeFiles,
+                          public FakeLineInput,
                           public FakeSupportDesk {
  public:
   using FakeOutput::FromAnsi;
@@ -170,6 +191,7 @@ class FakeConsole final : public FakeOutput,
             system.sleepAndShutdown,
             system.programmingLock,
             system.attempts,
+            *this,
             *this,
             *this,
             *this,

@@ -1,0 +1,87 @@
+// Standard input a line at a time; see ConsoleInput.h.
+#include "platform/win32/ConsoleInput.h"
+
+#include <iterator>
+
+#include "platform/win32/Text.h"
+
+namespace platform::win32 {
+namespace {
+
+// How long a read cut short waits for the control handler, which runs on a thread of its own, to
+// note the Ctrl+C that cut it; and how often a wait for a pipe's bytes looks for one.
+constexpr DWORD HandlerGraceMs = 500;
+constexpr DWORD PipePollMs = 50;
+
+}  // namespace
+
+LineInput::Read ConsoleLineInput::ReadLine(std::string& line) {
+  line.clear();
+  if (Noted()) return Read::Interrupted;
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) return Read::End;
+  DWORD mode = 0;
+  return GetConsoleMode(input, &mode) ? ReadConsoleLine(input, line)
+                                      : ReadRedirectedLine(input, line);
+}
+
+// The console gives a line in pieces as long as the buffer; Ctrl+C ends the read with nothing, and
+// Ctrl+Z at a line's start is the console's end of input.
+LineInput::Read ConsoleLineInput::ReadConsoleLine(HANDLE input, std::string& line) {
+  std::wstring wide;
+  for (;;) {
+    wchar_t buffer[256];
+    DWORD read = 0;
+    const BOOL ok =
+        ReadConsoleW(input, buffer, static_cast<DWORD>(std::size(buffer)), &read, nullptr);
+    if (!ok || read == 0) return Noted(HandlerGraceMs) ? Read::Interrupted : Read::End;
+    if (Noted()) return Read::Interrupted;
+    wide.append(buffer, read);
+    const std::size_t end = wide.find(L'\n');
+    if (end == std::wstring::npos) continue;
+    wide.resize(end);
+    if (!wide.empty() && wide.back() == L'\r') wide.pop_back();
+    if (wide == L"\x1A") return Read::End;
+    line = WideToUtf8(wide);
+    return Read::Line;
+  }
+}
+
+LineInput::Read ConsoleLineInput::ReadRedirectedLine(HANDLE input, std::string& line) {
+  for (;;) {
+    if (!started_ && (pending_.size() >= 3 || ended_)) {
+      started_ = true;
+      if (pending_.starts_with("\xEF\xBB\xBF")) pending_.erase(0, 3);
+    }
+    const std::size_t end = started_ ? pending_.find('\n') : std::string::npos;
+    if (end != std::string::npos || (ended_ && !pending_.empty())) {
+      line = pending_.substr(0, end);
+      pending_.erase(0, end == std::string::npos ? pending_.size() : end + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return Read::Line;
+    }
+    if (ended_) return Read::End;
+    // A pipe is read only once it has bytes, so that a Ctrl+C ends the wait; a file never blocks.
+    if (GetFileType(input) == FILE_TYPE_PIPE) {
+      DWORD available = 0;
+      if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) {
+        ended_ = true;
+        continue;
+      }
+      if (available == 0) {
+        if (Noted(PipePollMs)) return Read::Interrupted;
+        continue;
+      }
+    }
+    char buffer[512];
+    DWORD read = 0;
+    if (!ReadFile(input, buffer, sizeof buffer, &read, nullptr) || read == 0) {
+      ended_ = true;
+    } else {
+      pending_.append(buffer, read);
+    }
+    if (Noted()) return Read::Interrupted;
+  }
+}
+
+}  // namespace platform::win32
