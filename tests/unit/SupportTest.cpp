@@ -89,7 +89,7 @@ struct SupportFixture : ::testing::Test, fakes::FakeSystem {
   fakes::FakeConsole console;
 
   void SetUp() override { fakes::SimulatedLibrary::Instance().Reset(); }
-  int Run(std::vector<std::string> arguments) {
+  int Run(const std::vector<std::string>& arguments) {
     return cli::Main(arguments, console.Services(*this));
   }
 };
