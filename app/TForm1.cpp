@@ -177,13 +177,8 @@ update::UpdateOutcome TForm1::ProgramSelectedDevice(std::string& recordError) {
 
 void TForm1::LogAttempt(std::string state, std::string result, long long durationMs,
                         std::string reason) {
-  update::TrailLine line;
-  line.program = "Flashwright";
-  const auto version = services_.versionRecord.ReadOwnFileVersion();
-  line.version = version ? platform::VersionText(*version) : std::string();
-  line.command = "update";
-  line.computer = services_.log.ComputerName();
-  line.user = services_.log.UserName();
+  update::TrailLine line =
+      update::RunLine("Flashwright", "update", services_.versionRecord, services_.log);
   auto text = [&](const auto& bytes) {
     return services_.log.FromAnsi(
         std::string_view(bytes.data(), strnlen(bytes.data(), bytes.size())));

@@ -10,7 +10,7 @@
 #include "app/SharedState.h"
 #include "platform/Platform.h"
 #include "platform/UniqueResource.h"
-#include "update/Trail.h"
+#include "update/TrailWriter.h"
 #include "update/UpdateRun.h"
 #include "updatelib/Gateway.h"
 

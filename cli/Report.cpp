@@ -318,12 +318,9 @@ void Report::StationSummary(const StationTally& tally, bool stoppedUnverified) {
               "\n");
 }
 
-void Report::BeginTrail(std::string version, std::string warning) {
-  run_.program = "flashwright-cli";
-  run_.version = std::move(version);
-  run_.command = std::string(options_.command->name);
-  run_.computer = log_.ComputerName();
-  run_.user = log_.UserName();
+void Report::BeginTrail(platform::VersionRecord& versionRecord, std::string warning) {
+  run_ =
+      update::RunLine("flashwright-cli", std::string(options_.command->name), versionRecord, log_);
   run_.warning = std::move(warning);
   if (options_.command->program == update::Program::Station) {
     run_.station = options_.station.empty() ? run_.computer : options_.station;

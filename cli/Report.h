@@ -10,7 +10,7 @@
 
 #include "cli/Cli.h"
 #include "cli/Devices.h"
-#include "update/Trail.h"
+#include "update/TrailWriter.h"
 
 namespace cli {
 
@@ -69,11 +69,11 @@ class Report {
   // for its power cycle).
   void StationTallyLine(ExitCode exitCode, const StationTally& tally);
   void StationSummary(const StationTally& tally, bool stoppedUnverified);
-  // The trail's lines (update/Trail.h): to the shared log, and to the --log file, whose line that
-  // cannot be written is told on standard error and returns false (the caller stops the work);
+  // The trail's lines (update/TrailWriter.h): to the shared log, and to the --log file, whose line
+  // that cannot be written is told on standard error and returns false (the caller stops the work);
   // the shared log's trouble is told once and stops nothing. The fields every line of the run has,
   // the program folder's `warning` among them; before any line.
-  void BeginTrail(std::string version, std::string warning);
+  void BeginTrail(platform::VersionRecord& versionRecord, std::string warning);
   // The --log file cannot be written: the lines go to the shared log alone.
   void ForgetLogFile() { trail_.AlsoTo({}); }
   // A device the run did something with: its result, the exit code the run has with it, and why it

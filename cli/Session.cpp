@@ -107,8 +107,7 @@ ExitCode Session::RunCommand() {
 void Session::BeginTrail() {
   const std::string warning = services_.elevation.ProgramFolderOpenToOthers();
   if (!warning.empty()) services_.output.Err("flashwright-cli: warning: " + warning + "\n");
-  const auto version = services_.versionRecord.ReadOwnFileVersion();
-  report_.BeginTrail(version ? platform::VersionText(*version) : std::string(), warning);
+  report_.BeginTrail(services_.versionRecord, warning);
   trailBegun_ = true;
 }
 

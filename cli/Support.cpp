@@ -84,7 +84,7 @@ ExitCode Record(bool on, const Services& services) {
 
 ExitCode Collect(const std::string& named, const Services& services) {
   platform::SupportDesk& desk = services.support;
-  ZipArchive archive(desk.NowUtc());
+  ZipArchive archive(services.attempts.Now());
   const std::string refusal = desk.RecorderRefusal();
   std::string notes;
   // The data folder's files first: collect's own status run below may make a recording of its own.

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/Support.h"
+#include "platform/SupportServices.h"
 #include "platform/Trail.h"
 
 namespace platform {

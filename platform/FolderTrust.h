@@ -28,7 +28,7 @@ inline constexpr std::uint32_t ChangeRights = 0x0002 | 0x0004 | 0x0040 | 0x0100 
 
 struct AccessEntry {
   Trustee who = Trustee::Other;
-  std::string name;  // DOMAIN\name, or the SID when it has no name
+  std::string name;  // of an Other: DOMAIN\name, or the SID when it has no name
   bool allows = true;
   std::uint32_t mask = 0;
 };
@@ -37,9 +37,9 @@ struct AccessEntry {
 struct FolderFacts {
   std::string path;
   Trustee owner = Trustee::Other;
-  std::string ownerName;
-  bool link = false;    // a reparse point, or a handle whose final path is elsewhere
-  bool hasDacl = true;  // false: a null access list, which lets everyone do anything
+  std::string ownerName;  // of an Other, as AccessEntry::name
+  bool link = false;      // a reparse point, or a handle whose final path is elsewhere
+  bool hasDacl = true;    // false: a null access list, which lets everyone do anything
   std::vector<AccessEntry> entries;
 };
 

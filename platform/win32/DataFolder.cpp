@@ -88,22 +88,30 @@ std::string NameOf(PSID sid) {
   return WideToUtf8(text);
 }
 
+// The account the process runs as, a TOKEN_USER; empty when the token cannot be read.
+std::vector<BYTE> RunningUser() {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return {};
+  const UniqueHandle token(opened);
+  DWORD size = 0;
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size)) {
+    return {};
+  }
+  return user;
+}
+
 // Sorts SIDs into trustees: the running account counts only while it runs with administrator
 // rights (its own files are then its administrators' to begin with; under Wine every file is
 // the running account's).
 class Trustees {
  public:
-  Trustees() {
-    HANDLE opened = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return;
-    const UniqueHandle token(opened);
-    DWORD size = 0;
-    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    user_.resize(size);
+  Trustees() : user_(RunningUser()) {
     BYTE administrators[SECURITY_MAX_SID_SIZE];
     DWORD sidSize = sizeof administrators;
     BOOL member = FALSE;
-    if (!GetTokenInformation(token.Get(), TokenUser, user_.data(), size, &size) ||
+    if (user_.empty() ||
         !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) ||
         !CheckTokenMembership(nullptr, administrators, &member) || !member) {
       user_.clear();
@@ -141,7 +149,8 @@ void ReadEntries(const ACL& dacl, const Trustees& trustees, std::vector<AccessEn
         type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_ACE_TYPE) {
       const PSID sid = const_cast<DWORD*>(&simple->SidStart);
       entry.who = trustees.Of(sid);
-      entry.name = NameOf(sid);
+      // A lookup may ask a domain controller: only a name a message may give is looked up.
+      if (entry.who == Trustee::Other) entry.name = NameOf(sid);
       entry.allows = type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
     } else if (type == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
                type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
@@ -203,7 +212,7 @@ bool ReadFolderFacts(const std::wstring& folder, FolderFacts& facts, std::string
   }
   const Trustees trustees;
   facts.owner = trustees.Of(owner);
-  facts.ownerName = NameOf(owner);
+  if (facts.owner == Trustee::Other) facts.ownerName = NameOf(owner);
   facts.hasDacl = dacl != nullptr;
   if (dacl) ReadEntries(*dacl, trustees, facts.entries);
   return true;
@@ -304,13 +313,9 @@ bool StillNamed(HANDLE file, const std::wstring& path) {
 }
 
 std::string RunningAccountName() {
-  HANDLE opened = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return {};
-  const UniqueHandle token(opened);
-  alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  if (!GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size)) return {};
-  return NameOf(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  const std::vector<BYTE> user = RunningUser();
+  return user.empty() ? std::string()
+                      : NameOf(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
 }
 
 }  // namespace platform::win32

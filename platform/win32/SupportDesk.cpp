@@ -193,12 +193,4 @@ std::string SystemSupportDesk::DefaultArchivePath() {
   return WideToUtf8(std::wstring(L"flashwright-support-") + computer + L"-" + stamp + L".zip");
 }
 
-std::int64_t SystemSupportDesk::NowUtc() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const std::uint64_t ticks =
-      (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return static_cast<std::int64_t>((ticks - 116444736000000000ULL) / 10000000ULL);
-}
-
 }  // namespace platform::win32

@@ -1,8 +1,8 @@
 // Support's view of this PC: the recording switch, the recorder beside the programs, the versions
-// and the data folder's recordings and logs. See platform/Support.h.
+// and the data folder's recordings and logs. See platform/SupportServices.h.
 #pragma once
 
-#include "platform/Support.h"
+#include "platform/SupportServices.h"
 
 namespace platform::win32 {
 
@@ -17,7 +17,6 @@ class SystemSupportDesk final : public SupportDesk {
   std::string ReadNoLink(const std::string& path, std::uint64_t limit,
                          std::string& contents) override;
   std::string DefaultArchivePath() override;
-  std::int64_t NowUtc() override;
 };
 
 }  // namespace platform::win32

@@ -168,7 +168,6 @@ class FakeSupportDesk : public platform::SupportDesk {
     return files->Read(path, limit, contents);
   }
   std::string DefaultArchivePath() override { return "support.zip"; }
-  std::int64_t NowUtc() override { return 1765188000; }
 };
 
 class FakeConsole final : public FakeOutput,

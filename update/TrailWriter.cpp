@@ -1,5 +1,5 @@
-// The trail; see Trail.h.
-#include "update/Trail.h"
+// The trail; see TrailWriter.h.
+#include "update/TrailWriter.h"
 
 #include <ctime>
 #include <utility>
@@ -146,6 +146,18 @@ std::string FormatTrailLine(const TrailLine& line, std::int64_t now) {
   if (line.programmed != 0) members.Text("programmed", UtcTime(line.programmed));
   if (line.repeated) members.Object("repeated", "true");
   return members.Close();
+}
+
+TrailLine RunLine(std::string program, std::string command, platform::VersionRecord& versionRecord,
+                  platform::LogFile& log) {
+  TrailLine line;
+  line.program = std::move(program);
+  const auto version = versionRecord.ReadOwnFileVersion();
+  line.version = version ? platform::VersionText(*version) : std::string();
+  line.command = std::move(command);
+  line.computer = log.ComputerName();
+  line.user = log.UserName();
+  return line;
 }
 
 std::string Trail::Write(const TrailLine& line, std::int64_t now) {

@@ -39,8 +39,6 @@ class SupportDesk {
                                  std::string& contents) = 0;
   // Where an archive goes when none is named: a new name for this computer and time.
   virtual std::string DefaultArchivePath() = 0;
-  // The time now, UTC, for the archive's entries: seconds since 1970.
-  virtual std::int64_t NowUtc() = 0;
 };
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "platform/Trail.h"
 
 namespace update {
@@ -58,6 +59,11 @@ std::string UtcTime(std::int64_t seconds);
 // The line as JSON, ASCII only (the rest as \u escapes, bytes that are not UTF-8 as U+FFFD), at
 // `now` (seconds since 1970-01-01 UTC).
 std::string FormatTrailLine(const TrailLine& line, std::int64_t now);
+
+// A line with what every line of a run has: `program` and its file version (from `versionRecord`),
+// `command`, and the computer and account (from `log`).
+TrailLine RunLine(std::string program, std::string command, platform::VersionRecord& versionRecord,
+                  platform::LogFile& log);
 
 class Trail {
  public:
