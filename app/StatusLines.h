@@ -25,11 +25,15 @@ enum class StatusArea { Rescan, Update };
 inline constexpr Lines UpdatingLines = {"DO NOT disconnect the device during the F/W update.",
                                         "Updating.....", ""};
 
-// What the scan area says while another of our programs holds the programming lock: plain words,
+// What the scan area says while another of our programs programs a device: plain words,
 // no failure and no advice to unplug; the window looks again by itself.
 inline constexpr Lines BusyLines = {"Another Flashwright program is updating a device.",
                                     "DO NOT disconnect the device.",
                                     "This window checks again when it is done."};
+// Another program has held the lock longer than a look at the devices takes, without programming
+// (a production station between its units, say).
+inline constexpr Lines InUseLines = {"Another Flashwright program is using the devices.",
+                                     "This window checks again when it is done.", ""};
 // The same when the lock cannot be had at all: nothing may touch the device.
 inline constexpr Lines LockUnavailableLines = {"The device cannot be checked right now.",
                                                "This window tries again by itself.", ""};

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,9 +20,16 @@ namespace app {
 using platform::ControlId;
 
 namespace {
-// How long a scan or an update waits for another program's scan to end before it tells the user
-// the device is busy; the window does not paint meanwhile.
+// How long a scan or an update waits for the programming lock before it looks at what the other
+// program does, and how much longer it waits out another program's short look at the devices (a
+// scan, status, detect) before it says the devices are in use. The window does not paint
+// meanwhile.
 constexpr std::chrono::milliseconds LockWait{500};
+constexpr std::chrono::milliseconds ShortLookWait{2500};
+
+std::string Text(platform::LogFile& log, const char* bytes, std::size_t size) {
+  return log.FromAnsi(std::string_view(bytes, strnlen(bytes, size)));
+}
 }  // namespace
 
 TForm1::EventsAttachment::EventsAttachment(platform::Controls& controls, platform::FormEvents& form)
@@ -63,9 +72,9 @@ void TForm1::RefreshBtnClick() {
     rescanRemembered_ = true;
     return;
   }
-  const platform::HeldLock lock(services_.programmingLock, LockWait);
-  if (!lock.Held()) {
-    ShowBusy(lock.Result());
+  std::optional<platform::HeldLock> lock;
+  if (const Busy busy = TakeLock(lock); busy != Busy::No) {
+    ShowBusy(busy);
     return;
   }
   if (busyTimer_) services_.timers.CancelTimer(BusyTimerId);
@@ -82,13 +91,30 @@ void TForm1::RefreshBtnClick() {
   }
 }
 
-void TForm1::ShowBusy(platform::ProgrammingLock::Take take) {
+TForm1::Busy TForm1::TakeLock(std::optional<platform::HeldLock>& lock) {
+  using Take = platform::ProgrammingLock::Take;
+  lock.emplace(services_.programmingLock, LockWait);
+  if (lock->Result() == Take::Busy && !attempts_.UnderWayElsewhere()) {
+    lock.emplace(services_.programmingLock, ShortLookWait);
+  }
+  if (lock->Result() == Take::Failed) return Busy::NoLock;
+  // A record of an attempt under way in another program that still runs is believed over a lock
+  // found free: the device is being programmed.
+  const bool programming = attempts_.UnderWayElsewhere();
+  if (lock->Held() && !programming) return Busy::No;
+  lock.reset();
+  return programming ? Busy::Programming : Busy::Looking;
+}
+
+void TForm1::ShowBusy(Busy busy) {
   platform::Controls& controls = services_.controls;
   state_.SelectedDeviceCount = 0;
   state_.SelectedDevicePath.fill('\0');
   controls.SetVisible(ControlId::UpdateStatusPanel, false);
   ShowStatus(controls, StatusArea::Rescan,
-             {take == platform::ProgrammingLock::Take::Busy ? BusyLines : LockUnavailableLines});
+             {busy == Busy::Programming ? BusyLines
+              : busy == Busy::Looking   ? InUseLines
+                                        : LockUnavailableLines});
   services_.timers.StartTimer(BusyTimerId, BusyRetryDelay);
   busyTimer_ = true;
 }
@@ -96,19 +122,45 @@ void TForm1::ShowBusy(platform::ProgrammingLock::Take take) {
 void TForm1::UpdateBtnClick() {
   // Never programs twice at once, and never from inside another library call, whoever clicks.
   if (!library_.Bound() || library_.Busy() || state_.UpdateInProgress) return;
-  platform::Controls& controls = services_.controls;
 
-  // Nothing touches the device while another program holds the lock; the scan lines say so.
-  const platform::HeldLock lock(services_.programmingLock, LockWait);
-  if (!lock.Held()) {
-    const bool busy = lock.Result() == platform::ProgrammingLock::Take::Busy;
-    LogAttempt(busy ? "busy" : "error", {}, 0,
-               busy ? "another Flashwright program was programming a device"
-                    : "the programming lock could not be taken");
-    ShowBusy(lock.Result());
-    return;
+  // The attempt's line, and what ended the run early: both are dealt with once the lock is let
+  // go, so that nothing another user can hold (a log) holds up the programming lock.
+  update::TrailLine line;
+  std::exception_ptr failure;
+  std::string recordError;
+  bool updated = false;
+  {
+    std::optional<platform::HeldLock> lock;
+    if (const Busy busy = TakeLock(lock); busy != Busy::No) {
+      // Nothing touches the device while another program holds the lock; the scan lines say so.
+      line = AttemptLine("busy", {}, 0,
+                         busy == Busy::Programming ? "another Flashwright program was programming "
+                                                     "a device"
+                         : busy == Busy::Looking
+                             ? "another Flashwright program was checking the devices"
+                             : "the programming lock could not be taken");
+      line.state = busy == Busy::NoLock ? "error" : "busy";
+      ShowBusy(busy);
+    } else {
+      RunUpdate(line, failure, recordError);
+      updated = line.result == "updated";
+    }
   }
+  WriteTrail(line);
+  if (failure) std::rethrow_exception(failure);
+  // Told in the error box once the run is over and the lock is let go: a record left open makes
+  // the device read as interrupted, and the command line would program it again.
+  if (!recordError.empty()) {
+    throw std::runtime_error((updated ? "The device was programmed, but the record of the attempt "
+                                        "could not be kept: "
+                                      : "The record of the attempt could not be kept: ") +
+                             recordError);
+  }
+}
 
+void TForm1::RunUpdate(update::TrailLine& line, std::exception_ptr& failure,
+                       std::string& recordError) {
+  platform::Controls& controls = services_.controls;
   // Whatever happens below, the flag does not outlive the run.
   state_.UpdateInProgress = true;
   const platform::ScopeExit clearFlag([&] { state_.UpdateInProgress = false; });
@@ -123,42 +175,38 @@ void TForm1::UpdateBtnClick() {
   WriteLines(controls, StatusArea::Update, UpdatingLines);
   services_.pump.ProcessPendingMessages();
 
-  update::UpdateOutcome outcome = update::UpdateOutcome::Failed;
-  std::string recordError;
+  // The device's facts as programmed, before a rescan in the second yield can change the
+  // selection.
+  line = AttemptLine("update-required", {}, 0, {});
   const auto started = std::chrono::steady_clock::now();
-  auto elapsed = [&] {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 started)
-        .count();
+  auto finish = [&](bool updated, std::string reason) {
+    line.result = updated ? "updated" : "failed";
+    line.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - started)
+                          .count();
+    if (updated) line.versionAfter = std::string(device::TargetFirmwareVersion);
+    line.reason = !recordError.empty()
+                      ? "the record of the attempt could not be kept: " + recordError
+                      : reason;
   };
+  update::UpdateOutcome outcome = update::UpdateOutcome::Failed;
   try {
     outcome = ProgramSelectedDevice(recordError);
-  } catch (const update::RecordFailure& failure) {
-    // Nothing was programmed: the attempt could not be recorded first.
-    LogAttempt("error", {}, 0, failure.what());
+  } catch (const std::exception& thrown) {
+    finish(false, thrown.what());
+    failure = std::current_exception();
+  } catch (...) {
+    finish(false, "an exception of an unknown kind");
+    failure = std::current_exception();
+  }
+  if (failure) {
     ShowStatus(controls, StatusArea::Update, UpdateView(update::UpdateOutcome::Failed));
-    throw;
-  } catch (const std::exception& failure) {
-    LogAttempt("update-required", "failed", elapsed(), failure.what());
-    ShowStatus(controls, StatusArea::Update, UpdateView(update::UpdateOutcome::Failed));
-    throw;
+    return;
   }
   const bool updated = outcome == update::UpdateOutcome::Updated;
-  LogAttempt("update-required", updated ? "updated" : "failed", elapsed(),
-             !recordError.empty()
-                 ? "the record of the attempt could not be completed: " + recordError
-             : updated ? std::string()
-                       : "programming failed");
+  finish(updated, updated ? std::string() : "programming failed");
   ShowStatus(controls, StatusArea::Update, UpdateView(outcome));
   services_.pump.ProcessPendingMessages();
-  // Told in the error box once the run is over and the lock is let go: a record left open makes
-  // the device read as interrupted, and the command line would program it again.
-  if (!recordError.empty()) {
-    throw std::runtime_error(
-        "The device was programmed, but the record of the attempt could not "
-        "be completed: " +
-        recordError);
-  }
 }
 
 update::UpdateOutcome TForm1::ProgramSelectedDevice(std::string& recordError) {
@@ -167,32 +215,33 @@ update::UpdateOutcome TForm1::ProgramSelectedDevice(std::string& recordError) {
   }
   // The selection is always terminated: the scan only records terminated paths.
   const device::DeviceIdentity& identity = state_.DeviceInfoText;
+  // The window programs even when the intent cannot be recorded: it is told after the result.
   return update::ProgramDevice(
       library_, state_.SelectedDevicePath, services_.sleepAndShutdown, attempts_,
       {std::string_view(identity.data(), strnlen(identity.data(), identity.size())),
        std::string_view(selectedFirmware_.data(),
                         strnlen(selectedFirmware_.data(), selectedFirmware_.size()))},
-      recordError);
+      recordError, update::Intent::BestEffort);
 }
 
-void TForm1::LogAttempt(std::string state, std::string result, long long durationMs,
-                        std::string reason) {
+update::TrailLine TForm1::AttemptLine(std::string state, std::string result, long long durationMs,
+                                      std::string reason) {
   update::TrailLine line =
       update::RunLine("Flashwright", "update", services_.versionRecord, services_.log);
-  auto text = [&](const auto& bytes) {
-    return services_.log.FromAnsi(
-        std::string_view(bytes.data(), strnlen(bytes.data(), bytes.size())));
-  };
   if (state != "busy" && state != "error") {
-    line.path = text(state_.SelectedDevicePath);
-    line.identity = text(state_.DeviceInfoText);
-    line.versionBefore = text(selectedFirmware_);
-    if (result == "updated") line.versionAfter = std::string(device::TargetFirmwareVersion);
+    line.path =
+        Text(services_.log, state_.SelectedDevicePath.data(), state_.SelectedDevicePath.size());
+    line.identity = Text(services_.log, state_.DeviceInfoText.data(), state_.DeviceInfoText.size());
+    line.versionBefore = Text(services_.log, selectedFirmware_.data(), selectedFirmware_.size());
   }
   line.state = std::move(state);
   line.result = std::move(result);
   line.durationMs = durationMs;
   line.reason = std::move(reason);
+  return line;
+}
+
+void TForm1::WriteTrail(const update::TrailLine& line) {
   // The window has no one to tell of a log it cannot write: the event log still has the outcome.
   trail_.Write(line, static_cast<std::int64_t>(std::time(nullptr)));
 }

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
 
 #include "app/Rescan.h"
 #include "app/SharedState.h"
@@ -87,15 +90,32 @@ class TForm1 final : public platform::Form {
   // Restarts the rescan countdown (once the window runs) and asks a window titled "Message" to
   // close.
   void TakeChange();
+  // Why the devices may not be touched now.
+  enum class Busy {
+    No,           // the lock is ours
+    Programming,  // another program is programming a device
+    Looking,      // another program holds the lock for longer than a look at the devices takes
+    NoLock,       // the lock cannot be had at all
+  };
+  // Takes the programming lock into `lock`, waiting out another program's short look at the
+  // devices; not held unless the answer is Busy::No.
+  Busy TakeLock(std::optional<platform::HeldLock>& lock);
+  // The update run under the lock: the lines, the yields, the programming and the result. Leaves
+  // the attempt's line in `line`, a fault or other exception in `failure` (shown as a failure) and
+  // a record that could not be kept in `recordError`.
+  void RunUpdate(update::TrailLine& line, std::exception_ptr& failure, std::string& recordError);
   // The device the last scan selected; Failed, without a library call, when nothing usable is. A
-  // record that could not be completed is told in `recordError`.
+  // record that could not be kept (begun or completed) is told in `recordError`.
   update::UpdateOutcome ProgramSelectedDevice(std::string& recordError);
-  // Shows that the lock could not be taken (`take` says why), selects nothing, and starts the busy
-  // timer.
-  void ShowBusy(platform::ProgrammingLock::Take take);
-  // Leaves an update attempt's line in the shared log (and its outcome in the event log): the
-  // selected device's, unless the lock kept the attempt from starting (`state` "busy" or "error").
-  void LogAttempt(std::string state, std::string result, long long durationMs, std::string reason);
+  // Shows why the devices may not be touched, selects nothing, and starts the busy timer.
+  void ShowBusy(Busy busy);
+  // An update attempt's line: the selected device's, unless the lock kept the attempt from
+  // starting (`state` "busy" or "error").
+  update::TrailLine AttemptLine(std::string state, std::string result, long long durationMs,
+                                std::string reason);
+  // Leaves a line in the shared log (and an attempt's outcome in the event log). Never called
+  // while the programming lock is held.
+  void WriteTrail(const update::TrailLine& line);
 
   platform::FormServices services_;
   EventsAttachment attachment_;

@@ -89,10 +89,10 @@ ExitCode Session::RunCommand() {
     updatelib::ConfigureUpdateLibrary(library_);
     const auto handler = options_.command->handler;
     if (!options_.command->lockedThroughout) return (this->*handler)();
-    // Held to the end: no other program touches a device between the checks and the
-    // programming, nor writes the records meanwhile.
-    const platform::HeldLock lock(services_.programmingLock, LockWait);
-    if (const std::optional<ExitCode> refusal = Refusal(lock.Result())) {
+    // Held to the end of the work: no other program touches a device between the checks and
+    // the programming, nor writes the records meanwhile.
+    lock_.emplace(services_.programmingLock, LockWait);
+    if (const std::optional<ExitCode> refusal = Refusal(lock_->Result())) {
       return End(*refusal, refusalText_);
     }
     return (this->*handler)();
@@ -114,19 +114,54 @@ void Session::BeginTrail() {
 // A run that looked at devices leaves a line for each, or one for itself when it did nothing with
 // a device (none was there, another program held the lock, it stopped on an error). status and
 // detect tell the state; a line that cannot be written is told, and their exit code stands.
+//
+// Every line is written once the programming lock is let go. The work's own lines (update's
+// devices) that the --log file does not take end the run with 1; the device's result stands.
 ExitCode Session::End(ExitCode exitCode, const std::string& error) {
-  report_.End(exitCode, entries_, error);
-  if (!trailBegun_ || report_.Lines() > 0) return exitCode;
   const auto handler = options_.command->handler;
-  if (!entries_.empty() && (handler == &Session::Status || handler == &Session::Detect)) {
-    report_.LogStates(entries_, exitCode);
+  const bool looksOnly = handler == &Session::Status || handler == &Session::Detect;
+  std::string message = error;
+  if (const std::string notLogged = LetGo(); !notLogged.empty() && !looksOnly) {
+    exitCode = ProgrammingFailed;
+    message =
+        message.empty() || message == "programming failed" ? notLogged : message + "; " + notLogged;
+  }
+  report_.End(exitCode, entries_, message);
+  if (!trailBegun_ || report_.Lines() > 0) return exitCode;
+  // The lines tell the exit code the run ends with: detect's is always 0.
+  const ExitCode ended = options_.command->alwaysSucceeds ? Success : exitCode;
+  if (!entries_.empty() && looksOnly) {
+    report_.LogStates(entries_, ended);
   } else {
     report_.LogRun(exitCode == NoDevice ? "no-device"
                    : exitCode == Locked ? "busy"
                                         : "error",
-                   exitCode, error);
+                   ended, message);
   }
   return exitCode;
+}
+
+std::string Session::LetGo() {
+  lock_.reset();
+  stationLock_.reset();
+  std::string notLogged;
+  for (const platform::AttemptRecord& record : confirmed_) {
+    if (!report_.LogConfirmed(record) && notLogged.empty()) {
+      notLogged = "the confirmed update of " + services_.output.FromAnsi(record.path) +
+                  " is not in the log";
+    }
+  }
+  for (const HeldLine& held : heldLines_) {
+    if (!report_.Log(held.entry, held.versionBefore, held.exitCode, held.reason) &&
+        notLogged.empty()) {
+      notLogged = "the result of device " + std::to_string(held.entry.index) + " (" +
+                  std::string(ResultWord(held.entry.result.value_or(DeviceResult::Skipped))) +
+                  ") is not in the log";
+    }
+  }
+  confirmed_.clear();
+  heldLines_.clear();
+  return notLogged;
 }
 
 // Why the lock keeps the command from touching a device (then in refusalText_), if it does. A
@@ -154,18 +189,13 @@ std::optional<ExitCode> Session::Refusal(platform::ProgrammingLock::Take take) {
 }
 
 // The devices and what the records say of each; the records the devices end are ended, and a
-// confirmed update is logged. False when such a line could not be written.
-bool Session::InspectAndReview() {
+// confirmed update is logged once the lock is let go.
+void Session::InspectAndReview() {
   bool complete = false;
   entries_ = Inspect(library_, &complete);
-  bool logged = true;
-  for (const update::Confirmed& confirmed : Review(entries_, attempts_, complete)) {
-    if (report_.LogConfirmed(confirmed.record)) continue;
-    // Kept for the next run to confirm and log; the review has already let it go.
-    services_.attempts.Save(confirmed.record);
-    logged = false;
+  for (update::Confirmed& confirmed : Review(entries_, attempts_, complete)) {
+    confirmed_.push_back(std::move(confirmed.record));
   }
-  return logged;
 }
 
 long long Session::MillisecondsSince(Clock::time_point started) {
@@ -241,15 +271,17 @@ update::UpdateOutcome Session::Program(Entry& entry, const std::string& versionB
     const platform::ScopeExit timed([&] { entry.durationMs = MillisecondsSince(started); });
     outcome = update::ProgramDevice(library_, entry.path, services_.sleepAndShutdown, attempts_,
                                     {identity, versionBefore}, recordError);
-  } catch (const update::RecordFailure&) {
-    throw;  // nothing was programmed, so there is no attempt to log
+  } catch (const update::RecordFailure& failure) {
+    // Nothing was programmed, so there is no attempt to log.
+    throw update::RecordFailure(std::string(failure.what()) + ", so nothing was programmed");
   } catch (const std::exception& failure) {
     entry.result = DeviceResult::Failed;
-    report_.Log(entry, versionBefore, ProgrammingFailed, failure.what());
+    heldLines_.push_back({entry, versionBefore, ProgrammingFailed, failure.what()});
     throw;
   } catch (...) {
     entry.result = DeviceResult::Failed;
-    report_.Log(entry, versionBefore, ProgrammingFailed, "an exception of an unknown kind");
+    heldLines_.push_back(
+        {entry, versionBefore, ProgrammingFailed, "an exception of an unknown kind"});
     throw;
   }
   if (!recordError.empty()) {
@@ -286,9 +318,7 @@ std::vector<Entry*> Session::Choose(ExitCode& refusal, std::string& why) {
 }
 
 ExitCode Session::Update() {
-  if (!InspectAndReview()) {
-    return End(ProgrammingFailed, "a confirmed update is not in the log, so nothing is done");
-  }
+  InspectAndReview();
   if (entries_.empty()) return End(NoDevice, "no compatible device is attached");
   ExitCode refusal = Success;
   std::string why;
@@ -314,16 +344,9 @@ ExitCode Session::Update() {
       verdict = updated ? Verdict::Updated : Verdict::Failed;
     }
     verdicts.push_back(verdict);
-    const bool logged =
-        report_.Log(*entry, versionBefore, ExitCodeOf(verdicts),
-                    verdict == Verdict::Failed ? "programming failed" : std::string());
+    heldLines_.push_back({*entry, versionBefore, ExitCodeOf(verdicts),
+                          verdict == Verdict::Failed ? "programming failed" : std::string()});
     report_.Result(*entry);
-    // The device's own result stands in the report; the run fails, and goes no further.
-    if (!logged) {
-      return End(ProgrammingFailed, "the result of device " + std::to_string(entry->index) + " (" +
-                                        std::string(ResultWord(*entry->result)) +
-                                        ") is not in the log, so nothing more is done");
-    }
   }
   const ExitCode worst = ExitCodeOf(verdicts);
   return End(worst, worst == ProgrammingFailed ? "programming failed" : "");

@@ -43,11 +43,22 @@ class Session {
  private:
   using Clock = std::chrono::steady_clock;
 
+  // A device's line, held back while the programming lock is held.
+  struct HeldLine {
+    Entry entry;
+    std::string versionBefore;
+    ExitCode exitCode = Success;
+    std::string reason;
+  };
+
   ExitCode RunCommand();
   void BeginTrail();
   ExitCode End(ExitCode exitCode, const std::string& error = {});
   std::optional<ExitCode> Refusal(platform::ProgrammingLock::Take take);
-  bool InspectAndReview();
+  // Lets go of the programming lock, then writes the lines held back while it was held. Returns
+  // why the --log file did not take one of them (told on standard error), empty when it did.
+  std::string LetGo();
+  void InspectAndReview();
   update::UpdateOutcome Program(Entry& entry, const std::string& versionBefore);
   std::vector<Entry*> Choose(ExitCode& refusal, std::string& why);
   static long long MillisecondsSince(Clock::time_point started);
@@ -68,7 +79,12 @@ class Session {
   Report report_;
   update::Attempts attempts_;
   std::vector<Entry> entries_;  // the last list, which a document at the end shows
-  std::string refusalText_;     // why the lock refused, for the message
+  // The command's lock, held from the checks to the end of the work, and the lines held back
+  // meanwhile: nothing another user can hold up (a log) is written while the lock is held.
+  std::optional<platform::HeldLock> lock_;
+  std::vector<HeldLine> heldLines_;
+  std::vector<platform::AttemptRecord> confirmed_;
+  std::string refusalText_;  // why the lock refused, for the message
   // What Ctrl+C does once a programming has ended: end the command, or (station) be noted.
   platform::Interrupts::Mode afterProgramming_ = platform::Interrupts::Mode::End;
   std::optional<platform::HeldLock> stationLock_;  // the station's lock for one look or unit

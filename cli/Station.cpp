@@ -138,13 +138,14 @@ bool Session::WaitForPowerCycle() {
 }
 
 // One device at the station, from its check to its outcome, with the lock its look took. A
-// programming attempt is logged as soon as it has ended, before the wait for the power cycle
-// (without the lock); the check after it is a second line.
+// programming attempt is logged as soon as it has ended, before the wait for the power cycle; the
+// check after it is a second line. Each line is written once the lock is let go.
 StationOutcome Session::StationDevice() {
   Entry entry = entries_.front();
   const std::string versionBefore = entry.Firmware();
   const auto started = Clock::now();
   auto finish = [&](StationOutcome outcome) {
+    stationLock_.reset();
     entry.result = RowOf(outcome).result;
     entry.durationMs = MillisecondsSince(started);
     const std::string reason = outcome == StationOutcome::ProgrammingFailed ? "programming failed"

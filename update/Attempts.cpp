@@ -73,6 +73,13 @@ bool Attempts::UnderWayElsewhere(const platform::AttemptRecord& record) const {
   return record.outcome.empty() && !Ours(record) && store_.Running(record.process);
 }
 
+bool Attempts::UnderWayElsewhere() const {
+  const std::vector<platform::AttemptRecord> records = store_.Load();
+  return std::any_of(records.begin(), records.end(), [&](const platform::AttemptRecord& record) {
+    return UnderWayElsewhere(record);
+  });
+}
+
 bool Attempts::LeavesPending(const platform::AttemptRecord& record) {
   // The station keeps its own account of units, which all look alike: its records leave nothing
   // pending.
@@ -108,8 +115,7 @@ void Attempts::Begin(const updatelib::DevicePath& path, std::string_view identit
   record.started = store_.Now();
   const std::string error = store_.Save(record);
   if (!error.empty()) {
-    throw RecordFailure("cannot record the programming attempt, so nothing was programmed: " +
-                        error);
+    throw RecordFailure("cannot record the programming attempt: " + error);
   }
   current_ = record;
   records_.erase(std::remove_if(records_.begin(), records_.end(),

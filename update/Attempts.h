@@ -44,7 +44,7 @@ struct Confirmed {
   platform::AttemptRecord record;
 };
 
-// The intent could not be written: nothing was programmed.
+// The intent could not be written (update::ProgramDevice decides whether programming goes on).
 class RecordFailure : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -64,6 +64,9 @@ class Attempts {
   // After Review: what the records say of the device at `path`, and the record itself.
   Remembered StateOf(const updatelib::DevicePath& path) const;
   const platform::AttemptRecord* RecordOf(const updatelib::DevicePath& path) const;
+
+  // Whether another program that still runs is programming a device now (reads the records).
+  bool UnderWayElsewhere() const;
 
   // Writes the intent before the programming call; throws RecordFailure when it cannot be kept.
   void Begin(const updatelib::DevicePath& path, std::string_view identity,

@@ -12,8 +12,19 @@ bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char*) 
 
 UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const updatelib::DevicePath& path,
                             platform::SleepAndShutdownBlock& sleepAndShutdown, Attempts& attempts,
-                            const AttemptFacts& facts, std::string& recordError) {
-  attempts.Begin(path, facts.identity, facts.versionBefore);
+                            const AttemptFacts& facts, std::string& recordError, Intent intent) {
+  bool recorded = true;
+  try {
+    attempts.Begin(path, facts.identity, facts.versionBefore);
+  } catch (const RecordFailure& failure) {
+    if (intent == Intent::Required) throw;
+    recordError = failure.what();
+    recorded = false;
+  }
+  // Without an intent on record there is nothing to complete; its error stands.
+  auto end = [&](bool updated) {
+    if (recorded) recordError = attempts.End(updated);
+  };
   bool updated = false;
   try {
     updatelib::WorkingPath workingPath(path);
@@ -23,10 +34,10 @@ UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const updatelib:
       updated = library.ZR_FWUpdateProgrammingNoCustomizedSetting(workingPath.Get()) != 0;
     }
   } catch (...) {
-    recordError = attempts.End(false);
+    end(false);
     throw;
   }
-  recordError = attempts.End(updated);
+  end(updated);
   return updated ? UpdateOutcome::Updated : UpdateOutcome::Failed;
 }
 

@@ -25,13 +25,20 @@ struct AttemptFacts {
 // passed on.
 bool PrepareCustomizedSettings(updatelib::LibraryGateway& library, const char* workingPath);
 
+// Whether programming may go ahead when its intent cannot be recorded. The command line needs the
+// record (an unattended run learns from it later that an attempt was cut short); the window's job
+// is to program the device, and the record only serves the accounting.
+enum class Intent { Required, BestEffort };
+
 // Programs the device at `path`, keeping the machine awake and a shutdown asking first meanwhile.
-// The attempt is recorded before the programming call (RecordFailure, and nothing programmed, when
-// that cannot be done) and completed with its outcome after it; an error completing it is left in
-// `recordError`. A library fault goes on as LibraryFault, recorded as failed, with the block
-// released.
+// The attempt is recorded before the programming call and completed with its outcome after it.
+// When the intent cannot be recorded: Intent::Required throws RecordFailure and programs nothing;
+// Intent::BestEffort programs all the same and says why in `recordError`. An error completing the
+// record is left in `recordError` too. A library fault goes on as LibraryFault, recorded as
+// failed, with the block released.
 UpdateOutcome ProgramDevice(updatelib::LibraryGateway& library, const updatelib::DevicePath& path,
                             platform::SleepAndShutdownBlock& sleepAndShutdown, Attempts& attempts,
-                            const AttemptFacts& facts, std::string& recordError);
+                            const AttemptFacts& facts, std::string& recordError,
+                            Intent intent = Intent::Required);
 
 }  // namespace update

@@ -327,6 +327,9 @@ TEST_F(CliTest, ALockAbandonedByADeadProgramStopsNoUpdate) {
             std::string::npos)
       << Describe();
   EXPECT_EQ(Occurrences(ReadFile(dir_.Path() / "sim.log"), "begin"), 1u);
+  // The update let go of the lock it found abandoned: the next taker finds it free, not abandoned
+  // again by the update's own end.
+  EXPECT_EQ(holder(), static_cast<DWORD>(Take::Taken));
 }
 
 // The lock keeps its mutex open for its own life and no longer; letting go of a lock it

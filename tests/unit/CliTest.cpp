@@ -263,8 +263,9 @@ TEST_F(CliFixture, ALogThatCannotBeWrittenStopsTheWorkBeforeAnyDevice) {
   EXPECT_TRUE(console.lines.empty());
 }
 
-// A log line that cannot be written later: the device's result stands in the report, the run ends
-// with 1 and goes no further (no next device with --all, no next unit at the station).
+// A log line that cannot be written later: the devices' results stand in the report and the run
+// ends with 1. Lines are written once the programming lock is let go, so update --all has
+// programmed every chosen device by then; the station goes no further than the unit at hand.
 TEST_F(CliFixture, ALogLineThatCannotBeWrittenStopsTheRun) {
   SimulatedLibrary& library = SimulatedLibrary::Instance();
   library.SetDevices({"a", "b", "c"});
@@ -275,13 +276,12 @@ TEST_F(CliFixture, ALogLineThatCannotBeWrittenStopsTheRun) {
                           [](const std::string& call) {
                             return call.starts_with("ZR_FWUpdateProgrammingNoCustomizedSetting");
                           }),
-            2);
+            3);
   EXPECT_EQ(console.lines.size(), 1u);
   auto document = nlohmann::json::parse(console.out);
   EXPECT_EQ(document["devices"][1]["result"], "updated") << console.out;
-  EXPECT_EQ(document["devices"][2]["result"], "skipped") << console.out;
-  EXPECT_EQ(document["error"]["message"],
-            "the result of device 2 (updated) is not in the log, so nothing more is done")
+  EXPECT_EQ(document["devices"][2]["result"], "updated") << console.out;
+  EXPECT_EQ(document["error"]["message"], "the result of device 2 (updated) is not in the log")
       << console.out;
   EXPECT_NE(console.err.find("cannot write the log x.log: There is not enough space"),
             std::string::npos)
@@ -700,6 +700,53 @@ TEST_F(CliFixture, TheLockDecidesBeforeAnyDeviceIsTouched) {
   EXPECT_EQ(console.err.find(note), console.err.rfind(note)) << console.err;
   EXPECT_NE(console.err.find(note), std::string::npos) << console.err;
   EXPECT_FALSE(programmingLock.held);
+}
+
+// No command writes a line while it holds the programming lock (anyone who can hold a log would
+// otherwise hold every program up), each still writes its lines, and each line tells the exit
+// code the run ends with (detect's is always 0).
+TEST_F(CliFixture, LinesAreWrittenOnlyOnceTheLockIsLetGo) {
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  const struct {
+    std::vector<std::string> arguments;
+    std::function<void()> arrange;
+    int exitCode;
+    std::size_t lines;
+  } cases[] = {
+      {{"status"}, [] {}, cli::UpdateNeeded, 1},
+      {{"detect"}, [] {}, cli::Success, 1},
+      {{"update"}, [] {}, cli::Updated, 1},
+      // the earlier update's confirmation, then the device's line
+      {{"update"},
+       [&] {
+         Run({"update"});
+         library.SetVersion("00.01.01.07");
+       },
+       cli::Success,
+       2},
+      {{"update"}, [&] { library.Device(0).programSucceeds = false; }, cli::ProgrammingFailed, 1},
+      {{"update"},
+       [&] { library.FaultOnce("ZR_FWUpdateProgrammingNoCustomizedSetting"); },
+       cli::ProgrammingFailed,
+       1},
+      {{"station", "--count", "1"}, [&] { library.SetVersion("00.01.01.07"); }, cli::Success, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    library.Reset();
+    attempts.records.clear();
+    console = {};
+    c.arrange();
+    console.sharedLines.clear();
+    bool writtenUnderLock = false;
+    console.onAppend = [&] { writtenUnderLock = writtenUnderLock || programmingLock.held; };
+    EXPECT_EQ(Run(c.arguments), c.exitCode) << console.err;
+    EXPECT_FALSE(writtenUnderLock);
+    ASSERT_EQ(console.sharedLines.size(), c.lines) << console.err;
+    EXPECT_NE(console.sharedLines.back().find("\"exitCode\":" + std::to_string(c.exitCode)),
+              std::string::npos)
+        << console.sharedLines.back();
+  }
 }
 
 // The intent is written before the programming call: when it cannot be, nothing is programmed and

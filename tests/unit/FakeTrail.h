@@ -1,6 +1,7 @@
 // Fakes of the log and the event log, which both programs write.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,7 +21,8 @@ class FakeLogFile : public platform::LogFile {
   std::string computerName = "BENCH-7";
   std::string userName = "BENCH-7\\operator";
   std::string sharedLog = "C:\\ProgramData\\Flashwright\\Logs\\flashwright.log";
-  std::string sharedLogError;  // why SharedLog cannot be had, when it cannot
+  std::string sharedLogError;      // why SharedLog cannot be had, when it cannot
+  std::function<void()> onAppend;  // runs before each line is appended, wherever it goes
 
   std::string ComputerName() override { return computerName; }
   std::string UserName() override { return userName; }
@@ -35,6 +37,7 @@ class FakeLogFile : public platform::LogFile {
   }
   std::string AppendLine(const std::string& file, std::string_view line,
                          std::uint64_t rotateAt) override {
+    if (onAppend) onAppend();
     if (file == sharedLog) {
       if (rotateAt != platform::SharedLogRotateAt) return "the shared log must rotate";
       sharedLines.emplace_back(line);

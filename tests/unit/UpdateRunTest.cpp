@@ -75,6 +75,9 @@ TEST_F(UpdateFixture, AFailedProgrammingCallShowsUpdateFail) {
 TEST_F(UpdateFixture, ProgramsOnlyUnderTheMachineWideLock) {
   Start();
   programmingLock.heldElsewhere = true;
+  attempts.records.push_back(
+      {"other-device", "OTHER", "00.01.01.05", "flashwright-cli update", {4242, 7}, 1, "", 0});
+  attempts.running.push_back(4242);
   Calls().clear();
   form->UpdateBtnClick();
   EXPECT_TRUE(Calls().empty());
@@ -93,10 +96,21 @@ TEST_F(UpdateFixture, ProgramsOnlyUnderTheMachineWideLock) {
       << log.sharedLines[0];
 
   programmingLock.heldElsewhere = false;
+  attempts.records.clear();
   bool heldWhileProgramming = false;
   Library().duringProgramming = [&] { heldWhileProgramming = programmingLock.held; };
   Rescan();
+  EXPECT_FALSE(timers.Running(app::BusyTimerId)) << "the busy timer outlives the busy lock";
+  // The line is written once the result and Exit are shown and the lock is let go: no one who
+  // holds the log can keep the window on "Updating....." or another program from the lock.
+  std::vector<std::string> writtenAfter;
+  log.onAppend = [&] {
+    writtenAfter.push_back(UpdateLines()[0] + (Visible(ControlId::ExitBtn) ? " + Exit" : "") +
+                           (programmingLock.held ? " + lock" : ""));
+  };
   form->UpdateBtnClick();
+  EXPECT_EQ(writtenAfter, (std::vector<std::string>{"Successfully updated + Exit"}));
+  log.onAppend = nullptr;
   EXPECT_TRUE(heldWhileProgramming);
   EXPECT_FALSE(programmingLock.held);
   EXPECT_EQ(UpdateLines()[0], "Successfully updated");
@@ -110,6 +124,48 @@ TEST_F(UpdateFixture, ProgramsOnlyUnderTheMachineWideLock) {
   for (const auto& [event, text] : events.reported) reported.push_back(event);
   EXPECT_EQ(reported,
             (std::vector<platform::Event>{platform::Event::Busy, platform::Event::Updated}));
+}
+
+// The busy lines are for another program that programs. Another program's short look at the
+// devices is waited out; one that holds the lock longer without programming (a station between
+// units) reads as in use; a record of an attempt under way in another live program means busy
+// even with the lock free.
+TEST_F(UpdateFixture, BusyLinesAreForAnotherProgramThatPrograms) {
+  Start();
+  const platform::AttemptRecord underWay{
+      "other-device", "OTHER", "00.01.01.05", "flashwright-cli update", {4242, 7}, 1, "", 0};
+  const struct {
+    const char* name;
+    int busyTakes;
+    bool heldElsewhere;
+    bool recordUnderWay;
+    std::optional<app::Lines> lines;  // none: the scan ran
+  } cases[] = {
+      {"a short look, waited out", 1, false, false, std::nullopt},
+      {"held on without programming", 0, true, false, app::InUseLines},
+      {"programming", 0, true, true, app::BusyLines},
+      {"a record under way, lock free", 0, false, true, app::BusyLines},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    programmingLock.busyTakes = c.busyTakes;
+    programmingLock.heldElsewhere = c.heldElsewhere;
+    attempts.records.clear();
+    attempts.running.clear();
+    if (c.recordUnderWay) {
+      attempts.records.push_back(underWay);
+      attempts.running.push_back(4242);
+    }
+    Calls().clear();
+    Rescan();
+    if (c.lines) {
+      EXPECT_EQ(ScanLines(), Lines(c.lines->begin(), c.lines->end()));
+      EXPECT_TRUE(Calls().empty());
+    } else {
+      EXPECT_EQ(ScanLines()[2], "Firmware: Update required!");
+    }
+    EXPECT_FALSE(programmingLock.held);
+  }
 }
 
 TEST_F(UpdateFixture, WithoutASelectionTheLibraryIsNotCalled) {
@@ -226,9 +282,21 @@ TEST_F(UpdateFixture, TheAttemptIsRecordedAndEndsWhenTheDeviceReportsTheTarget) 
   Rescan();
   EXPECT_TRUE(attempts.records.empty());
 
-  // A record that cannot be completed is told once the run is over, not kept quiet.
   Library().SetVersion("00.01.01.05");
   Rescan();
+  // The window programs even when the intent cannot be recorded, and tells of it after the
+  // result; so it does when the record cannot be completed, which is not kept quiet either.
+  attempts.saveError = "access denied";
+  Calls().clear();
+  AsTheWindow([&] { form->UpdateBtnClick(); });
+  EXPECT_EQ(UpdateLines()[0], "Successfully updated");
+  EXPECT_EQ(Calls().back(),
+            "ZR_FWUpdateProgrammingNoCustomizedSetting(\\\\?\\usb#vid_0001&pid_0002#0001)");
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_NE(dialogs.errors[0].find("access denied"), std::string::npos) << dialogs.errors[0];
+  dialogs.errors.clear();
+  attempts.saveError.clear();
+
   Library().duringProgramming = [&] { attempts.saveError = "the registry is full"; };
   AsTheWindow([&] { form->UpdateBtnClick(); });
   EXPECT_EQ(UpdateLines()[0], "Successfully updated");
