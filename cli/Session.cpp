@@ -133,10 +133,9 @@ ExitCode Session::End(ExitCode exitCode, const std::string& error) {
   if (!entries_.empty() && looksOnly) {
     report_.LogStates(entries_, ended);
   } else {
-    report_.LogRun(exitCode == NoDevice ? "no-device"
-                   : exitCode == Locked ? "busy"
-                                        : "error",
-                   ended, message);
+    // A look that found no device is no error: detect says so with 0.
+    const bool noDevice = exitCode == NoDevice || (looksOnly && message.empty());
+    report_.LogRun(noDevice ? "no-device" : exitCode == Locked ? "busy" : "error", ended, message);
   }
   return exitCode;
 }

@@ -712,10 +712,12 @@ TEST_F(CliFixture, LinesAreWrittenOnlyOnceTheLockIsLetGo) {
     std::function<void()> arrange;
     int exitCode;
     std::size_t lines;
+    const char* state;  // the last line's
   } cases[] = {
-      {{"status"}, [] {}, cli::UpdateNeeded, 1},
-      {{"detect"}, [] {}, cli::Success, 1},
-      {{"update"}, [] {}, cli::Updated, 1},
+      {{"status"}, [] {}, cli::UpdateNeeded, 1, "update-required"},
+      {{"detect"}, [] {}, cli::Success, 1, "update-required"},
+      {{"detect"}, [&] { library.SetDevices({}); }, cli::Success, 1, "no-device"},
+      {{"update"}, [] {}, cli::Updated, 1, "update-required"},
       // the earlier update's confirmation, then the device's line
       {{"update"},
        [&] {
@@ -723,16 +725,26 @@ TEST_F(CliFixture, LinesAreWrittenOnlyOnceTheLockIsLetGo) {
          library.SetVersion("00.01.01.07");
        },
        cli::Success,
-       2},
-      {{"update"}, [&] { library.Device(0).programSucceeds = false; }, cli::ProgrammingFailed, 1},
+       2,
+       "up-to-date"},
+      {{"update"},
+       [&] { library.Device(0).programSucceeds = false; },
+       cli::ProgrammingFailed,
+       1,
+       "update-required"},
       {{"update"},
        [&] { library.FaultOnce("ZR_FWUpdateProgrammingNoCustomizedSetting"); },
        cli::ProgrammingFailed,
-       1},
-      {{"station", "--count", "1"}, [&] { library.SetVersion("00.01.01.07"); }, cli::Success, 1},
+       1,
+       "update-required"},
+      {{"station", "--count", "1"},
+       [&] { library.SetVersion("00.01.01.07"); },
+       cli::Success,
+       1,
+       "up-to-date"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    SCOPED_TRACE(testing::PrintToString(c.arguments) + " " + c.state);
     library.Reset();
     attempts.records.clear();
     console = {};
@@ -743,9 +755,9 @@ TEST_F(CliFixture, LinesAreWrittenOnlyOnceTheLockIsLetGo) {
     EXPECT_EQ(Run(c.arguments), c.exitCode) << console.err;
     EXPECT_FALSE(writtenUnderLock);
     ASSERT_EQ(console.sharedLines.size(), c.lines) << console.err;
-    EXPECT_NE(console.sharedLines.back().find("\"exitCode\":" + std::to_string(c.exitCode)),
-              std::string::npos)
-        << console.sharedLines.back();
+    const std::string& last = console.sharedLines.back();
+    EXPECT_NE(last.find("\"state\":\"" + std::string(c.state) + "\""), std::string::npos) << last;
+    EXPECT_NE(last.find("\"exitCode\":" + std::to_string(c.exitCode)), std::string::npos) << last;
   }
 }
 
