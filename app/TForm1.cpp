@@ -179,15 +179,17 @@ void TForm1::RunUpdate(update::TrailLine& line, std::exception_ptr& failure,
   // selection.
   line = AttemptLine("update-required", {}, 0, {});
   const auto started = std::chrono::steady_clock::now();
-  auto finish = [&](bool updated, std::string reason) {
+  auto finish = [&](bool updated, const std::string& reason) {
     line.result = updated ? "updated" : "failed";
     line.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::steady_clock::now() - started)
                           .count();
     if (updated) line.versionAfter = std::string(device::TargetFirmwareVersion);
-    line.reason = !recordError.empty()
-                      ? "the record of the attempt could not be kept: " + recordError
-                      : reason;
+    line.reason = reason;
+    if (!recordError.empty()) {
+      line.reason += (reason.empty() ? "" : "; ") +
+                     std::string("the record of the attempt could not be kept: ") + recordError;
+    }
   };
   update::UpdateOutcome outcome = update::UpdateOutcome::Failed;
   try {
