@@ -20,11 +20,19 @@ constexpr std::string_view BusyText =
     "another Flashwright program is programming a device right now; try again when it has "
     "finished";
 
-// What a device's state contributes to status and detect.
+constexpr std::string_view UnderWayText =
+    "another Flashwright program is programming the device right now; try again when it has "
+    "finished";
+
+// What a device's state contributes to status and detect. A device another program is
+// programming is busy whatever its checks say meanwhile: status ends with 1618 as when that
+// program holds the lock (ask again later), and detect cannot vouch for it.
 Verdict StateVerdict(const Entry& entry) {
+  if (entry.UnderWay()) return Verdict::Busy;
   if (!entry.Updatable()) return Verdict::NotUpdatable;
   if (!entry.NeedsUpdate()) return Verdict::UpToDate;
   if (entry.Pending()) return Verdict::PendingPowerCycle;
+  if (entry.DidNotTake()) return Verdict::DidNotTake;
   return entry.Interrupted() ? Verdict::Interrupted : Verdict::NeedsUpdate;
 }
 
@@ -33,13 +41,20 @@ Verdict StateVerdict(const Entry& entry) {
 ExitCode ExitCodeOf(const std::vector<Verdict>& verdicts) {
   // Each verdict's code; a verdict a command never gives has its nearest meaning.
   constexpr std::pair<Verdict, ExitCode> Codes[] = {
-      {Verdict::UpToDate, Success},          {Verdict::NeedsUpdate, UpdateNeeded},
-      {Verdict::Interrupted, UpdateNeeded},  {Verdict::NotUpdatable, NotUpdatable},
-      {Verdict::PendingPowerCycle, Updated}, {Verdict::Updated, Updated},
+      {Verdict::UpToDate, Success},
+      {Verdict::NeedsUpdate, UpdateNeeded},
+      {Verdict::Interrupted, UpdateNeeded},
+      {Verdict::DidNotTake, UpdateNeeded},
+      {Verdict::Busy, Locked},
+      {Verdict::NotUpdatable, NotUpdatable},
+      {Verdict::PendingPowerCycle, Updated},
+      {Verdict::Updated, Updated},
       {Verdict::Failed, ProgrammingFailed},
   };
-  // Worst first.
-  constexpr ExitCode Severity[] = {ProgrammingFailed, UpdateNeeded, NotUpdatable, Updated, Success};
+  // Worst first. Busy before not updatable: asked again later, the busy device is done and the
+  // other still reported.
+  constexpr ExitCode Severity[] = {ProgrammingFailed, UpdateNeeded, Locked,
+                                   NotUpdatable,      Updated,      Success};
   auto rank = [&](ExitCode code) {
     return static_cast<std::size_t>(std::find(std::begin(Severity), std::end(Severity), code) -
                                     std::begin(Severity));
@@ -153,16 +168,16 @@ std::optional<ExitCode> Session::Refusal(platform::ProgrammingLock::Take take) {
   return ProgrammingFailed;
 }
 
-// The devices and what the records say of each; the records the devices end are ended, and a
-// confirmed update is logged. False when such a line could not be written.
+// The devices and what the records say of each; the records the devices end are ended, each with
+// a line that says why. False when such a line could not be written.
 bool Session::InspectAndReview() {
   bool complete = false;
   entries_ = Inspect(library_, &complete);
   bool logged = true;
-  for (const update::Confirmed& confirmed : Review(entries_, attempts_, complete)) {
-    if (report_.LogConfirmed(confirmed.record)) continue;
-    // Kept for the next run to confirm and log; the review has already let it go.
-    services_.attempts.Save(confirmed.record);
+  for (const update::Ended& ended : Review(entries_, attempts_, complete)) {
+    if (report_.LogEnded(ended)) continue;
+    // Kept for the next run to judge and log; the review has already let it go.
+    services_.attempts.Save(ended.record);
     logged = false;
   }
   return logged;
@@ -218,7 +233,7 @@ ExitCode Session::Detect() {
     }
   }
   const ExitCode exitCode = ExitCodeOf(verdicts);
-  if (exitCode != UpdateNeeded) report_.Detected(entries_.size(), pending);
+  if (exitCode == Success || exitCode == Updated) report_.Detected(entries_.size(), pending);
   return End(exitCode);
 }
 
@@ -287,7 +302,8 @@ std::vector<Entry*> Session::Choose(ExitCode& refusal, std::string& why) {
 
 ExitCode Session::Update() {
   if (!InspectAndReview()) {
-    return End(ProgrammingFailed, "a confirmed update is not in the log, so nothing is done");
+    return End(ProgrammingFailed,
+               "the end of an earlier attempt's record is not in the log, so nothing is done");
   }
   if (entries_.empty()) return End(NoDevice, "no compatible device is attached");
   ExitCode refusal = Success;
@@ -300,7 +316,13 @@ ExitCode Session::Update() {
   for (Entry* entry : chosen) {
     const std::string versionBefore = entry->Firmware();
     Verdict verdict = Verdict::UpToDate;
-    if (!entry->Updatable()) {
+    std::string reason;
+    if (entry->UnderWay()) {
+      // Not touched: the other program's programming must not be disturbed.
+      entry->result = DeviceResult::Skipped;
+      verdict = Verdict::Busy;
+      reason = std::string(UnderWayText);
+    } else if (!entry->Updatable()) {
       entry->result = DeviceResult::NotUpdatable;
       verdict = Verdict::NotUpdatable;
     } else if (!entry->NeedsUpdate()) {
@@ -312,11 +334,10 @@ ExitCode Session::Update() {
     } else {
       const bool updated = Program(*entry, versionBefore) == update::UpdateOutcome::Updated;
       verdict = updated ? Verdict::Updated : Verdict::Failed;
+      if (!updated) reason = "programming failed";
     }
     verdicts.push_back(verdict);
-    const bool logged =
-        report_.Log(*entry, versionBefore, ExitCodeOf(verdicts),
-                    verdict == Verdict::Failed ? "programming failed" : std::string());
+    const bool logged = report_.Log(*entry, versionBefore, ExitCodeOf(verdicts), reason);
     report_.Result(*entry);
     // The device's own result stands in the report; the run fails, and goes no further.
     if (!logged) {
@@ -326,7 +347,9 @@ ExitCode Session::Update() {
     }
   }
   const ExitCode worst = ExitCodeOf(verdicts);
-  return End(worst, worst == ProgrammingFailed ? "programming failed" : "");
+  return End(worst, worst == ProgrammingFailed ? "programming failed"
+                    : worst == Locked          ? std::string(UnderWayText)
+                                               : "");
 }
 
 }  // namespace cli
