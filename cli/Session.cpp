@@ -216,8 +216,8 @@ ExitCode Session::Status() {
 // install), or every one is at the target or waits for its power cycle after an update (a
 // deployment must not program it again). A device that fails a check is not vouched for: its
 // firmware is unknown or not ours to judge, and the install's exit code 5 is how the deployment
-// reports it; detect prints nothing for it, as for a device that needs the update, or whose update
-// was interrupted.
+// reports it; detect prints nothing for it, as for a device that needs the update, whose update
+// was interrupted or did not take, or that another program is programming right now.
 ExitCode Session::Detect() {
   InspectAndReview();
   std::vector<Verdict> verdicts;

@@ -46,8 +46,10 @@ class AttemptStore {
   // The name a record of the device at `path` is kept under. A record read under another name
   // was not written there by Save: it is not the device's record.
   virtual std::string KeyOf(const std::string& path) = 0;
-  // When the device at `path` last arrived (was plugged in or powered on), in seconds since
-  // 1970-01-01 UTC; nothing when the system cannot tell.
+  // When the device at `path` last arrived while the system ran (plugged in, or powered on), in
+  // seconds since 1970-01-01 UTC; nothing when the system cannot tell, and nothing for an arrival
+  // as the system started: many PCs keep their USB ports powered through a restart, so that is no
+  // power cycle of the device.
   virtual std::optional<std::int64_t> LastArrival(const std::string& path) = 0;
   // The calling process.
   virtual ProcessIdentity Self() = 0;

@@ -132,6 +132,8 @@ using GetInterfaceProperty = DWORD(WINAPI*)(const wchar_t* interfacePath,
 using LocateDevNode = DWORD(WINAPI*)(DWORD* node, wchar_t* instanceId, ULONG flags);
 using GetDevNodeProperty = DWORD(WINAPI*)(DWORD node, const DevicePropertyKey* key, ULONG* type,
                                           BYTE* buffer, ULONG* size, ULONG flags);
+// An arrival this soon after the system started is taken for the start's own enumeration.
+constexpr std::int64_t StartSeconds = 5 * 60;
 constexpr DWORD ConfigSuccess = 0;             // CR_SUCCESS
 constexpr ULONG StringProperty = 0x12;         // DEVPROP_TYPE_STRING
 constexpr ULONG FileTimeProperty = 0x10;       // DEVPROP_TYPE_FILETIME
@@ -301,7 +303,11 @@ std::optional<std::int64_t> RegistryAttemptStore::LastArrival(const std::string&
   }
   const std::uint64_t time = FromFileTime(arrived);
   if (time < UnixEpochAsFileTime) return std::nullopt;
-  return static_cast<std::int64_t>((time - UnixEpochAsFileTime) / 10000000ULL);
+  const auto seconds = static_cast<std::int64_t>((time - UnixEpochAsFileTime) / 10000000ULL);
+  // Found as the system started: a restart, which may have kept the device powered.
+  const std::int64_t started = Now() - static_cast<std::int64_t>(GetTickCount64() / 1000);
+  if (seconds <= started + StartSeconds) return std::nullopt;
+  return seconds;
 }
 
 ProcessIdentity RegistryAttemptStore::Self() {
