@@ -81,11 +81,14 @@ void TForm1::RefreshBtnClick() {
   busyTimer_ = false;
   const device::ScanReport report = ScanAndShow(library_, state_, services_.controls);
   selectedFirmware_ = report.firmware;
-  // A device found at the target ends its record, and so does a list without any device (it was
-  // unplugged), as they do for the command line: a later unit at the same path is not taken for
-  // one that waits for its power cycle.
+  // The unit a record names found at the target ends its record, and a list without any device
+  // marks the records' units as gone (unplugged), as for the command line: what the unit reports
+  // when it is back tells whether its update took.
+  auto text = [](const auto& bytes) {
+    return std::string(bytes.data(), strnlen(bytes.data(), bytes.size()));
+  };
   if (report.outcome == device::ScanOutcome::UpToDate && report.count == 1) {
-    attempts_.Review({{report.path, true}}, true);
+    attempts_.Review({{report.path, true, text(report.identity), text(report.firmware)}}, true);
   } else if (report.outcome == device::ScanOutcome::NoDevice && report.count == 0) {
     attempts_.Review({}, true);
   }

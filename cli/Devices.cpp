@@ -38,21 +38,22 @@ std::vector<Entry> Inspect(updatelib::LibraryGateway& library, bool* complete) {
   return entries;
 }
 
-std::vector<update::Confirmed> Review(std::vector<Entry>& entries, update::Attempts& attempts,
-                                      bool complete) {
+std::vector<update::Ended> Review(std::vector<Entry>& entries, update::Attempts& attempts,
+                                  bool complete) {
   std::vector<update::SeenDevice> seen;
   seen.reserve(entries.size());
   for (const Entry& entry : entries) {
-    seen.push_back({entry.path, entry.check.outcome == device::ScanOutcome::UpToDate});
+    seen.push_back({entry.path, entry.check.outcome == device::ScanOutcome::UpToDate,
+                    entry.Identity(), entry.Firmware()});
   }
-  std::vector<update::Confirmed> confirmed = attempts.Review(seen, complete);
+  std::vector<update::Ended> ended = attempts.Review(seen, complete);
   for (Entry& entry : entries) {
     entry.remembered = attempts.StateOf(entry.path);
     if (const platform::AttemptRecord* record = attempts.RecordOf(entry.path)) {
       entry.record = *record;
     }
   }
-  return confirmed;
+  return ended;
 }
 
 }  // namespace cli

@@ -39,6 +39,8 @@ enum class Verdict {
   UpToDate,
   NeedsUpdate,
   Interrupted,  // an attempt on it was cut short: it needs the update
+  DidNotTake,   // its update did not take after its power cycle: it needs the update
+  Busy,         // another Flashwright program is programming it right now
   NotUpdatable,
   PendingPowerCycle,
   Updated,
@@ -66,6 +68,10 @@ struct Entry {
     return NeedsUpdate() && remembered == update::Remembered::PendingPowerCycle;
   }
   bool Interrupted() const { return remembered == update::Remembered::Interrupted; }
+  // Programmed successfully earlier, power-cycled, and still at the old version.
+  bool DidNotTake() const { return remembered == update::Remembered::DidNotTake; }
+  // Another Flashwright program that still runs is programming it right now.
+  bool UnderWay() const { return remembered == update::Remembered::UnderWay; }
 };
 
 // Every usable device of the library's list, checked in the scan's order. `complete` tells whether
@@ -73,9 +79,9 @@ struct Entry {
 std::vector<Entry> Inspect(updatelib::LibraryGateway& library, bool* complete = nullptr);
 
 // Reads the attempt records against `entries` (update::Attempts::Review: the records the devices
-// end are ended) and sets what they say of each entry. Returns the updates the devices confirm: a
-// device programmed earlier that now reports the target.
-std::vector<update::Confirmed> Review(std::vector<Entry>& entries, update::Attempts& attempts,
-                                      bool complete);
+// end are ended) and sets what they say of each entry. Returns the records ended, each with why:
+// confirmed, another unit at the path, or the update did not take.
+std::vector<update::Ended> Review(std::vector<Entry>& entries, update::Attempts& attempts,
+                                  bool complete);
 
 }  // namespace cli

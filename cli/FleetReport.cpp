@@ -29,6 +29,7 @@ constexpr OutcomeRow Outcomes[] = {
     {"busy", Tone::Waiting},
     {"no-device", Tone::Waiting},
     {"interrupted", Tone::Bad},
+    {"did-not-take", Tone::Bad},
     {"not-updatable", Tone::Bad},
     {"unsupported-chip", Tone::Bad},
     {"internal-code", Tone::Bad},

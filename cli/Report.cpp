@@ -77,14 +77,26 @@ struct EntryText {
         firmware(output.FromAnsi(entry.Firmware())) {}
 };
 
+// What the records say of a device, as a state word (none for Nothing).
 std::string_view RememberedWord(update::Remembered remembered) {
-  return remembered == update::Remembered::Interrupted ? "interrupted" : "pending-power-cycle";
+  using update::Remembered;
+  constexpr std::pair<Remembered, std::string_view> Words[] = {
+      {Remembered::Interrupted, "interrupted"},
+      {Remembered::PendingPowerCycle, "pending-power-cycle"},
+      {Remembered::DidNotTake, "did-not-take"},
+      {Remembered::UnderWay, "busy"}};
+  for (const auto& [listed, word] : Words) {
+    if (listed == remembered) return word;
+  }
+  return {};
 }
 
-// A device's state: what its checks concluded, unless the records say more of a device that
-// reports the old version (it waits for its power cycle, or its last update was cut short).
+// A device's state: what its checks concluded, unless the records say more: another program is
+// programming it (busy), or it reports the old version and waits for its power cycle, its last
+// update was cut short, or that update did not take.
 std::string_view DeviceStateWord(const Entry& entry) {
-  if (entry.Pending() || (entry.Interrupted() && entry.NeedsUpdate())) {
+  if (entry.UnderWay() || entry.Pending() ||
+      ((entry.Interrupted() || entry.DidNotTake()) && entry.NeedsUpdate())) {
     return RememberedWord(entry.remembered);
   }
   return StateWord(entry.check.outcome);
@@ -222,6 +234,13 @@ void Report::Result(const Entry& entry) {
           "would). Power-cycle it to run the new firmware.";
       break;
     case DeviceResult::Skipped:
+      if (entry.UnderWay()) {
+        line +=
+            "another Flashwright program is programming it right now; not touched. Run the "
+            "update again once it has finished.";
+        break;
+      }
+      [[fallthrough]];
     case DeviceResult::Verified:
     case DeviceResult::Failed:
       line += "update failed.";
@@ -396,15 +415,33 @@ bool Report::LogRun(std::string_view state, ExitCode exitCode, const std::string
   return Write(line);
 }
 
-bool Report::LogConfirmed(const platform::AttemptRecord& record) {
+bool Report::LogEnded(const update::Ended& ended) {
+  const platform::AttemptRecord& record = ended.record;
   update::TrailLine line = run_;
   line.path = output_.FromAnsi(record.path);
   line.identity = output_.FromAnsi(record.identity);
   line.versionBefore = output_.FromAnsi(record.versionBefore);
-  line.versionAfter = std::string(Target);
-  line.state = "up-to-date";
-  line.result = "confirmed";
   line.programmed = record.ended != 0 ? record.ended : record.started;
+  const std::string reports = output_.FromAnsi(ended.version);
+  switch (ended.why) {
+    case update::Ending::Confirmed:
+      line.versionAfter = std::string(Target);
+      line.state = "up-to-date";
+      line.result = "confirmed";
+      break;
+    case update::Ending::DidNotTake:
+      line.versionAfter = reports;
+      line.state = std::string(RememberedWord(update::Remembered::DidNotTake));
+      line.result = line.state;
+      line.reason = "expected " + std::string(Target) + ", the device reports " + reports;
+      break;
+    case update::Ending::AnotherUnit:
+      // The unit the record names is not at its path: its state is not known.
+      line.result = "another-unit";
+      line.reason = "another unit is at the device path now (" + output_.FromAnsi(ended.identity) +
+                    ", firmware " + reports + "): whether this unit's update took was not seen";
+      break;
+  }
   return Write(line);
 }
 

@@ -85,9 +85,11 @@ class Report {
   // A run that did nothing with a device: none was there, the lock was busy, or it stopped
   // (`state` "no-device", "busy" or "error", and why).
   bool LogRun(std::string_view state, ExitCode exitCode, const std::string& reason);
-  // A device that was programmed earlier now reports the target, after its power cycle: the update
-  // is confirmed. The line tells of an earlier run, so it has no exit code.
-  bool LogConfirmed(const platform::AttemptRecord& record);
+  // The record of an earlier successful attempt has ended, and why: its unit reports the target
+  // after its power cycle (result confirmed), another unit is at its path (another-unit), or its
+  // unit reports the version it had before after a power cycle (did-not-take, which is also an
+  // error event). The line tells of an earlier run, so it has no exit code.
+  bool LogEnded(const update::Ended& ended);
   // How many lines of devices or of the run (not confirmations) this run has written or tried to.
   int Lines() const { return lines_; }
 

@@ -20,11 +20,19 @@ constexpr std::string_view BusyText =
     "another Flashwright program is programming a device right now; try again when it has "
     "finished";
 
-// What a device's state contributes to status and detect.
+constexpr std::string_view UnderWayText =
+    "another Flashwright program is programming the device right now; try again when it has "
+    "finished";
+
+// What a device's state contributes to status and detect. A device another program is
+// programming is busy whatever its checks say meanwhile: status ends with 1618 as when that
+// program holds the lock (ask again later), and detect cannot vouch for it.
 Verdict StateVerdict(const Entry& entry) {
+  if (entry.UnderWay()) return Verdict::Busy;
   if (!entry.Updatable()) return Verdict::NotUpdatable;
   if (!entry.NeedsUpdate()) return Verdict::UpToDate;
   if (entry.Pending()) return Verdict::PendingPowerCycle;
+  if (entry.DidNotTake()) return Verdict::DidNotTake;
   return entry.Interrupted() ? Verdict::Interrupted : Verdict::NeedsUpdate;
 }
 
@@ -33,13 +41,20 @@ Verdict StateVerdict(const Entry& entry) {
 ExitCode ExitCodeOf(const std::vector<Verdict>& verdicts) {
   // Each verdict's code; a verdict a command never gives has its nearest meaning.
   constexpr std::pair<Verdict, ExitCode> Codes[] = {
-      {Verdict::UpToDate, Success},          {Verdict::NeedsUpdate, UpdateNeeded},
-      {Verdict::Interrupted, UpdateNeeded},  {Verdict::NotUpdatable, NotUpdatable},
-      {Verdict::PendingPowerCycle, Updated}, {Verdict::Updated, Updated},
+      {Verdict::UpToDate, Success},
+      {Verdict::NeedsUpdate, UpdateNeeded},
+      {Verdict::Interrupted, UpdateNeeded},
+      {Verdict::DidNotTake, UpdateNeeded},
+      {Verdict::Busy, Locked},
+      {Verdict::NotUpdatable, NotUpdatable},
+      {Verdict::PendingPowerCycle, Updated},
+      {Verdict::Updated, Updated},
       {Verdict::Failed, ProgrammingFailed},
   };
-  // Worst first.
-  constexpr ExitCode Severity[] = {ProgrammingFailed, UpdateNeeded, NotUpdatable, Updated, Success};
+  // Worst first. Busy before not updatable: asked again later, the busy device is done and the
+  // other still reported.
+  constexpr ExitCode Severity[] = {ProgrammingFailed, UpdateNeeded, Locked,
+                                   NotUpdatable,      Updated,      Success};
   auto rank = [&](ExitCode code) {
     return static_cast<std::size_t>(std::find(std::begin(Severity), std::end(Severity), code) -
                                     std::begin(Severity));
@@ -144,10 +159,10 @@ std::string Session::LetGo() {
   lock_.reset();
   stationLock_.reset();
   std::string notLogged;
-  for (const platform::AttemptRecord& record : confirmed_) {
-    if (!report_.LogConfirmed(record) && notLogged.empty()) {
-      notLogged = "the confirmed update of " + services_.output.FromAnsi(record.path) +
-                  " is not in the log";
+  for (const update::Ended& ended : ended_) {
+    if (!report_.LogEnded(ended) && notLogged.empty()) {
+      notLogged = "the end of the earlier attempt's record of " +
+                  services_.output.FromAnsi(ended.record.path) + " is not in the log";
     }
   }
   for (const HeldLine& held : heldLines_) {
@@ -158,7 +173,7 @@ std::string Session::LetGo() {
                   ") is not in the log";
     }
   }
-  confirmed_.clear();
+  ended_.clear();
   heldLines_.clear();
   return notLogged;
 }
@@ -187,13 +202,13 @@ std::optional<ExitCode> Session::Refusal(platform::ProgrammingLock::Take take) {
   return ProgrammingFailed;
 }
 
-// The devices and what the records say of each; the records the devices end are ended, and a
-// confirmed update is logged once the lock is let go.
+// The devices and what the records say of each; the records the devices end are ended, each with
+// a line that says why, written once the lock is let go.
 void Session::InspectAndReview() {
   bool complete = false;
   entries_ = Inspect(library_, &complete);
-  for (update::Confirmed& confirmed : Review(entries_, attempts_, complete)) {
-    confirmed_.push_back(std::move(confirmed.record));
+  for (update::Ended& ended : Review(entries_, attempts_, complete)) {
+    ended_.push_back(std::move(ended));
   }
 }
 
@@ -230,8 +245,8 @@ ExitCode Session::Status() {
 // install), or every one is at the target or waits for its power cycle after an update (a
 // deployment must not program it again). A device that fails a check is not vouched for: its
 // firmware is unknown or not ours to judge, and the install's exit code 5 is how the deployment
-// reports it; detect prints nothing for it, as for a device that needs the update, or whose update
-// was interrupted.
+// reports it; detect prints nothing for it, as for a device that needs the update, whose update
+// was interrupted or did not take, or that another program is programming right now.
 ExitCode Session::Detect() {
   InspectAndReview();
   std::vector<Verdict> verdicts;
@@ -247,7 +262,7 @@ ExitCode Session::Detect() {
     }
   }
   const ExitCode exitCode = ExitCodeOf(verdicts);
-  if (exitCode != UpdateNeeded) report_.Detected(entries_.size(), pending);
+  if (exitCode == Success || exitCode == Updated) report_.Detected(entries_.size(), pending);
   return End(exitCode);
 }
 
@@ -329,7 +344,13 @@ ExitCode Session::Update() {
   for (Entry* entry : chosen) {
     const std::string versionBefore = entry->Firmware();
     Verdict verdict = Verdict::UpToDate;
-    if (!entry->Updatable()) {
+    std::string reason;
+    if (entry->UnderWay()) {
+      // Not touched: the other program's programming must not be disturbed.
+      entry->result = DeviceResult::Skipped;
+      verdict = Verdict::Busy;
+      reason = std::string(UnderWayText);
+    } else if (!entry->Updatable()) {
       entry->result = DeviceResult::NotUpdatable;
       verdict = Verdict::NotUpdatable;
     } else if (!entry->NeedsUpdate()) {
@@ -341,14 +362,16 @@ ExitCode Session::Update() {
     } else {
       const bool updated = Program(*entry, versionBefore) == update::UpdateOutcome::Updated;
       verdict = updated ? Verdict::Updated : Verdict::Failed;
+      if (!updated) reason = "programming failed";
     }
     verdicts.push_back(verdict);
-    heldLines_.push_back({*entry, versionBefore, ExitCodeOf(verdicts),
-                          verdict == Verdict::Failed ? "programming failed" : std::string()});
+    heldLines_.push_back({*entry, versionBefore, ExitCodeOf(verdicts), reason});
     report_.Result(*entry);
   }
   const ExitCode worst = ExitCodeOf(verdicts);
-  return End(worst, worst == ProgrammingFailed ? "programming failed" : "");
+  return End(worst, worst == ProgrammingFailed ? "programming failed"
+                    : worst == Locked          ? std::string(UnderWayText)
+                                               : "");
 }
 
 }  // namespace cli

@@ -83,8 +83,8 @@ class Session {
   // meanwhile: nothing another user can hold up (a log) is written while the lock is held.
   std::optional<platform::HeldLock> lock_;
   std::vector<HeldLine> heldLines_;
-  std::vector<platform::AttemptRecord> confirmed_;
-  std::string refusalText_;  // why the lock refused, for the message
+  std::vector<update::Ended> ended_;  // records the review ended, for their lines
+  std::string refusalText_;           // why the lock refused, for the message
   // What Ctrl+C does once a programming has ended: end the command, or (station) be noted.
   platform::Interrupts::Mode afterProgramming_ = platform::Interrupts::Mode::End;
   std::optional<platform::HeldLock> stationLock_;  // the station's lock for one look or unit

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,18 +25,32 @@ struct AttemptRecord {
   std::int64_t started = 0;  // seconds since 1970-01-01 UTC
   std::string outcome;       // "" while the call runs, then "updated" or "failed"
   std::int64_t ended = 0;    // seconds since 1970-01-01 UTC; 0 while the call runs
+  // A complete device list was seen without the device since the attempt ended: it has been
+  // unplugged (powered off) at least once.
+  bool seenGone = false;
+  // The name the record was read under (Load); empty for a record not read from the store.
+  std::string key;
 };
 
 class AttemptStore {
  public:
   virtual ~AttemptStore() = default;
-  // Every record kept. A record that cannot be read whole is left out.
+  // Every record kept, each with the name it is kept under. A record that cannot be read whole is
+  // left out.
   virtual std::vector<AttemptRecord> Load() = 0;
-  // Keeps `record` as the one record of its device path, replacing any earlier one, and has it on
-  // disk before returning. Returns an error text, empty on success.
+  // Keeps `record` under KeyOf(record.path), replacing any earlier one there, and has it on disk
+  // before returning (its `key` is not used). Returns an error text, empty on success.
   virtual std::string Save(const AttemptRecord& record) = 0;
-  // Forgets the record of the device at `path`; harmless when there is none.
-  virtual void Remove(const std::string& path) = 0;
+  // Forgets the record kept under `key` (a record's `key` from Load); harmless when there is none.
+  virtual void Remove(const std::string& key) = 0;
+  // The name a record of the device at `path` is kept under. A record read under another name
+  // was not written there by Save: it is not the device's record.
+  virtual std::string KeyOf(const std::string& path) = 0;
+  // When the device at `path` last arrived while the system ran (plugged in, or powered on), in
+  // seconds since 1970-01-01 UTC; nothing when the system cannot tell, and nothing for an arrival
+  // as the system started: many PCs keep their USB ports powered through a restart, so that is no
+  // power cycle of the device.
+  virtual std::optional<std::int64_t> LastArrival(const std::string& path) = 0;
   // The calling process.
   virtual ProcessIdentity Self() = 0;
   // Whether that process is still running.

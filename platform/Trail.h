@@ -54,6 +54,7 @@ enum class Event : std::uint16_t {
   PendingPowerCycle = 1002,  // not programmed again: programmed earlier, waits for a power cycle
   Interrupted = 1003,        // an earlier attempt on the device was cut short
   Busy = 1004,               // not updated: another of our programs was programming
+  DidNotTake = 1005,  // programmed earlier, yet after its power cycle it reports its old version
 };
 
 // An event's insertion strings, %1 to %5 in the message table.

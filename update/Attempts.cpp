@@ -31,37 +31,88 @@ std::string_view ProgramName(Program program) {
   return "Flashwright";
 }
 
-std::vector<Confirmed> Attempts::Review(const std::vector<SeenDevice>& attached, bool complete) {
-  records_ = store_.Load();
+std::vector<Ended> Attempts::Review(const std::vector<SeenDevice>& attached, bool complete) {
+  records_.clear();
+  didNotTake_.clear();
   const std::int64_t now = store_.Now();
-  std::vector<Confirmed> confirmed;
-  std::vector<platform::AttemptRecord> kept;
-  for (platform::AttemptRecord& record : records_) {
+  std::vector<Ended> ended;
+  for (platform::AttemptRecord& record : store_.Load()) {
+    // Not written there by Save: a stale or planted record, which neither speaks of a device nor
+    // is removed (removing by its path would remove the device's own record).
+    if (record.key != store_.KeyOf(record.path)) continue;
     const auto seen = std::find_if(attached.begin(), attached.end(), [&](const SeenDevice& device) {
       return PathText(device.path) == record.path;
     });
-    const bool running = record.outcome.empty();
-    const std::int64_t at = running ? record.started : record.ended;
-    const bool expired = now - at > RecordLifetimeSeconds || at - now > ClockSkewSeconds;
-    const bool atTarget = seen != attached.end() && seen->atTarget;
-    bool ends = false;
-    if (UnderWayElsewhere(record) && !expired) {
-      // Another program is programming the device right now; its record is its own. (A record
-      // older than any programming takes is not: its process id now names another process.)
-    } else if (atTarget && (running || LeavesPending(record))) {
-      confirmed.push_back({record});
-      ends = true;
-    } else {
-      ends = expired || (!running && (atTarget || (complete && seen == attached.end())));
+    const SeenDevice* device = seen == attached.end() ? nullptr : &*seen;
+    const Judgement judgement = Judge(record, device, complete, now);
+    if (judgement.ending) {
+      ended.push_back({record, *judgement.ending, device ? device->identity : std::string(),
+                       device ? device->version : std::string()});
+      if (*judgement.ending == Ending::DidNotTake) didNotTake_.push_back(record);
     }
-    if (ends) {
-      store_.Remove(record.path);
-    } else {
-      kept.push_back(std::move(record));
+    if (judgement.remove) {
+      store_.Remove(record.key);
+    } else if (judgement.applies) {
+      records_.push_back(std::move(record));
     }
   }
-  records_ = std::move(kept);
-  return confirmed;
+  return ended;
+}
+
+Attempts::Judgement Attempts::Judge(platform::AttemptRecord& record, const SeenDevice* seen,
+                                    bool complete, std::int64_t now) {
+  const bool running = record.outcome.empty();
+  const std::int64_t at = running ? record.started : record.ended;
+  const bool expired = now - at > RecordLifetimeSeconds || at - now > ClockSkewSeconds;
+  Judgement judgement;
+  auto end = [&](Ending why) {
+    judgement.remove = true;
+    judgement.ending = why;
+    return judgement;
+  };
+  if (RunsElsewhere(record) && !expired) {
+    // Another program is programming the device right now; its record is its own. (A record
+    // older than any programming takes is not: its process id now names another process.)
+    return judgement;
+  }
+  if (expired) {
+    judgement.remove = true;
+    return judgement;
+  }
+  const bool known = seen != nullptr && !seen->identity.empty();
+  const bool sameUnit = known && seen->identity == record.identity;
+  if (running) {
+    if (sameUnit && seen->atTarget) return end(Ending::Confirmed);
+    judgement.applies = seen == nullptr || !known || sameUnit;
+    return judgement;
+  }
+  if (!LeavesPending(record)) {
+    // Nothing pending: failed, or the station's. It has said all it can once its device reports
+    // the target or is gone.
+    judgement.remove = seen != nullptr ? seen->atTarget : complete;
+    return judgement;
+  }
+  if (seen == nullptr) {
+    if (complete && !record.seenGone) {
+      // Unplugged, so powered off: what the unit reports when it is back tells whether the update
+      // took. A record that cannot be kept so is judged as before (the unit then reads pending).
+      record.seenGone = true;
+      if (!store_.Save(record).empty()) record.seenGone = false;
+    }
+    return judgement;
+  }
+  if (!known) {
+    judgement.applies = false;
+    return judgement;
+  }
+  if (!sameUnit) return end(Ending::AnotherUnit);
+  if (seen->atTarget) return end(Ending::Confirmed);
+  if (seen->version != record.versionBefore) return end(Ending::AnotherUnit);
+  if (record.seenGone) return end(Ending::DidNotTake);
+  // Where the system can tell: back (powered on) since the programming ended, at the old version.
+  const std::optional<std::int64_t> arrived = store_.LastArrival(record.path);
+  if (arrived && *arrived > record.ended) return end(Ending::DidNotTake);
+  return judgement;
 }
 
 bool Attempts::Ours(const platform::AttemptRecord& record) const {
@@ -69,15 +120,15 @@ bool Attempts::Ours(const platform::AttemptRecord& record) const {
   return record.process.id == self.id && record.process.created == self.created;
 }
 
-bool Attempts::UnderWayElsewhere(const platform::AttemptRecord& record) const {
+bool Attempts::RunsElsewhere(const platform::AttemptRecord& record) const {
   return record.outcome.empty() && !Ours(record) && store_.Running(record.process);
 }
 
 bool Attempts::UnderWayElsewhere() const {
+  // Read afresh: the window asks before it has reviewed anything in this scan.
   const std::vector<platform::AttemptRecord> records = store_.Load();
-  return std::any_of(records.begin(), records.end(), [&](const platform::AttemptRecord& record) {
-    return UnderWayElsewhere(record);
-  });
+  return std::any_of(records.begin(), records.end(),
+                     [&](const platform::AttemptRecord& record) { return RunsElsewhere(record); });
 }
 
 bool Attempts::LeavesPending(const platform::AttemptRecord& record) {
@@ -88,18 +139,25 @@ bool Attempts::LeavesPending(const platform::AttemptRecord& record) {
 
 const platform::AttemptRecord* Attempts::RecordOf(const updatelib::DevicePath& path) const {
   const std::string text = PathText(path);
-  for (const platform::AttemptRecord& record : records_) {
-    if (record.path == text) return &record;
+  for (const auto* list : {&records_, &didNotTake_}) {
+    for (const platform::AttemptRecord& record : *list) {
+      if (record.path == text) return &record;
+    }
   }
   return nullptr;
 }
 
 Remembered Attempts::StateOf(const updatelib::DevicePath& path) const {
+  const std::string text = PathText(path);
+  if (std::any_of(didNotTake_.begin(), didNotTake_.end(),
+                  [&](const platform::AttemptRecord& record) { return record.path == text; })) {
+    return Remembered::DidNotTake;
+  }
   const platform::AttemptRecord* record = RecordOf(path);
   if (record == nullptr) return Remembered::Nothing;
   if (record->outcome.empty()) {
-    return Ours(*record) || UnderWayElsewhere(*record) ? Remembered::Nothing
-                                                       : Remembered::Interrupted;
+    if (Ours(*record)) return Remembered::Nothing;
+    return RunsElsewhere(*record) ? Remembered::UnderWay : Remembered::Interrupted;
   }
   return LeavesPending(*record) ? Remembered::PendingPowerCycle : Remembered::Nothing;
 }
@@ -113,14 +171,16 @@ void Attempts::Begin(const updatelib::DevicePath& path, std::string_view identit
   record.program = std::string(ProgramName(program_));
   record.process = store_.Self();
   record.started = store_.Now();
+  record.key = store_.KeyOf(record.path);
   const std::string error = store_.Save(record);
   if (!error.empty()) {
     throw RecordFailure("cannot record the programming attempt: " + error);
   }
   current_ = record;
-  records_.erase(std::remove_if(records_.begin(), records_.end(),
-                                [&](const auto& kept) { return kept.path == record.path; }),
-                 records_.end());
+  // The new attempt is the device's one record.
+  for (auto* list : {&records_, &didNotTake_}) {
+    std::erase_if(*list, [&](const auto& kept) { return kept.path == record.path; });
+  }
   records_.push_back(record);
 }
 

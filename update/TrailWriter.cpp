@@ -185,6 +185,9 @@ void Trail::ReportEvent(const TrailLine& line) {
   } else if (line.result == "failed") {
     text.detail = line.reason.empty() ? "programming failed" : line.reason;
     events_.Report(platform::Event::Failed, text);
+  } else if (line.result == "did-not-take") {
+    text.detail = line.reason;  // what was expected, and what the device reports
+    events_.Report(platform::Event::DidNotTake, text);
   } else if (line.state == "busy" && line.command == "update") {
     events_.Report(platform::Event::Busy, text);
   }

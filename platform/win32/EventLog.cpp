@@ -15,9 +15,9 @@ void ApplicationEventLog::Report(Event event, const EventText& text) {
                                   Utf8ToWide(text.detail)};
   const wchar_t* pointers[] = {strings[0].c_str(), strings[1].c_str(), strings[2].c_str(),
                                strings[3].c_str(), strings[4].c_str()};
-  const WORD type = event == Event::Failed    ? EVENTLOG_ERROR_TYPE
-                    : event == Event::Updated ? EVENTLOG_INFORMATION_TYPE
-                                              : EVENTLOG_WARNING_TYPE;
+  const WORD type = event == Event::Failed || event == Event::DidNotTake ? EVENTLOG_ERROR_TYPE
+                    : event == Event::Updated                            ? EVENTLOG_INFORMATION_TYPE
+                                                                         : EVENTLOG_WARNING_TYPE;
   ReportEventW(source, type, 0, static_cast<DWORD>(event), nullptr, 5, 0, pointers, nullptr);
   DeregisterEventSource(source);
 }

@@ -698,5 +698,60 @@ TEST_F(CliTest, AKilledUpdateIsReportedAsInterrupted) {
       << lines;
 }
 
+// A record names its unit by identification and version before, not by path. Another unit at a
+// pending unit's path, and the unit back at its old firmware after a run saw it unplugged, each end
+// the record with a line that says why, and the device is programmed again.
+TEST_F(CliTest, ARecordEndsWhenItsPathHoldsNotTheUnitItNames) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> worlds;  // after the programming, each looked at by status
+    const char* look;                 // the first command that sees the last world
+    DWORD exitCode;
+    const char* says;  // what it prints, in full
+    const char* ended;
+  };
+  const Case cases[] = {
+      {"another unit at the path",
+       {"[device]\nvendor = OTHERCO\nversion = 00.01.01.03\nprogram-ms = 100\n"},
+       "detect",
+       0,
+       "",
+       "another-unit"},
+      {"its unit back at its old firmware after it was gone",
+       {"", "[device]\nprogram-ms = 100\n"},
+       "status --json",
+       10,
+       nullptr,
+       "did-not-take"},
+  };
+  auto programmings = [&] { return Occurrences(ReadFile(dir_.Path() / "sim.log"), " begin "); };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ForgetAttemptRecords();
+    std::filesystem::remove(dir_.Path() / "sim.log");
+    WriteWorld("[device]\nprogram-ms = 100\n");
+    ASSERT_EQ(Cli("update"), 3010u) << Describe();
+    for (std::size_t i = 0; i + 1 < c.worlds.size(); ++i) {
+      WriteWorld(c.worlds[i]);
+      EXPECT_EQ(Cli("status"), 3u) << Describe();
+    }
+    WriteWorld(c.worlds.back());
+    const std::size_t logged = ReadFile(SharedLogFile()).size();
+    EXPECT_EQ(Cli(c.look), c.exitCode) << Describe();
+    if (c.says) {
+      EXPECT_EQ(Out(), c.says) << "detect vouched for a unit its record does not name";
+    } else {
+      EXPECT_NE(Out().find("\"state\":\"did-not-take\""), std::string::npos) << Describe();
+      KeepJson("status-did-not-take");
+    }
+    const std::string log = ReadFile(SharedLogFile());  // rotated meanwhile: all of the new one
+    const std::string lines = log.size() >= logged ? log.substr(logged) : log;
+    EXPECT_EQ(Occurrences(lines, std::string("\"result\":\"") + c.ended + "\""), 1u) << lines;
+    EXPECT_EQ(Cli("update"), 3010u) << Describe();
+    EXPECT_EQ(programmings(), 2u) << "not programmed again";
+  }
+  ForgetAttemptRecords();
+}
+
 }  // namespace
 }  // namespace e2e

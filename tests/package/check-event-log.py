@@ -11,8 +11,9 @@ That output goes to the Unix standard error of each Wine process, never to a Win
 which is why this runs the program from here and not from a Windows test.
 
 One device goes through busy (another update holds the lock while it programs slowly), an
-update cut short (that update is killed), the next update (interrupted, then updated) and the
-one after (pending its power cycle); a second device fails to program.
+update cut short (that update is killed), the next update (interrupted, then updated), the one
+after (pending its power cycle), and, once it was seen unplugged and is back at its old firmware,
+a status that finds its update did not take; a second device fails to program.
 
 Usage: check-event-log.py WINDRES BIN_DIR SOURCE_DIR, inside scripts/with-display.sh.
 """
@@ -234,6 +235,15 @@ try:
             ("Updated", "information", {**device, **target})])
     Expect("again", Run("again", 3010, "update"),
            [("PendingPowerCycle", "warning", {**device, **target})])
+
+    # Unplugged (a list without it), then back with the firmware it had: the update did not take.
+    with open(world, "w") as file:
+        file.write("")
+    Expect("unplugged", Run("unplugged", 3, "status"), [])
+    WriteWorld(path, program_ms=0)
+    Expect("did not take", Run("did not take", 10, "status"),
+           [("DidNotTake", "error",
+             {**device, 4: r"expected 00\.01\.01\.07, the device reports 00\.01\.01\.04"})])
 
     failing = r"\\.\EVT2"
     WriteWorld(failing, program_ms=0, program_succeeds="no")

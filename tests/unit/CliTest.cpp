@@ -788,47 +788,80 @@ TEST_F(CliFixture, EveryAttemptIsRecordedBeforeAndAfterTheCall) {
 
 // Each programming attempt's outcome reaches the event log once, a run that programs nothing
 // reports nothing, and the shared log's trouble or an open program folder is told and stops
-// nothing.
+// nothing. A device another live program is programming is busy like the lock; an update that did
+// not take is found, reported and programmed again.
 TEST_F(CliFixture, EachAttemptsOutcomeReachesTheEventLogOnce) {
   using platform::Event;
   SimulatedLibrary& library = SimulatedLibrary::Instance();
+  auto cutShort = [&](platform::ProcessIdentity process) {
+    Run({"update"});
+    attempts.records.at(0).outcome.clear();
+    attempts.records.at(0).ended = 0;
+    attempts.records.at(0).process = process;
+  };
+  auto underWay = [&] {
+    cutShort({555, 1});
+    attempts.running = {{555, 1}};
+  };
   const struct {
     const char* name;
     std::function<void()> arrange;
     std::vector<std::string> arguments;
+    cli::ExitCode exitCode;
     std::vector<Event> events;
   } cases[] = {
-      {"updated", [] {}, {"update"}, {Event::Updated}},
-      {"failed", [&] { library.Device(0).programSucceeds = false; }, {"update"}, {Event::Failed}},
-      {"status", [] {}, {"status"}, {}},
-      {"busy", [&] { programmingLock.heldElsewhere = true; }, {"update"}, {Event::Busy}},
-      {"busy status", [&] { programmingLock.heldElsewhere = true; }, {"status"}, {}},
-      {"pending", [&] { Run({"update"}); }, {"update"}, {Event::PendingPowerCycle}},
+      {"updated", [] {}, {"update"}, cli::Updated, {Event::Updated}},
+      {"failed",
+       [&] { library.Device(0).programSucceeds = false; },
+       {"update"},
+       cli::ProgrammingFailed,
+       {Event::Failed}},
+      {"status", [] {}, {"status"}, cli::UpdateNeeded, {}},
+      {"busy",
+       [&] { programmingLock.heldElsewhere = true; },
+       {"update"},
+       cli::Locked,
+       {Event::Busy}},
+      {"busy status", [&] { programmingLock.heldElsewhere = true; }, {"status"}, cli::Locked, {}},
+      {"pending", [&] { Run({"update"}); }, {"update"}, cli::Updated, {Event::PendingPowerCycle}},
       {"interrupted",
        [&] {
-         Run({"update"});
-         attempts.records.at(0).outcome.clear();
-         attempts.records.at(0).ended = 0;
-         attempts.records.at(0).process = {555, 1};
+         cutShort({555, 1});
        },
        {"update"},
+       cli::Updated,
        {Event::Interrupted, Event::Updated}},
+      {"under way elsewhere", underWay, {"update"}, cli::Locked, {Event::Busy}},
+      {"under way elsewhere, status", underWay, {"status"}, cli::Locked, {}},
+      {"did not take",
+       [&] {
+         Run({"update"});
+         attempts.records.at(0).seenGone = true;
+       },
+       {"update"},
+       cli::Updated,
+       {Event::DidNotTake, Event::Updated}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     library.Reset();
     attempts.records.clear();
+    attempts.running.clear();
     programmingLock.heldElsewhere = false;
     c.arrange();
     console = {};
-    Run(c.arguments);
+    EXPECT_EQ(Run(c.arguments), c.exitCode) << console.err;
     std::vector<Event> reported;
     for (const auto& [event, text] : console.reported) {
       reported.push_back(event);
       EXPECT_EQ(text.program, "flashwright-cli");
+      if (event == Event::DidNotTake) {
+        EXPECT_EQ(text.detail, "expected 00.01.01.07, the device reports 00.01.01.05");
+      }
     }
     EXPECT_EQ(reported, c.events) << console.err;
   }
+  attempts.running.clear();
 
   library.Reset();
   attempts.records.clear();

@@ -225,29 +225,40 @@ class FakeProgrammingLock final : public platform::ProgrammingLock {
   void Unlock() override { held = false; }
 };
 
-// The records in memory, with a clock and a set of running processes the test controls.
+// The records in memory, with a clock, device arrivals and a set of running processes the test
+// controls. A record is kept under "key " and its path.
 class FakeAttemptStore final : public platform::AttemptStore {
  public:
-  std::vector<platform::AttemptRecord> records;
-  std::string saveError;  // what Save answers; empty: it keeps the record
+  std::vector<platform::AttemptRecord> records;  // as kept: each with its key
+  std::string saveError;                         // what Save answers; empty: it keeps the record
   platform::ProcessIdentity self{100, 1};
-  std::vector<std::uint32_t> running;  // process ids that run, besides this one
+  std::vector<platform::ProcessIdentity> running;  // processes that run, besides this one
   std::int64_t now = 1'800'000'000;
+  std::map<std::string, std::int64_t> arrivals;  // by path; none: cannot tell
 
   std::vector<platform::AttemptRecord> Load() override { return records; }
   std::string Save(const platform::AttemptRecord& record) override {
     if (!saveError.empty()) return saveError;
-    Remove(record.path);
-    records.push_back(record);
+    platform::AttemptRecord kept = record;
+    kept.key = KeyOf(record.path);
+    Remove(kept.key);
+    records.push_back(kept);
     return {};
   }
-  void Remove(const std::string& path) override {
-    std::erase_if(records, [&](const auto& record) { return record.path == path; });
+  void Remove(const std::string& key) override {
+    std::erase_if(records, [&](const auto& record) { return record.key == key; });
+  }
+  std::string KeyOf(const std::string& path) override { return "key " + path; }
+  std::optional<std::int64_t> LastArrival(const std::string& path) override {
+    const auto found = arrivals.find(path);
+    return found == arrivals.end() ? std::nullopt : std::optional(found->second);
   }
   platform::ProcessIdentity Self() override { return self; }
   bool Running(const platform::ProcessIdentity& process) override {
-    return process.id == self.id ||
-           std::find(running.begin(), running.end(), process.id) != running.end();
+    auto same = [&](const platform::ProcessIdentity& other) {
+      return other.id == process.id && other.created == process.created;
+    };
+    return same(self) || std::any_of(running.begin(), running.end(), same);
   }
   std::int64_t Now() override { return now; }
 };

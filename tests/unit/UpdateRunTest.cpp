@@ -77,7 +77,7 @@ TEST_F(UpdateFixture, ProgramsOnlyUnderTheMachineWideLock) {
   programmingLock.heldElsewhere = true;
   attempts.records.push_back(
       {"other-device", "OTHER", "00.01.01.05", "flashwright-cli update", {4242, 7}, 1, "", 0});
-  attempts.running.push_back(4242);
+  attempts.running.push_back({4242, 7});
   Calls().clear();
   form->UpdateBtnClick();
   EXPECT_TRUE(Calls().empty());
@@ -154,7 +154,7 @@ TEST_F(UpdateFixture, BusyLinesAreForAnotherProgramThatPrograms) {
     attempts.running.clear();
     if (c.recordUnderWay) {
       attempts.records.push_back(underWay);
-      attempts.running.push_back(4242);
+      attempts.running.push_back({4242, 7});
     }
     Calls().clear();
     Rescan();
