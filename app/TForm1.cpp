@@ -193,8 +193,13 @@ void TForm1::LogAttempt(std::string state, std::string result, long long duratio
   line.result = std::move(result);
   line.durationMs = durationMs;
   line.reason = std::move(reason);
-  // The window has no one to tell of a log it cannot write: the event log still has the outcome.
+  // The window has no one to tell of a log it cannot write but a debugger watching it: the event
+  // log still has the outcome.
   trail_.Write(line, static_cast<std::int64_t>(std::time(nullptr)));
+  if (!trail_.SharedLogTrouble().empty()) {
+    services_.log.DebugOutput("Flashwright: the shared log is not written: " +
+                              trail_.SharedLogTrouble());
+  }
 }
 
 void TForm1::ExitBtnClick() { services_.controls.Close(); }
