@@ -3,6 +3,7 @@
 // starts. The shared log's folder is the checked data folder (DataFolder.h).
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,11 @@ namespace platform::win32 {
 // the shared one and a --log file, draws on it.
 class AppendOnlyLog final : public LogFile {
  public:
+  // `waitBudget`: what the run may wait for its logs in all; other than LogWaitBudget only where
+  // writers of one process stand for many programs' runs (a test of many lines at once).
+  explicit AppendOnlyLog(std::chrono::milliseconds waitBudget = LogWaitBudget)
+      : budget_(waitBudget) {}
+
   std::string ComputerName() override;
   std::string UserName() override;
   std::string FromAnsi(std::string_view bytes) override { return CodePageToUtf8(0, bytes); }
@@ -27,7 +33,7 @@ class AppendOnlyLog final : public LogFile {
   void DebugOutput(std::string_view text) override;
 
  private:
-  WaitBudget budget_{LogWaitBudget};
+  WaitBudget budget_;
 };
 
 }  // namespace platform::win32
