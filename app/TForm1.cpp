@@ -247,8 +247,13 @@ update::TrailLine TForm1::AttemptLine(std::string state, std::string result, lon
 }
 
 void TForm1::WriteTrail(const update::TrailLine& line) {
-  // The window has no one to tell of a log it cannot write: the event log still has the outcome.
+  // The window has no one to tell of a log it cannot write but a debugger watching it: the event
+  // log still has the outcome.
   trail_.Write(line, static_cast<std::int64_t>(std::time(nullptr)));
+  if (!trail_.SharedLogTrouble().empty()) {
+    services_.log.DebugOutput("Flashwright: the shared log is not written: " +
+                              trail_.SharedLogTrouble());
+  }
 }
 
 void TForm1::ExitBtnClick() { services_.controls.Close(); }

@@ -39,12 +39,18 @@ class LogFile {
   virtual std::string CheckWritable(const std::string& file) = 0;
   // Appends `line` and a newline to `file` in one piece: lines from programs writing at the same
   // time never interleave. A file that has reached `rotateAt` bytes (0: never) is first renamed
-  // to its name with ".1", replacing that one. Returns an error text, empty on success.
+  // to its name with ".1", replacing that one. A file another program holds is waited for at most
+  // LogWaitBudget (platform/LogAppend.h) in all, over every line of the run. The line always
+  // starts a line of its own, and a write that fails leaves nothing of it. Returns an error text,
+  // empty on success.
   //
   // Both open the file without following links: a link, a file with more than one name, or a
   // handle whose final path is not the one asked for is refused with an error.
   virtual std::string AppendLine(const std::string& file, std::string_view line,
                                  std::uint64_t rotateAt) = 0;
+  // Tells `text` to a debugger or tracing tool watching the program: where the window, which has
+  // no console, says what kept its log from being written.
+  virtual void DebugOutput(std::string_view text) = 0;
 };
 
 // The events reported to the Application log, with their IDs (the message table's).

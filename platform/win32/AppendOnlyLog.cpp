@@ -13,28 +13,86 @@ namespace {
 // Room for a run's lines with plenty to spare (a line is a few hundred bytes): less, and the
 // disk is as good as full.
 constexpr ULONGLONG MinimumRoom = 64ULL * 1024;
-// Reading too, since locking a range takes read or write data access; appending alone still
-// puts every write at the end.
-constexpr DWORD LogAccess = FILE_READ_DATA | FILE_APPEND_DATA;
-// A writer that finds its file rotated away under it opens the new one; this many times in a
-// row means something other than our writers keeps moving the file.
-constexpr int OpenTries = 8;
+// Reading, since locking a range takes read or write data access and the last byte is read;
+// writing data, since a write cut short is cut back (setting the end of a file takes it). Every
+// write is made at the end, under the whole-file lock.
+constexpr DWORD LogAccess = FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA;
 
-// Holds a handle's whole-file lock for a scope.
-class WholeFileLock {
+// The log file through Win32: opened without following links, locked whole without waiting.
+class Win32LogTarget final : public LogTarget {
  public:
-  explicit WholeFileLock(HANDLE file) : file_(file) {
-    locked_ = LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole_) != 0;
+  ~Win32LogTarget() override { Close(); }
+
+  TryResult Open(const std::string& path, std::string& error) override {
+    path_ = Utf8ToWide(path);
+    DWORD openError = ERROR_SUCCESS;
+    file_ = OpenFileNoLink(path_, LogAccess, Creation::OpenOrCreate, error, &openError);
+    if (file_) return TryResult::Done;
+    return openError == ERROR_SHARING_VIOLATION ? TryResult::Busy : TryResult::Failed;
   }
-  ~WholeFileLock() {
-    if (locked_) UnlockFileEx(file_, 0, MAXDWORD, MAXDWORD, &whole_);
+  TryResult TryLock(std::string& error) override {
+    whole_ = OVERLAPPED{};
+    if (LockFileEx(file_.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                   MAXDWORD, &whole_)) {
+      locked_ = true;
+      return TryResult::Done;
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return TryResult::Busy;
+    error = SystemErrorText(code);
+    return TryResult::Failed;
   }
-  WholeFileLock(const WholeFileLock&) = delete;
-  WholeFileLock& operator=(const WholeFileLock&) = delete;
-  bool Locked() const { return locked_; }
+  bool StillNamed() override { return win32::StillNamed(file_.Get(), path_); }
+  std::optional<std::uint64_t> Size(std::string& error) override {
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file_.Get(), &size)) return static_cast<std::uint64_t>(size.QuadPart);
+    error = SystemErrorText(GetLastError());
+    return std::nullopt;
+  }
+  std::optional<char> LastByte() override {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file_.Get(), &size) || size.QuadPart == 0) return std::nullopt;
+    const ULONGLONG at = static_cast<ULONGLONG>(size.QuadPart) - 1;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    char last = 0;
+    DWORD read = 0;
+    if (!ReadFile(file_.Get(), &last, 1, &read, &where) || read != 1) return std::nullopt;
+    return last;
+  }
+  bool RenameToOlder() override {
+    return MoveFileExW(path_.c_str(), (path_ + L".1").c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  }
+  std::size_t Write(std::string_view bytes, std::string& error) override {
+    DWORD written = 0;
+    const LARGE_INTEGER none{};
+    if (!SetFilePointerEx(file_.Get(), none, nullptr, FILE_END) ||
+        !WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                   nullptr)) {
+      error = SystemErrorText(GetLastError());
+    }
+    return written;
+  }
+  bool CutBack(std::uint64_t size) override {
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(file_.Get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file_.Get());
+  }
+  void Close() override {
+    if (locked_) UnlockFileEx(file_.Get(), 0, MAXDWORD, MAXDWORD, &whole_);
+    locked_ = false;
+    file_ = UniqueFile();
+  }
+  std::string DiskFullText() override { return SystemErrorText(ERROR_DISK_FULL); }
+  std::chrono::milliseconds Now() override { return std::chrono::milliseconds(GetTickCount64()); }
+  void Sleep(std::chrono::milliseconds pause) override {
+    ::Sleep(static_cast<DWORD>(pause.count()));
+  }
 
  private:
-  HANDLE file_;
+  std::wstring path_;
+  UniqueFile file_;
   OVERLAPPED whole_{};
   bool locked_ = false;
 };
@@ -56,9 +114,12 @@ std::string AppendOnlyLog::SharedLog(std::string& error) {
 
 std::string AppendOnlyLog::CheckWritable(const std::string& file) {
   std::string error;
+  DWORD openError = ERROR_SUCCESS;
   const UniqueFile handle =
-      OpenFileNoLink(Utf8ToWide(file), LogAccess, Creation::OpenOrCreate, error);
-  if (!handle) return error;
+      OpenFileNoLink(Utf8ToWide(file), LogAccess, Creation::OpenOrCreate, error, &openError);
+  // A file another program has open without sharing writing is there, and is checked again when
+  // a line is written (within the run's wait for its logs): a reader must not stop the work.
+  if (!handle && openError != ERROR_SHARING_VIOLATION) return error;
   // The room is that of the file's folder's volume, as this user may use it (quotas included).
   const std::wstring wide = Utf8ToWide(file);
   const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
@@ -80,34 +141,12 @@ std::string AppendOnlyLog::CheckWritable(const std::string& file) {
 
 std::string AppendOnlyLog::AppendLine(const std::string& file, std::string_view line,
                                       std::uint64_t rotateAt) {
-  const std::wstring path = Utf8ToWide(file);
-  const std::string text = std::string(line) + "\n";
-  for (int tries = 0; tries < OpenTries; ++tries) {
-    std::string error;
-    const UniqueFile handle = OpenFileNoLink(path, LogAccess, Creation::OpenOrCreate, error);
-    if (!handle) return error;
-    // One writer at a time, each line in one write: lines never interleave.
-    const WholeFileLock lock(handle.Get());
-    if (!lock.Locked()) return SystemErrorText(GetLastError());
-    // Another writer may have rotated the file between our open and our lock: this handle then
-    // holds the older file, and the line belongs in the new one.
-    if (!StillNamed(handle.Get(), path)) continue;
-    LARGE_INTEGER size{};
-    if (rotateAt > 0 && GetFileSizeEx(handle.Get(), &size) &&
-        static_cast<std::uint64_t>(size.QuadPart) >= rotateAt &&
-        MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      continue;  // writers waiting for the lock see the rename and follow to the new file
-    }
-    // A file that could not be renamed (a reader that does not share renaming holds it open)
-    // takes the line anyway: a longer log is better than a lost line.
-    DWORD written = 0;
-    if (!WriteFile(handle.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written != text.size()) {
-      return SystemErrorText(GetLastError());
-    }
-    return {};
-  }
-  return "the log was renamed each time it was opened";
+  Win32LogTarget target;
+  return AppendWhole(target, file, line, rotateAt, budget_);
+}
+
+void AppendOnlyLog::DebugOutput(std::string_view text) {
+  OutputDebugStringW(Utf8ToWide(std::string(text) + "\n").c_str());
 }
 
 }  // namespace platform::win32

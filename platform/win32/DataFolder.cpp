@@ -16,6 +16,11 @@ namespace {
 // folder and everything made in it; protected, so nothing above adds to it.
 constexpr wchar_t DataFolderSecurity[] =
     L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// The logs are the administrators' alone: SYSTEM and Administrators full control and no one else,
+// so no other user can open the log, and so none can lock it or hold it open against the
+// programs' writers. Administrators read it; the fleet report reads copies.
+constexpr wchar_t LogsLeaf[] = L"Logs";
+constexpr wchar_t LogsSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr wchar_t TrustedInstallerSid[] =
     L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 // FOLDERID_ProgramData.
@@ -162,6 +167,46 @@ void ReadEntries(const ACL& dacl, const Trustees& trustees, std::vector<AccessEn
   }
 }
 
+// Whether the folder's access list lets in anyone but SYSTEM, Administrators, TrustedInstaller
+// and the running account (an earlier version let Users read the logs).
+bool OpenToOthers(const FolderFacts& facts) {
+  for (const AccessEntry& entry : facts.entries) {
+    if (entry.allows && entry.mask != 0 &&
+        (entry.who == Trustee::Other || entry.who == Trustee::CreatorOwner)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Gives `folder` the access list of `descriptor`, protected from above; the entries the files
+// inside inherited are replaced with it. Empty when done, else why not.
+std::string Narrow(const std::wstring& folder, PSECURITY_DESCRIPTOR descriptor) {
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present) {
+    return SystemErrorText(GetLastError());
+  }
+  const UniqueFile handle(
+      CreateFileW(folder.c_str(), READ_CONTROL | WRITE_DAC, ShareAll, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return SystemErrorText(GetLastError());
+  const DWORD status = SetSecurityInfo(
+      handle.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      nullptr, nullptr, dacl, nullptr);
+  return status == ERROR_SUCCESS ? std::string() : SystemErrorText(status);
+}
+
+// A descriptor made from its text form, owned.
+UniqueLocalMemory Descriptor(const wchar_t* text, std::string& error) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    error = "cannot make the data folder's security: " + SystemErrorText(GetLastError());
+  }
+  return UniqueLocalMemory(descriptor);
+}
+
 }  // namespace
 
 std::string SystemErrorText(DWORD error) {
@@ -224,15 +269,12 @@ std::wstring DataFolder(const wchar_t* leaf, std::string& error) {
     error = "the ProgramData folder is not known";
     return {};
   }
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(DataFolderSecurity, SDDL_REVISION_1,
-                                                            &descriptor, nullptr)) {
-    error = "cannot make the data folder's security: " + SystemErrorText(GetLastError());
-    return {};
-  }
-  const UniqueLocalMemory ownedDescriptor(descriptor);
-  SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
   for (const wchar_t* part : {L"Flashwright", leaf}) {
+    const bool logs = part == leaf && lstrcmpiW(leaf, LogsLeaf) == 0;
+    const UniqueLocalMemory descriptor =
+        Descriptor(logs ? LogsSecurity : DataFolderSecurity, error);
+    if (!descriptor) return {};
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor.Get(), FALSE};
     folder += L"\\";
     folder += part;
     if (!CreateDirectoryW(folder.c_str(), &security) && GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -244,12 +286,23 @@ std::wstring DataFolder(const wchar_t* leaf, std::string& error) {
     if (!ReadFolderFacts(folder, facts, error)) return {};
     error = DataFolderRefusal(facts);
     if (!error.empty()) return {};
+    // Logs an earlier version let others read are narrowed. Failing that, the logs are still
+    // written (no writer waits long for them): the reason goes where a debugger sees it.
+    if (logs && OpenToOthers(facts)) {
+      if (const std::string why = Narrow(folder, descriptor.Get()); !why.empty()) {
+        OutputDebugStringW(Utf8ToWide(facts.path +
+                                      " lets others read the logs, and cannot be "
+                                      "narrowed to administrators: " +
+                                      why + "\n")
+                               .c_str());
+      }
+    }
   }
   return folder;
 }
 
 UniqueFile OpenFileNoLink(const std::wstring& path, DWORD access, Creation creation,
-                          std::string& error) {
+                          std::string& error, DWORD* openError) {
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
   const auto open = [&](DWORD disposition) {
     return UniqueFile(
@@ -281,7 +334,9 @@ UniqueFile OpenFileNoLink(const std::wstring& path, DWORD access, Creation creat
     }
   }
   if (!file) {
-    error = SystemErrorText(GetLastError());
+    const DWORD code = GetLastError();
+    if (openError) *openError = code;
+    error = SystemErrorText(code);
     return {};
   }
   BY_HANDLE_FILE_INFORMATION info{};

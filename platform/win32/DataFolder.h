@@ -17,8 +17,11 @@ std::string SystemErrorText(DWORD error);
 
 // %ProgramData%\Flashwright\<leaf>, each of the two folders made when missing (owner
 // Administrators; SYSTEM and Administrators full control, Users read, nothing inherited from
-// above) and then checked with DataFolderRefusal. Returns the folder's path; empty, with the
-// reason as a sentence in `error`, when it cannot be made, read or trusted.
+// above; Logs without Users) and then checked with DataFolderRefusal. A Logs folder that lets
+// others in (as an earlier version made it) is narrowed to SYSTEM and Administrators, the files
+// in it included; when it cannot be, the folder is still used and the reason goes to the debug
+// output. Returns the folder's path; empty, with the reason as a sentence in `error`, when it
+// cannot be made, read or trusted.
 std::wstring DataFolder(const wchar_t* leaf, std::string& error);
 
 // Reads who owns `folder`, whether it is a link and its access list, not following a link.
@@ -34,8 +37,10 @@ enum class Creation {
 // with more than one name (hard links), or a handle whose final path is not `path` is closed and
 // refused with the reason in `error`. A missing file is made only under its own name, never at
 // the far end of a dangling link. Every handle shares reading, writing and deleting (renaming).
+// `openError`, when given, gets the system's code when the open itself failed (a sharing
+// violation: another program has the file open and shares no writing).
 UniqueFile OpenFileNoLink(const std::wstring& path, DWORD access, Creation creation,
-                          std::string& error);
+                          std::string& error, DWORD* openError = nullptr);
 
 // The account the process runs as, DOMAIN\name (a SID's text when it has no name; empty when the
 // token cannot be read).

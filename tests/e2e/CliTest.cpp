@@ -399,6 +399,83 @@ TEST_F(CliTest, ALogThatCannotBeWrittenStopsTheWorkBeforeProgramming) {
       << "programmed without a log";
 }
 
+// Any user's program that holds a log (locked whole, or open sharing only reading) holds up no
+// update: the run ends with the device's result within the bound after programming, and a run
+// started meanwhile is not told busy. The shared log's trouble is told and stops nothing; a --log
+// file's ends the run with 1, after the result. A log that ends in a line cut short gets the next
+// line on a line of its own.
+TEST_F(CliTest, ALogHeldByAnotherProgramHoldsUpNoUpdate) {
+  dir_.CopyIn(BinDir() / "log-holder.exe");
+  const std::filesystem::path own = dir_.Path() / "own.log";
+  const struct {
+    const char* hold;
+    bool shared;  // the shared log, else a --log file
+    const char* told;
+  } cases[] = {
+      {"lock", true, "keeps the log locked"},
+      {"share-read", true, "lets no one write to it"},
+      {"lock", false, "keeps the log locked"},
+      {"share-read", false, "lets no one write to it"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.hold) + (c.shared ? " the shared log" : " a --log file"));
+    ForgetAttemptRecords();
+    WriteWorld("[device]\nprogram-ms = 100\n");
+    if (!std::filesystem::exists(SharedLogFile())) {
+      ASSERT_EQ(Cli("status"), 10u) << Describe();
+    }
+    std::ofstream(own, std::ios::binary | std::ios::app).flush();
+    const std::filesystem::path held = c.shared ? SharedLogFile() : own;
+    const std::filesystem::path holderOut = dir_.Path() / "holder.txt";
+    const std::string holding =
+        std::string(1, '"').append(held.string()).append("\" ").append(c.hold).append(" 60");
+    Process holder =
+        Process::Launch(dir_.Path() / "log-holder.exe", dir_.Path(), {}, holding, {holderOut, {}});
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(holderOut).starts_with("held"); }, StepTimeout))
+        << "the holder did not hold " << held;
+
+    CallLog calls(dir_.Path() / "sim.log");
+    calls.Refresh();
+    const std::size_t from = calls.Size();
+    Process first =
+        Start(c.shared ? "update --json" : "update --json --log \"" + own.string() + "\"");
+    const std::filesystem::path firstOut = OutFile();
+    const std::filesystem::path firstErr = ErrFile();
+    const auto programmed = calls.WaitFor(
+        [](const std::string& line) {
+          return line.starts_with("ZR_FWUpdateProgrammingNoCustomizedSetting ") &&
+                 line.find(" -> ") != std::string::npos;
+        },
+        from, RunTimeout);
+    ASSERT_TRUE(programmed) << calls.Dump();
+    const Clock::time_point programmingEnded = calls.Entries()[*programmed].seen;
+    Process second = Start("update --json");
+    const std::optional<DWORD> firstCode = first.WaitForExit(RunTimeout);
+    const auto firstTook = Clock::now() - programmingEnded;
+    const std::string out = ReadFile(firstOut);
+    const std::string err = ReadFile(firstErr);
+    EXPECT_EQ(firstCode, c.shared ? 3010u : 1u) << out << err;
+    EXPECT_LT(firstTook, 5s);
+    EXPECT_NE(out.find("\"result\":\"updated\""), std::string::npos) << out;
+    EXPECT_NE(err.find(c.told), std::string::npos) << err;
+    EXPECT_NE(err.find(c.shared ? "the shared log is not written" : "cannot write the log"),
+              std::string::npos)
+        << err;
+    const std::optional<DWORD> secondCode = second.WaitForExit(RunTimeout);
+    ASSERT_TRUE(secondCode.has_value());
+    EXPECT_NE(*secondCode, 1618u) << Describe();
+    holder.Kill();
+  }
+
+  ForgetAttemptRecords();
+  WriteWorld("[device]\nprogram-ms = 0\n");
+  std::ofstream(own, std::ios::binary | std::ios::trunc) << "{\"state\":\"cut";
+  EXPECT_EQ(Cli("update --log \"" + own.string() + "\""), 3010u) << Describe();
+  const std::string log = ReadFile(own);
+  ASSERT_EQ(log.rfind("{\"state\":\"cut\n{", 0), 0u) << log;
+  EXPECT_EQ(LogLines(log.substr(log.find('\n') + 1)).size(), 1u) << log;
+}
+
 // The production line: two devices, each programmed, power-cycled and verified, driven by usbsim.
 TEST_F(CliTest, StationVerifiesTwoDevicesAfterTheirPowerCycles) {
   WriteWorld("");

@@ -178,7 +178,9 @@ TEST_F(DataFolderTest, TheRecorderWritesOnlyInAFolderOfItsOwnUnderANameNoOneCanG
 }
 
 // Writers on handles of their own lock one another out as processes do. Enough lines for exactly
-// one rotation: every line must then be whole, once, in the log or its older file.
+// one rotation: every line must then be whole, once, in the log or its older file. Each writer
+// waits on seven others for a hundred lines, far longer than a run waits for its few lines, so
+// the wait's bound is the test's here.
 TEST_F(DataFolderTest, WritersRotatingTheLogTogetherLoseAndMixNoLine) {
   constexpr int Writers = 8;
   constexpr int LinesEach = 100;
@@ -189,7 +191,7 @@ TEST_F(DataFolderTest, WritersRotatingTheLogTogetherLoseAndMixNoLine) {
   std::vector<std::string> errors(Writers);
   for (int w = 0; w < Writers; ++w) {
     writers.emplace_back([&, w] {
-      platform::win32::AppendOnlyLog file;
+      platform::win32::AppendOnlyLog file(std::chrono::minutes(1));
       for (int i = 0; i < LinesEach && errors[w].empty(); ++i) {
         errors[w] = file.AppendLine(log, std::to_string(w * 1000 + i) + padding, rotateAt);
       }

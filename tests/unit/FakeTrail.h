@@ -21,8 +21,9 @@ class FakeLogFile : public platform::LogFile {
   std::string computerName = "BENCH-7";
   std::string userName = "BENCH-7\\operator";
   std::string sharedLog = "C:\\ProgramData\\Flashwright\\Logs\\flashwright.log";
-  std::string sharedLogError;      // why SharedLog cannot be had, when it cannot
-  std::function<void()> onAppend;  // runs before each line is appended, wherever it goes
+  std::string sharedLogError;            // why SharedLog cannot be had, when it cannot
+  std::function<void()> onAppend;        // runs before each line is appended, wherever it goes
+  std::vector<std::string> debugOutput;  // what DebugOutput was told
 
   std::string ComputerName() override { return computerName; }
   std::string UserName() override { return userName; }
@@ -50,6 +51,7 @@ class FakeLogFile : public platform::LogFile {
     }
     return appendError;
   }
+  void DebugOutput(std::string_view text) override { debugOutput.emplace_back(text); }
 };
 
 class FakeEventLog : public platform::EventLog {

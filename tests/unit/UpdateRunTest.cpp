@@ -66,6 +66,18 @@ TEST_F(UpdateFixture, AFailedProgrammingCallShowsUpdateFail) {
       << log.sharedLines[0];
   ASSERT_EQ(events.reported.size(), 1u);
   EXPECT_EQ(events.reported[0].first, platform::Event::Failed);
+  EXPECT_TRUE(log.debugOutput.empty());
+}
+
+// The window has no console: a shared log it cannot write is told to the debug output.
+TEST_F(UpdateFixture, ASharedLogThatCannotBeWrittenIsToldToTheDebugOutput) {
+  Start();
+  log.sharedLogError = "C:\\ProgramData\\Flashwright is owned by BENCH-7\\mallory";
+  form->UpdateBtnClick();
+  EXPECT_EQ(UpdateLines()[0], "Successfully updated");
+  EXPECT_EQ(log.debugOutput,
+            (std::vector<std::string>{"Flashwright: the shared log is not written: " +
+                                      log.sharedLogError}));
 }
 
 // Two programs writing one device's flash would corrupt it: with the machine-wide lock held by
