@@ -133,7 +133,7 @@ using LocateDevNode = DWORD(WINAPI*)(DWORD* node, wchar_t* instanceId, ULONG fla
 using GetDevNodeProperty = DWORD(WINAPI*)(DWORD node, const DevicePropertyKey* key, ULONG* type,
                                           BYTE* buffer, ULONG* size, ULONG flags);
 // An arrival this soon after the system started is taken for the start's own enumeration.
-constexpr std::int64_t StartSeconds = 5 * 60;
+constexpr std::int64_t StartSeconds = std::int64_t{5} * 60;
 constexpr DWORD ConfigSuccess = 0;             // CR_SUCCESS
 constexpr ULONG StringProperty = 0x12;         // DEVPROP_TYPE_STRING
 constexpr ULONG FileTimeProperty = 0x10;       // DEVPROP_TYPE_FILETIME
