@@ -507,7 +507,9 @@ class Report:
         out = [f"{'figure':<{width}}  {'value':<{value_width}}  aim", "-" * (width + value_width + 8)]
         for figure, value, aim, verdict in self.rows:
             out.append(f"{figure:<{width}}  {value:<{value_width}}  {aim}  {verdict}".rstrip())
-        out += [""] + self.phase_table() + [""] + self.cli_phase_table()
+        for table in (self.phase_table(), self.cli_phase_table()):
+            if table:
+                out += [""] + table
         if self.reasons:
             out += [""] + [re.sub(r"\*\*", "", reason) for reason in self.reasons]
         out += ["", self.machine_line()]
