@@ -42,7 +42,7 @@ class Report {
  public:
   Report(const Options& options, platform::ConsoleOutput& output, platform::LogFile& log,
          platform::EventLog& events)
-      : options_(options), output_(output), log_(log), trail_(log, events) {}
+      : options_(options), output_(output), log_(log), runLog_(log), trail_(runLog_, events) {}
 
   // The end of a status or update run: the document (--json) or the error on standard error.
   // Output that cannot be made or written is told on standard error and changes nothing.
@@ -106,6 +106,7 @@ class Report {
   const Options& options_;
   platform::ConsoleOutput& output_;
   platform::LogFile& log_;
+  update::RunLog runLog_;  // the shared log found once for the run
   update::Trail trail_;
   update::TrailLine run_;    // the fields every line of the run has
   StationUnit unit_;         // station: the unit at hand

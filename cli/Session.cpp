@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Phases.h"
 #include "platform/UniqueResource.h"
 
 namespace cli {
@@ -81,6 +82,7 @@ ExitCode Session::Run() {
 }
 
 ExitCode Session::RunCommand() {
+  platform::EndOfPhase("services and command line");
   try {
     if (!services_.elevation.IsElevated()) {
       return End(NotElevated,
@@ -102,11 +104,13 @@ ExitCode Session::RunCommand() {
                  "or incomplete");
     }
     updatelib::ConfigureUpdateLibrary(library_);
+    platform::EndOfPhase("library set up");
     const auto handler = options_.command->handler;
     if (!options_.command->lockedThroughout) return (this->*handler)();
     // Held to the end of the work: no other program touches a device between the checks and
     // the programming, nor writes the records meanwhile.
     lock_.emplace(services_.programmingLock, LockWait);
+    platform::EndOfPhase("lock");
     if (const std::optional<ExitCode> refusal = Refusal(lock_->Result())) {
       return End(*refusal, refusalText_);
     }
@@ -121,8 +125,10 @@ ExitCode Session::RunCommand() {
 // The fields of the run's lines, and the warning when others may change the program's folder.
 void Session::BeginTrail() {
   const std::string warning = services_.elevation.ProgramFolderOpenToOthers();
+  platform::EndOfPhase("rights and the program folder");
   if (!warning.empty()) services_.output.Err("flashwright-cli: warning: " + warning + "\n");
   report_.BeginTrail(services_.versionRecord, warning);
+  platform::EndOfPhase("run line: version, computer, account");
   trailBegun_ = true;
 }
 
@@ -207,9 +213,11 @@ std::optional<ExitCode> Session::Refusal(platform::ProgrammingLock::Take take) {
 void Session::InspectAndReview() {
   bool complete = false;
   entries_ = Inspect(library_, &complete);
+  platform::EndOfPhase("scan");
   for (update::Ended& ended : Review(entries_, attempts_, complete)) {
     ended_.push_back(std::move(ended));
   }
+  platform::EndOfPhase("records");
 }
 
 long long Session::MillisecondsSince(Clock::time_point started) {
@@ -227,8 +235,10 @@ ExitCode Session::Status() {
                                "recorded: the recorder cannot be used: " +
                                    refusal + "\n");
   }
+  platform::EndOfPhase("support's switch");
   InspectAndReview();
   report_.Table(entries_);
+  platform::EndOfPhase("table");
   if (entries_.empty()) return End(NoDevice, "no compatible device is attached");
   std::vector<Verdict> verdicts;
   for (const Entry& entry : entries_) verdicts.push_back(StateVerdict(entry));

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark and prints one table: the scan's own cost (native, optimised, no
 # sanitizers, in build/bench), start-up and where its time goes, the allocations of a rescan and
-# a repaint, idle cost and rescan delay under Wine (fwbench in build/win32), and the program's
-# size and imports. A whole run writes the figures, judged against their aims, into BENCHMARKS.md
+# a repaint, idle cost and rescan delay, `flashwright-cli status` and where its time goes under
+# Wine (fwbench in build/win32), and the program's size and imports. A whole run writes the figures, judged against their aims, into BENCHMARKS.md
 # between its markers; BENCHMARKS.md explains each figure.
 # Usage: scripts/bench.sh [--native-only]
 # Environment: FLASHWRIGHT_BENCH_STARTS (pairs of starts, 20 and more), FLASHWRIGHT_BENCH_PHASE_RUNS
@@ -78,9 +78,11 @@ if [ "$nativeOnly" = 0 ]; then
     sleep 5
   done
   echo "bench: under Wine: $starts pairs of starts, $phaseRuns probe starts each, $rounds rescans" \
-    "and repaints, $idleSeconds idle seconds, $bursts bursts, $starts pairs of command-line runs" >&2
+    "and repaints, $idleSeconds idle seconds, $bursts bursts, $starts pairs of command-line runs," \
+    "$phaseRuns probe runs each" >&2
   bash scripts/with-display.sh wine "$win32Dir/bin/fwbench.exe" startup "$starts" \
     phases "$phaseRuns" allocations "$rounds" idle "$idleSeconds" debounce "$bursts" cli "$starts" \
+    cli-phases "$phaseRuns" \
     >"$results/wine.txt" 2>"$results/wine.err" || {
     cat "$results/wine.err" >&2
     echo "bench: fwbench failed" >&2
@@ -95,6 +97,10 @@ if [ "$nativeOnly" = 0 ]; then
     echo "size.exe_bytes=$(stat -c %s "$exe")"
     imports="$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | sort -fu | paste -sd, -)"
     echo "size.imports=$imports"
+    # Each section's size in the file, to say where the bytes are.
+    i686-w64-mingw32-objdump -h "$exe" | while read -r index name size _; do
+      if [[ "$index" =~ ^[0-9]+$ ]]; then echo "size.section.$name=$((16#$size))"; fi
+    done
   } >"$results/size.txt"
 fi
 

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <utility>
 
+#include "platform/Phases.h"
+
 namespace update {
 namespace {
 
@@ -160,12 +162,19 @@ TrailLine RunLine(std::string program, std::string command, platform::VersionRec
   return line;
 }
 
+std::string RunLog::SharedLog(std::string& error) {
+  if (shared_.empty()) shared_ = log_.SharedLog(error);
+  return shared_;
+}
+
 std::string Trail::Write(const TrailLine& line, std::int64_t now) {
   ReportEvent(line);
   const std::string text = FormatTrailLine(line, now);
   std::string error;
   const std::string shared = log_.SharedLog(error);
+  platform::EndOfPhase("data folder");
   if (!shared.empty()) error = log_.AppendLine(shared, text, platform::SharedLogRotateAt);
+  platform::EndOfPhase("line");
   sharedTrouble_ = error.empty() ? std::string() : (shared.empty() ? error : shared + ": " + error);
   return extraFile_.empty() ? std::string() : log_.AppendLine(extraFile_, text, 0);
 }

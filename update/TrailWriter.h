@@ -65,6 +65,31 @@ std::string FormatTrailLine(const TrailLine& line, std::int64_t now);
 TrailLine RunLine(std::string program, std::string command, platform::VersionRecord& versionRecord,
                   platform::LogFile& log);
 
+// The log as one run sees it: the shared log's folders are made and checked before the run's
+// first line, and the path found is kept for its later lines. Once the check has found that only
+// SYSTEM and Administrators may change the folders, no one else can make them otherwise while the
+// run goes on; each line's file is still opened without following links. A shared log that could
+// not be had is asked for again at the next line. Everything else passes through to `log`.
+class RunLog final : public platform::LogFile {
+ public:
+  explicit RunLog(platform::LogFile& log) : log_(log) {}
+
+  std::string ComputerName() override { return log_.ComputerName(); }
+  std::string UserName() override { return log_.UserName(); }
+  std::string FromAnsi(std::string_view bytes) override { return log_.FromAnsi(bytes); }
+  std::string SharedLog(std::string& error) override;
+  std::string CheckWritable(const std::string& file) override { return log_.CheckWritable(file); }
+  std::string AppendLine(const std::string& file, std::string_view line,
+                         std::uint64_t rotateAt) override {
+    return log_.AppendLine(file, line, rotateAt);
+  }
+  void DebugOutput(std::string_view text) override { log_.DebugOutput(text); }
+
+ private:
+  platform::LogFile& log_;
+  std::string shared_;
+};
+
 class Trail {
  public:
   Trail(platform::LogFile& log, platform::EventLog& events) : log_(log), events_(events) {}

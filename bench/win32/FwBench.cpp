@@ -2,12 +2,12 @@
 // answering at once: start-up against a minimal window (and, in the probe builds, where its time
 // goes), the heap allocations of a rescan and of a repaint (probe build), the cost of an idle open
 // window, the rescan delay after a burst of device changes, and `flashwright-cli status` against
-// a bare console program. Prints one "key=value" line per figure for scripts/bench.sh;
-// bench/report.py judges them. The measurements and their tools are in fwbench/; the programs are
-// driven through the harness (harness/).
-// Usage: fwbench [startup PAIRS] [phases RUNS] [allocations ROUNDS] [idle SECONDS]
-//                [debounce BURSTS] [cli PAIRS] [--check]  (no tasks: all six; --check: fail
-//                                              when the allocations exceed their aim)
+// a bare console program (and, in the probe builds, where its time goes). Prints one "key=value"
+// line per figure for scripts/bench.sh; bench/report.py judges them. The measurements and their
+// tools are in fwbench/; the programs are driven through the harness (harness/). Usage: fwbench
+// [startup PAIRS] [phases RUNS] [allocations ROUNDS] [idle SECONDS]
+//                [debounce BURSTS] [cli PAIRS] [cli-phases RUNS] [--check]  (no tasks: all
+//                seven; --check: fail when the allocations exceed their aim)
 //        fwbench burn                         (the idle measurement's own check; see Idle.cpp)
 #include <algorithm>
 #include <cstdio>
@@ -26,7 +26,8 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: fwbench [startup PAIRS] [phases RUNS] [allocations ROUNDS] [idle SECONDS] "
-               "[debounce BURSTS] [cli PAIRS] [--check]\n       fwbench burn\n");
+               "[debounce BURSTS] [cli PAIRS] [cli-phases RUNS] [--check]\n"
+               "       fwbench burn\n");
   return 2;
 }
 
@@ -40,8 +41,8 @@ int main(int argc, char** argv) {
     check = true;
     --argc;
   }
-  static const char* const Tasks[] = {"startup", "phases",   "allocations",
-                                      "idle",    "debounce", "cli"};
+  static const char* const Tasks[] = {"startup",  "phases", "allocations", "idle",
+                                      "debounce", "cli",    "cli-phases"};
   std::vector<std::pair<std::string, int>> tasks;
   for (int i = 1; i < argc; i += 2) {
     const std::string task = argv[i];
@@ -53,8 +54,8 @@ int main(int argc, char** argv) {
     tasks.emplace_back(task, count);
   }
   if (tasks.empty()) {
-    tasks = {{"startup", 20}, {"phases", 10},   {"allocations", 10},
-             {"idle", 10},    {"debounce", 10}, {"cli", 20}};
+    tasks = {{"startup", 20},  {"phases", 10}, {"allocations", 10}, {"idle", 10},
+             {"debounce", 10}, {"cli", 20},    {"cli-phases", 10}};
   }
 
   try {
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
       if (task == "idle") ok = MeasureIdle(programs, count) && ok;
       if (task == "debounce") ok = MeasureDebounce(programs, count) && ok;
       if (task == "cli") ok = MeasureCli(programs, count) && ok;
+      if (task == "cli-phases") ok = MeasureCliPhases(programs, count) && ok;
     }
     return ok ? 0 : 1;
   } catch (const std::exception& error) {

@@ -16,7 +16,10 @@ Block* volatile shared = nullptr;
 // until the process ends.
 Block& SharedBlock() {
   if (Block* block = shared) return *block;
-  const BlockName name(GetCurrentProcessId());
+  BlockName name(GetCurrentProcessId());
+  char given[sizeof name.text];
+  const DWORD length = GetEnvironmentVariableA(BlockVariable, given, sizeof given);
+  if (length > 0 && length < sizeof given) lstrcpyA(name.text, given);
   HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                       sizeof(Block), name.text);
   void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(Block)) : nullptr;

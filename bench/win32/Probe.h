@@ -1,8 +1,10 @@
 // What a probe build of a measured program shares with fwbench: a block of named shared memory,
 // "FwBenchProbe.<process id>", with the number of heap allocations the program's own code made
-// (global operator new) and the performance-counter times at which its start-up phases ended.
-// The probe builds are the shipped programs' own code plus bench/win32/Probe.cpp; fwbench reads
-// the block from outside while the program runs.
+// (global operator new) and the performance-counter times at which its phases ended. The probe
+// builds are the shipped programs' own code plus bench/win32/Probe.cpp; fwbench reads the block
+// from outside while the program runs. A program that ends before it can be read (a console
+// program) writes into a block fwbench has made beforehand and named in the variable BlockVariable:
+// the block outlives the program while fwbench holds it.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +12,8 @@
 namespace fwbench::probe {
 
 inline constexpr int MaxPhases = 16;
+// The environment variable that names the block to write into, when fwbench made one.
+inline constexpr char BlockVariable[] = "FWBENCH_PROBE_BLOCK";
 
 struct Phase {
   char name[48];

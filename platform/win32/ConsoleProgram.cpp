@@ -10,6 +10,7 @@
 #include <exception>
 #include <string>
 
+#include "platform/Phases.h"
 #include "platform/win32/ConsoleInput.h"
 #include "platform/win32/ConsoleInterrupts.h"
 #include "platform/win32/ConsoleStreams.h"
@@ -88,6 +89,7 @@ std::vector<std::string> Utf8Arguments(int count, wchar_t** arguments) {
 
 int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
                       std::chrono::milliseconds settle) {
+  EndOfPhase("process start to main");
   InstallLastResort();
   try {
     RestrictDllSearch();

@@ -2,9 +2,12 @@
 #include "platform/win32/DataFolder.h"
 
 #include <aclapi.h>
+#include <ntsecapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "platform/win32/Text.h"
@@ -27,6 +30,7 @@ constexpr wchar_t TrustedInstallerSid[] =
 constexpr GUID ProgramDataId = {
     0x62AB5D82, 0xFDC1, 0x4DC3, {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+using UniqueKey = UniqueResource<HKEY, CloseWith<&RegCloseKey>>;
 
 template <typename Function>
 Function SystemFunction(const wchar_t* module, const char* name) {
@@ -35,10 +39,41 @@ Function SystemFunction(const wchar_t* module, const char* name) {
                 : nullptr;
 }
 
-// The machine's ProgramData folder as the shell knows it (not the environment, which whoever
-// starts the program chooses). Shell32 and ole32 are loaded only here: they are large, and most
-// runs of the window never get this far.
+// The machine's ProgramData folder as the system records it, not as the environment says (whoever
+// starts the program chooses that): the profile list's entry, which only administrators may
+// change, with its one variable on Windows, %SystemDrive%, taken from the system folder's drive.
+// An entry that is missing or holds anything else is left to the shell, whose shell32 and ole32
+// are large: loading them cost more than all the rest of a `status` run.
 std::wstring ProgramData() {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
+                    KEY_QUERY_VALUE | KEY_WOW64_64KEY, &raw) == ERROR_SUCCESS) {
+    const UniqueKey profiles(raw);
+    wchar_t value[MAX_PATH + 1] = L"";
+    DWORD type = 0;
+    DWORD size = sizeof value - sizeof value[0];  // room left for the terminator
+    if (RegQueryValueExW(profiles.Get(), L"ProgramData", nullptr, &type,
+                         reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+      std::wstring folder(value, wcsnlen(value, size / sizeof value[0]));
+      constexpr wchar_t SystemDrive[] = L"%SystemDrive%";
+      constexpr int SystemDriveLength = static_cast<int>(std::size(SystemDrive)) - 1;
+      wchar_t system[MAX_PATH] = L"";
+      const UINT systemLength = GetSystemWindowsDirectoryW(system, MAX_PATH);
+      if (folder.size() > SystemDriveLength &&
+          CompareStringOrdinal(folder.c_str(), SystemDriveLength, SystemDrive, SystemDriveLength,
+                               TRUE) == CSTR_EQUAL &&
+          systemLength >= 2 && systemLength < MAX_PATH && system[1] == L':') {
+        folder.replace(0, SystemDriveLength, system, 2);
+      }
+      // A full path on a drive, with nothing left to expand.
+      if (folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\' &&
+          folder.find(L'%') == std::wstring::npos) {
+        return folder;
+      }
+    }
+  }
   // The types from the declarations themselves, calling convention included.
   const auto get =
       SystemFunction<decltype(&SHGetKnownFolderPath)>(L"shell32.dll", "SHGetKnownFolderPath");
@@ -80,6 +115,16 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
                                             static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
+// The SID's text, S-1-...: made here, asking no one.
+std::string SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return "an unknown account";
+  const UniqueLocalMemory owned(text);
+  return WideToUtf8(text);
+}
+
+// The account's DOMAIN\name. A lookup may ask a domain controller and wait for it: only a name a
+// message gives is looked up.
 std::string NameOf(PSID sid) {
   wchar_t name[256], domain[256];
   DWORD nameSize = 256, domainSize = 256;
@@ -87,10 +132,7 @@ std::string NameOf(PSID sid) {
   if (LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
     return WideToUtf8(domainSize ? std::wstring(domain) + L"\\" + name : std::wstring(name));
   }
-  wchar_t* text = nullptr;
-  if (!ConvertSidToStringSidW(sid, &text)) return "an unknown account";
-  const UniqueLocalMemory owned(text);
-  return WideToUtf8(text);
+  return SidText(sid);
 }
 
 // The account the process runs as, a TOKEN_USER; empty when the token cannot be read.
@@ -154,9 +196,12 @@ void ReadEntries(const ACL& dacl, const Trustees& trustees, std::vector<AccessEn
         type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_ACE_TYPE) {
       const PSID sid = const_cast<DWORD*>(&simple->SidStart);
       entry.who = trustees.Of(sid);
-      // A lookup may ask a domain controller: only a name a message may give is looked up.
-      if (entry.who == Trustee::Other) entry.name = NameOf(sid);
       entry.allows = type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+      // Only an entry that lets another change the folder is ever named in a message (see
+      // OthersWhoMayChange); the rest keep their SID's text and cost no lookup.
+      if (entry.who == Trustee::Other) {
+        entry.name = entry.allows && (entry.mask & ChangeRights) != 0 ? NameOf(sid) : SidText(sid);
+      }
     } else if (type == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
                type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
       entry.name = "an access entry of type " + std::to_string(type);
@@ -369,8 +414,47 @@ bool StillNamed(HANDLE file, const std::wstring& path) {
 
 std::string RunningAccountName() {
   const std::vector<BYTE> user = RunningUser();
-  return user.empty() ? std::string()
-                      : NameOf(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
+  if (user.empty()) return {};
+  const PSID sid = reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+  // Accounts of this computer and the well-known ones are named from what the computer holds
+  // itself; only an account of a domain (S-1-5-21-..., not this computer's) would take a lookup
+  // that may ask a domain controller.
+  const SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  const bool numbered = *GetSidSubAuthorityCount(sid) >= 4 &&
+                        std::memcmp(GetSidIdentifierAuthority(sid), &nt, sizeof nt) == 0 &&
+                        *GetSidSubAuthority(sid, 0) == SECURITY_NT_NON_UNIQUE;
+  if (!numbered) return NameOf(sid);
+  LSA_OBJECT_ATTRIBUTES attributes{};
+  LSA_HANDLE policy = nullptr;
+  if (LsaOpenPolicy(nullptr, &attributes, POLICY_VIEW_LOCAL_INFORMATION, &policy) != 0) {
+    return SidText(sid);
+  }
+  // The local policy's account domain (this computer's) and primary domain, each a name and a SID
+  // in the same layout; the logon session's own user name (GetUserName asks no one).
+  std::string name;
+  for (const POLICY_INFORMATION_CLASS domain :
+       {PolicyAccountDomainInformation, PolicyPrimaryDomainInformation}) {
+    void* info = nullptr;
+    if (LsaQueryInformationPolicy(policy, domain, &info) != 0 || info == nullptr) continue;
+    const auto* facts = static_cast<const POLICY_ACCOUNT_DOMAIN_INFO*>(info);
+    BOOL equal = FALSE;
+    if (name.empty() && facts->DomainSid != nullptr &&
+        EqualDomainSid(sid, facts->DomainSid, &equal) && equal) {
+      wchar_t userName[257];
+      DWORD size = static_cast<DWORD>(std::size(userName));
+      if (domain == PolicyAccountDomainInformation) {
+        name = NameOf(sid);
+      } else if (GetUserNameW(userName, &size)) {
+        name = WideToUtf8(
+            std::wstring(facts->DomainName.Buffer, facts->DomainName.Length / sizeof(wchar_t)) +
+            L"\\" + userName);
+      }
+    }
+    LsaFreeMemory(info);
+  }
+  LsaClose(policy);
+  // A trusted domain's account: its domain's name would be a domain controller's to give.
+  return name.empty() ? SidText(sid) : name;
 }
 
 }  // namespace platform::win32

@@ -42,8 +42,9 @@ enum class Creation {
 UniqueFile OpenFileNoLink(const std::wstring& path, DWORD access, Creation creation,
                           std::string& error, DWORD* openError = nullptr);
 
-// The account the process runs as, DOMAIN\name (a SID's text when it has no name; empty when the
-// token cannot be read).
+// The account the process runs as, DOMAIN\name from what the computer holds itself, asking no
+// domain controller (the SID's text when the name cannot be had so; empty when the token cannot
+// be read).
 std::string RunningAccountName();
 
 // Whether `path` still names the file `file` has open (not renamed or replaced since).

@@ -3,9 +3,9 @@
 // record compiled into the program.
 #include "platform/win32/ModuleLoading.h"
 
+#include "platform/Phases.h"
 #include "platform/UniqueResource.h"
 #include "platform/win32/RecorderSwitch.h"
-#include "platform/win32/StartupPhase.h"
 
 namespace platform::win32 {
 namespace {
@@ -82,7 +82,7 @@ ModuleHandle ExeDirectoryModuleLoader::Load(const char* fileName) {
     // A system without the restricted search flags: a full path still pins the library itself.
     module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
-  EndOfStartupPhase("library loaded");
+  EndOfPhase("library loaded");
   return reinterpret_cast<ModuleHandle>(module);
 }
 

@@ -122,7 +122,7 @@ int TextHeight(HFONT font, HDC screen) {
 ApplicationWindow::ApplicationWindow(const std::string& title) {
   RegisterClasses();
   // The first icon and cursor loaded bring in the display driver.
-  EndOfStartupPhase("window classes");
+  EndOfPhase("window classes");
   const int centreX = GetSystemMetrics(SM_CXSCREEN) / 2;
   const int centreY = GetSystemMetrics(SM_CYSCREEN) / 2;
   window_.Reset(
@@ -182,7 +182,7 @@ FormWindow::FormWindow(ApplicationWindow& application, Dialogs& dialogs) : dialo
     formFont_ = CreateLayoutFont(ScaledFormFontHeight(pixelsPerInch));
     scaling = LayoutScaling(pixelsPerInch, TextHeight(formFont_.Get(), screen.Get()));
   }
-  EndOfStartupPhase("form font and scaling");
+  EndOfPhase("form font and scaling");
 
   RECT outer{0, 0, scaling.Apply(DesignClientWidth), scaling.Apply(DesignClientHeight)};
   AdjustWindowRectEx(&outer, FormStyle, FALSE, FormExStyle);
@@ -201,7 +201,7 @@ FormWindow::FormWindow(ApplicationWindow& application, Dialogs& dialogs) : dialo
   if (window == nullptr) return;
   application.SetForm(window);
   SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_.Get()), FALSE);
-  EndOfStartupPhase("main window");
+  EndOfPhase("main window");
 
   for (ControlId id : CreationOrder()) {
     const ControlSpec& entry = SpecOf(id);

@@ -11,10 +11,10 @@
 #include <utility>
 
 #include "platform/Layout.h"
+#include "platform/Phases.h"
 #include "platform/Platform.h"
 #include "platform/win32/Owners.h"
 #include "platform/win32/ShutdownBlock.h"
-#include "platform/win32/StartupPhase.h"
 #include "platform/win32/StatusPanel.h"
 
 namespace platform::win32 {

@@ -880,3 +880,22 @@ TEST_F(CliFixture, EachAttemptsOutcomeReachesTheEventLogOnce) {
       << console.lines[0];
   EXPECT_TRUE(console.sharedLines.empty());
 }
+
+// A run finds and checks the shared log once for all its lines; a run that could not have it asks
+// again at its next line, so a passing trouble costs that line and not the rest of the run.
+TEST(RunLog, TheSharedLogIsCheckedOncePerRunAndAskedAgainAfterTrouble) {
+  fakes::FakeLogFile log;
+  fakes::FakeEventLog events;
+  update::RunLog run(log);
+  update::Trail trail(run, events);
+  update::TrailLine line;
+  line.program = "flashwright-cli";
+  log.sharedLogError = "C:\\ProgramData\\Flashwright is a link to another place";
+  EXPECT_EQ(trail.Write(line, 0), "");
+  EXPECT_FALSE(trail.SharedLogTrouble().empty());
+  log.sharedLogError.clear();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(trail.Write(line, 0), "");
+  EXPECT_TRUE(trail.SharedLogTrouble().empty());
+  EXPECT_EQ(log.sharedLogAsks, 2);
+  EXPECT_EQ(log.sharedLines.size(), 3u);
+}

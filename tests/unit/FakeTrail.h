@@ -22,6 +22,7 @@ class FakeLogFile : public platform::LogFile {
   std::string userName = "BENCH-7\\operator";
   std::string sharedLog = "C:\\ProgramData\\Flashwright\\Logs\\flashwright.log";
   std::string sharedLogError;            // why SharedLog cannot be had, when it cannot
+  int sharedLogAsks = 0;                 // how often SharedLog was asked
   std::function<void()> onAppend;        // runs before each line is appended, wherever it goes
   std::vector<std::string> debugOutput;  // what DebugOutput was told
 
@@ -29,6 +30,7 @@ class FakeLogFile : public platform::LogFile {
   std::string UserName() override { return userName; }
   std::string FromAnsi(std::string_view bytes) override { return std::string(bytes); }
   std::string SharedLog(std::string& error) override {
+    ++sharedLogAsks;
     error = sharedLogError;
     return sharedLogError.empty() ? sharedLog : std::string();
   }

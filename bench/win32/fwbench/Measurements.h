@@ -1,4 +1,4 @@
-// fwbench's six measurements, one file each. Each prints its figures (Figures.h) and returns
+// fwbench's seven measurements, one file each. Each prints its figures (Figures.h) and returns
 // false when it could not take them, after saying why on standard error.
 #pragma once
 
@@ -19,6 +19,8 @@ bool MeasureIdle(const Programs& programs, int seconds);
 bool MeasureDebounce(const Programs& programs, int bursts);
 // `flashwright-cli status` against the bare console program, PAIRS pairs (Cli.cpp).
 bool MeasureCli(const Programs& programs, int pairs);
+// Where the time of `flashwright-cli status` goes, from the probe builds, RUNS runs each (Cli.cpp).
+bool MeasureCliPhases(const Programs& programs, int runs);
 
 // `fwbench burn`: the program the idle measurement watches to check itself (Idle.cpp).
 int Burn();

@@ -30,10 +30,7 @@ bool MeasurePhases(const Programs& programs, int runs) {
     std::filesystem::path exe;
     const char* className;
     const char* line3;
-    std::vector<std::string> names;
-    std::vector<std::vector<double>> lengths;  // [phase][run]
-    std::vector<double> totals;
-    std::vector<double> allocations;
+    PhaseSeries series;
   };
   Subject subjects[] = {
       Subject("minimal", programs.minimalProbe, MinimalClass, nullptr),
@@ -51,41 +48,16 @@ bool MeasurePhases(const Programs& programs, int runs) {
         std::fprintf(stderr, "fwbench: the probe build %s gave no phases\n", subject.key);
         return false;
       }
-      std::vector<std::string> names;
-      std::vector<double> lengths;
-      double previous = 0;
-      for (const auto& [name, endMs] : start->phasesMs) {
-        names.push_back(name);
-        lengths.push_back(endMs - previous);
-        previous = endMs;
-      }
-      names.emplace_back("first frame seen");
-      lengths.push_back(start->readyMs - previous);
-      if (subject.names.empty()) {
-        subject.names = names;
-        subject.lengths.resize(names.size());
-      }
-      if (names != subject.names) {
+      if (!subject.series.Add(*start, "first frame seen")) {
         std::fprintf(stderr, "fwbench: %s passed different phases in different runs\n",
                      subject.key);
         return false;
       }
-      for (std::size_t i = 0; i < lengths.size(); ++i) subject.lengths[i].push_back(lengths[i]);
-      subject.totals.push_back(start->readyMs);
-      subject.allocations.push_back(static_cast<double>(start->allocations));
     }
   }
   PrintCount("phases.runs", runs);
   for (const auto& subject : subjects) {
-    const std::string key = std::string("phases.") + subject.key;
-    PrintCount(key + ".count", static_cast<long long>(subject.names.size()));
-    for (std::size_t i = 0; i < subject.names.size(); ++i) {
-      const std::string phase = key + "." + std::to_string(i);
-      Print(phase + ".name", subject.names[i]);
-      Print(phase + ".median_ms", Median(subject.lengths[i]));
-    }
-    Print(key + ".total_median_ms", Median(subject.totals));
-    Print(key + ".startup_allocations", Median(subject.allocations));
+    subject.series.Print(std::string("phases.") + subject.key);
   }
   return true;
 }

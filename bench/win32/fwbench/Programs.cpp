@@ -21,6 +21,10 @@ Programs::Programs() {
   fs::copy_file(bin / "probe" / ProgramName, flashwrightProbe);
   fs::copy_file(bin / "probe" / MinimalName, minimalProbe);
   fs::copy_file(bin / LibraryName, probeDir / LibraryName);
+  cliProbe = probeDir / CliName;
+  minimalConsoleProbe = probeDir / MinimalConsoleName;
+  fs::copy_file(bin / "probe" / CliName, cliProbe);
+  fs::copy_file(bin / "probe" / MinimalConsoleName, minimalConsoleProbe);
   const fs::path leanDir = dir.Path() / "lean-library";
   const fs::path leanProbeDir = dir.Path() / "lean-library-probe";
   fs::create_directory(leanDir);

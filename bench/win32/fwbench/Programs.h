@@ -15,8 +15,8 @@ inline constexpr char MinimalName[] = "MinimalWindow.exe";
 inline constexpr char CliName[] = "flashwright-cli.exe";
 inline constexpr char MinimalConsoleName[] = "MinimalConsole.exe";
 
-// The two programs, copied into a directory of their own with the simulator beside Flashwright,
-// and their probe builds in its subdirectory "probe" (each under its program's own name). A unique
+// The programs, copied into a directory of their own with the simulator beside Flashwright, and
+// their probe builds in its subdirectory "probe" (each under its program's own name). A unique
 // directory also makes the programs' Linux processes easy to tell from any other.
 struct Programs {
   e2e::TempDir dir{"fwbench"};
@@ -30,6 +30,8 @@ struct Programs {
   std::filesystem::path flashwrightProbeLean;
   std::filesystem::path cli;
   std::filesystem::path minimalConsole;
+  std::filesystem::path cliProbe;
+  std::filesystem::path minimalConsoleProbe;
   // Copies everything from fwbench's own directory; throws when something is missing.
   Programs();
 };
