@@ -227,7 +227,7 @@ class Report:
             self.reasons.append("**Command line: no valid figure this run.** " +
                                 "; ".join(problems).capitalize() + "." +
                                 (f" Its median, {median:.2f}, is above the aim of "
-                                 f"{CLI_RATIO:.2f}; {self.cli_reason()}"
+                                 f"{CLI_RATIO:.2f}. {self.cli_reason()}"
                                  if median > CLI_RATIO else ""))
         elif median > CLI_RATIO:
             self.reasons.append(
