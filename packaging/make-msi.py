@@ -20,7 +20,7 @@ registry values go; an upgrade leaves it as it is.
 
 Beside the programs it registers the Application log's event source "Flashwright" (its messages in
 flashwright-cli.exe) and creates the data folder %ProgramData%\Flashwright with Logs and recordings,
-owned by Administrators, with SYSTEM and Administrators in full control and Users reading, nothing
+owned by Administrators, with SYSTEM and Administrators in full control and Users reading (not Logs), nothing
 inherited. Uninstalling removes the event source and those of the three folders that are empty:
 the logs stay.
 
@@ -64,6 +64,8 @@ EVENT_SOURCE_KEY = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\
 # well-known SID, whatever the language of Windows, which LockPermissions' names cannot, and
 # LockPermissions can neither set the owner nor stop inheritance.
 DATA_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+# Logs is for SYSTEM and Administrators alone: a user who may open the log may also lock it.
+LOGS_FOLDER_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
 # The recorder: the support kit's file, the MSIs' optional feature.
 RECORDER = "flashwright-recorder.dll"
 # Runs the installed flashwright-cli.exe (a File-table key) deferred, as the system
@@ -307,7 +309,8 @@ def complete_tables(msi, work, files):
     import_table(msi, work, "MsiLockPermissionsEx",
                  ["MsiLockPermissionsEx", "LockObject", "Table", "SDDL", "Condition"],
                  ["s72", "s72", "s32", "l0", "S255"],
-                 [["L_" + folder, folder, "CreateFolder", DATA_FOLDER_SDDL, ""]
+                 [["L_" + folder, folder, "CreateFolder",
+                   LOGS_FOLDER_SDDL if folder == "LOGSDIR" else DATA_FOLDER_SDDL, ""]
                   for folder, _ in DATA_FOLDERS])
 
 

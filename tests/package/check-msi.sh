@@ -81,11 +81,18 @@ Table "$scratch/current.msi" File | awk -F'\t' 'tolower($3) ~ /\.(exe|dll)$/ { n
 ! Table "$scratch/current.msi" MsiFileHash | grep -qi -E '^F_[^[:space:]]*\.(exe|dll)[[:space:]]' ||
   Fail "a versioned file has a hash"
 # The data folder and both folders in it: created, owned by Administrators, SYSTEM and
-# Administrators in full control, Users reading, nothing inherited.
+# Administrators in full control, Users reading (but not Logs), nothing inherited.
 sddl='O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)'
-locks="$(Table "$scratch/current.msi" MsiLockPermissionsEx | awk -F'\t' -v s="$sddl" \
-  '$3 == "CreateFolder" && $4 == s && $5 == "" { print $2 }' | sort | tr '\n' ' ')"
-[ "$locks" = "DATADIR LOGSDIR RECORDINGSDIR " ] || Fail "folders locked with $sddl: '$locks'"
+logsSddl='O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)'
+lockedWith() {
+  Table "$scratch/current.msi" MsiLockPermissionsEx | awk -F'\t' -v s="$1" \
+    '$3 == "CreateFolder" && $4 == s && $5 == "" { print $2 }' | sort | tr '\n' ' '
+}
+[ "$(lockedWith "$sddl")" = "DATADIR RECORDINGSDIR " ] ||
+  Fail "folders locked with $sddl: '$(lockedWith "$sddl")'"
+[ "$(lockedWith "$logsSddl")" = "LOGSDIR " ] ||
+  Fail "folders locked with $logsSddl: '$(lockedWith "$logsSddl")'"
+locks="DATADIR LOGSDIR RECORDINGSDIR "
 [ "$(Table "$scratch/current.msi" CreateFolder | cut -f1 | sort | tr '\n' ' ')" = "$locks" ] ||
   Fail "the CreateFolder rows are not the locked folders: $(Table "$scratch/current.msi" CreateFolder)"
 
