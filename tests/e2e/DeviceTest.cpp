@@ -7,6 +7,7 @@
 #include <dbt.h>
 
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -646,6 +647,42 @@ TEST_F(DeviceTest, WindowWaitsWhileTheCommandLineProgramsAndLooksAgainAfter) {
   EXPECT_LT(std::chrono::duration_cast<Millis>(log_.Entries()[*scan].seen - ended).count(), 1500)
       << "the window looked again too late";
   EXPECT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  ExpectOrderlyEnd();
+}
+
+// A user who holds the shared log locked keeps neither the result nor Exit from the window: the
+// window shows them before it writes its line, within a second of programming's end (the line
+// waits for the log at most 2 s, after the result).
+TEST_F(DeviceTest, ALogHeldByAnotherProgramDelaysNoResult) {
+  WriteWorld("[device]\nprogram-ms = 300\n");
+  dir_.CopyIn(BinDir() / "flashwright-cli.exe");
+  dir_.CopyIn(BinDir() / "log-holder.exe");
+  // A run of the command line makes the data folder and the log, as any first run would.
+  Process status =
+      Process::Launch(dir_.Path() / "flashwright-cli.exe", dir_.Path(),
+                      {{"FLASHWRIGHT_SIM_SCENARIO", World().string()},
+                       {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / "status-sim.log").string()}},
+                      "status", {dir_.Path() / "status.out", dir_.Path() / "status.err"});
+  ASSERT_TRUE(status.WaitForExit(10s).has_value());
+  ASSERT_TRUE(std::filesystem::exists(SharedLogFile()));
+  const std::filesystem::path holderOut = dir_.Path() / "holder.txt";
+  Process holder = Process::Launch(dir_.Path() / "log-holder.exe", dir_.Path(), {},
+                                   "\"" + SharedLogFile().string() + "\" lock 60", {holderOut, {}});
+  auto held = [&] {
+    std::string first;
+    std::ifstream(holderOut) >> first;
+    return first == "held";
+  };
+  ASSERT_TRUE(WaitUntil(held, ScreenTimeout)) << "the holder did not hold the log";
+
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+  ASSERT_NO_FATAL_FAILURE(Click("Update"));
+  const auto end = log_.WaitFor(IsProgrammingEnd, 0, ScreenTimeout);
+  ASSERT_TRUE(end.has_value()) << log_.Dump();
+  // Read from the window system's copy: the window may be waiting for the log by then.
+  EXPECT_TRUE(Shows({{Updated1, Updated2, ""}, {"Exit"}}, 1s, TextSource::Stored));
+  holder.Kill();
   ExpectOrderlyEnd();
 }
 
