@@ -1,7 +1,7 @@
 // The guarded gateway to the update library; see Gateway.h.
 #include "updatelib/Gateway.h"
 
-#include <cstdio>
+#include <string>
 #include <utility>
 
 namespace updatelib {
@@ -41,17 +41,24 @@ const char* FaultName(std::uint32_t code) {
 
 }  // namespace
 
-std::string FaultText(const char* entryPoint, const platform::Fault& fault) {
-  char what[64];
-  if (const char* name = FaultName(fault.code)) {
-    std::snprintf(what, sizeof what, "%s", name);
-  } else {
-    std::snprintf(what, sizeof what, "exception %08lX", static_cast<unsigned long>(fault.code));
+namespace {
+// `value` as at least `digits` upper-case hex digits, as "%0*llX" would give it; written out by
+// hand so that the window links no formatted printing.
+std::string Hex(unsigned long long value, int digits) {
+  std::string text;
+  while (digits-- > 0 || value != 0) {
+    text.insert(text.begin(), "0123456789ABCDEF"[value & 0xF]);
+    value >>= 4;
   }
-  char text[160];
-  std::snprintf(text, sizeof text, "The update library failed in %s: %s at address %08llX",
-                entryPoint, what, static_cast<unsigned long long>(fault.address));
   return text;
+}
+}  // namespace
+
+std::string FaultText(const char* entryPoint, const platform::Fault& fault) {
+  const char* name = FaultName(fault.code);
+  const std::string what = name ? std::string(name) : "exception " + Hex(fault.code, 8);
+  return "The update library failed in " + std::string(entryPoint) + ": " + what + " at address " +
+         Hex(fault.address, 8);
 }
 
 LibraryGateway::LibraryGateway(LibraryGateway&& other) noexcept

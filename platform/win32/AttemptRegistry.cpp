@@ -1,9 +1,9 @@
 // The attempt records in the registry; see AttemptRegistry.h.
 #include "platform/win32/AttemptRegistry.h"
 
-#include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string>
 
 #include "platform/UniqueResource.h"
 #include "platform/win32/Owners.h"
@@ -45,7 +45,7 @@ std::string ErrorText(LSTATUS status) {
   char text[256] = "";
   if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                      static_cast<DWORD>(status), 0, text, sizeof text, nullptr) == 0) {
-    std::snprintf(text, sizeof text, "error %ld", static_cast<long>(status));
+    return "error " + std::to_string(status);
   }
   std::string message(text);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
