@@ -136,13 +136,12 @@ void TForm1::UpdateBtnClick() {
     std::optional<platform::HeldLock> lock;
     if (const Busy busy = TakeLock(lock); busy != Busy::No) {
       // Nothing touches the device while another program holds the lock; the scan lines say so.
-      line = AttemptLine("busy", {}, 0,
+      line = AttemptLine(busy == Busy::NoLock ? "error" : "busy", {}, 0,
                          busy == Busy::Programming ? "another Flashwright program was programming "
                                                      "a device"
                          : busy == Busy::Looking
                              ? "another Flashwright program was checking the devices"
                              : "the programming lock could not be taken");
-      line.state = busy == Busy::NoLock ? "error" : "busy";
       ShowBusy(busy);
     } else {
       RunUpdate(line, failure, recordError);

@@ -92,6 +92,30 @@ def met(flag):
     return "met" if flag else "**not met**"
 
 
+def phase_lines(wine, columns, prefix, total_label, intro):
+    """The phase table's lines: `intro`, then a row per phase (in the order of the column with the
+    most phases), their sums, and each column's whole median from `<prefix>.<key>.total_median_ms`.
+    `columns` are (key, label, [(phase, ms)])."""
+    names = []
+    for _, _, rows in sorted(columns, key=lambda column: -len(column[2])):
+        for name, _ in rows:
+            if name not in names:
+                names.append(name)
+    lines = [intro, "", "| Phase | " + " | ".join(label for _, label, _ in columns) + " |",
+             "|---|" + "---|" * len(columns)]
+    for name in names:
+        cells = []
+        for _, _, rows in columns:
+            value = phase(rows, name)
+            cells.append("" if value is None else f"{value:.1f}")
+        lines.append(f"| {name} | " + " | ".join(cells) + " |")
+    lines.append("| **sum of the phases** | " + " | ".join(
+        f"**{sum(ms for _, ms in rows):.1f}**" for _, _, rows in columns) + " |")
+    lines.append(f"| {total_label} | " + " | ".join(
+        f"{number(wine, f'{prefix}.{key}.total_median_ms'):.1f}" for key, _, _ in columns) + " |")
+    return lines
+
+
 class Report:
     def __init__(self, results):
         self.native = read_pairs(os.path.join(results, "native.txt"))
@@ -418,27 +442,12 @@ class Report:
         if not columns:
             return []
         runs = int(number(w, "phases.runs") or 0)
-        names = []
-        for _, _, rows in sorted(columns, key=lambda column: -len(column[2])):
-            for name, _ in rows:
-                if name not in names:
-                    names.append(name)
-        lines = [f"Where start-up time goes: probe builds, median of {runs} starts each, in ms "
-                 "(each phase from the end of the one before; the first from `CreateProcess`; the "
-                 "minimal window's one window stands on the row of Flashwright's application "
-                 "window, its showing on that of Flashwright's main window).",
-                 "", "| Phase | " + " | ".join(label for _, label, _ in columns) + " |",
-                 "|---|" + "---|" * len(columns)]
-        for name in names:
-            cells = []
-            for _, _, rows in columns:
-                value = phase(rows, name)
-                cells.append("" if value is None else f"{value:.1f}")
-            lines.append(f"| {name} | " + " | ".join(cells) + " |")
-        lines.append("| **sum of the phases** | " + " | ".join(
-            f"**{sum(ms for _, ms in rows):.1f}**" for _, _, rows in columns) + " |")
-        lines.append("| whole start, median | " + " | ".join(
-            f"{number(w, f'phases.{key}.total_median_ms'):.1f}" for key, _, _ in columns) + " |")
+        lines = phase_lines(
+            w, columns, "phases", "whole start, median",
+            f"Where start-up time goes: probe builds, median of {runs} starts each, in ms "
+            "(each phase from the end of the one before; the first from `CreateProcess`; the "
+            "minimal window's one window stands on the row of Flashwright's application "
+            "window, its showing on that of Flashwright's main window).")
         allocs = number(w, "phases.flashwright.startup_allocations")
         if allocs is not None:
             lines += ["", f"Flashwright's own code allocates {allocs:.0f} times during start-up "
@@ -459,28 +468,12 @@ class Report:
         if not columns:
             return []
         runs = int(number(w, "cli_phases.runs") or 0)
-        names = []
-        for _, _, rows in sorted(columns, key=lambda column: -len(column[2])):
-            for name, _ in rows:
-                if name not in names:
-                    names.append(name)
-        lines = [f"Where the command line's time goes: probe builds, median of {runs} runs each, "
-                 "in ms (each phase from the end of the one before; the first from "
-                 "`CreateProcess`, the last until the process has ended; the bare program's line "
-                 "stands on the row of the table `status` prints).",
-                 "", "| Phase | " + " | ".join(label for _, label, _ in columns) + " |",
-                 "|---|" + "---|" * len(columns)]
-        for name in names:
-            cells = []
-            for _, _, rows in columns:
-                value = phase(rows, name)
-                cells.append("" if value is None else f"{value:.1f}")
-            lines.append(f"| {name} | " + " | ".join(cells) + " |")
-        lines.append("| **sum of the phases** | " + " | ".join(
-            f"**{sum(ms for _, ms in rows):.1f}**" for _, _, rows in columns) + " |")
-        lines.append("| whole run, median | " + " | ".join(
-            f"{number(w, f'cli_phases.{key}.total_median_ms'):.1f}" for key, _, _ in columns) +
-            " |")
+        lines = phase_lines(
+            w, columns, "cli_phases", "whole run, median",
+            f"Where the command line's time goes: probe builds, median of {runs} runs each, "
+            "in ms (each phase from the end of the one before; the first from "
+            "`CreateProcess`, the last until the process has ended; the bare program's line "
+            "stands on the row of the table `status` prints).")
         return lines
 
     def markdown(self):
