@@ -128,7 +128,7 @@ void TForm1::UpdateBtnClick() {
 
   // The attempt's line, and what ended the run early: both are dealt with once the lock is let
   // go, so that nothing another user can hold (a log) holds up the programming lock.
-  update::TrailLine line;
+  trail::Line line;
   std::exception_ptr failure;
   std::string recordError;
   bool updated = false;
@@ -136,7 +136,7 @@ void TForm1::UpdateBtnClick() {
     std::optional<platform::HeldLock> lock;
     if (const Busy busy = TakeLock(lock); busy != Busy::No) {
       // Nothing touches the device while another program holds the lock; the scan lines say so.
-      line = AttemptLine(busy == Busy::NoLock ? "error" : "busy", {}, 0,
+      line = AttemptLine(busy == Busy::NoLock ? trail::State::Error : trail::State::Busy, {}, 0,
                          busy == Busy::Programming ? "another Flashwright program was programming "
                                                      "a device"
                          : busy == Busy::Looking
@@ -145,7 +145,7 @@ void TForm1::UpdateBtnClick() {
       ShowBusy(busy);
     } else {
       RunUpdate(line, failure, recordError);
-      updated = line.result == "updated";
+      updated = line.result == trail::Result::Updated;
     }
   }
   WriteTrail(line);
@@ -160,8 +160,7 @@ void TForm1::UpdateBtnClick() {
   }
 }
 
-void TForm1::RunUpdate(update::TrailLine& line, std::exception_ptr& failure,
-                       std::string& recordError) {
+void TForm1::RunUpdate(trail::Line& line, std::exception_ptr& failure, std::string& recordError) {
   platform::Controls& controls = services_.controls;
   // Whatever happens below, the flag does not outlive the run.
   state_.UpdateInProgress = true;
@@ -179,10 +178,10 @@ void TForm1::RunUpdate(update::TrailLine& line, std::exception_ptr& failure,
 
   // The device's facts as programmed, before a rescan in the second yield can change the
   // selection.
-  line = AttemptLine("update-required", {}, 0, {});
+  line = AttemptLine(trail::State::UpdateRequired, {}, 0, {});
   const auto started = std::chrono::steady_clock::now();
   auto finish = [&](bool updated, const std::string& reason) {
-    line.result = updated ? "updated" : "failed";
+    line.result = updated ? trail::Result::Updated : trail::Result::Failed;
     line.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::steady_clock::now() - started)
                           .count();
@@ -228,24 +227,24 @@ update::UpdateOutcome TForm1::ProgramSelectedDevice(std::string& recordError) {
       recordError, update::Intent::BestEffort);
 }
 
-update::TrailLine TForm1::AttemptLine(std::string state, std::string result, long long durationMs,
-                                      std::string reason) {
-  update::TrailLine line =
-      update::RunLine("Flashwright", "update", services_.versionRecord, services_.log);
-  if (state != "busy" && state != "error") {
+trail::Line TForm1::AttemptLine(trail::State state, std::optional<trail::Result> result,
+                                long long durationMs, std::string reason) {
+  trail::Line line = trail::RunLine(trail::Program::Window, trail::Command::Update,
+                                    services_.versionRecord, services_.log);
+  if (state != trail::State::Busy && state != trail::State::Error) {
     line.path =
         Text(services_.log, state_.SelectedDevicePath.data(), state_.SelectedDevicePath.size());
     line.identity = Text(services_.log, state_.DeviceInfoText.data(), state_.DeviceInfoText.size());
     line.versionBefore = Text(services_.log, selectedFirmware_.data(), selectedFirmware_.size());
   }
-  line.state = std::move(state);
-  line.result = std::move(result);
+  line.state = state;
+  line.result = result;
   line.durationMs = durationMs;
   line.reason = std::move(reason);
   return line;
 }
 
-void TForm1::WriteTrail(const update::TrailLine& line) {
+void TForm1::WriteTrail(const trail::Line& line) {
   // The window has no one to tell of a log it cannot write but a debugger watching it: the event
   // log still has the outcome.
   trail_.Write(line, static_cast<std::int64_t>(std::time(nullptr)));

@@ -13,7 +13,7 @@
 #include "app/SharedState.h"
 #include "platform/Platform.h"
 #include "platform/UniqueResource.h"
-#include "update/TrailWriter.h"
+#include "trail/Writer.h"
 #include "update/UpdateRun.h"
 #include "updatelib/Gateway.h"
 
@@ -103,19 +103,19 @@ class TForm1 final : public platform::Form {
   // The update run under the lock: the lines, the yields, the programming and the result. Leaves
   // the attempt's line in `line`, a fault or other exception in `failure` (shown as a failure) and
   // a record that could not be kept in `recordError`.
-  void RunUpdate(update::TrailLine& line, std::exception_ptr& failure, std::string& recordError);
+  void RunUpdate(trail::Line& line, std::exception_ptr& failure, std::string& recordError);
   // The device the last scan selected; Failed, without a library call, when nothing usable is. A
   // record that could not be kept (begun or completed) is told in `recordError`.
   update::UpdateOutcome ProgramSelectedDevice(std::string& recordError);
   // Shows why the devices may not be touched, selects nothing, and starts the busy timer.
   void ShowBusy(Busy busy);
   // An update attempt's line: the selected device's, unless the lock kept the attempt from
-  // starting (`state` "busy" or "error").
-  update::TrailLine AttemptLine(std::string state, std::string result, long long durationMs,
-                                std::string reason);
+  // starting (its state Busy or Error).
+  trail::Line AttemptLine(trail::State state, std::optional<trail::Result> result,
+                          long long durationMs, std::string reason);
   // Leaves a line in the shared log (and an attempt's outcome in the event log). Never called
   // while the programming lock is held.
-  void WriteTrail(const update::TrailLine& line);
+  void WriteTrail(const trail::Line& line);
 
   platform::FormServices services_;
   EventsAttachment attachment_;
@@ -124,7 +124,7 @@ class TForm1 final : public platform::Form {
   SharedState state_{};
   RescanDebounce rescan_;
   update::Attempts attempts_;
-  update::Trail trail_;
+  trail::Trail trail_;
   device::FirmwareVersion selectedFirmware_{};  // the selected device's version, for its record
   bool busyTimer_ = false;            // the busy timer runs: another program held the lock
   bool created_ = false;              // FormCreate ran with the library bound: rescans may run

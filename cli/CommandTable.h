@@ -5,10 +5,12 @@
 // (Commands.cpp) and its handler.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string_view>
 
 #include "cli/ExitCodes.h"
+#include "trail/Words.h"
 #include "update/Attempts.h"
 
 namespace platform {
@@ -38,6 +40,8 @@ struct CommandRow {
   // it itself, for each look and each unit.
   bool lockedThroughout = true;
   update::Program program = update::Program::Update;
+  // The command its log lines name, for a command that writes them.
+  std::optional<trail::Command> trail;
   // A detection script's contract: exit code 0 whatever happened (see Session::Detect).
   bool alwaysSucceeds = false;
   ExitCode (Session::*handler)() = nullptr;

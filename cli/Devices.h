@@ -13,7 +13,7 @@
 namespace cli {
 
 // What a command did with one device.
-// In the order of ResultWord's table.
+// In the order of ResultOf's table (Report.cpp).
 enum class DeviceResult {
   Skipped,       // not chosen, or another program held the programming lock
   UpToDate,      // already at the target

@@ -77,29 +77,15 @@ struct EntryText {
         firmware(output.FromAnsi(entry.Firmware())) {}
 };
 
-// What the records say of a device, as a state word (none for Nothing).
-std::string_view RememberedWord(update::Remembered remembered) {
-  using update::Remembered;
-  constexpr std::pair<Remembered, std::string_view> Words[] = {
-      {Remembered::Interrupted, "interrupted"},
-      {Remembered::PendingPowerCycle, "pending-power-cycle"},
-      {Remembered::DidNotTake, "did-not-take"},
-      {Remembered::UnderWay, "busy"}};
-  for (const auto& [listed, word] : Words) {
-    if (listed == remembered) return word;
-  }
-  return {};
-}
-
 // A device's state: what its checks concluded, unless the records say more: another program is
 // programming it (busy), or it reports the old version and waits for its power cycle, its last
 // update was cut short, or that update did not take.
-std::string_view DeviceStateWord(const Entry& entry) {
+trail::State DeviceState(const Entry& entry) {
   if (entry.UnderWay() || entry.Pending() ||
       ((entry.Interrupted() || entry.DidNotTake()) && entry.NeedsUpdate())) {
-    return RememberedWord(entry.remembered);
+    if (const auto remembered = trail::StateOf(entry.remembered)) return *remembered;
   }
-  return StateWord(entry.check.outcome);
+  return trail::StateOf(entry.check.outcome);
 }
 
 Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
@@ -111,14 +97,14 @@ Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
                {"chipType", orNull(entry.check.chipType)},
                {"runningMode", orNull(entry.check.runningMode)},
                {"firmware", entry.check.firmware ? Json(text.firmware) : Json(nullptr)},
-               {"state", DeviceStateWord(entry)}};
+               {"state", trail::WordOf(DeviceState(entry))}};
   if (entry.remembered != update::Remembered::Nothing && entry.record) {
-    json["attempt"] = {{"state", RememberedWord(entry.remembered)},
+    json["attempt"] = {{"state", trail::WordOf(*trail::StateOf(entry.remembered))},
                        {"program", entry.record->program},
-                       {"started", update::UtcTime(entry.record->started)}};
+                       {"started", trail::UtcTime(entry.record->started)}};
   }
   if (entry.result) {
-    json["result"] = ResultWord(*entry.result);
+    json["result"] = trail::WordOf(ResultOf(*entry.result));
     json["durationMs"] = entry.durationMs;
   }
   return json;
@@ -126,30 +112,13 @@ Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
 
 }  // namespace
 
-std::string_view StateWord(device::ScanOutcome outcome) {
-  using device::ScanOutcome;
-  // NoDevice and MultipleDevices are what a scan of several devices concludes, never one device's
-  // state.
-  constexpr std::pair<ScanOutcome, std::string_view> Words[] = {
-      {ScanOutcome::UnsupportedChip, "unsupported-chip"},
-      {ScanOutcome::WrongCodeMode, "internal-code"},
-      {ScanOutcome::VersionReadFailed, "version-read-failed"},
-      {ScanOutcome::ImageMismatch, "image-mismatch"},
-      {ScanOutcome::IdentityFailed, "identity-failed"},
-      {ScanOutcome::UpdateRequired, "update-required"},
-      {ScanOutcome::UpToDate, "up-to-date"}};
-  for (const auto& [listed, word] : Words) {
-    if (listed == outcome) return word;
-  }
-  return Words[0].second;
-}
-
-std::string_view ResultWord(DeviceResult result) {
-  constexpr std::string_view Words[] = {"skipped", "up-to-date", "not-updatable",
-                                        "updated", "verified",   "pending-power-cycle",
-                                        "failed"};
-  static_assert(std::size(Words) == static_cast<std::size_t>(DeviceResult::Failed) + 1);
-  return Words[static_cast<std::size_t>(result)];
+trail::Result ResultOf(DeviceResult result) {
+  using trail::Result;
+  constexpr Result Results[] = {Result::Skipped, Result::UpToDate, Result::NotUpdatable,
+                                Result::Updated, Result::Verified, Result::PendingPowerCycle,
+                                Result::Failed};
+  static_assert(std::size(Results) == static_cast<std::size_t>(DeviceResult::Failed) + 1);
+  return Results[static_cast<std::size_t>(result)];
 }
 
 std::string_view StationWord(ExitCode exitCode) {
@@ -210,7 +179,7 @@ void Report::Table(const std::vector<Entry>& entries) {
     const EntryText converted(entry, output_);
     row(std::to_string(entry.index), Printable(converted.identity), number(entry.check.chipType),
         number(entry.check.runningMode), entry.check.firmware ? Printable(converted.firmware) : "-",
-        DeviceStateWord(entry));
+        trail::WordOf(DeviceState(entry)));
   }
   Output(text);
 }
@@ -226,7 +195,8 @@ void Report::Result(const Entry& entry) {
       line += "already at " + std::string(Target) + ".";
       break;
     case DeviceResult::NotUpdatable:
-      line += "cannot be updated (" + std::string(StateWord(entry.check.outcome)) + ").";
+      line += "cannot be updated (" +
+              std::string(trail::WordOf(trail::StateOf(entry.check.outcome))) + ").";
       break;
     case DeviceResult::Pending:
       line +=
@@ -258,7 +228,7 @@ void Report::Station(const Entry& entry, StationOutcome outcome, ExitCode exitCo
   std::string why;
   switch (outcome) {
     case StationOutcome::NotUpdatable:
-      why = "cannot be updated: " + std::string(StateWord(entry.check.outcome));
+      why = "cannot be updated: " + std::string(trail::WordOf(trail::StateOf(entry.check.outcome)));
       break;
     case StationOutcome::AlreadyCurrent:
       why = "already at " + std::string(Target);
@@ -339,7 +309,8 @@ void Report::StationSummary(const StationTally& tally, bool stoppedUnverified) {
 
 void Report::BeginTrail(platform::VersionRecord& versionRecord, std::string warning) {
   run_ =
-      update::RunLine("flashwright-cli", std::string(options_.command->name), versionRecord, log_);
+      trail::RunLine(trail::Program::Cli, options_.command->trail.value_or(trail::Command::Status),
+                     versionRecord, log_);
   run_.warning = std::move(warning);
   if (options_.command->program == update::Program::Station) {
     run_.station = options_.station.empty() ? run_.computer : options_.station;
@@ -348,25 +319,25 @@ void Report::BeginTrail(platform::VersionRecord& versionRecord, std::string warn
         std::chrono::steady_clock::now().time_since_epoch().count());
     char suffix[24];
     std::snprintf(suffix, sizeof suffix, "-%08llx", ticks & 0xFFFFFFFFull);
-    run_.run = update::UtcTime(std::time(nullptr)) + suffix;
+    run_.run = trail::UtcTime(std::time(nullptr)) + suffix;
   }
   trail_.AlsoTo(options_.logFile);
 }
 
-update::TrailLine Report::DeviceLine(const Entry& entry, const std::string& versionBefore) {
-  update::TrailLine line = run_;
+trail::Line Report::DeviceLine(const Entry& entry, const std::string& versionBefore) {
+  trail::Line line = run_;
   const EntryText text(entry, output_);
   line.path = text.path;
   line.identity = text.identity;
   line.versionBefore = output_.FromAnsi(versionBefore);
-  line.state = std::string(DeviceStateWord(entry));
+  line.state = DeviceState(entry);
   if (unit_.sequence > 0) {
     line.sequence = unit_.sequence;
     line.unit = unit_.id;
     line.repeated = unit_.repeated;
   }
   if (entry.result) {
-    line.result = std::string(ResultWord(*entry.result));
+    line.result = ResultOf(*entry.result);
     line.durationMs = entry.durationMs;
     switch (*entry.result) {
       case DeviceResult::Updated:
@@ -392,7 +363,7 @@ update::TrailLine Report::DeviceLine(const Entry& entry, const std::string& vers
 bool Report::Log(const Entry& entry, const std::string& versionBefore, ExitCode exitCode,
                  const std::string& reason) {
   ++lines_;
-  update::TrailLine line = DeviceLine(entry, versionBefore);
+  trail::Line line = DeviceLine(entry, versionBefore);
   line.exitCode = exitCode;
   line.reason = reason;
   return Write(line);
@@ -406,10 +377,10 @@ bool Report::LogStates(const std::vector<Entry>& entries, ExitCode exitCode) {
   return written;
 }
 
-bool Report::LogRun(std::string_view state, ExitCode exitCode, const std::string& reason) {
+bool Report::LogRun(trail::State state, ExitCode exitCode, const std::string& reason) {
   ++lines_;
-  update::TrailLine line = run_;
-  line.state = std::string(state);
+  trail::Line line = run_;
+  line.state = state;
   line.exitCode = exitCode;
   line.reason = reason;
   return Write(line);
@@ -417,7 +388,7 @@ bool Report::LogRun(std::string_view state, ExitCode exitCode, const std::string
 
 bool Report::LogEnded(const update::Ended& ended) {
   const platform::AttemptRecord& record = ended.record;
-  update::TrailLine line = run_;
+  trail::Line line = run_;
   line.path = output_.FromAnsi(record.path);
   line.identity = output_.FromAnsi(record.identity);
   line.versionBefore = output_.FromAnsi(record.versionBefore);
@@ -426,18 +397,18 @@ bool Report::LogEnded(const update::Ended& ended) {
   switch (ended.why) {
     case update::Ending::Confirmed:
       line.versionAfter = std::string(Target);
-      line.state = "up-to-date";
-      line.result = "confirmed";
+      line.state = trail::State::UpToDate;
+      line.result = trail::Result::Confirmed;
       break;
     case update::Ending::DidNotTake:
       line.versionAfter = reports;
-      line.state = std::string(RememberedWord(update::Remembered::DidNotTake));
-      line.result = line.state;
+      line.state = trail::State::DidNotTake;
+      line.result = trail::Result::DidNotTake;
       line.reason = "expected " + std::string(Target) + ", the device reports " + reports;
       break;
     case update::Ending::AnotherUnit:
       // The unit the record names is not at its path: its state is not known.
-      line.result = "another-unit";
+      line.result = trail::Result::AnotherUnit;
       line.reason = "another unit is at the device path now (" + output_.FromAnsi(ended.identity) +
                     ", firmware " + reports + "): whether this unit's update took was not seen";
       break;
@@ -445,7 +416,7 @@ bool Report::LogEnded(const update::Ended& ended) {
   return Write(line);
 }
 
-bool Report::Write(const update::TrailLine& line) {
+bool Report::Write(const trail::Line& line) {
   const std::string error = trail_.Write(line, std::time(nullptr));
   if (!trail_.SharedLogTrouble().empty() && !sharedTold_) {
     sharedTold_ = true;

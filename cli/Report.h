@@ -10,7 +10,7 @@
 
 #include "cli/Cli.h"
 #include "cli/Devices.h"
-#include "update/TrailWriter.h"
+#include "trail/Writer.h"
 
 namespace cli {
 
@@ -34,9 +34,8 @@ struct StationTally {
 // A station unit's verdict as the operator reads it: PASS, FAIL or NOT VERIFIED.
 std::string_view StationWord(ExitCode exitCode);
 
-// The words --json, --log and the text table use for a device's state and for a result.
-std::string_view StateWord(device::ScanOutcome outcome);
-std::string_view ResultWord(DeviceResult result);
+// A device's result as the trail and --json tell it.
+trail::Result ResultOf(DeviceResult result);
 
 class Report {
  public:
@@ -69,7 +68,7 @@ class Report {
   // for its power cycle).
   void StationTallyLine(ExitCode exitCode, const StationTally& tally);
   void StationSummary(const StationTally& tally, bool stoppedUnverified);
-  // The trail's lines (update/TrailWriter.h): to the shared log, and to the --log file, whose line
+  // The trail's lines (trail/Writer.h): to the shared log, and to the --log file, whose line
   // that cannot be written is told on standard error and returns false (the caller stops the work);
   // the shared log's trouble is told once and stops nothing. The fields every line of the run has,
   // the program folder's `warning` among them; before any line.
@@ -83,8 +82,8 @@ class Report {
   // status and detect: each device's state, with the run's exit code.
   bool LogStates(const std::vector<Entry>& entries, ExitCode exitCode);
   // A run that did nothing with a device: none was there, the lock was busy, or it stopped
-  // (`state` "no-device", "busy" or "error", and why).
-  bool LogRun(std::string_view state, ExitCode exitCode, const std::string& reason);
+  // (`state` NoDevice, Busy or Error, and why).
+  bool LogRun(trail::State state, ExitCode exitCode, const std::string& reason);
   // The record of an earlier successful attempt has ended, and why: its unit reports the target
   // after its power cycle (result confirmed), another unit is at its path (another-unit), or its
   // unit reports the version it had before after a power cycle (did-not-take, which is also an
@@ -95,10 +94,10 @@ class Report {
 
  private:
   std::string Identity(const Entry& entry);
-  update::TrailLine DeviceLine(const Entry& entry, const std::string& versionBefore);
+  trail::Line DeviceLine(const Entry& entry, const std::string& versionBefore);
   // Writes `line`; each tells a line that could not be written on standard error, and returns
   // false then.
-  bool Write(const update::TrailLine& line);
+  bool Write(const trail::Line& line);
   bool LogFailed(const std::string& why);
   void Output(const std::string& text);
   void OutputFailed(const std::string& why);
@@ -106,9 +105,9 @@ class Report {
   const Options& options_;
   platform::ConsoleOutput& output_;
   platform::LogFile& log_;
-  update::RunLog runLog_;  // the shared log found once for the run
-  update::Trail trail_;
-  update::TrailLine run_;    // the fields every line of the run has
+  trail::RunLog runLog_;  // the shared log found once for the run
+  trail::Trail trail_;
+  trail::Line run_;          // the fields every line of the run has
   StationUnit unit_;         // station: the unit at hand
   bool sharedTold_ = false;  // the shared log's trouble was told
   int lines_ = 0;

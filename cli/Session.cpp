@@ -156,7 +156,10 @@ ExitCode Session::End(ExitCode exitCode, const std::string& error) {
   } else {
     // A look that found no device is no error: detect says so with 0.
     const bool noDevice = exitCode == NoDevice || (looksOnly && message.empty());
-    report_.LogRun(noDevice ? "no-device" : exitCode == Locked ? "busy" : "error", ended, message);
+    report_.LogRun(noDevice             ? trail::State::NoDevice
+                   : exitCode == Locked ? trail::State::Busy
+                                        : trail::State::Error,
+                   ended, message);
   }
   return exitCode;
 }
@@ -174,9 +177,10 @@ std::string Session::LetGo() {
   for (const HeldLine& held : heldLines_) {
     if (!report_.Log(held.entry, held.versionBefore, held.exitCode, held.reason) &&
         notLogged.empty()) {
-      notLogged = "the result of device " + std::to_string(held.entry.index) + " (" +
-                  std::string(ResultWord(held.entry.result.value_or(DeviceResult::Skipped))) +
-                  ") is not in the log";
+      notLogged =
+          "the result of device " + std::to_string(held.entry.index) + " (" +
+          std::string(trail::WordOf(ResultOf(held.entry.result.value_or(DeviceResult::Skipped)))) +
+          ") is not in the log";
     }
   }
   ended_.clear();
@@ -267,7 +271,7 @@ ExitCode Session::Detect() {
     if (verdict == Verdict::PendingPowerCycle) ++pending;
     if (verdict == Verdict::NotUpdatable) {
       return End(NotUpdatable, "device " + std::to_string(entry.index) + " cannot be updated (" +
-                                   std::string(StateWord(entry.check.outcome)) +
+                                   std::string(trail::WordOf(trail::StateOf(entry.check.outcome))) +
                                    "): the update reports it with exit code 5");
     }
   }

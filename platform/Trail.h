@@ -1,7 +1,7 @@
 // What the programs leave for administrators: the log's lines (the shared log in the data folder,
 // and a file an administrator names) and the Application event log. Windows implementations in
 // platform/win32, fakes in the unit tests; what goes into them is the engine's
-// (update/TrailWriter.h).
+// (trail/Writer.h).
 //
 // Text crosses these interfaces as UTF-8.
 #pragma once

@@ -20,8 +20,9 @@ BELOW = {
     "updatelib": {"platform"},
     "device": {"updatelib"},
     "update": {"updatelib"},
-    "app": {"device", "update"},
-    "cli": {"device", "update"},
+    "trail": {"device", "update"},
+    "app": {"trail"},
+    "cli": {"trail"},
     "programs": {"app", "cli", "platform/win32"},
     "recording": {"updatelib"},
     "sim": {"recording", "platform/win32"},
@@ -29,7 +30,7 @@ BELOW = {
 }
 OUTSIDE = ("tests", "bench", "harness")
 # Everything that decides is portable C++: it never sees Windows.
-PORTABLE = ("platform", "updatelib", "device", "update", "app", "cli", "recording")
+PORTABLE = ("platform", "updatelib", "device", "update", "trail", "app", "cli", "recording")
 WINDOWS_HEADERS = re.compile(r"#\s*include\s*<(windows|winbase|winuser|dbt|shlobj|oleacc)\.h>",
                              re.IGNORECASE)
 OUR_INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')

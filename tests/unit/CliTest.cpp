@@ -886,10 +886,10 @@ TEST_F(CliFixture, EachAttemptsOutcomeReachesTheEventLogOnce) {
 TEST(RunLog, TheSharedLogIsCheckedOncePerRunAndAskedAgainAfterTrouble) {
   fakes::FakeLogFile log;
   fakes::FakeEventLog events;
-  update::RunLog run(log);
-  update::Trail trail(run, events);
-  update::TrailLine line;
-  line.program = "flashwright-cli";
+  trail::RunLog run(log);
+  trail::Trail trail(run, events);
+  trail::Line line;
+  line.program = trail::Program::Cli;
   log.sharedLogError = "C:\\ProgramData\\Flashwright is a link to another place";
   EXPECT_EQ(trail.Write(line, 0), "");
   EXPECT_FALSE(trail.SharedLogTrouble().empty());

@@ -12,58 +12,21 @@
 
 #include "platform/Platform.h"
 #include "platform/Trail.h"
+#include "trail/Line.h"
 
-namespace update {
-
-// One line. Text is UTF-8; what is unknown or empty is written as null.
-struct TrailLine {
-  std::string program;  // "Flashwright" or "flashwright-cli"
-  std::string version;  // the program's file version
-  std::string command;  // the window's attempts are "update"
-  std::string computer;
-  std::string user;
-  std::string station;  // the station's name, at a station
-  // At a station: the run (its start and a random part, so that runs at one station never share
-  // it), the unit's number within it, the identity given to the unit (scanned, typed or
-  // numbered), and whether that identity was given to an earlier unit of the run. A unit's
-  // lines (programmed, then verified or failed) share run and sequence.
-  std::string run;
-  std::optional<int> sequence;
-  std::string unit;
-  bool repeated = false;
-  // The device's; all empty for a run without a device.
-  std::string path;
-  std::string identity;
-  std::string versionBefore;
-  std::string versionAfter;
-  std::string state;            // the device's state word, or "no-device", "busy", "error"
-  std::string check;            // the check that decided the state
-  std::string result;           // what was done; empty when nothing was to be done (status, detect)
-  std::optional<int> exitCode;  // the run's; none for the window
-  long long durationMs = 0;
-  std::string reason;   // why it failed or was refused
-  std::string warning;  // something the administrator should know about this PC
-  // An earlier attempt on the device that was cut short: which program made it, and when.
-  std::string interruptedProgram;
-  std::int64_t interruptedStarted = 0;
-  std::int64_t programmed = 0;  // "confirmed" lines: when the update was programmed
-};
-
-// The check whose failure (or, for the two states of a device that passed them, the version
-// check) gives a device's state word; empty for a word of no check.
-std::string_view CheckOf(std::string_view state);
+namespace trail {
 
 // `seconds` since 1970-01-01 UTC as "YYYY-MM-DDTHH:MM:SSZ".
 std::string UtcTime(std::int64_t seconds);
 
 // The line as JSON, ASCII only (the rest as \u escapes, bytes that are not UTF-8 as U+FFFD), at
 // `now` (seconds since 1970-01-01 UTC).
-std::string FormatTrailLine(const TrailLine& line, std::int64_t now);
+std::string FormatLine(const Line& line, std::int64_t now);
 
 // A line with what every line of a run has: `program` and its file version (from `versionRecord`),
 // `command`, and the computer and account (from `log`).
-TrailLine RunLine(std::string program, std::string command, platform::VersionRecord& versionRecord,
-                  platform::LogFile& log);
+Line RunLine(Program program, Command command, platform::VersionRecord& versionRecord,
+             platform::LogFile& log);
 
 // The log as one run sees it: the shared log's folders are made and checked before the run's
 // first line, and the path found is kept for its later lines. Once the check has found that only
@@ -90,6 +53,10 @@ class RunLog final : public platform::LogFile {
   std::string shared_;
 };
 
+// The event a line is reported as (besides an interrupted earlier attempt, which is its own):
+// programming's outcome, a did-not-take, or an update kept from its device by another program.
+std::optional<platform::Event> EventOf(const Line& line);
+
 class Trail {
  public:
   Trail(platform::LogFile& log, platform::EventLog& events) : log_(log), events_(events) {}
@@ -104,10 +71,10 @@ class Trail {
   // the administrator asked for that file, so the caller stops the work. The shared log's trouble
   // stops nothing (anyone able to disturb it would otherwise stop every update); it is kept in
   // SharedLogTrouble for the caller to tell.
-  std::string Write(const TrailLine& line, std::int64_t now);
+  std::string Write(const Line& line, std::int64_t now);
 
  private:
-  void ReportEvent(const TrailLine& line);
+  void ReportEvent(const Line& line);
 
   platform::LogFile& log_;
   platform::EventLog& events_;
@@ -115,4 +82,4 @@ class Trail {
   std::string sharedTrouble_;
 };
 
-}  // namespace update
+}  // namespace trail

@@ -1,12 +1,12 @@
 // The trail; see TrailWriter.h.
-#include "update/TrailWriter.h"
+#include "trail/Writer.h"
 
 #include <ctime>
 #include <utility>
 
 #include "platform/Phases.h"
 
-namespace update {
+namespace trail {
 namespace {
 
 // Appends `text` as a JSON string: ASCII only, each other character as \u escapes (two for one
@@ -62,8 +62,14 @@ void AppendString(std::string& out, std::string_view text) {
 // The line's members in order, each `"key":value` with a comma before all but the first.
 class Members {
  public:
+  Members& Text(Key key, std::string_view value) { return Text(KeyOf(key), value); }
+  template <class Type>
+  Members& Word(Key key, std::optional<Type> value) {
+    return Text(KeyOf(key), value ? WordOf(*value) : std::string_view());
+  }
+  Members& Number(Key key, std::optional<long long> value) { return Number(KeyOf(key), value); }
   Members& Text(std::string_view key, std::string_view value) {
-    Key(key);
+    Name(key);
     if (value.empty()) {
       out_ += "null";
     } else {
@@ -72,19 +78,19 @@ class Members {
     return *this;
   }
   Members& Number(std::string_view key, std::optional<long long> value) {
-    Key(key);
+    Name(key);
     out_ += value ? std::to_string(*value) : "null";
     return *this;
   }
   Members& Object(std::string_view key, const std::string& members) {
-    Key(key);
+    Name(key);
     out_ += members;
     return *this;
   }
   std::string Close() { return out_ + "}"; }
 
  private:
-  void Key(std::string_view key) {
+  void Name(std::string_view key) {
     out_ += out_.size() > 1 ? ",\"" : "\"";
     out_ += key;
     out_ += "\":";
@@ -93,18 +99,6 @@ class Members {
 };
 
 }  // namespace
-
-std::string_view CheckOf(std::string_view state) {
-  constexpr std::pair<std::string_view, std::string_view> Checks[] = {
-      {"unsupported-chip", "chip-type"},           {"internal-code", "running-mode"},
-      {"version-read-failed", "firmware-version"}, {"image-mismatch", "image"},
-      {"identity-failed", "identification"},       {"update-required", "firmware-version"},
-      {"up-to-date", "firmware-version"}};
-  for (const auto& [word, check] : Checks) {
-    if (word == state) return check;
-  }
-  return {};
-}
 
 std::string UtcTime(std::int64_t seconds) {
   const auto time = static_cast<std::time_t>(seconds);
@@ -115,48 +109,52 @@ std::string UtcTime(std::int64_t seconds) {
   return text;
 }
 
-std::string FormatTrailLine(const TrailLine& line, std::int64_t now) {
+std::string FormatLine(const Line& line, std::int64_t now) {
   Members members;
-  members.Text("time", UtcTime(now))
-      .Text("program", line.program)
-      .Text("version", line.version)
-      .Text("command", line.command)
-      .Text("computer", line.computer)
-      .Text("user", line.user)
-      .Text("station", line.station)
-      .Text("run", line.run)
-      .Number("sequence", line.sequence)
-      .Text("unit", line.unit)
-      .Text("path", line.path)
-      .Text("identity", line.identity)
-      .Text("versionBefore", line.versionBefore)
-      .Text("versionAfter", line.versionAfter)
-      .Text("state", line.state)
-      .Text("check", line.check.empty() ? CheckOf(line.state) : line.check)
-      .Text("result", line.result)
-      .Number("exitCode", line.exitCode)
-      .Number("durationMs", line.durationMs)
-      .Text("reason", line.reason)
-      .Text("warning", line.warning);
+  members.Text(Key::Time, UtcTime(now))
+      .Word(Key::Program, line.program)
+      .Text(Key::Version, line.version)
+      .Word(Key::Command, line.command)
+      .Text(Key::Computer, line.computer)
+      .Text(Key::User, line.user)
+      .Text(Key::Station, line.station)
+      .Text(Key::Run, line.run)
+      .Number(Key::Sequence, line.sequence)
+      .Text(Key::Unit, line.unit)
+      .Text(Key::Path, line.path)
+      .Text(Key::Identity, line.identity)
+      .Text(Key::VersionBefore, line.versionBefore)
+      .Text(Key::VersionAfter, line.versionAfter)
+      .Word(Key::State, line.state)
+      .Word(Key::Check, line.check   ? line.check
+                        : line.state ? CheckOf(*line.state)
+                                     : std::nullopt)
+      .Word(Key::Result, line.result)
+      .Number(Key::ExitCode, line.exitCode)
+      .Number(Key::DurationMs, line.durationMs)
+      .Text(Key::Reason, line.reason)
+      .Text(Key::Warning, line.warning);
+  if (line.notified) members.Object(KeyOf(Key::Notified), *line.notified ? "true" : "false");
   if (!line.interruptedProgram.empty()) {
-    members.Object("previousAttempt", Members()
-                                          .Text("state", "interrupted")
-                                          .Text("program", line.interruptedProgram)
-                                          .Text("started", UtcTime(line.interruptedStarted))
-                                          .Close());
+    members.Object(KeyOf(Key::PreviousAttempt),
+                   Members()
+                       .Text(KeyOf(Key::State), WordOf(State::Interrupted))
+                       .Text(KeyOf(Key::Program), line.interruptedProgram)
+                       .Text(StartedKey, UtcTime(line.interruptedStarted))
+                       .Close());
   }
-  if (line.programmed != 0) members.Text("programmed", UtcTime(line.programmed));
-  if (line.repeated) members.Object("repeated", "true");
+  if (line.programmed != 0) members.Text(Key::Programmed, UtcTime(line.programmed));
+  if (line.repeated) members.Object(KeyOf(Key::Repeated), "true");
   return members.Close();
 }
 
-TrailLine RunLine(std::string program, std::string command, platform::VersionRecord& versionRecord,
-                  platform::LogFile& log) {
-  TrailLine line;
-  line.program = std::move(program);
+Line RunLine(Program program, Command command, platform::VersionRecord& versionRecord,
+             platform::LogFile& log) {
+  Line line;
+  line.program = program;
   const auto version = versionRecord.ReadOwnFileVersion();
   line.version = version ? platform::VersionText(*version) : std::string();
-  line.command = std::move(command);
+  line.command = command;
   line.computer = log.ComputerName();
   line.user = log.UserName();
   return line;
@@ -167,9 +165,9 @@ std::string RunLog::SharedLog(std::string& error) {
   return shared_;
 }
 
-std::string Trail::Write(const TrailLine& line, std::int64_t now) {
+std::string Trail::Write(const Line& line, std::int64_t now) {
   ReportEvent(line);
-  const std::string text = FormatTrailLine(line, now);
+  const std::string text = FormatLine(line, now);
   std::string error;
   const std::string shared = log_.SharedLog(error);
   platform::EndOfPhase("data folder");
@@ -179,27 +177,51 @@ std::string Trail::Write(const TrailLine& line, std::int64_t now) {
   return extraFile_.empty() ? std::string() : log_.AppendLine(extraFile_, text, 0);
 }
 
-void Trail::ReportEvent(const TrailLine& line) {
-  platform::EventText text{line.program, line.path, line.identity, line.versionBefore, {}};
+std::optional<platform::Event> EventOf(const Line& line) {
+  using platform::Event;
+  if (line.result) {
+    switch (*line.result) {
+      case Result::Updated:
+        return Event::Updated;
+      case Result::PendingPowerCycle:
+        return Event::PendingPowerCycle;
+      case Result::Failed:
+        return Event::Failed;
+      case Result::DidNotTake:
+        return Event::DidNotTake;
+      default:
+        break;  // a device skipped for another program's programming is a busy update
+    }
+  }
+  if (line.state == State::Busy && line.command == Command::Update) return Event::Busy;
+  return std::nullopt;
+}
+
+void Trail::ReportEvent(const Line& line) {
+  const std::string program(line.program ? WordOf(*line.program) : std::string_view());
+  platform::EventText text{program, line.path, line.identity, line.versionBefore, {}};
   if (!line.interruptedProgram.empty()) {
     platform::EventText earlier = text;
     earlier.detail = line.interruptedProgram + " at " + UtcTime(line.interruptedStarted);
     events_.Report(platform::Event::Interrupted, earlier);
   }
-  if (line.result == "updated" || line.result == "pending-power-cycle") {
-    text.detail = line.versionAfter;  // the firmware programmed
-    events_.Report(
-        line.result == "updated" ? platform::Event::Updated : platform::Event::PendingPowerCycle,
-        text);
-  } else if (line.result == "failed") {
-    text.detail = line.reason.empty() ? "programming failed" : line.reason;
-    events_.Report(platform::Event::Failed, text);
-  } else if (line.result == "did-not-take") {
-    text.detail = line.reason;  // what was expected, and what the device reports
-    events_.Report(platform::Event::DidNotTake, text);
-  } else if (line.state == "busy" && line.command == "update") {
-    events_.Report(platform::Event::Busy, text);
+  const std::optional<platform::Event> event = EventOf(line);
+  if (!event) return;
+  switch (*event) {
+    case platform::Event::Updated:
+    case platform::Event::PendingPowerCycle:
+      text.detail = line.versionAfter;  // the firmware programmed
+      break;
+    case platform::Event::Failed:
+      text.detail = line.reason.empty() ? "programming failed" : line.reason;
+      break;
+    case platform::Event::DidNotTake:
+      text.detail = line.reason;  // what was expected, and what the device reports
+      break;
+    default:
+      break;
   }
+  events_.Report(*event, text);
 }
 
-}  // namespace update
+}  // namespace trail
