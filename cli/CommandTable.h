@@ -41,7 +41,7 @@ struct CommandRow {
   bool lockedThroughout = true;
   update::Program program = update::Program::Update;
   // The command its log lines name, for a command that writes them.
-  std::optional<trail::Command> trail;
+  std::optional<trail::Command> trail = std::nullopt;
   // A detection script's contract: exit code 0 whatever happened (see Session::Detect).
   bool alwaysSucceeds = false;
   ExitCode (Session::*handler)() = nullptr;
