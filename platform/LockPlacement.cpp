@@ -1,5 +1,5 @@
-// Where the machine-wide programming lock lives: the private namespace, or the first global name
-// whose mutex is ours.
+// Where the machine-wide programming lock lives: the private namespace, or every global name whose
+// mutex is ours.
 #include "platform/LockPlacement.h"
 
 namespace platform {
@@ -50,10 +50,11 @@ std::optional<LockPlace> PlaceInNamespace(LockObjects& objects) {
   // Only an administrator can create anything in the namespace, so whatever mutex is there is ours.
   const MutexOpening opening = objects.OpenMutex(LockNameInNamespace);
   if (opening != MutexOpening::Created && opening != MutexOpening::Existing) return std::nullopt;
-  return LockPlace{LockRoute::PrivateNamespace, LockNameInNamespace};
+  return LockPlace{LockRoute::PrivateNamespace, {LockNameInNamespace}};
 }
 
 std::optional<LockPlace> PlaceAmongGlobalNames(LockObjects& objects) {
+  LockPlace place{LockRoute::GlobalName, {}};
   for (std::size_t index = 0; index < GlobalLockCandidates; ++index) {
     std::string name = GlobalLockName(index);
     const MutexOpening opening = objects.OpenMutex(name);
@@ -61,14 +62,16 @@ std::optional<LockPlace> PlaceAmongGlobalNames(LockObjects& objects) {
         opening == MutexOpening::Existing ? objects.OwnerOfLastMutex() : ObjectOwner::None;
     switch (JudgeGlobalCandidate(opening, owner)) {
       case CandidateVerdict::Ours:
-        return LockPlace{LockRoute::GlobalName, std::move(name)};
+        place.names.push_back(std::move(name));
+        break;
       case CandidateVerdict::PassOver:
-        continue;
+        break;
       case CandidateVerdict::Fail:
         return std::nullopt;
     }
   }
-  return std::nullopt;
+  if (place.names.empty()) return std::nullopt;
+  return place;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -35,9 +36,9 @@ enum class NamespaceOpening {
 };
 
 // The kernel objects the lock is made of, one Windows implementation and a fake. Everything
-// opened is kept open until CloseAll (or the owner's end): the mutex found last is the lock, and
-// the objects found before it (not ours) are kept alive so that a later program sees them too and
-// walks on to the same mutex.
+// opened is kept open until CloseAll (or the owner's end): the mutexes that are ours are the lock,
+// and the others' objects found on the way are kept alive too, so that a later program sees the
+// same names as this one did.
 class LockObjects {
  public:
   virtual ~LockObjects() = default;
@@ -61,12 +62,20 @@ class LockObjects {
 inline constexpr char LockNamespaceName[] = "Flashwright";
 inline constexpr char LockNameInNamespace[] = "Flashwright\\DeviceProgramming";
 
-// Without private namespaces the lock is the first of these global names whose mutex is ours:
+// Without private namespaces the lock is every one of these global names whose mutex is ours:
 //   Global\FlashwrightDeviceProgramming, then Global\FlashwrightDeviceProgramming-1 to -7.
 // A name is ours when we create its mutex, or when the mutex already there is owned by SYSTEM or
 // Administrators (only an administrator can give it that owner). A name held by anything else (a
 // mutex of another owner or none, an object that is no mutex, one that denies administrators) is
-// passed over. Every program walks the names in this order, so two of ours meet on one mutex.
+// passed over. The lock is taken by waiting for all of its mutexes at once.
+//
+// Why all of them and not the first: a name passed over when one program started may be free
+// when the next starts (its squatter gone), and two programs that each took their first name
+// would then hold two different locks and program at once. A name that is ours stays ours while
+// any program of ours keeps its mutex open (each keeps its own for its life, and no one can put
+// another object under a name that is taken), so every program started later finds all the names
+// an earlier one holds among its own: any two programs share at least one mutex, whatever others
+// do with the names between their starts.
 inline constexpr std::size_t GlobalLockCandidates = 8;
 std::string GlobalLockName(std::size_t index);
 
@@ -78,7 +87,9 @@ enum class LockRoute { PrivateNamespace, GlobalName };
 
 struct LockPlace {
   LockRoute route = LockRoute::PrivateNamespace;
-  std::string name;  // the mutex's name as OpenMutex was given it
+  // The mutexes' names as OpenMutex was given them, in the order of the names: one in the
+  // private namespace, at least one among the global names.
+  std::vector<std::string> names;
   friend bool operator==(const LockPlace&, const LockPlace&) = default;
 };
 
@@ -87,10 +98,11 @@ struct LockPlace {
 enum class CandidateVerdict { Ours, PassOver, Fail };
 CandidateVerdict JudgeGlobalCandidate(MutexOpening opening, ObjectOwner owner);
 
-// Finds the lock's mutex and leaves it open in `objects` (the mutex opened last). In a private
+// Finds the lock's mutexes and leaves them open in `objects`. In a private
 // namespace when the system offers them, since no ordinary user can create one bounded by the
 // Administrators group; there any failure is final, for falling back to a global name would let
-// two programs hold two different locks. Otherwise among the global names above. Nullopt when
+// two programs hold two different locks. Otherwise every global name above that is ours; one that
+// cannot be judged (an error that proves nothing) fails the whole lock. Nullopt when
 // there is no lock to be had; then everything opened has been closed again.
 std::optional<LockPlace> PlaceLock(LockObjects& objects);
 

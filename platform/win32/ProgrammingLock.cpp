@@ -111,7 +111,7 @@ MutexOpening KernelLockObjects::OpenMutex(std::string_view name) {
     if (error == ERROR_INVALID_HANDLE) return MutexOpening::OtherKind;
     return error == ERROR_ACCESS_DENIED ? MutexOpening::Denied : MutexOpening::Failed;
   }
-  mutexes_.push_back(std::move(mutex));
+  mutexes_.emplace_back(std::string(name), std::move(mutex));
   return error == ERROR_ALREADY_EXISTS ? MutexOpening::Existing : MutexOpening::Created;
 }
 
@@ -119,8 +119,8 @@ ObjectOwner KernelLockObjects::OwnerOfLastMutex() {
   if (mutexes_.empty()) return ObjectOwner::Unknown;
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(mutexes_.back().Get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                      nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+  if (GetSecurityInfo(mutexes_.back().second.Get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION,
+                      &owner, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
     return ObjectOwner::Unknown;
   }
   const UniqueLocalMemory ownDescriptor(descriptor);
@@ -129,6 +129,13 @@ ObjectOwner KernelLockObjects::OwnerOfLastMutex() {
                  IsWellKnownSid(owner, WinBuiltinAdministratorsSid)
              ? ObjectOwner::SystemOrAdministrators
              : ObjectOwner::Other;
+}
+
+HANDLE KernelLockObjects::MutexNamed(std::string_view name) const {
+  for (const auto& [opened, mutex] : mutexes_) {
+    if (opened == name) return mutex.Get();
+  }
+  return nullptr;
 }
 
 void KernelLockObjects::CloseAll() {
@@ -142,17 +149,35 @@ ProgrammingLock::Take MachineProgrammingLock::TryLock(std::chrono::milliseconds 
   if (!place_) place_ = PlaceLock(objects_);
   // Without our mutex there is no telling whether another program programs: touch nothing.
   if (!place_) return Take::Failed;
-  const DWORD waited = WaitForSingleObject(objects_.LastMutex(), static_cast<DWORD>(wait.count()));
-  held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-  if (waited == WAIT_ABANDONED) return Take::Abandoned;
-  if (waited == WAIT_OBJECT_0) return Take::Taken;
+  const std::vector<HANDLE> mutexes = Mutexes();
+  if (mutexes.empty() || mutexes.size() > MAXIMUM_WAIT_OBJECTS) return Take::Failed;
+  // All of them or none: a wait for each in turn could hold some while another program holds the
+  // rest.
+  const auto count = static_cast<DWORD>(mutexes.size());
+  const DWORD waited =
+      WaitForMultipleObjects(count, mutexes.data(), TRUE, static_cast<DWORD>(wait.count()));
+  const bool abandoned = waited >= WAIT_ABANDONED_0 && waited < WAIT_ABANDONED_0 + count;
+  held_ = abandoned || waited < WAIT_OBJECT_0 + count;
+  if (abandoned) return Take::Abandoned;
+  if (held_) return Take::Taken;
   return waited == WAIT_TIMEOUT ? Take::Busy : Take::Failed;
 }
 
 void MachineProgrammingLock::Unlock() {
   if (!held_) return;
   held_ = false;
-  ReleaseMutex(objects_.LastMutex());
+  for (HANDLE mutex : Mutexes()) ReleaseMutex(mutex);
+}
+
+std::vector<HANDLE> MachineProgrammingLock::Mutexes() const {
+  std::vector<HANDLE> mutexes;
+  if (!place_) return mutexes;
+  for (const std::string& name : place_->names) {
+    if (HANDLE mutex = objects_.MutexNamed(name)) mutexes.push_back(mutex);
+  }
+  // A name without its mutex would leave the lock short of one: none then.
+  if (mutexes.size() != place_->names.size()) mutexes.clear();
+  return mutexes;
 }
 
 }  // namespace platform::win32

@@ -1,11 +1,13 @@
 // The machine-wide programming lock on Windows: a mutex in a private namespace bounded by the
-// Administrators group, or, where the system has no private namespaces (Wine), the first global
-// name whose mutex is ours (platform/LockPlacement.h).
+// Administrators group, or, where the system has no private namespaces (Wine), every global name
+// whose mutex is ours (platform/LockPlacement.h).
 #pragma once
 
 #include <windows.h>
 
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/LockPlacement.h"
@@ -44,8 +46,8 @@ class KernelLockObjects final : public LockObjects {
   ObjectOwner OwnerOfLastMutex() override;
   void CloseAll() override;
 
-  // The mutex opened last: the lock once PlaceLock has found it; null when none is open.
-  HANDLE LastMutex() const { return mutexes_.empty() ? nullptr : mutexes_.back().Get(); }
+  // The open mutex under `name` (as OpenMutex was given it); null when there is none.
+  HANDLE MutexNamed(std::string_view name) const;
 
  private:
   struct DeleteBoundary {
@@ -63,7 +65,7 @@ class KernelLockObjects final : public LockObjects {
   // Declared so that the mutexes go first, then the namespace they live in, then the boundary.
   UniqueResource<HANDLE, DeleteBoundary> boundary_;
   UniqueResource<HANDLE, CloseNamespace> namespace_;
-  std::vector<UniqueHandle> mutexes_;
+  std::vector<std::pair<std::string, UniqueHandle>> mutexes_;
 };
 
 class MachineProgrammingLock final : public ProgrammingLock {
@@ -80,6 +82,9 @@ class MachineProgrammingLock final : public ProgrammingLock {
   const std::optional<LockPlace>& Place() const { return place_; }
 
  private:
+  // The place's mutexes, which are waited for and let go together.
+  std::vector<HANDLE> Mutexes() const;
+
   KernelLockObjects objects_;
   std::optional<LockPlace> place_;
   bool held_ = false;

@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -301,10 +304,62 @@ TEST_F(CliTest, ObjectsSquattingTheLocksNamesStopNoUpdate) {
   ASSERT_EQ(ours.TryLock(0ms), Take::Taken);
   ASSERT_TRUE(ours.Place().has_value());
   if (ours.Place()->route == platform::LockRoute::GlobalName) {
-    EXPECT_EQ(ours.Place()->name, platform::GlobalLockName(2));
+    EXPECT_EQ(ours.Place()->names.front(), platform::GlobalLockName(2));
+    EXPECT_EQ(ours.Place()->names.size(), platform::GlobalLockCandidates - 2);
   }
   EXPECT_EQ(Cli("update"), 1618u) << Describe();
   EXPECT_EQ(programmed(), 1u) << "programmed while another program held the lock";
+}
+
+// A squatter on the lock's first name while one program starts, gone when the next starts, splits
+// no lock: the first program holds every other name, and the next one, taking the first name
+// too, still has to wait for all of them. Whether the squatter is an object of another kind or a
+// mutex that lets no one in, the second program is busy while the first programs, and the
+// device is programmed once.
+TEST_F(CliTest, ASquatterThatLeavesSplitsNoLock) {
+  const std::wstring first = platform::win32::Utf8ToWide(platform::GlobalLockName(0));
+  PSECURITY_DESCRIPTOR denyAll = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &denyAll,
+                                                                   nullptr));
+  const platform::win32::UniqueLocalMemory denyAllOwner(denyAll);
+  SECURITY_ATTRIBUTES denying{sizeof denying, denyAll, FALSE};
+  const struct {
+    const char* squatter;
+    std::function<HANDLE()> squat;
+  } cases[] = {
+      {"an event", [&] { return CreateEventW(nullptr, TRUE, FALSE, first.c_str()); }},
+      {"a mutex denying everyone", [&] { return CreateMutexW(&denying, FALSE, first.c_str()); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.squatter);
+    ForgetAttemptRecords();
+    std::filesystem::remove(dir_.Path() / "sim.log");
+    WriteWorld("[device]\nprogram-ms = 6000\n");
+    platform::win32::UniqueHandle squatter(c.squat());
+    ASSERT_TRUE(squatter);
+    CallLog calls(dir_.Path() / "sim.log");
+    calls.Refresh();
+    const std::size_t from = calls.Size();
+    Process programming = Start("update");
+    ASSERT_TRUE(calls.WaitFor(
+        [](const std::string& line) {
+          return line.starts_with("ZR_FWUpdateProgrammingNoCustomizedSetting ") &&
+                 line.find(" begin ") != std::string::npos;
+        },
+        from, RunTimeout))
+        << calls.Dump();
+    squatter.Reset();
+    {
+      platform::win32::MachineProgrammingLock next;
+      EXPECT_EQ(next.TryLock(0ms), Take::Busy) << "the lock was split";
+      if (next.Place() && next.Place()->route == platform::LockRoute::GlobalName) {
+        EXPECT_EQ(next.Place()->names.front(), platform::GlobalLockName(0));
+      }
+    }
+    EXPECT_EQ(Cli("update"), 1618u) << Describe();
+    EXPECT_EQ(programming.WaitForExit(RunTimeout), 3010u);
+    EXPECT_EQ(Occurrences(ReadFile(dir_.Path() / "sim.log"), " begin "), 1u);
+  }
 }
 
 // A program that ends while holding the lock (killed while programming, say) leaves it abandoned,
@@ -344,7 +399,7 @@ TEST(ProgrammingLock, TakenAndLetGoRepeatedlyLeavesNothingOpen) {
     if (lock.Place()->route != platform::LockRoute::GlobalName) {
       GTEST_SKIP() << "the lock lives in the private namespace";
     }
-    name = platform::win32::Utf8ToWide(lock.Place()->name);
+    name = platform::win32::Utf8ToWide(lock.Place()->names.front());
     for (int round = 0; round < 20; ++round) {
       EXPECT_EQ(lock.TryLock(0ms), Take::Busy);
       lock.Unlock();

@@ -157,14 +157,27 @@ class FakeLockObjects final : public platform::LockObjects {
   Object last_{MutexOpening::Failed};
 };
 
-TEST(PlaceLock, PrivateNamespaceWhenOfferedGlobalNamesOtherwisePassingOverOthersObjects) {
+TEST(PlaceLock, PrivateNamespaceWhenOfferedEveryGlobalNameOfOursOtherwise) {
   using enum NamespaceOpening;
   const std::string name0 = platform::GlobalLockName(0);
   const std::string name1 = platform::GlobalLockName(1);
   const std::string name2 = platform::GlobalLockName(2);
   const std::string name3 = platform::GlobalLockName(3);
-  const LockPlace inNamespace{LockRoute::PrivateNamespace, platform::LockNameInNamespace};
-  auto global = [](const std::string& name) { return LockPlace{LockRoute::GlobalName, name}; };
+  const LockPlace inNamespace{LockRoute::PrivateNamespace, {platform::LockNameInNamespace}};
+  // The global names from `first` on, all but `skipped`.
+  auto global = [](std::size_t first, std::size_t skipped = platform::GlobalLockCandidates) {
+    LockPlace place{LockRoute::GlobalName, {}};
+    for (std::size_t index = first; index < platform::GlobalLockCandidates; ++index) {
+      if (index != skipped) place.names.push_back(platform::GlobalLockName(index));
+    }
+    return place;
+  };
+  constexpr int Every = platform::GlobalLockCandidates;
+  std::map<std::string, FakeLockObjects::Object, std::less<>> anotherHoldsTheRest;
+  for (std::size_t index = 1; index < platform::GlobalLockCandidates; ++index) {
+    anotherHoldsTheRest[platform::GlobalLockName(index)] = {MutexOpening::Existing,
+                                                            ObjectOwner::SystemOrAdministrators};
+  }
   std::map<std::string, FakeLockObjects::Object, std::less<>> allSquatted;
   for (std::size_t index = 0; index < platform::GlobalLockCandidates; ++index) {
     allSquatted[platform::GlobalLockName(index)] = {MutexOpening::Existing, ObjectOwner::Other};
@@ -177,7 +190,7 @@ TEST(PlaceLock, PrivateNamespaceWhenOfferedGlobalNamesOtherwisePassingOverOthers
     std::map<std::string, FakeLockObjects::Object, std::less<>> world;
     std::optional<LockPlace> place;
     std::size_t mutexesTried;
-    int mutexesLeftOpen;  // the lock, and the others' mutexes passed over on the way
+    int mutexesLeftOpen;  // the lock's, and the others' mutexes passed over on the way
   };
   const Case cases[] = {
       {"namespace created", true, {}, {}, {}, inNamespace, 1, 1},
@@ -209,32 +222,42 @@ TEST(PlaceLock, PrivateNamespaceWhenOfferedGlobalNamesOtherwisePassingOverOthers
        std::nullopt,
        1,
        0},
-      {"no namespaces, first name free", false, {}, {}, {}, global(name0), 1, 1},
+      {"no namespaces, every name free", false, {}, {}, {}, global(0), Every, Every},
       {"no namespaces, first name held by another of ours",
        false,
        {},
        {},
        {{name0, {MutexOpening::Existing, ObjectOwner::SystemOrAdministrators}}},
-       global(name0),
-       1,
-       1},
+       global(0),
+       Every,
+       Every},
       {"squatter with default security (no owner)",
        false,
        {},
        {},
        {{name0, {MutexOpening::Existing, ObjectOwner::None}}},
-       global(name1),
-       2,
-       2},
+       global(1),
+       Every,
+       Every},
       {"squatter owning the mutex itself",
        false,
        {},
        {},
        {{name0, {MutexOpening::Existing, ObjectOwner::Other}},
         {name1, {MutexOpening::Existing, ObjectOwner::SystemOrAdministrators}}},
-       global(name1),
-       2,
-       2},
+       global(1),
+       Every,
+       Every},
+      // The program before met a squatter on the first name, which is gone now: this one takes
+      // the first name too, and still meets the program before on all the others.
+      {"squatter gone, another of ours holds the rest",
+       false,
+       {},
+       {},
+       anotherHoldsTheRest,
+       global(0),
+       Every,
+       Every},
       {"no mutex, a denying one, a squatted one",
        false,
        {},
@@ -242,9 +265,17 @@ TEST(PlaceLock, PrivateNamespaceWhenOfferedGlobalNamesOtherwisePassingOverOthers
        {{name0, {MutexOpening::OtherKind}},
         {name1, {MutexOpening::Denied}},
         {name2, {MutexOpening::Existing, ObjectOwner::Other}}},
-       global(name3),
-       4,
-       2},
+       global(3),
+       Every,
+       Every - 2},
+      {"a squatter between names of ours",
+       false,
+       {},
+       {},
+       {{name3, {MutexOpening::Denied}}},
+       global(0, 3),
+       Every,
+       Every - 1},
       {"every name squatted",
        false,
        {},
