@@ -256,10 +256,10 @@ TEST_F(CliTest, ReportReadsAShareWithNamesOutsideAscii) {
   const std::filesystem::path pc = share / std::filesystem::path(L"PC-\u0141\u00F3d\u017A");
   std::filesystem::create_directories(pc / "old");
   std::ofstream(pc / "flashwright.log", std::ios::binary)
-      << R"({"time":"2026-12-08T11:00:00Z","computer":"PC-\u0141","result":"updated"})"
+      << R"({"time":"2026-12-08T11:00:00Z","computer":"PC-\u0141","path":"usb#1","result":"verified"})"
          "\n";
   std::ofstream(pc / "old" / "flashwright.log.1", std::ios::binary)
-      << R"({"time":"2026-12-01T09:00:00Z","computer":"PC-2","result":"failed","reason":"gone"})"
+      << R"({"time":"2026-12-01T09:00:00Z","computer":"PC-2","path":"usb#1","result":"failed","reason":"gone"})"
       << "\n{\"time\":\n";
   std::ofstream(share / "notes.txt", std::ios::binary) << "not a log\n";
   std::filesystem::remove(dir_.Path() / LibraryName);
@@ -273,8 +273,12 @@ TEST_F(CliTest, ReportReadsAShareWithNamesOutsideAscii) {
       << Describe();
   EXPECT_NE(Err().find("skipped 1 line(s)"), std::string::npos) << Describe();
   const std::string table = ReadFile(csv);
-  EXPECT_NE(table.find("\r\nPC-\u0141,2026-12-08T11:00:00Z,"), std::string::npos) << table;
-  EXPECT_NE(table.find("\r\nPC-2,"), std::string::npos) << table;
+  EXPECT_NE(table.find("\r\n\"PC-\u0141\",\"done\",\"no\",\"2026-12-08T11:00:00Z\","),
+            std::string::npos)
+      << table;
+  // Read from PC-Łódź's folder, PC-2's line is doubted.
+  EXPECT_NE(table.find("\r\n\"PC-2\",\"failed\",\"yes\","), std::string::npos) << table;
+  EXPECT_NE(table.find("\"names another PC than "), std::string::npos) << table;
   EXPECT_NE(ReadFile(dir_.Path() / "flashwright-report.html").find("<td>gone</td>"),
             std::string::npos);
 }
