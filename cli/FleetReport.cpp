@@ -10,7 +10,7 @@
 namespace cli {
 namespace {
 
-constexpr std::int64_t Day = 24 * 60 * 60;
+constexpr std::int64_t Day = 24LL * 60 * 60;
 
 std::string Upper(std::string_view text) {
   std::string upper(text);

@@ -96,7 +96,8 @@ std::optional<std::int64_t> TimeNamed(std::string_view text) {
   constexpr int Days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   if (day > Days[month - 1] + (month == 2 && leap ? 1 : 0)) return std::nullopt;
-  return DaysOf(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  return DaysOf(year, month, day) * 86400 + std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 +
+         second;
 }
 
 Reading ReadLine(std::string_view text, Line& line) {

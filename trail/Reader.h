@@ -15,7 +15,7 @@ namespace trail {
 
 // A line longer than this is no line of ours (the writer's longest is a few hundred bytes): it is
 // skipped unparsed.
-inline constexpr std::size_t LongestLine = 16 * 1024;
+inline constexpr std::size_t LongestLine = std::size_t{16} * 1024;
 // Our lines nest two deep (the previous attempt); a deeper one is skipped unparsed.
 inline constexpr int DeepestNesting = 4;
 
