@@ -111,7 +111,7 @@ bool NewerFirst(const std::pair<FailureKey, Row>& a, const std::pair<FailureKey,
 
 }  // namespace
 
-FleetReader::FleetReader(std::int64_t now, int pendingDays, FleetLimits limits)
+FleetReader::FleetReader(std::int64_t now, int pendingDays, const FleetLimits& limits)
     : now_(now), limits_(limits) {
   summary_.pendingDays = pendingDays;
   summary_.limits = limits;

@@ -76,7 +76,7 @@ struct FleetSummary {
 // Reads the files of a fleet's logs, each chunk by chunk, and sums them up.
 class FleetReader {
  public:
-  FleetReader(std::int64_t now, int pendingDays, FleetLimits limits = {});
+  FleetReader(std::int64_t now, int pendingDays, const FleetLimits& limits = {});
 
   // Starts `file`: `names` are the PCs its name and folders name, upper case (none: any PC's lines
   // are in place in it).
