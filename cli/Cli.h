@@ -36,6 +36,7 @@ struct Options {
   std::vector<std::string> paths;                    // report: logs and folders of logs
   std::string csvFile = "flashwright-report.csv";    // report --csv
   std::string htmlFile = "flashwright-report.html";  // report --html
+  int pendingDays = 3;                               // report --pending-days
   std::string supportStep;                           // support: "record" or "collect"
   std::string supportValue;  // support record: "on" or "off"; support collect: the ZIP, if named
 };

@@ -186,6 +186,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
           ->check(FileName())
           ->capture_default_str()
           ->type_name("FILE");
+      command
+          ->add_option("--pending-days", options.pendingDays,
+                       "Count a device that waits longer than N days for its power cycle among "
+                       "those that need a person, 0 to 365")
+          ->check(Between(0, 365))
+          ->capture_default_str()
+          ->type_name("N");
     }
     if (row.Takes(SupportSteps)) {
       // Without one of them, support says what it takes (RunSupport).

@@ -104,6 +104,17 @@ class Files {
   virtual std::string Find(const std::string& path, std::vector<std::string>& found) = 0;
   // The whole of `file` into `contents`; a file larger than `limit` bytes is refused unread.
   virtual std::string Read(const std::string& file, std::uint64_t limit, std::string& contents) = 0;
+  // What takes a file's contents a chunk at a time, in order.
+  class Chunks {
+   public:
+    virtual void Take(std::string_view chunk) = 0;
+
+   protected:
+    ~Chunks() = default;
+  };
+  // `file` into `into`, chunk by chunk, whatever its size and never held whole; an error when it
+  // could not be opened or read to its end (the chunks before it were taken).
+  virtual std::string ReadChunks(const std::string& file, Chunks& into) = 0;
   // Replaces `file` (or creates it) with `contents`.
   virtual std::string Write(const std::string& file, std::string_view contents) = 0;
 };

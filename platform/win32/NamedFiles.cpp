@@ -97,6 +97,23 @@ std::string NamedFiles::Read(const std::string& file, std::uint64_t limit, std::
   return {};
 }
 
+std::string NamedFiles::ReadChunks(const std::string& file, Chunks& into) {
+  const UniqueFile handle(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!handle) return Why();
+  // One buffer for the whole file: a log being appended to meanwhile is read to where it ends.
+  std::string buffer(64 * 1024, '\0');
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(handle.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+      return Why();
+    }
+    if (read == 0) return {};
+    into.Take(std::string_view(buffer.data(), read));
+  }
+}
+
 std::string NamedFiles::Write(const std::string& file, std::string_view contents) {
   const UniqueFile handle(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

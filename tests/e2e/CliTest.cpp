@@ -259,10 +259,10 @@ TEST_F(CliTest, ReportReadsAShareWithNamesOutsideAscii) {
   const std::filesystem::path pc = share / std::filesystem::path(L"PC-\u0141\u00F3d\u017A");
   std::filesystem::create_directories(pc / "old");
   std::ofstream(pc / "flashwright.log", std::ios::binary)
-      << R"({"time":"2026-12-08T11:00:00Z","computer":"PC-\u0141","result":"updated"})"
+      << R"({"time":"2026-12-08T11:00:00Z","computer":"PC-\u0141","path":"usb#1","result":"verified"})"
          "\n";
   std::ofstream(pc / "old" / "flashwright.log.1", std::ios::binary)
-      << R"({"time":"2026-12-01T09:00:00Z","computer":"PC-2","result":"failed","reason":"gone"})"
+      << R"({"time":"2026-12-01T09:00:00Z","computer":"PC-2","path":"usb#1","result":"failed","reason":"gone"})"
       << "\n{\"time\":\n";
   std::ofstream(share / "notes.txt", std::ios::binary) << "not a log\n";
   std::filesystem::remove(dir_.Path() / LibraryName);
@@ -276,8 +276,12 @@ TEST_F(CliTest, ReportReadsAShareWithNamesOutsideAscii) {
       << Describe();
   EXPECT_NE(Err().find("skipped 1 line(s)"), std::string::npos) << Describe();
   const std::string table = ReadFile(csv);
-  EXPECT_NE(table.find("\r\nPC-\u0141,2026-12-08T11:00:00Z,"), std::string::npos) << table;
-  EXPECT_NE(table.find("\r\nPC-2,"), std::string::npos) << table;
+  EXPECT_NE(table.find("\r\n\"PC-\u0141\",\"done\",\"no\",\"2026-12-08T11:00:00Z\","),
+            std::string::npos)
+      << table;
+  // Read from PC-Łódź's folder, PC-2's line is doubted.
+  EXPECT_NE(table.find("\r\n\"PC-2\",\"failed\",\"yes\","), std::string::npos) << table;
+  EXPECT_NE(table.find("\"names another PC than "), std::string::npos) << table;
   EXPECT_NE(ReadFile(dir_.Path() / "flashwright-report.html").find("<td>gone</td>"),
             std::string::npos);
 }
@@ -883,6 +887,110 @@ TEST_F(CliTest, ARecordEndsWhenItsPathHoldsNotTheUnitItNames) {
     EXPECT_EQ(programmings(), 2u) << "not programmed again";
   }
   ForgetAttemptRecords();
+}
+
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// A fleet whose logs the program wrote itself, each PC under its own computer name, its shared
+// log copied to a share as an administrator's startup script copies it: a PC fixed after a
+// failure, a station's run with a unit that still reports its old firmware, a PC with two
+// devices (one cannot be updated), a device waiting for its power cycle, two PCs without a device.
+// report lists each device once, in the order of what needs a person, the PCs without a device
+// apart and the station's units by their verdicts.
+TEST_F(CliTest, ReportOfAFleetTheProgramLogged) {
+  const std::filesystem::path share = dir_.Path() / "share";
+  auto asPc = [&](const std::wstring& name, const std::function<void()>& runs) {
+    ForgetAttemptRecords();
+    std::filesystem::remove(SharedLogFile());
+    {
+      ComputerName computer(name);
+      ASSERT_TRUE(computer.Set(name));
+      runs();
+    }
+    std::filesystem::create_directories(share / name);
+    std::filesystem::copy_file(SharedLogFile(), share / name / "flashwright.log");
+  };
+  asPc(L"PC-FIXED", [&] {
+    WriteWorld("[device]\nprogram-ms = 0\nprogram-succeeds = no\n");
+    EXPECT_EQ(Cli("update"), 1u) << Describe();
+    WriteWorld("[device]\nprogram-ms = 0\n");
+    EXPECT_EQ(Cli("update"), 3010u) << Describe();
+    ASSERT_TRUE(Usbsim("power-cycle", false));
+    EXPECT_EQ(Cli("update"), 0u) << Describe();
+  });
+  asPc(L"PC-LINE", [&] {
+    WriteWorld("");
+    Process station = Start("station --count 2 --station LINE-9");
+    for (std::size_t unit = 1; unit <= 2; ++unit) {
+      ASSERT_TRUE(ErrShows("Waiting for a device", unit)) << Describe();
+      ASSERT_TRUE(Usbsim(unit == 1 ? "plug program-ms=0"
+                                   : "plug program-ms=0 program-version=00.01.01.05"));
+      ASSERT_TRUE(ErrShows("Power-cycle the device now", unit)) << Describe();
+      ASSERT_TRUE(Usbsim("power-cycle"));
+      if (unit == 1) {
+        ASSERT_TRUE(ErrShows("Unplug the device", unit)) << Describe();
+        ASSERT_TRUE(Usbsim("unplug"));
+      }
+    }
+    EXPECT_EQ(station.WaitForExit(RunTimeout).value_or(0xDEAD), 1u) << Describe();
+  });
+  asPc(L"PC-TWO", [&] {
+    WriteWorld("[device]\nprogram-ms = 0\n[device]\nchip-type = 12\n");
+    EXPECT_EQ(Cli("update --all"), 5u) << Describe();
+  });
+  asPc(L"PC-WAIT", [&] {
+    WriteWorld("[device]\nprogram-ms = 0\n");
+    EXPECT_EQ(Cli("update"), 3010u) << Describe();
+  });
+  for (const wchar_t* name : {L"PC-NONE1", L"PC-NONE2"}) {
+    asPc(name, [&] {
+      WriteWorld("");
+      EXPECT_EQ(Cli("detect"), 0u) << Describe();
+    });
+  }
+  ForgetAttemptRecords();
+
+  ASSERT_EQ(Cli("report share"), 0u) << Describe();
+  EXPECT_EQ(Err(), "") << Describe();
+  // Each row's computer, standing and whether it needs a person.
+  const std::string table = ReadFile(dir_.Path() / "flashwright-report.csv");
+  std::vector<std::string> rows;
+  for (std::size_t at = table.find("\r\n") + 2; at < table.size();
+       at = table.find("\r\n", at) + 2) {
+    std::size_t end = at;
+    for (int field = 0; field < 3; ++field) end = table.find("\",\"", end) + 1;
+    rows.push_back(table.substr(at, end - at));
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      R"("PC-TWO","not-updatable","yes")",
+                      R"("PC-TWO","waits-for-power-cycle","no")",
+                      R"("PC-WAIT","waits-for-power-cycle","no")",
+                      R"("PC-FIXED","done","no")",
+                      R"("PC-NONE1","","no")",
+                      R"("PC-NONE2","","no")",
+                      R"("PC-LINE","done","no")",
+                      R"("PC-LINE","failed","yes")",
+                  }))
+      << table;
+  const std::string page = ReadFile(dir_.Path() / "flashwright-report.html");
+  const std::size_t problems = page.find("<h2>Needs a person</h2>");
+  const std::string needs =
+      page.substr(problems, page.find("<h2>The other devices</h2>") - problems);
+  std::vector<std::string> computers;
+  for (std::size_t at = needs.find("<tr><td>"); at != std::string::npos;
+       at = needs.find("<tr><td>", at + 1)) {
+    computers.push_back(needs.substr(at + 8, needs.find("</td>", at) - at - 8));
+  }
+  EXPECT_EQ(computers, (std::vector<std::string>{"PC-TWO"})) << needs;
+  EXPECT_NE(page.find("<h2>PCs with no device</h2>\n<p>PC-NONE1, PC-NONE2</p>"), std::string::npos);
+  EXPECT_NE(page.find("LINE-9, run "), std::string::npos);
+  EXPECT_NE(page.find(": 2 units, 1 passed, 1 failed</h3>"), std::string::npos);
+  // PC-FIXED's failure is history.
+  EXPECT_NE(page.find("<td>PC-FIXED</td>", page.find("<details>")), std::string::npos);
 }
 
 }  // namespace

@@ -139,6 +139,22 @@ class FakeFiles : public platform::Files {
     contents = stored.at(file);
     return {};
   }
+  // In small chunks, so that lines cross them; a file in `cutOff` fails after its first chunk.
+  std::set<std::string> cutOff;
+  std::function<void(const std::string& file, Chunks& into)> generated;  // files made as read
+  std::string ReadChunks(const std::string& file, Chunks& into) override {
+    if (generated && file.starts_with("generated/")) {
+      generated(file, into);
+      return {};
+    }
+    if (unreadable.contains(file)) return "access denied";
+    const std::string_view contents = stored.at(file);
+    for (std::size_t at = 0; at < contents.size(); at += 1000) {
+      into.Take(contents.substr(at, 1000));
+      if (cutOff.contains(file)) return "the network name is no longer available";
+    }
+    return {};
+  }
   std::string Write(const std::string& file, std::string_view contents) override {
     if (unwritable.contains(file)) return "access denied";
     stored[std::string(file)] = contents;
