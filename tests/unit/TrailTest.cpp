@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -126,6 +127,43 @@ TEST(TrailWords, AStandingComesFromTheResultElseTheState) {
         << (c.state ? trail::WordOf(*c.state) : "-") << " "
         << (c.result ? trail::WordOf(*c.result) : "-");
   }
+}
+
+// The faces (the window, the command line, the entry points) take every state, result, check and
+// standing word from the trail's table: a word spelled again drifts from the log, the events and
+// the report that read it. Comments may quote them.
+TEST(TrailWords, NoFaceSpellsATrailWord) {
+  std::set<std::string> words;
+  for (const auto list :
+       {trail::StateWords(), trail::ResultWords(), trail::CheckWords(), trail::StandingWords()}) {
+    words.insert(list.begin(), list.end());
+  }
+  const std::regex literal(R"((\[?)\"([a-z-]+)\")");
+  int files = 0;
+  for (const char* room : {"app", "cli", "programs"}) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(Root / room)) {
+      const auto extension = entry.path().extension();
+      if (extension != ".cpp" && extension != ".h") continue;
+      ++files;
+      std::ifstream file(entry.path());
+      std::string text;
+      int number = 0;
+      while (std::getline(file, text)) {
+        ++number;
+        if (const auto comment = text.find("//"); comment != std::string::npos) {
+          text.erase(comment);
+        }
+        for (std::sregex_iterator at(text.begin(), text.end(), literal), end; at != end; ++at) {
+          const std::string word = (*at)[2];
+          // "error" is also the name of the --json document's member that tells what went wrong.
+          if (word == "error" && (*at)[1] == "[") continue;
+          EXPECT_EQ(words.count(word), 0u) << entry.path().lexically_relative(Root).string() << ":"
+                                           << number << " spells \"" << word << "\"";
+        }
+      }
+    }
+  }
+  EXPECT_GT(files, 10);
 }
 
 }  // namespace
