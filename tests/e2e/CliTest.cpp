@@ -1,9 +1,9 @@
 // End-to-end tests of flashwright-cli.exe under Wine with the simulator: its exit codes (read from
 // the Windows process, all 32 bits), its JSON output (kept for the schema check), --all, the
 // station loop driven by usbsim, the machine-wide lock, text outside ASCII in every command, the
-// code page conversion with the system's own tables, and detect started as a detection script
-// starts it. (Wine 8 delivers no console control event to another process group, so Ctrl+C is
-// checked in the unit tests.)
+// code page conversion with the system's own tables, detect started as a detection script
+// starts it, and the machine's summary in the registry. (Wine 8 delivers no console control event
+// to another process group, so Ctrl+C is checked in the unit tests.)
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -828,6 +828,60 @@ TEST_F(CliTest, ARecordEndsWhenItsPathHoldsNotTheUnitItNames) {
     EXPECT_EQ(programmings(), 2u) << "not programmed again";
   }
   ForgetAttemptRecords();
+}
+
+// A value of the machine's summary, read back as an inventory tool reads it (the 64-bit view).
+std::optional<std::wstring> StatusText(const wchar_t* name) {
+  wchar_t value[256] = L"";
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwright\\Status", name,
+                   RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, value, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::wstring(value);
+}
+std::optional<DWORD> StatusNumber(const wchar_t* name) {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwright\\Status", name,
+                   RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value,
+                   &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The summary the real program keeps in the registry after update and status, read back. Wine
+// runs every program in session 1, a desktop's session, so a run there is always interactive: its
+// lines never say "notified" and no message is sent (Wine's WTSSendMessageW is a stub that fails,
+// and WTSGetActiveConsoleSessionId a stub that answers 1): who is told from session 0 is checked
+// natively, through the fake.
+TEST_F(CliTest, TheMachinesSummaryIsInTheRegistryAfterEachLook) {
+  WriteWorld("[device]\nprogram-ms = 100\n");
+  const std::string log = "attempts.log";
+  ASSERT_EQ(Cli("update --log " + log), 3010u) << Describe();
+  EXPECT_EQ(StatusText(L"State"), L"waits-for-power-cycle");
+  EXPECT_EQ(StatusText(L"Devices"), L"waits-for-power-cycle");
+  EXPECT_EQ(StatusNumber(L"DeviceCount"), 1u);
+  EXPECT_EQ(StatusNumber(L"ExitCode"), 3010u);
+  EXPECT_EQ(StatusText(L"Command"), L"update");
+  EXPECT_EQ(StatusText(L"Program"), L"flashwright-cli");
+  EXPECT_EQ(StatusText(L"Target"), L"00.01.01.07");
+  const std::optional<std::wstring> looked = StatusText(L"LastLook");
+  ASSERT_TRUE(looked);
+  EXPECT_EQ(looked->size(), 20u);
+  EXPECT_EQ(looked->back(), L'Z');
+  const std::vector<nlohmann::json> lines = LogLines(ReadFile(dir_.Path() / log));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_FALSE(lines[0].contains("notified")) << lines[0];
+
+  WriteWorld("");
+  EXPECT_EQ(Cli("status"), 3u) << Describe();
+  EXPECT_EQ(StatusText(L"State"), L"no-device");
+  EXPECT_EQ(StatusText(L"Devices"), L"");
+  EXPECT_EQ(StatusNumber(L"DeviceCount"), 0u);
+  EXPECT_EQ(StatusNumber(L"ExitCode"), 3u);
+  EXPECT_EQ(StatusText(L"Command"), L"status");
 }
 
 }  // namespace
