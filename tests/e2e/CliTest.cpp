@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -830,25 +831,39 @@ TEST_F(CliTest, ARecordEndsWhenItsPathHoldsNotTheUnitItNames) {
   ForgetAttemptRecords();
 }
 
-// A value of the machine's summary, read back as an inventory tool reads it (the 64-bit view).
-std::optional<std::wstring> StatusText(const wchar_t* name) {
-  wchar_t value[256] = L"";
-  DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwright\\Status", name,
-                   RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, value, &size) != ERROR_SUCCESS) {
+// A value of the machine's summary, read back as an inventory tool reads it (the 64-bit view):
+// its type and bytes, nothing when it cannot be read.
+std::optional<std::pair<DWORD, std::vector<BYTE>>> StatusValue(const wchar_t* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwright\\Status", 0,
+                    KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
     return std::nullopt;
   }
-  return std::wstring(value);
+  DWORD type = 0;
+  std::vector<BYTE> bytes(512);
+  DWORD size = static_cast<DWORD>(bytes.size());
+  const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, bytes.data(), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  bytes.resize(size);
+  return std::pair(type, bytes);
+}
+std::optional<std::wstring> StatusText(const wchar_t* name) {
+  const auto value = StatusValue(name);
+  if (!value || value->first != REG_SZ || value->second.size() % 2 != 0) return std::nullopt;
+  std::wstring text(value->second.size() / 2, L'\0');
+  std::memcpy(text.data(), value->second.data(), value->second.size());
+  if (!text.empty() && text.back() == L'\0') text.pop_back();
+  return text;
 }
 std::optional<DWORD> StatusNumber(const wchar_t* name) {
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwright\\Status", name,
-                   RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value,
-                   &size) != ERROR_SUCCESS) {
+  const auto value = StatusValue(name);
+  if (!value || value->first != REG_DWORD || value->second.size() != sizeof(DWORD)) {
     return std::nullopt;
   }
-  return value;
+  DWORD number = 0;
+  std::memcpy(&number, value->second.data(), sizeof number);
+  return number;
 }
 
 // The summary the real program keeps in the registry after update and status, read back. Wine
