@@ -48,8 +48,8 @@ std::string TerminalConsoleUser::Tell(std::string_view title, std::string_view t
   SetLastError(0);
   // Not waited for: the run goes on at once, and the box closes by itself after `timeout`.
   if (!send(nullptr /* this server */, session, wideTitle.data(),
-            static_cast<DWORD>(wideTitle.size() * sizeof(wchar_t)), wideText.data(),
-            static_cast<DWORD>(wideText.size() * sizeof(wchar_t)),
+            static_cast<DWORD>(wideTitle.size()) * sizeof(wchar_t), wideText.data(),
+            static_cast<DWORD>(wideText.size()) * sizeof(wchar_t),
             MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND, static_cast<DWORD>(timeout.count()),
             &response, FALSE)) {
     return Failure("the message could not be sent to the console's session", GetLastError());

@@ -34,7 +34,7 @@ std::string ErrorText(LSTATUS status) {
 LSTATUS WriteText(HKEY key, const wchar_t* name, const std::string& ascii) {
   const std::wstring wide(ascii.begin(), ascii.end());
   return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
-                        static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+                        static_cast<DWORD>(wide.size() + 1) * sizeof(wchar_t));
 }
 
 LSTATUS WriteNumber(HKEY key, const wchar_t* name, std::uint32_t number) {
