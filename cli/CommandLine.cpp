@@ -158,8 +158,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
                                    "the person logged on at the PC to switch it off and on; "
                                    "none: no message (default: ") +
                            (row.notifiesByDefault ? "user" : "none") + ")")
-          ->check(CLI::IsMember({"none", "user"}))
-          ->type_name("WHOM");
+          ->check(CLI::Validator(
+              [](std::string& value) -> std::string {
+                return value == "none" || value == "user" ? "" : "must be none or user";
+              },
+              ""))
+          ->type_name("none|user");
     }
     if (row.Takes(CountOption)) {
       command->add_option("--count", count, "End after N devices, 1 to " + std::to_string(MaxCount))

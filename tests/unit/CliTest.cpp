@@ -38,8 +38,7 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
                                              {"status", "--log", "a.log"},
                                              {"station", "--count"},
                                              {"update", "--unit-id", "prompt"},
-                                             {"station", "--station"},
-                                             {"update", "--notify", "everyone"}}) {
+                                             {"station", "--station"}}) {
     const cli::CommandLine parsed = Parse(wrong);
     EXPECT_FALSE(parsed.options);
     EXPECT_EQ(parsed.exitCode, cli::Usage) << testing::PrintToString(wrong);
@@ -63,7 +62,8 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
             "--unit-id must be prompt, sequence or sequence:START (START from 0 to 999999999)"},
            {{"station", "--unit-id", "sequence:-1"},
             "--unit-id must be prompt, sequence or sequence:START (START from 0 to 999999999)"},
-           {{"station", "--station", " "}, "--station needs a name"}}) {
+           {{"station", "--station", " "}, "--station needs a name"},
+           {{"update", "--notify", "everyone"}, "--notify must be none or user"}}) {
     const cli::CommandLine parsed = Parse(arguments);
     EXPECT_FALSE(parsed.options) << testing::PrintToString(arguments);
     EXPECT_EQ(parsed.exitCode, cli::Usage) << testing::PrintToString(arguments);
