@@ -27,7 +27,10 @@ struct Options {
   bool json = false;
   std::optional<int> device;  // --device N, 1-based
   bool all = false;
-  bool force = false;        // update: program a device pending its power cycle too
+  bool force = false;  // update: program a device pending its power cycle too
+  // Tell the person at the console when a device waits for its power cycle and the run has no
+  // desktop of its own (--notify user; the row's default without --notify).
+  bool notify = false;
   std::optional<int> count;  // station --count N
   UnitIds unitIds = UnitIds::None;
   long long unitStart = 1;  // station --unit-id sequence:START

@@ -123,6 +123,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   int device = 0;
   int count = 0;
   std::string unitIds;
+  std::string notify;
   // --json and --log go before or after the command.
   const std::string jsonHelp = "Write one JSON document to standard output";
   const std::string logHelp =
@@ -149,6 +150,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
                         "Program a device also while it waits for its power cycle after an update");
     }
     if (row.Takes(LogOption)) addLog(command);
+    if (row.Takes(NotifyOption)) {
+      command
+          ->add_option("--notify", notify,
+                       std::string("user: when a device waits for its power cycle and no one sees "
+                                   "this run (a deployment system's, as SYSTEM), a message asks "
+                                   "the person logged on at the PC to switch it off and on; "
+                                   "none: no message (default: ") +
+                           (row.notifiesByDefault ? "user" : "none") + ")")
+          ->check(CLI::Validator(
+              [](std::string& value) -> std::string {
+                return value == "none" || value == "user" ? "" : "must be none or user";
+              },
+              ""))
+          ->type_name("none|user");
+    }
     if (row.Takes(CountOption)) {
       command->add_option("--count", count, "End after N devices, 1 to " + std::to_string(MaxCount))
           ->check(Between(1, MaxCount))
@@ -272,6 +288,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   if (options.command->Takes(SupportSteps) && !chosen->get_subcommands().empty()) {
     options.supportStep = chosen->get_subcommands().front()->get_name();
   }
+  options.notify = notify.empty() ? options.command->notifiesByDefault : notify == "user";
   if (given("--device")) options.device = device;
   if (given("--count")) options.count = count;
   if (unitIds == "prompt") {

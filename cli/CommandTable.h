@@ -30,6 +30,7 @@ enum CommandOption : unsigned {
   CountOption = 8,     // --count N
   ReportOptions = 16,  // PATH..., --csv FILE and --html FILE
   SupportSteps = 32,   // record on|off, or collect [FILE]
+  NotifyOption = 64,   // --notify none|user: tell the person at the PC of a power cycle owed
 };
 
 struct CommandRow {
@@ -44,6 +45,8 @@ struct CommandRow {
   std::optional<trail::Command> trail = std::nullopt;
   // A detection script's contract: exit code 0 whatever happened (see Session::Detect).
   bool alwaysSucceeds = false;
+  // Without --notify, the person at the PC is told when a device waits for its power cycle.
+  bool notifiesByDefault = false;
   ExitCode (Session::*handler)() = nullptr;
   // A command that touches no device runs this instead of a session's handler: it needs no
   // administrator rights, no library and no lock.

@@ -88,6 +88,16 @@ trail::State DeviceState(const Entry& entry) {
   return trail::StateOf(entry.check.outcome);
 }
 
+}  // namespace
+
+trail::Standing StandingOf(const Entry& entry) {
+  return trail::StandingOf(DeviceState(entry),
+                           entry.result ? std::optional(ResultOf(*entry.result)) : std::nullopt)
+      .value_or(trail::Standing::Failed);
+}
+
+namespace {
+
 Json ToJson(const Entry& entry, platform::ConsoleOutput& output) {
   auto orNull = [](const auto& value) { return value ? Json(*value) : Json(nullptr); };
   const EntryText text(entry, output);
@@ -350,6 +360,12 @@ trail::Line Report::DeviceLine(const Entry& entry, const std::string& versionBef
         break;
       default:
         break;
+    }
+  }
+  if (notified_ && StandingOf(entry) == trail::Standing::WaitsForPowerCycle) {
+    line.notified = *notified_;
+    if (!*notified_) {
+      line.warning += (line.warning.empty() ? "" : "; ") + notNotified_;
     }
   }
   // The first line after an attempt that was cut short says so.

@@ -3,6 +3,7 @@
 // results and exit codes. The commands decide (Session.cpp, Station.cpp); this only writes.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -36,6 +37,9 @@ std::string_view StationWord(ExitCode exitCode);
 
 // A device's result as the trail and --json tell it.
 trail::Result ResultOf(DeviceResult result);
+
+// Where a device stands after the run: its result's class, else its state's.
+trail::Standing StandingOf(const Entry& entry);
 
 class Report {
  public:
@@ -89,6 +93,12 @@ class Report {
   // unit reports the version it had before after a power cycle (did-not-take, which is also an
   // error event). The line tells of an earlier run, so it has no exit code.
   bool LogEnded(const update::Ended& ended);
+  // Whether the person at the PC was told of the power cycles owed (nullopt: no one was to be
+  // told), and why not: on the lines of the devices that wait for theirs.
+  void Notified(std::optional<bool> told, std::string whyNot) {
+    notified_ = told;
+    notNotified_ = std::move(whyNot);
+  }
   // How many lines of devices or of the run (not confirmations) this run has written or tried to.
   int Lines() const { return lines_; }
 
@@ -111,6 +121,8 @@ class Report {
   StationUnit unit_;         // station: the unit at hand
   bool sharedTold_ = false;  // the shared log's trouble was told
   int lines_ = 0;
+  std::optional<bool> notified_;
+  std::string notNotified_;
 };
 
 }  // namespace cli

@@ -11,6 +11,7 @@
 
 #include "platform/Phases.h"
 #include "platform/UniqueResource.h"
+#include "trail/Writer.h"
 
 namespace cli {
 namespace {
@@ -148,25 +149,93 @@ ExitCode Session::End(ExitCode exitCode, const std::string& error) {
         message.empty() || message == "programming failed" ? notLogged : message + "; " + notLogged;
   }
   report_.End(exitCode, entries_, message);
-  if (!trailBegun_ || report_.Lines() > 0) return exitCode;
   // The lines tell the exit code the run ends with: detect's is always 0.
   const ExitCode ended = options_.command->alwaysSucceeds ? Success : exitCode;
-  if (!entries_.empty() && looksOnly) {
-    report_.LogStates(entries_, ended);
-  } else {
-    // A look that found no device is no error: detect says so with 0.
-    const bool noDevice = exitCode == NoDevice || (looksOnly && message.empty());
-    report_.LogRun(noDevice             ? trail::State::NoDevice
-                   : exitCode == Locked ? trail::State::Busy
-                                        : trail::State::Error,
-                   ended, message);
+  if (trailBegun_ && report_.Lines() == 0) {
+    if (!entries_.empty() && looksOnly) {
+      report_.LogStates(entries_, ended);
+    } else {
+      // A look that found no device is no error: detect says so with 0.
+      const bool noDevice = exitCode == NoDevice || (looksOnly && message.empty());
+      report_.LogRun(noDevice             ? trail::State::NoDevice
+                     : exitCode == Locked ? trail::State::Busy
+                                          : trail::State::Error,
+                     ended, message);
+    }
   }
+  if (lookedAt_) KeepStatus(ended);
   return exitCode;
+}
+
+// The machine's summary for inventory tools, from the run's look at the devices: each device's
+// standing (its result's class, else its state's), the worst of them by trail::Standing's order
+// (what needs a person first), or no-device. A summary that cannot be kept is told and stops
+// nothing.
+void Session::KeepStatus(ExitCode ended) {
+  platform::StatusSummary summary;
+  summary.target = std::string(device::TargetFirmwareVersion);
+  std::optional<trail::Standing> worst;
+  for (const Entry& entry : entries_) {
+    const trail::Standing standing = StandingOf(entry);
+    if (!worst || standing < *worst) worst = standing;
+    if (!summary.devices.empty()) summary.devices += ' ';
+    summary.devices += trail::WordOf(standing);
+  }
+  summary.state =
+      std::string(worst ? trail::WordOf(*worst) : trail::WordOf(trail::State::NoDevice));
+  summary.deviceCount = static_cast<std::uint32_t>(entries_.size());
+  summary.lastLook = trail::UtcTime(*lookedAt_);
+  summary.exitCode = static_cast<std::uint32_t>(ended);
+  summary.program = std::string(trail::WordOf(trail::Program::Cli));
+  summary.command =
+      std::string(trail::WordOf(options_.command->trail.value_or(trail::Command::Status)));
+  if (const std::string error = services_.status.Write(summary); !error.empty()) {
+    services_.output.Err("flashwright-cli: warning: the summary for inventory tools is not kept: " +
+                         error + " (the run's result stands)\n");
+  }
+}
+
+// When the run has no desktop of its own (a deployment system's, as SYSTEM), one message asks the
+// person at the console to power-cycle the devices that wait for it; their lines say whether it
+// was sent. Called with the lock let go; a message that cannot be sent changes no exit code.
+void Session::TellOfPowerCycles() {
+  std::vector<std::string> names;
+  for (const Entry& entry : entries_) {
+    if (StandingOf(entry) != trail::Standing::WaitsForPowerCycle) continue;
+    const std::string identity = services_.output.FromAnsi(entry.Identity());
+    names.push_back(identity.empty() ? "number " + std::to_string(entry.index) : identity);
+  }
+  if (names.empty() || services_.consoleUser.Interactive()) return;
+  std::string which;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) which += i + 1 == names.size() ? " and " : ", ";
+    which += names[i];
+  }
+  const bool one = names.size() == 1;
+  const std::string text = std::string(one ? "The firmware of the USB storage device "
+                                           : "The firmware of the USB storage devices ") +
+                           which + " has been updated. To finish, switch " + (one ? "it" : "them") +
+                           " off and on again (or unplug " + (one ? "it" : "them") + " and plug " +
+                           (one ? "it" : "them") + " in again). Until then " +
+                           (one ? "it runs" : "they run") + " the old firmware.";
+  const std::string whyNot = services_.consoleUser.Tell(
+      "Flashwright: a device needs switching off and on", text, NoticeShown);
+  report_.Notified(whyNot.empty(),
+                   whyNot.empty()
+                       ? ""
+                       : "the person at the PC was not told to power-cycle the device: " + whyNot);
+  if (!whyNot.empty()) {
+    services_.output.Err(
+        "flashwright-cli: warning: the person at the PC was not told to switch the device off and "
+        "on: " +
+        whyNot + "\n");
+  }
 }
 
 std::string Session::LetGo() {
   lock_.reset();
   stationLock_.reset();
+  if (options_.notify) TellOfPowerCycles();
   std::string notLogged;
   for (const update::Ended& ended : ended_) {
     if (!report_.LogEnded(ended) && notLogged.empty()) {
@@ -216,7 +285,9 @@ std::optional<ExitCode> Session::Refusal(platform::ProgrammingLock::Take take) {
 // a line that says why, written once the lock is let go.
 void Session::InspectAndReview() {
   bool complete = false;
+  const std::int64_t now = services_.attempts.Now();
   entries_ = Inspect(library_, &complete);
+  lookedAt_ = now;
   platform::EndOfPhase("scan");
   for (update::Ended& ended : Review(entries_, attempts_, complete)) {
     ended_.push_back(std::move(ended));

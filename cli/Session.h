@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@ namespace cli {
 // How long a command (and the station, before it says it waits) waits for another program's scan
 // to end before it takes the device for busy.
 inline constexpr std::chrono::milliseconds LockWait{3000};
+
+// How long the message to the person at the PC stays up unanswered: a deployment retried later
+// tells again, so old messages do not pile up.
+inline constexpr std::chrono::seconds NoticeShown{3600};
 
 // A command's exit code over what each of its devices contributes: the worst device decides.
 // update never gives NeedsUpdate or Interrupted, and status (and detect) never Updated or Failed,
@@ -58,6 +63,8 @@ class Session {
   // Lets go of the programming lock, then writes the lines held back while it was held. Returns
   // why the --log file did not take one of them (told on standard error), empty when it did.
   std::string LetGo();
+  void TellOfPowerCycles();
+  void KeepStatus(ExitCode ended);
   void InspectAndReview();
   update::UpdateOutcome Program(Entry& entry, const std::string& versionBefore);
   std::vector<Entry*> Choose(ExitCode& refusal, std::string& why);
@@ -91,6 +98,7 @@ class Session {
   bool lockFailed_ = false;                        // the station stopped: no lock could be had
   bool logFailed_ = false;                         // station: a unit's line could not be written
   bool trailBegun_ = false;                        // the run's lines are to be written
+  std::optional<std::int64_t> lookedAt_;           // when the run listed the devices, if it did
 };
 
 }  // namespace cli

@@ -50,7 +50,9 @@ std::pair<std::string, int> StatusDocument(const Services& services) {
                           services.events,
                           services.files,
                           services.input,
-                          services.support};
+                          services.support,
+                          services.consoleUser,
+                          services.status};
   Session session(status, captured);
   const int code = session.Run();
   return {output.Captured(), code};

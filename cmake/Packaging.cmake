@@ -31,13 +31,17 @@ function(flashwright_archive_file archive kind entry source)
 endfunction()
 
 # Text files get CRLF line ends, for Notepad. The detection script for device-management systems
-# goes beside the programs, and so into both MSIs.
+# and the inventory snippets go beside the programs, and so into both MSIs.
 foreach(archive IN ITEMS "${FLASHWRIGHT_RELEASE_PACKAGE}" "${FLASHWRIGHT_KIT_PACKAGE}")
   flashwright_archive_file("${archive}" signable Flashwright.exe "$<TARGET_FILE:Flashwright>")
   flashwright_archive_file("${archive}" signable flashwright-cli.exe
                            "$<TARGET_FILE:flashwright-cli>")
   flashwright_archive_file("${archive}" text Detect-Flashwright.ps1
                            "${CMAKE_SOURCE_DIR}/deploy/Detect-Flashwright.ps1")
+  flashwright_archive_file("${archive}" text Test-FlashwrightStatus.ps1
+                           "${CMAKE_SOURCE_DIR}/deploy/Test-FlashwrightStatus.ps1")
+  flashwright_archive_file("${archive}" text Flashwright-Status.mof
+                           "${CMAKE_SOURCE_DIR}/deploy/Flashwright-Status.mof")
 endforeach()
 foreach(archive IN ITEMS "${FLASHWRIGHT_RELEASE_PACKAGE}" "${FLASHWRIGHT_KIT_PACKAGE}"
                          "${FLASHWRIGHT_SUPPORT_PACKAGE}")

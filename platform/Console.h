@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Deployment.h"
 #include "platform/Platform.h"
 #include "platform/SupportServices.h"
 #include "platform/Trail.h"
@@ -137,6 +138,8 @@ struct ConsoleServices {
   Files& files;
   LineInput& input;
   SupportDesk& support;
+  ConsoleUser& consoleUser;
+  StatusStore& status;
 };
 
 }  // namespace platform

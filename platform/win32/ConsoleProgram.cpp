@@ -14,11 +14,13 @@
 #include "platform/win32/ConsoleInput.h"
 #include "platform/win32/ConsoleInterrupts.h"
 #include "platform/win32/ConsoleStreams.h"
+#include "platform/win32/ConsoleUser.h"
 #include "platform/win32/DataFolder.h"
 #include "platform/win32/DeviceChangeWindow.h"
 #include "platform/win32/ModuleLoading.h"
 #include "platform/win32/NamedFiles.h"
 #include "platform/win32/Owners.h"
+#include "platform/win32/StatusRegistry.h"
 #include "platform/win32/SupportDesk.h"
 #include "platform/win32/SystemServices.h"
 #include "platform/win32/Text.h"
@@ -104,6 +106,8 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
     SystemServices system;
     NamedFiles files;
     SystemSupportDesk support;
+    TerminalConsoleUser consoleUser;
+    RegistryStatusStore status;
     // Each member has an interface type of its own, so a slip in the order does not compile.
     const ConsoleServices services{system.modules,
                                    system.faults,
@@ -120,7 +124,9 @@ int RunConsoleProgram(const std::function<int(const ConsoleServices&)>& program,
                                    system.events,
                                    files,
                                    input,
-                                   support};
+                                   support,
+                                   consoleUser,
+                                   status};
     return program(services);
   } catch (...) {
     WriteStream(STD_ERROR_HANDLE, "flashwright-cli: unexpected failure: " +

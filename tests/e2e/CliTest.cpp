@@ -1,15 +1,16 @@
 // End-to-end tests of flashwright-cli.exe under Wine with the simulator: its exit codes (read from
 // the Windows process, all 32 bits), its JSON output (kept for the schema check), --all, the
 // station loop driven by usbsim, the machine-wide lock, text outside ASCII in every command, the
-// code page conversion with the system's own tables, and detect started as a detection script
-// starts it. (Wine 8 delivers no console control event to another process group, so Ctrl+C is
-// checked in the unit tests.)
+// code page conversion with the system's own tables, detect started as a detection script
+// starts it, and the machine's summary in the registry. (Wine 8 delivers no console control event
+// to another process group, so Ctrl+C is checked in the unit tests.)
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <sddl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -887,6 +888,74 @@ TEST_F(CliTest, ARecordEndsWhenItsPathHoldsNotTheUnitItNames) {
     EXPECT_EQ(programmings(), 2u) << "not programmed again";
   }
   ForgetAttemptRecords();
+}
+
+// A value of the machine's summary, read back as an inventory tool reads it (the 64-bit view):
+// its type and bytes, nothing when it cannot be read.
+std::optional<std::pair<DWORD, std::vector<BYTE>>> StatusValue(const wchar_t* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwright\\Status", 0,
+                    KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  DWORD type = 0;
+  std::vector<BYTE> bytes(512);
+  DWORD size = static_cast<DWORD>(bytes.size());
+  const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, bytes.data(), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  bytes.resize(size);
+  return std::pair(type, bytes);
+}
+std::optional<std::wstring> StatusText(const wchar_t* name) {
+  const auto value = StatusValue(name);
+  if (!value || value->first != REG_SZ || value->second.size() % 2 != 0) return std::nullopt;
+  std::wstring text(value->second.size() / 2, L'\0');
+  std::memcpy(text.data(), value->second.data(), value->second.size());
+  if (!text.empty() && text.back() == L'\0') text.pop_back();
+  return text;
+}
+std::optional<DWORD> StatusNumber(const wchar_t* name) {
+  const auto value = StatusValue(name);
+  if (!value || value->first != REG_DWORD || value->second.size() != sizeof(DWORD)) {
+    return std::nullopt;
+  }
+  DWORD number = 0;
+  std::memcpy(&number, value->second.data(), sizeof number);
+  return number;
+}
+
+// The summary the real program keeps in the registry after update and status, read back. Wine
+// runs every program in session 1, a desktop's session, so a run there is always interactive: its
+// lines never say "notified" and no message is sent (Wine's WTSSendMessageW is a stub that fails,
+// and WTSGetActiveConsoleSessionId a stub that answers 1): who is told from session 0 is checked
+// natively, through the fake.
+TEST_F(CliTest, TheMachinesSummaryIsInTheRegistryAfterEachLook) {
+  WriteWorld("[device]\nprogram-ms = 100\n");
+  const std::string log = "attempts.log";
+  ASSERT_EQ(Cli("update --log " + log), 3010u) << Describe();
+  EXPECT_EQ(StatusText(L"State"), L"waits-for-power-cycle");
+  EXPECT_EQ(StatusText(L"Devices"), L"waits-for-power-cycle");
+  EXPECT_EQ(StatusNumber(L"DeviceCount"), 1u);
+  EXPECT_EQ(StatusNumber(L"ExitCode"), 3010u);
+  EXPECT_EQ(StatusText(L"Command"), L"update");
+  EXPECT_EQ(StatusText(L"Program"), L"flashwright-cli");
+  EXPECT_EQ(StatusText(L"Target"), L"00.01.01.07");
+  const std::optional<std::wstring> looked = StatusText(L"LastLook");
+  ASSERT_TRUE(looked);
+  EXPECT_EQ(looked->size(), 20u);
+  EXPECT_EQ(looked->back(), L'Z');
+  const std::vector<nlohmann::json> lines = LogLines(ReadFile(dir_.Path() / log));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_FALSE(lines[0].contains("notified")) << lines[0];
+
+  WriteWorld("");
+  EXPECT_EQ(Cli("status"), 3u) << Describe();
+  EXPECT_EQ(StatusText(L"State"), L"no-device");
+  EXPECT_EQ(StatusText(L"Devices"), L"");
+  EXPECT_EQ(StatusNumber(L"DeviceCount"), 0u);
+  EXPECT_EQ(StatusNumber(L"ExitCode"), 3u);
+  EXPECT_EQ(StatusText(L"Command"), L"status");
 }
 
 }  // namespace

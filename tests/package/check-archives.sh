@@ -35,15 +35,17 @@ ExpectListing() {
 }
 
 ExpectListing "$releaseName" "$(printf "$releaseName/%s\n" CHANGELOG.txt Detect-Flashwright.ps1 \
-  Flashwright.exe LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt flashwright-cli.exe | sort)"
+  Flashwright-Status.mof Flashwright.exe LICENSE.txt README.txt Test-FlashwrightStatus.ps1 \
+  THIRD-PARTY-NOTICES.txt flashwright-cli.exe | sort)"
 
 scenarios=(
   01-up-to-date 02-update-required 03-no-device 04-two-devices 05-unsupported-chip
   06-wrong-running-mode 07-version-read-failure 08-image-mismatch 09-identification-failure
   10-programming-failure
 )
-kitFiles=(Detect-Flashwright.ps1 Flashwright.exe LICENSE.txt README.txt SIMULATOR.md
-          THIRD-PARTY-NOTICES.txt ZRFWUpdateDll.dll flashwright-cli.exe scenarios usbsim.exe)
+kitFiles=(Detect-Flashwright.ps1 Flashwright-Status.mof Flashwright.exe LICENSE.txt README.txt
+          SIMULATOR.md Test-FlashwrightStatus.ps1 THIRD-PARTY-NOTICES.txt ZRFWUpdateDll.dll
+          flashwright-cli.exe scenarios usbsim.exe)
 for scenario in "${scenarios[@]}"; do kitFiles+=("scenarios/$scenario.scenario"); done
 ExpectListing "$kitName" "$(printf "$kitName/%s\n" "${kitFiles[@]}" | sort)"
 
@@ -98,7 +100,9 @@ ExpectText() {
 for dir in "$releaseDir" "$kitDir"; do
   ExpectText "$dir/LICENSE.txt" "$sourceDir/LICENSE"
   ExpectText "$dir/THIRD-PARTY-NOTICES.txt" "$sourceDir/THIRD-PARTY-NOTICES"
-  ExpectText "$dir/Detect-Flashwright.ps1" "$sourceDir/deploy/Detect-Flashwright.ps1"
+  for script in Detect-Flashwright.ps1 Test-FlashwrightStatus.ps1 Flashwright-Status.mof; do
+    ExpectText "$dir/$script" "$sourceDir/deploy/$script"
+  done
 done
 ExpectText "$releaseDir/README.txt" "$buildDir/packaging/release/README.txt"
 ExpectText "$kitDir/README.txt" "$buildDir/packaging/simulator-kit/README.txt"

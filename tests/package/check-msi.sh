@@ -176,6 +176,12 @@ rm -rf "$dataFolder"
 ! wine reg query "$eventSource" </dev/null >/dev/null 2>&1 || Fail "the event source is left after uninstalling"
 [ ! -e "$installed" ] || Fail "the install folder is left after uninstalling: $(ls -A "$installed")"
 [ -z "$(Products)" ] || Fail "Add/Remove Programs still lists: $(Products)"
-! wine reg query 'HKLM\Software\Flashwright' </dev/null >/dev/null 2>&1 ||
-  Fail "HKLM\\Software\\Flashwright is left after uninstalling"
+# Of HKLM\Software\Flashwright only the status values the run left for inventory tools stay, as
+# the records would: written by the programs in the 64-bit view, which a 32-bit package cannot
+# remove on 64-bit Windows.
+left="$(wine reg query 'HKLM\Software\Flashwright' </dev/null 2>/dev/null | tr -d '\r' | grep -v '^$')"
+[ "$left" = 'HKEY_LOCAL_MACHINE\Software\Flashwright\Status' ] ||
+  Fail "HKLM\\Software\\Flashwright holds after uninstalling: '$left'"
+wine reg query 'HKLM\Software\Flashwright\Status' /v State </dev/null 2>/dev/null | grep -q 'needs-update' ||
+  Fail "the installed flashwright-cli status left no status values"
 echo "check-msi: install, upgrade from $oldVersion, refused downgrade and uninstall of $version all as expected"

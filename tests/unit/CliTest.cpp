@@ -62,7 +62,8 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
             "--unit-id must be prompt, sequence or sequence:START (START from 0 to 999999999)"},
            {{"station", "--unit-id", "sequence:-1"},
             "--unit-id must be prompt, sequence or sequence:START (START from 0 to 999999999)"},
-           {{"station", "--station", " "}, "--station needs a name"}}) {
+           {{"station", "--station", " "}, "--station needs a name"},
+           {{"update", "--notify", "everyone"}, "--notify must be none or user"}}) {
     const cli::CommandLine parsed = Parse(arguments);
     EXPECT_FALSE(parsed.options) << testing::PrintToString(arguments);
     EXPECT_EQ(parsed.exitCode, cli::Usage) << testing::PrintToString(arguments);
@@ -116,7 +117,8 @@ TEST(CliCommandLine, EachCommandTakesTheOptionsOfItsRow) {
              {cli::LogOption, {"--log", "a.log", name}},
              {cli::ChoiceOptions, {name, "--all", "--force"}},
              {cli::ChoiceOptions, {name, "--device", "2"}},
-             {cli::CountOption, {name, "--count", "2"}}}) {
+             {cli::CountOption, {name, "--count", "2"}},
+             {cli::NotifyOption, {name, "--notify", "none"}}}) {
       EXPECT_EQ(Parse(arguments).options.has_value(), row.Takes(option))
           << testing::PrintToString(arguments);
     }
@@ -898,4 +900,150 @@ TEST(RunLog, TheSharedLogIsCheckedOncePerRunAndAskedAgainAfterTrouble) {
   EXPECT_TRUE(trail.SharedLogTrouble().empty());
   EXPECT_EQ(log.sharedLogAsks, 2);
   EXPECT_EQ(log.sharedLines.size(), 3u);
+}
+
+// A run that leaves a device waiting for its power cycle tells the person at the console once,
+// with the device's identification, after the lock is let go, when the run has no desktop of its
+// own (session 0) and its command tells: update by default, status and detect when asked, never
+// the station or --notify none. The device's line says whether the message went (a message that
+// could not be sent says why, and changes no exit code); where no one was to be told, the line
+// has no "notified".
+TEST_F(CliFixture, APowerCycleOwedIsToldOnceToThePersonAtTheConsole) {
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  auto pending = [&] { Run({"update"}); };
+  const struct {
+    std::vector<std::string> arguments;
+    bool interactive;
+    std::function<void()> arrange;
+    std::string tellError;
+    int exitCode;
+    bool told;
+    const char* notified;  // the device line's, as written; nullptr: none
+  } cases[] = {
+      {{"update"}, false, [] {}, "", cli::Updated, true, "true"},
+      {{"update", "--notify", "user"}, false, pending, "", cli::Updated, true, "true"},
+      {{"update"}, false, [] {}, "nobody is logged on at the console", cli::Updated, true, "false"},
+      {{"update", "--notify", "none"}, false, [] {}, "", cli::Updated, false, nullptr},
+      {{"update"}, true, [] {}, "", cli::Updated, false, nullptr},
+      {{"update"},
+       false,
+       [&] { library.SetVersion("00.01.01.07"); },
+       "",
+       cli::Success,
+       false,
+       nullptr},
+      {{"update"},
+       false,
+       [&] { library.Device(0).programSucceeds = false; },
+       "",
+       cli::ProgrammingFailed,
+       false,
+       nullptr},
+      {{"status"}, false, pending, "", cli::Updated, false, nullptr},
+      {{"status", "--notify", "user"}, false, pending, "", cli::Updated, true, "true"},
+      {{"detect", "--notify", "user"}, false, pending, "", cli::Success, true, "true"},
+      {{"station", "--count", "1"}, false, [] {}, "", cli::Updated, false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments) + (c.interactive ? " interactive" : "") + " " +
+                 c.tellError);
+    library.Reset();
+    attempts.records.clear();
+    console = {};
+    console.lock = &programmingLock.held;
+    c.arrange();
+    console.told.clear();
+    console.sharedLines.clear();
+    console.interactive = c.interactive;
+    console.tellError = c.tellError;
+    EXPECT_EQ(Run(c.arguments), c.exitCode) << console.err;
+    ASSERT_EQ(console.told.size(), c.told ? 1u : 0u);
+    ASSERT_FALSE(console.sharedLines.empty());
+    const auto line = nlohmann::json::parse(console.sharedLines.back());
+    if (c.told) {
+      const auto& told = console.told.front();
+      EXPECT_FALSE(told.underLock);
+      EXPECT_NE(told.text.find(line["identity"].get<std::string>()), std::string::npos)
+          << told.text;
+      EXPECT_NE(told.text.find("switch it off and on"), std::string::npos) << told.text;
+    }
+    EXPECT_EQ(line.contains("notified") ? line["notified"].dump() : "none",
+              c.notified ? c.notified : "none")
+        << line;
+    if (!c.tellError.empty()) {
+      EXPECT_NE(line["warning"].get<std::string>().find(c.tellError), std::string::npos) << line;
+      EXPECT_NE(console.err.find(c.tellError), std::string::npos) << console.err;
+    }
+  }
+}
+
+// Every run that looked at the devices replaces the machine's summary: each device's standing, the
+// worst of them (no-device when none was attached), when it looked, the exit code the run ended
+// with and what ran. A run that did not look leaves it alone; one that cannot keep it says so once
+// and ends as it would have.
+TEST_F(CliFixture, EachLookLeavesTheMachinesSummaryForInventory) {
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  const struct {
+    std::vector<std::string> arguments;
+    std::function<void()> arrange;
+    int exitCode;
+    const char* state;  // nullptr: nothing written
+    const char* devices;
+    std::uint32_t count;
+  } cases[] = {
+      {{"status"}, [] {}, cli::UpdateNeeded, "needs-update", "needs-update", 1},
+      {{"update"}, [] {}, cli::Updated, "waits-for-power-cycle", "waits-for-power-cycle", 1},
+      {{"detect"}, [] {}, cli::Success, "needs-update", "needs-update", 1},
+      {{"update", "--all"},
+       [&] {
+         library.SetDevices({"a", "b", "c"});
+         library.Device(1).programSucceeds = false;
+       },
+       cli::ProgrammingFailed,
+       "failed",
+       "waits-for-power-cycle failed waits-for-power-cycle",
+       3},
+      {{"update"},
+       [&] {
+         library.SetDevices({"a", "b"});
+       },
+       cli::SeveralDevices,
+       "needs-update",
+       "needs-update needs-update",
+       2},
+      {{"status"}, [&] { library.SetDevices({}); }, cli::NoDevice, "no-device", "", 0},
+      {{"detect"}, [&] { library.SetDevices({}); }, cli::Success, "no-device", "", 0},
+      {{"update"}, [&] { library.SetDevices({}); }, cli::NoDevice, "no-device", "", 0},
+      {{"update"}, [&] { programmingLock.heldElsewhere = true; }, cli::Locked, nullptr, "", 0},
+      {{"status"}, [&] { console.elevated = false; }, cli::NotElevated, nullptr, "", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments) + " " + (c.state ? c.state : "none"));
+    library.Reset();
+    attempts.records.clear();
+    programmingLock.heldElsewhere = false;
+    console = {};
+    c.arrange();
+    EXPECT_EQ(Run(c.arguments), c.exitCode) << console.err;
+    if (!c.state) {
+      EXPECT_TRUE(console.written.empty());
+      continue;
+    }
+    ASSERT_EQ(console.written.size(), 1u);
+    const platform::StatusSummary& summary = console.written.front();
+    EXPECT_EQ(summary.target, device::TargetFirmwareVersion);
+    EXPECT_EQ(summary.state, c.state);
+    EXPECT_EQ(summary.devices, c.devices);
+    EXPECT_EQ(summary.deviceCount, c.count);
+    EXPECT_EQ(summary.lastLook, "2027-01-15T08:00:00Z");
+    EXPECT_EQ(summary.exitCode, static_cast<std::uint32_t>(c.exitCode));
+    EXPECT_EQ(summary.program, "flashwright-cli");
+    EXPECT_EQ(summary.command, c.arguments.front());
+  }
+  console = {};
+  library.Reset();
+  console.writeError = "access denied";
+  EXPECT_EQ(Run({"status"}), cli::UpdateNeeded);
+  EXPECT_NE(console.err.find("access denied"), std::string::npos) << console.err;
+  EXPECT_EQ(console.err.find("access denied"), console.err.rfind("access denied")) << console.err;
 }

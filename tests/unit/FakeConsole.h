@@ -186,6 +186,38 @@ class FakeSupportDesk : public platform::SupportDesk {
   std::string DefaultArchivePath() override { return "support.zip"; }
 };
 
+// The person at the console: whether the run is interactive, and every message sent.
+class FakeConsoleUser : public platform::ConsoleUser {
+ public:
+  bool interactive = true;
+  std::string tellError;  // what Tell answers
+  struct Told {
+    std::string title, text;
+    std::chrono::seconds timeout;
+    bool underLock;  // the programming lock was held when it was sent
+  };
+  std::vector<Told> told;
+  const bool* lock = nullptr;  // the programming lock's "held", read at each Tell
+
+  bool Interactive() override { return interactive; }
+  std::string Tell(std::string_view title, std::string_view text,
+                   std::chrono::seconds timeout) override {
+    told.push_back({std::string(title), std::string(text), timeout, lock && *lock});
+    return tellError;
+  }
+};
+
+// The machine's summary: every one written, and what Write answers.
+class FakeStatusStore : public platform::StatusStore {
+ public:
+  std::vector<platform::StatusSummary> written;
+  std::string writeError;
+  std::string Write(const platform::StatusSummary& summary) override {
+    if (writeError.empty()) written.push_back(summary);
+    return writeError;
+  }
+};
+
 class FakeConsole final : public FakeOutput,
                           public FakeProgressLine,
                           public FakeInterrupts,
@@ -195,7 +227,9 @@ class FakeConsole final : public FakeOutput,
                           public FakeEventLog,
                           public FakeFiles,
                           public FakeLineInput,
-                          public FakeSupportDesk {
+                          public FakeSupportDesk,
+                          public FakeConsoleUser,
+                          public FakeStatusStore {
  public:
   using FakeOutput::FromAnsi;
   FakeConsole() { FakeSupportDesk::files = this; }
@@ -206,6 +240,8 @@ class FakeConsole final : public FakeOutput,
             system.sleepAndShutdown,
             system.programmingLock,
             system.attempts,
+            *this,
+            *this,
             *this,
             *this,
             *this,
