@@ -146,16 +146,13 @@ void KernelLockObjects::CloseAll() {
 
 ProgrammingLock::Take MachineProgrammingLock::TryLock(std::chrono::milliseconds wait) {
   if (held_) return Take::Busy;
-  if (!place_) place_ = PlaceLock(objects_);
-  // Without our mutex there is no telling whether another program programs: touch nothing.
-  if (!place_) return Take::Failed;
-  const std::vector<HANDLE> mutexes = Mutexes();
-  if (mutexes.empty() || mutexes.size() > MAXIMUM_WAIT_OBJECTS) return Take::Failed;
+  // Without our mutexes there is no telling whether another program programs: touch nothing.
+  if (!FindPlace()) return Take::Failed;
   // All of them or none: a wait for each in turn could hold some while another program holds the
   // rest.
-  const auto count = static_cast<DWORD>(mutexes.size());
+  const auto count = static_cast<DWORD>(mutexes_.size());
   const DWORD waited =
-      WaitForMultipleObjects(count, mutexes.data(), TRUE, static_cast<DWORD>(wait.count()));
+      WaitForMultipleObjects(count, mutexes_.data(), TRUE, static_cast<DWORD>(wait.count()));
   const bool abandoned = waited >= WAIT_ABANDONED_0 && waited < WAIT_ABANDONED_0 + count;
   held_ = abandoned || waited < WAIT_OBJECT_0 + count;
   if (abandoned) return Take::Abandoned;
@@ -166,18 +163,26 @@ ProgrammingLock::Take MachineProgrammingLock::TryLock(std::chrono::milliseconds 
 void MachineProgrammingLock::Unlock() {
   if (!held_) return;
   held_ = false;
-  for (HANDLE mutex : Mutexes()) ReleaseMutex(mutex);
+  for (HANDLE mutex : mutexes_) ReleaseMutex(mutex);
 }
 
-std::vector<HANDLE> MachineProgrammingLock::Mutexes() const {
-  std::vector<HANDLE> mutexes;
-  if (!place_) return mutexes;
+bool MachineProgrammingLock::FindPlace() {
+  if (place_) return true;
+  place_ = PlaceLock(objects_);
+  if (!place_) return false;
   for (const std::string& name : place_->names) {
-    if (HANDLE mutex = objects_.MutexNamed(name)) mutexes.push_back(mutex);
+    if (HANDLE mutex = objects_.MutexNamed(name)) mutexes_.push_back(mutex);
   }
-  // A name without its mutex would leave the lock short of one: none then.
-  if (mutexes.size() != place_->names.size()) mutexes.clear();
-  return mutexes;
+  // A name without its mutex would leave the lock short of one, and more than a wait takes
+  // cannot be waited for at once: no lock then.
+  if (mutexes_.size() != place_->names.size() || mutexes_.size() > MAXIMUM_WAIT_OBJECTS ||
+      mutexes_.empty()) {
+    mutexes_.clear();
+    place_.reset();
+    objects_.CloseAll();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace platform::win32

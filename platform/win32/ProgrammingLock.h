@@ -82,11 +82,14 @@ class MachineProgrammingLock final : public ProgrammingLock {
   const std::optional<LockPlace>& Place() const { return place_; }
 
  private:
-  // The place's mutexes, which are waited for and let go together.
-  std::vector<HANDLE> Mutexes() const;
+  // Finds the place and its mutexes once; false when there is no lock to be had.
+  bool FindPlace();
 
   KernelLockObjects objects_;
   std::optional<LockPlace> place_;
+  // The place's mutexes, which are waited for and let go together; found once, so that taking
+  // and letting go (each scan of the window) allocate nothing.
+  std::vector<HANDLE> mutexes_;
   bool held_ = false;
 };
 
