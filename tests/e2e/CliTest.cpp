@@ -1011,6 +1011,15 @@ TEST_F(CliTest, ReportOfAFleetTheProgramLogged) {
     WriteWorld("[device]\nprogram-ms = 0\n[device]\nchip-type = 12\n");
     EXPECT_EQ(Cli("update --all"), 5u) << Describe();
   });
+  // Programmed, then unplugged (a look sees it gone), and back at the version it had before.
+  asPc(L"PC-DNT", [&] {
+    WriteWorld("[device]\nprogram-ms = 0\n");
+    EXPECT_EQ(Cli("update"), 3010u) << Describe();
+    ASSERT_TRUE(Usbsim("unplug", false));
+    EXPECT_EQ(Cli("status"), 3u) << Describe();
+    ASSERT_TRUE(Usbsim("plug program-ms=0", false));
+    EXPECT_EQ(Cli("status"), 10u) << Describe();
+  });
   asPc(L"PC-WAIT", [&] {
     WriteWorld("[device]\nprogram-ms = 0\n");
     EXPECT_EQ(Cli("update"), 3010u) << Describe();
@@ -1035,6 +1044,7 @@ TEST_F(CliTest, ReportOfAFleetTheProgramLogged) {
     rows.push_back(table.substr(at, end - at));
   }
   EXPECT_EQ(rows, (std::vector<std::string>{
+                      R"("PC-DNT","did-not-take","yes")",
                       R"("PC-TWO","not-updatable","yes")",
                       R"("PC-TWO","waits-for-power-cycle","no")",
                       R"("PC-WAIT","waits-for-power-cycle","no")",
@@ -1054,7 +1064,7 @@ TEST_F(CliTest, ReportOfAFleetTheProgramLogged) {
        at = needs.find("<tr><td>", at + 1)) {
     computers.push_back(needs.substr(at + 8, needs.find("</td>", at) - at - 8));
   }
-  EXPECT_EQ(computers, (std::vector<std::string>{"PC-TWO"})) << needs;
+  EXPECT_EQ(computers, (std::vector<std::string>{"PC-DNT", "PC-TWO"})) << needs;
   EXPECT_NE(page.find("<h2>PCs with no device</h2>\n<p>PC-NONE1, PC-NONE2</p>"), std::string::npos);
   EXPECT_NE(page.find("LINE-9, run "), std::string::npos);
   EXPECT_NE(page.find(": 2 units, 1 passed, 1 failed</h3>"), std::string::npos);
