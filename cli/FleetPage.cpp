@@ -341,9 +341,10 @@ std::string FleetPage(const FleetSummary& summary) {
           Number(summary.unreadable) + " not readable, " + Number(summary.badTime) +
           " without a valid time, " + Number(summary.ahead) + " dated more than a day ahead.</p>\n";
   if (summary.foreign > 0) {
-    page += "<p class=\"flag\">" + Number(summary.foreign) +
-            " lines name another PC than the file or folder they were read from; the rows "
-            "they give are marked.</p>\n";
+    const bool one = summary.foreign == 1;
+    page += "<p class=\"flag\">" + Number(summary.foreign) + (one ? " line names" : " lines name") +
+            " another PC than the file or folder " + (one ? "it was" : "they were") +
+            " read from; the rows " + (one ? "it gives" : "they give") + " are marked.</p>\n";
   }
   const std::size_t dropped =
       summary.computersDropped + summary.devicesDropped + summary.unitsDropped;
