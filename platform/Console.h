@@ -103,8 +103,6 @@ class Files {
   // The files at `path` into `found`: `path` itself when it is a file, else every file in the
   // folder's tree, sorted, not entering links to other folders.
   virtual std::string Find(const std::string& path, std::vector<std::string>& found) = 0;
-  // The whole of `file` into `contents`; a file larger than `limit` bytes is refused unread.
-  virtual std::string Read(const std::string& file, std::uint64_t limit, std::string& contents) = 0;
   // What takes a file's contents a chunk at a time, in order.
   class Chunks {
    public:

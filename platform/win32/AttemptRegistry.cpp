@@ -19,8 +19,6 @@ namespace {
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
 #endif
 
-using UniqueKey = UniqueResource<HKEY, CloseWith<&RegCloseKey>>;
-
 // 100-ns intervals from 1601 to 1970.
 constexpr std::uint64_t UnixEpochAsFileTime = 116444736000000000ULL;
 

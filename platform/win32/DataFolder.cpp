@@ -30,7 +30,6 @@ constexpr wchar_t TrustedInstallerSid[] =
 constexpr GUID ProgramDataId = {
     0x62AB5D82, 0xFDC1, 0x4DC3, {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-using UniqueKey = UniqueResource<HKEY, CloseWith<&RegCloseKey>>;
 
 template <typename Function>
 Function SystemFunction(const wchar_t* module, const char* name) {

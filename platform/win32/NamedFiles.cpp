@@ -71,32 +71,6 @@ std::string NamedFiles::Find(const std::string& path, std::vector<std::string>& 
   return error;
 }
 
-std::string NamedFiles::Read(const std::string& file, std::uint64_t limit, std::string& contents) {
-  const UniqueFile handle(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!handle) return Why();
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(handle.Get(), &size)) return Why();
-  if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
-    return "larger than " + std::to_string(limit / (1024ULL * 1024)) + " MiB";
-  }
-  // A log being appended to meanwhile is read up to the size seen here.
-  contents.assign(static_cast<std::size_t>(size.QuadPart), '\0');
-  std::size_t done = 0;
-  while (done < contents.size()) {
-    DWORD read = 0;
-    if (!ReadFile(handle.Get(), contents.data() + done, static_cast<DWORD>(contents.size() - done),
-                  &read, nullptr)) {
-      return Why();
-    }
-    if (read == 0) break;
-    done += read;
-  }
-  contents.resize(done);
-  return {};
-}
-
 std::string NamedFiles::ReadChunks(const std::string& file, Chunks& into) {
   const UniqueFile handle(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

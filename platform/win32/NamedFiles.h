@@ -9,7 +9,6 @@ namespace platform::win32 {
 class NamedFiles final : public Files {
  public:
   std::string Find(const std::string& path, std::vector<std::string>& found) override;
-  std::string Read(const std::string& file, std::uint64_t limit, std::string& contents) override;
   std::string ReadChunks(const std::string& file, Chunks& into) override;
   std::string Write(const std::string& file, std::string_view contents) override;
 };

@@ -39,6 +39,7 @@ using UniqueDeviceNotification =
 using UniqueWindow = UniqueResource<HWND, CloseWith<&DestroyWindow>>;
 using UniqueFont = UniqueResource<HFONT, CloseWith<&DeleteObject>>;
 using UniqueScreenDc = UniqueResource<HDC, ReleaseScreenDc>;
+using UniqueKey = UniqueResource<HKEY, CloseWith<&RegCloseKey>>;
 // What the system allocates for the caller with LocalAlloc (FormatMessage's text, say).
 using UniqueLocalMemory = UniqueResource<HLOCAL, CloseWith<&LocalFree>>;
 

@@ -18,7 +18,6 @@ namespace {
 #define KEY_WOW64_64KEY 0x0100
 #endif
 
-using UniqueKey = UniqueResource<HKEY, CloseWith<&RegCloseKey>>;
 using UniqueModule = UniqueResource<HMODULE, CloseWith<&FreeLibrary>>;
 
 UniqueModule SystemLibrary(const wchar_t* name) {

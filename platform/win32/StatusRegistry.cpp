@@ -6,30 +6,13 @@
 #include <string>
 
 #include "platform/UniqueResource.h"
+#include "platform/win32/DataFolder.h"
 #include "platform/win32/Owners.h"
 
 namespace platform::win32 {
 namespace {
 
-#ifndef KEY_WOW64_64KEY
-#define KEY_WOW64_64KEY 0x0100
-#endif
-
-using UniqueKey = UniqueResource<HKEY, CloseWith<&RegCloseKey>>;
-
-std::string ErrorText(LSTATUS status) {
-  char text[256] = "";
-  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                     static_cast<DWORD>(status), 0, text, sizeof text, nullptr) == 0) {
-    return "error " + std::to_string(status);
-  }
-  std::string message(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return message;
-}
+std::string ErrorText(LSTATUS status) { return SystemErrorText(static_cast<DWORD>(status)); }
 
 LSTATUS WriteText(HKEY key, const wchar_t* name, const std::string& ascii) {
   const std::wstring wide(ascii.begin(), ascii.end());

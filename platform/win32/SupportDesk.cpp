@@ -18,7 +18,6 @@ namespace platform::win32 {
 namespace {
 
 using UniqueModule = UniqueResource<HMODULE, CloseWith<&FreeLibrary>>;
-using UniqueKey = UniqueResource<HKEY, CloseWith<&RegCloseKey>>;
 
 #ifndef KEY_WOW64_64KEY
 #define KEY_WOW64_64KEY 0x0100

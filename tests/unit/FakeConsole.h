@@ -119,7 +119,7 @@ class FakeElevation : public platform::Elevation {
 class FakeFiles : public platform::Files {
  public:
   std::map<std::string, std::string> stored;  // every file and its contents, written ones too
-  std::set<std::string> unreadable;           // files that Read refuses
+  std::set<std::string> unreadable;           // files that Read and ReadChunks refuse
   std::set<std::string> unwritable;           // files that Write refuses
 
   std::string Find(const std::string& path, std::vector<std::string>& found) override {
@@ -133,7 +133,8 @@ class FakeFiles : public platform::Files {
     }
     return found.size() > before ? "" : "no such file or folder";
   }
-  std::string Read(const std::string& file, std::uint64_t limit, std::string& contents) override {
+  // The whole file, as support's ReadNoLink reads it.
+  std::string Read(const std::string& file, std::uint64_t limit, std::string& contents) {
     if (unreadable.contains(file)) return "access denied";
     if (stored.at(file).size() > limit) return "too large";
     contents = stored.at(file);
@@ -141,12 +142,7 @@ class FakeFiles : public platform::Files {
   }
   // In small chunks, so that lines cross them; a file in `cutOff` fails after its first chunk.
   std::set<std::string> cutOff;
-  std::function<void(const std::string& file, Chunks& into)> generated;  // files made as read
   std::string ReadChunks(const std::string& file, Chunks& into) override {
-    if (generated && file.starts_with("generated/")) {
-      generated(file, into);
-      return {};
-    }
     if (unreadable.contains(file)) return "access denied";
     const std::string_view contents = stored.at(file);
     for (std::size_t at = 0; at < contents.size(); at += 1000) {
