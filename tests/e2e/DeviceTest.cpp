@@ -5,10 +5,12 @@
 #include <windows.h>
 
 #include <dbt.h>
+#include <sddl.h>
 
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -18,6 +20,9 @@
 #include "harness/Driver.h"
 #include "harness/Simulator.h"
 #include "harness/TitledWindow.h"
+#include "platform/LockPlacement.h"
+#include "platform/win32/Owners.h"
+#include "platform/win32/Text.h"
 
 namespace e2e {
 namespace {
@@ -648,6 +653,51 @@ TEST_F(DeviceTest, WindowWaitsWhileTheCommandLineProgramsAndLooksAgainAfter) {
       << "the window looked again too late";
   EXPECT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
   ExpectOrderlyEnd();
+}
+
+// A window started while someone squats on the lock's first global name (an event, or a mutex
+// that denies everyone) keeps its lock's place for its life. Once the squatter is gone, a command
+// line started while the window programs must still meet it: busy, and never a second programming
+// call inside the first.
+TEST_F(DeviceTest, ASquatterGoneBeforeTheClickSplitsNoLockWithTheCommandLine) {
+  const std::wstring first = platform::win32::Utf8ToWide(platform::GlobalLockName(0));
+  PSECURITY_DESCRIPTOR denyAll = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &denyAll,
+                                                                   nullptr));
+  const platform::win32::UniqueLocalMemory denyAllOwner(denyAll);
+  SECURITY_ATTRIBUTES denying{sizeof denying, denyAll, FALSE};
+  const struct {
+    const char* squatter;
+    std::function<HANDLE()> squat;
+  } cases[] = {
+      {"an event", [&] { return CreateEventW(nullptr, TRUE, FALSE, first.c_str()); }},
+      {"a mutex denying everyone", [&] { return CreateMutexW(&denying, FALSE, first.c_str()); }},
+  };
+  dir_.CopyIn(BinDir() / "flashwright-cli.exe");
+  WriteWorld("[device]\nprogram-ms = 4000\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.squatter);
+    ForgetAttemptRecords();
+    platform::win32::UniqueHandle squatter(c.squat());
+    ASSERT_TRUE(squatter);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(Shows({{"", DefaultIdentity, UpdateRequired}, {"Update"}}));
+    squatter.Reset();
+    const std::size_t from = log_.Size();
+    ASSERT_NO_FATAL_FAILURE(Click("Update"));
+    const auto begin = log_.WaitFor(IsProgrammingBegin, from, ScreenTimeout);
+    ASSERT_TRUE(begin.has_value()) << "the window did not start programming\n" << log_.Dump();
+    Process cli = Process::Launch(dir_.Path() / "flashwright-cli.exe", dir_.Path(),
+                                  {{"FLASHWRIGHT_SIM_SCENARIO", World().string()},
+                                   {"FLASHWRIGHT_SIM_LOG", (dir_.Path() / "sim.log").string()}},
+                                  "update", {dir_.Path() / "cli.out", dir_.Path() / "cli.err"});
+    EXPECT_EQ(cli.WaitForExit(10s).value_or(0xDEAD), 1618u) << "the command line was not busy";
+    EXPECT_TRUE(Shows({{Updated1, Updated2, ""}, {"Exit"}}, 10s));
+    EXPECT_EQ(log_.Count(IsProgrammingBegin, from, log_.Size()), 1u)
+        << "two programs programmed the device\n"
+        << log_.Dump();
+    ExpectOrderlyEnd();
+  }
 }
 
 // A user who holds the shared log locked keeps neither the result nor Exit from the window: the
