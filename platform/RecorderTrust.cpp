@@ -34,7 +34,7 @@ std::string RecorderRefusal(RecorderVerdict verdict) {
     case RecorderVerdict::RecorderUnverified:
       return "the recorder's signature does not verify";
     case RecorderVerdict::OtherKey:
-      return "the recorder is signed with another key than the programs";
+      return "the recorder is signed with a key other than the programs'";
   }
   return "the recorder's signature cannot be judged";
 }

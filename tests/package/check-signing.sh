@@ -134,9 +134,9 @@ if [ -f "$cli" ] && [ -f "$recorder" ]; then
   Recorded "$recorder" || Fail "the recorder signed with the programs recorded nothing"
   Refused "${programs[2]}" "an unsigned recorder" "the programs are signed and the recorder is not"
   Refused "another/flashwright-recorder.dll" "another publisher's recorder" \
-    "the recorder is signed with another key than the programs"
+    "the recorder is signed with a key other than the programs'"
   Refused "impostor/flashwright-recorder.dll" "a recorder signed under their subject with another key" \
-    "the recorder is signed with another key than the programs"
+    "the recorder is signed with a key other than the programs'"
   Refused changed.dll "their recorder changed after signing" "the recorder's signature does not verify"
   (cd "$folder" && bash "$sourceDir/scripts/wine-exec.sh" "$folder/flashwright-cli.exe" support \
     record off) >/dev/null 2>&1 || Fail "support record off failed"
