@@ -8,6 +8,12 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "platform/RecorderTrust.h"
+#include "platform/UniqueResource.h"
 #include "platform/win32/ModulePath.h"
 #include "platform/win32/Owners.h"
 
@@ -30,60 +36,9 @@ Function Proc(const UniqueModule& module, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module.Get(), name)));
 }
 
-// What a file's signature says: none, or whether it verifies and who signed it.
-struct Signature {
-  bool present = false;
-  bool verifies = false;
-  std::wstring subject;
-};
-
-Signature ReadSignature(const std::wstring& file) {
-  Signature signature;
-  const UniqueModule crypt = SystemLibrary(L"crypt32.dll");
-  auto query = Proc<decltype(&CryptQueryObject)>(crypt, "CryptQueryObject");
-  auto param = Proc<decltype(&CryptMsgGetParam)>(crypt, "CryptMsgGetParam");
-  auto find = Proc<decltype(&CertFindCertificateInStore)>(crypt, "CertFindCertificateInStore");
-  auto name = Proc<decltype(&CertGetNameStringW)>(crypt, "CertGetNameStringW");
-  auto freeCert = Proc<decltype(&CertFreeCertificateContext)>(crypt, "CertFreeCertificateContext");
-  auto closeStore = Proc<decltype(&CertCloseStore)>(crypt, "CertCloseStore");
-  auto closeMsg = Proc<decltype(&CryptMsgClose)>(crypt, "CryptMsgClose");
-  if (!query || !param || !find || !name || !freeCert || !closeStore || !closeMsg) {
-    // Signatures that cannot be read are taken for a signer no one matches: the recorder is
-    // refused rather than bound unchecked.
-    signature.present = true;
-    return signature;
-  }
-  HCERTSTORE store = nullptr;
-  HCRYPTMSG message = nullptr;
-  if (!query(CERT_QUERY_OBJECT_FILE, file.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-             CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &store, &message,
-             nullptr)) {
-    return signature;
-  }
-  signature.present = true;
-  DWORD size = 0;
-  if (param(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) && size > 0) {
-    std::string buffer(size, '\0');
-    if (param(message, CMSG_SIGNER_INFO_PARAM, 0, buffer.data(), &size)) {
-      const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
-      CERT_INFO wanted{};
-      wanted.Issuer = signer->Issuer;
-      wanted.SerialNumber = signer->SerialNumber;
-      if (PCCERT_CONTEXT certificate = find(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                            CERT_FIND_SUBJECT_CERT, &wanted, nullptr)) {
-        wchar_t text[512] = L"";
-        name(certificate, CERT_NAME_RDN_TYPE, 0, nullptr, text, 512);
-        signature.subject = text;
-        freeCert(certificate);
-      }
-    }
-  }
-  closeMsg(message);
-  closeStore(store, 0);
-
-  const UniqueModule trust = SystemLibrary(L"wintrust.dll");
-  auto verify = Proc<decltype(&WinVerifyTrust)>(trust, "WinVerifyTrust");
-  if (verify == nullptr) return signature;
+// WinVerifyTrust's answer for `file`: 0 when the system trusts its signature. Revocation is not
+// checked: that would go to the network each time the library is bound.
+LONG Trust(decltype(&WinVerifyTrust) verify, const std::wstring& file) {
   WINTRUST_FILE_INFO fileInfo{};
   fileInfo.cbStruct = sizeof fileInfo;
   fileInfo.pcwszFilePath = file.c_str();
@@ -95,10 +50,75 @@ Signature ReadSignature(const std::wstring& file) {
   data.pFile = &fileInfo;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  signature.verifies = verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0;
+  const LONG answer = verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   data.dwStateAction = WTD_STATEACTION_CLOSE;
   verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-  return signature;
+  return answer;
+}
+
+bool Openable(const std::wstring& file) {
+  const UniqueFile handle(CreateFileW(file.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return static_cast<bool>(handle);
+}
+
+// What the system's trust libraries say of `file`'s signature. Unreadable unless shown otherwise:
+// a missing entry point, a file that cannot be opened or a signer that cannot be found or does not
+// check out all leave it so, and the decision refuses on it.
+SignatureFacts ReadSignature(const std::wstring& file) {
+  SignatureFacts facts;
+  const UniqueModule crypt = SystemLibrary(L"crypt32.dll");
+  const UniqueModule trust = SystemLibrary(L"wintrust.dll");
+  auto query = Proc<decltype(&CryptQueryObject)>(crypt, "CryptQueryObject");
+  auto signerOf = Proc<decltype(&CryptMsgGetAndVerifySigner)>(crypt, "CryptMsgGetAndVerifySigner");
+  auto encode = Proc<decltype(&CryptEncodeObject)>(crypt, "CryptEncodeObject");
+  auto freeCert = Proc<decltype(&CertFreeCertificateContext)>(crypt, "CertFreeCertificateContext");
+  auto closeStore = Proc<decltype(&CertCloseStore)>(crypt, "CertCloseStore");
+  auto closeMsg = Proc<decltype(&CryptMsgClose)>(crypt, "CryptMsgClose");
+  auto verify = Proc<decltype(&WinVerifyTrust)>(trust, "WinVerifyTrust");
+  if (!query || !signerOf || !encode || !freeCert || !closeStore || !closeMsg || !verify) {
+    return facts;
+  }
+  const LONG trusted = Trust(verify, file);
+  facts.verifies = trusted == ERROR_SUCCESS;
+
+  HCERTSTORE store = nullptr;
+  HCRYPTMSG message = nullptr;
+  if (!query(CERT_QUERY_OBJECT_FILE, file.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+             CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &store, &message,
+             nullptr)) {
+    // Unsigned only when the file opens and both libraries find no signature in it: a file that
+    // cannot be read is not taken for an unsigned one.
+    const DWORD error = GetLastError();
+    if (error == static_cast<DWORD>(CRYPT_E_NO_MATCH) &&
+        trusted == static_cast<LONG>(TRUST_E_NOSIGNATURE) && Openable(file)) {
+      facts.read = SignatureRead::Absent;
+    }
+    return facts;
+  }
+  const ScopeExit closeQueried([&] {
+    closeMsg(message);
+    closeStore(store, 0);
+  });
+  // The first signer, the one WinVerifyTrust judges, found among the file's certificates and
+  // taken only when the signature checks out against its key: the key compared is the key that
+  // signed.
+  PCCERT_CONTEXT signer = nullptr;
+  DWORD index = 0;
+  if (!signerOf(message, 0, nullptr, CMSG_USE_SIGNER_INDEX_FLAG, &signer, &index)) return facts;
+  const ScopeExit freeSigner([&] { freeCert(signer); });
+  const CERT_PUBLIC_KEY_INFO* key = &signer->pCertInfo->SubjectPublicKeyInfo;
+  DWORD size = 0;
+  if (!encode(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, nullptr, &size) || size == 0) {
+    return facts;
+  }
+  std::vector<std::uint8_t> bytes(size);
+  if (!encode(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, bytes.data(), &size)) return facts;
+  bytes.resize(size);
+  facts.signerKey = std::move(bytes);
+  facts.read = SignatureRead::Read;
+  return facts;
 }
 
 }  // namespace
@@ -125,16 +145,11 @@ std::wstring RecorderPathBesideProgram() {
   return path.substr(0, slash + 1) + RecorderFileName;
 }
 
-std::string SignedAlike(const std::wstring& program, const std::wstring& file) {
-  const Signature ours = ReadSignature(program);
-  if (!ours.present) return {};
-  const Signature theirs = ReadSignature(file);
-  if (!theirs.present) return "the programs are signed and the recorder is not";
-  if (ours.verifies && !theirs.verifies) return "the recorder's signature does not verify";
-  if (theirs.subject.empty() || theirs.subject != ours.subject) {
-    return "the recorder is signed by another publisher";
-  }
-  return {};
+RecorderVerdict RecorderSigning(const std::wstring& program, const std::wstring& file) {
+  const SignatureFacts ours = ReadSignature(program);
+  // An unsigned program takes any recorder: the recorder's signature need not be read.
+  if (ours.read == SignatureRead::Absent) return RecorderVerdict::Allowed;
+  return JudgeRecorder(ours, ReadSignature(file));
 }
 
 std::wstring RecorderToBind() {
@@ -145,7 +160,7 @@ std::wstring RecorderToBind() {
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     return {};
   }
-  if (!SignedAlike(ExecutablePath(), recorder).empty()) return {};
+  if (RecorderSigning(ExecutablePath(), recorder) != RecorderVerdict::Allowed) return {};
   return recorder;
 }
 

@@ -1,11 +1,13 @@
 // The support switch that puts the recorder in front of the update library: a value in the
 // machine's registry that only administrators may change, and the recorder file beside the
-// programs under its own name. While the switch is on and the recorder is there (signed by the
-// programs' own publisher when the programs are signed), the module loader binds the recorder
+// programs under its own name. While the switch is on and the recorder is there (signed with the
+// programs' own key when the programs are signed), the module loader binds the recorder
 // where it would bind the library; the recorder binds the library itself from the same folder.
 #pragma once
 
 #include <string>
+
+#include "platform/RecorderTrust.h"
 
 namespace platform::win32 {
 
@@ -21,15 +23,15 @@ bool RecordingSwitchedOn();
 // The recorder's full path beside the running program, whether or not it is there.
 std::wstring RecorderPathBesideProgram();
 
-// Whether `file` may stand in for the library in a program at `program`: when the program carries
-// a signature, `file` must carry one that verifies as well as the program's does, from a
-// certificate with the same subject. An unsigned program takes an unsigned recorder. Reads the
-// signatures with the system's trust libraries, loaded only for this call. Empty when it may,
-// else why not.
-std::string SignedAlike(const std::wstring& program, const std::wstring& file);
+// Whether `file` may stand in for the library in a program at `program`, as JudgeRecorder
+// (platform/RecorderTrust.h) decides from both files' signatures: an unsigned program takes any
+// recorder, a signed one only a recorder whose signature the system trusts, made with the same
+// key. Reads the signatures with the system's trust libraries (crypt32 and wintrust, from the
+// system folder only), loaded only for this call.
+RecorderVerdict RecorderSigning(const std::wstring& program, const std::wstring& file);
 
 // The recorder to bind instead of the library: its full path while the switch is on, the file is
-// there and SignedAlike allows it; else empty.
+// there and RecorderSigning allows it; else empty.
 std::wstring RecorderToBind();
 
 }  // namespace platform::win32

@@ -115,7 +115,7 @@ bool SystemSupportDesk::RecorderPresent() { return IsPlainFile(RecorderPathBesid
 
 std::string SystemSupportDesk::RecorderRefusal() {
   if (!RecorderPresent()) return "it is not beside the programs";
-  return SignedAlike(ExecutablePath(), RecorderPathBesideProgram());
+  return platform::RecorderRefusal(RecorderSigning(ExecutablePath(), RecorderPathBesideProgram()));
 }
 
 std::vector<SupportDesk::Fact> SystemSupportDesk::Versions() {

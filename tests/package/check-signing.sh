@@ -3,7 +3,7 @@
 # certificate authority and code-signing certificate made here with openssl (no network), and
 # checks: both verify against that authority and not against another one; the signing time is
 # SOURCE_DATE_EPOCH; signing again with the same time gives identical files and another time
-# different ones; the signed command line still runs, and binds only a recorder signed with it;
+# different ones; the signed command line still runs, and binds only a recorder signed with its key;
 # without a key nothing is signed.
 # Usage: check-signing.sh SOURCE_DIR PROGRAM...
 set -euo pipefail
@@ -79,9 +79,17 @@ if [ -f "$cli" ]; then
   [[ "$out" == "flashwright-cli "[0-9]* ]] || Fail "the signed flashwright-cli.exe --version said: $out"
 fi
 
-# Signed programs bind only a recorder signed by their own publisher while recording is on: the
-# one signed with them records; the unsigned one and one signed for another publisher by the same
-# authority are passed over, and the library is bound as always.
+# Signed programs bind only a recorder signed with their own key whose signature the system
+# trusts, while recording is on: the one signed with them records. Passed over, with the library
+# bound as always and status saying why: an unsigned recorder; one signed for another publisher by
+# the same authority; an impostor's, signed by a certificate of its own making under our very
+# subject; and ours with a byte of its DOS stub changed after signing.
+#
+# Wine (8) trusts any signature whose digest and key check out, whoever issued the certificate:
+# a self-made certificate verifies there as well as one from a trusted root, and ours verifies
+# without the test authority in the prefix's Root store. So the impostor is refused here by its
+# key alone, and the changed file by its digest; a signature Windows would not trust (a private or
+# self-made root, an expired certificate) is left to the native unit table and the Windows tests.
 recorder="$scratch/signed/flashwright-recorder.dll"
 if [ -f "$cli" ] && [ -f "$recorder" ]; then
   openssl req -newkey rsa:2048 -nodes -subj "/CN=Another Publisher" -keyout another.key \
@@ -94,6 +102,16 @@ if [ -f "$cli" ] && [ -f "$recorder" ]; then
   FLASHWRIGHT_SIGN_PFX="$scratch/another.pfx" SOURCE_DATE_EPOCH="$epoch" \
     bash "$sourceDir/scripts/sign.sh" another "${programs[@]}" >another.log 2>&1 ||
     { cat another.log >&2; Fail "signing for another publisher failed"; }
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Flashwright Test Signer" \
+    -keyout impostor.key -out impostor.pem -addext "keyUsage=critical,digitalSignature" \
+    -addext "extendedKeyUsage=codeSigning" 2>/dev/null
+  openssl pkcs12 -export -inkey impostor.key -in impostor.pem -out impostor.pfx -passout pass:
+  mkdir -p impostor
+  FLASHWRIGHT_SIGN_PFX="$scratch/impostor.pfx" SOURCE_DATE_EPOCH="$epoch" \
+    bash "$sourceDir/scripts/sign.sh" impostor "${programs[2]}" >impostor.log 2>&1 ||
+    { cat impostor.log >&2; Fail "signing the impostor's recorder failed"; }
+  cp "$recorder" changed.dll
+  printf 'X' | dd of=changed.dll bs=1 seek=$((0x50)) conv=notrunc status=none
   folder="$scratch/installed"
   mkdir -p "$folder"
   cp "$cli" "$folder/"
@@ -102,14 +120,24 @@ if [ -f "$cli" ] && [ -f "$recorder" ]; then
     cp "$1" "$folder/flashwright-recorder.dll"
     rm -f "$scratch/session.fwrec"
     (cd "$folder" && FLASHWRIGHT_RECORDING="$(winepath -w "$scratch/session.fwrec")" \
-      bash "$sourceDir/scripts/wine-exec.sh" "$folder/flashwright-cli.exe" status) >/dev/null 2>&1 || true
+      bash "$sourceDir/scripts/wine-exec.sh" "$folder/flashwright-cli.exe" status) \
+      >/dev/null 2>"$scratch/status.err" || true
     [ -s "$scratch/session.fwrec" ]
+  }
+  Refused() {  # Refused RECORDER WHAT REASON: nothing recorded, and status said REASON
+    ! Recorded "$1" || Fail "signed programs bound $2"
+    grep -qF "the recorder cannot be used: $3" "$scratch/status.err" ||
+      Fail "status did not say why $2 is not used ($3): $(cat "$scratch/status.err")"
   }
   (cd "$folder" && bash "$sourceDir/scripts/wine-exec.sh" "$folder/flashwright-cli.exe" support \
     record on) >/dev/null 2>&1 || Fail "support record on failed"
   Recorded "$recorder" || Fail "the recorder signed with the programs recorded nothing"
-  ! Recorded "${programs[2]}" || Fail "signed programs bound an unsigned recorder"
-  ! Recorded "another/flashwright-recorder.dll" || Fail "signed programs bound another publisher's recorder"
+  Refused "${programs[2]}" "an unsigned recorder" "the programs are signed and the recorder is not"
+  Refused "another/flashwright-recorder.dll" "another publisher's recorder" \
+    "the recorder is signed with a key other than the programs'"
+  Refused "impostor/flashwright-recorder.dll" "a recorder signed under their subject with another key" \
+    "the recorder is signed with a key other than the programs'"
+  Refused changed.dll "their recorder changed after signing" "the recorder's signature does not verify"
   (cd "$folder" && bash "$sourceDir/scripts/wine-exec.sh" "$folder/flashwright-cli.exe" support \
     record off) >/dev/null 2>&1 || Fail "support record off failed"
 fi

@@ -1,17 +1,22 @@
 // Whether a folder may take an elevated program's files: its owner, whether it is a link, and who
 // its access list lets change it. Wine gives every file to the running account with a list made
-// from Unix permissions, so the owners and entries Windows really has are tried here.
+// from Unix permissions, so the owners and entries Windows really has are tried here. And whether
+// the programs take the recorder by its signature.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "platform/FolderTrust.h"
+#include "platform/RecorderTrust.h"
 
 namespace {
 
 using platform::AccessEntry;
 using platform::FolderFacts;
+using platform::RecorderVerdict;
+using platform::SignatureFacts;
+using platform::SignatureRead;
 using platform::Trustee;
 
 constexpr std::uint32_t FullControl = 0x001F01FF;
@@ -108,6 +113,62 @@ TEST(ProgramFolderWarning, NamesTheOwnerAndEachOtherWriter) {
                           0),
             0u)
       << warning;
+}
+
+// Whether signed programs take the recorder beside them. Wine trusts any signature whose digest and
+// key check out, whoever issued its certificate, so the untrusted ones Windows gives (a self-made
+// or private certificate, an expired one) are tried here.
+TEST(JudgeRecorder, TakesOnlyATrustedRecorderSignedWithTheProgramsKey) {
+  const std::vector<std::uint8_t> ourKey = {0x30, 0x82, 0x01, 0x22, 0x01};
+  const std::vector<std::uint8_t> theirKey = {0x30, 0x82, 0x01, 0x22, 0x02};
+  const SignatureFacts none{SignatureRead::Absent, false, {}};
+  const SignatureFacts unreadable{SignatureRead::Unreadable, false, {}};
+  // The programs as a private or self-made certificate leaves them: signed, not trusted.
+  const SignatureFacts ours{SignatureRead::Read, false, ourKey};
+  const SignatureFacts oursTrusted{SignatureRead::Read, true, ourKey};
+  const struct {
+    const char* name;
+    SignatureFacts program;
+    SignatureFacts recorder;
+    RecorderVerdict verdict;
+  } cases[] = {
+      {"unsigned programs take an unsigned recorder", none, none, RecorderVerdict::Allowed},
+      {"genuine: trusted, our key", oursTrusted, oursTrusted, RecorderVerdict::Allowed},
+      {"signed programs, unsigned recorder", oursTrusted, none, RecorderVerdict::RecorderUnsigned},
+      {"our key, but the recorder's signature is not trusted (nor the programs')",
+       ours,
+       {SignatureRead::Read, false, ourKey},
+       RecorderVerdict::RecorderUnverified},
+      {"the programs' signer cannot be read", unreadable, oursTrusted,
+       RecorderVerdict::ProgramUnreadable},
+      {"the recorder's signer cannot be read",
+       oursTrusted,
+       {SignatureRead::Unreadable, true, {}},
+       RecorderVerdict::RecorderUnreadable},
+      {"impostor: same subject, trusted, another key",
+       oursTrusted,
+       {SignatureRead::Read, true, theirKey},
+       RecorderVerdict::OtherKey},
+      {"impostor beside untrusted programs",
+       ours,
+       {SignatureRead::Read, true, theirKey},
+       RecorderVerdict::OtherKey},
+      {"empty keys on both sides",
+       {SignatureRead::Read, true, {}},
+       {SignatureRead::Read, true, {}},
+       RecorderVerdict::ProgramUnreadable},
+      {"an empty key on the recorder's side",
+       oursTrusted,
+       {SignatureRead::Read, true, {}},
+       RecorderVerdict::RecorderUnreadable},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RecorderVerdict verdict = platform::JudgeRecorder(c.program, c.recorder);
+    EXPECT_EQ(verdict, c.verdict);
+    // What status and support say: a reason for each refusal, none for the recorder taken.
+    EXPECT_EQ(platform::RecorderRefusal(verdict).empty(), verdict == RecorderVerdict::Allowed);
+  }
 }
 
 }  // namespace
