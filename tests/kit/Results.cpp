@@ -222,12 +222,14 @@ void Write(const XmlElement& element, int depth, std::string& out) {
   out += "<" + element.name;
   for (const auto& [key, value] : element.attributes)
     out += " " + key + "=\"" + Escape(value, true) + "\"";
-  if (element.children.empty() && element.text.empty()) {
+  // The layout between elements is not kept: the writer indents anew.
+  const bool onlySpace = element.text.find_first_not_of(" \t\r\n") == std::string::npos;
+  if (element.children.empty() && onlySpace) {
     out += "/>\n";
     return;
   }
   out += ">";
-  out += Escape(element.text, false);
+  if (!onlySpace) out += Escape(element.text, false);
   if (!element.children.empty()) {
     out += "\n";
     for (const XmlElement& child : element.children) Write(child, depth + 1, out);
