@@ -8,6 +8,8 @@
 # make msi    the simulator kit's MSI in build/win32/packages (and the release MSI with
 #             FLASHWRIGHT_LIBRARY=path/to/ZRFWUpdateDll.dll), added to SHA256SUMS, each with a
 #             winget manifest in build/win32/packages/winget (FLASHWRIGHT_DOWNLOAD_URL)
+# make windows-test-kit  the Windows test kit, build/win32/packages/Flashwright-<version>-windows-tests.zip
+#             (docs/windows-tests.md): unpack it on a Windows PC and run Run-Tests.ps1 elevated
 # make sign   signed copies of both programs in build/win32/signed (FLASHWRIGHT_SIGN_PFX)
 # make fuzz   run the fuzz targets for FUZZ_SECONDS each
 # make lint   clang-format (check only), the floors, actionlint on the workflows, clang-tidy and cppcheck
@@ -66,6 +68,12 @@ package: deps
 # names the vendor's ZRFWUpdateDll.dll (it is not ours to ship). Signed when FLASHWRIGHT_SIGN_PFX is set.
 msi: deps
 	JOBS=$(JOBS) bash scripts/package.sh --msi
+
+# The Windows test kit: the programs, every test program and the kit's runner, the fixtures and the
+# upgrade pair of MSIs in one ZIP, for a Windows PC (docs/windows-tests.md).
+.PHONY: windows-test-kit
+windows-test-kit: deps
+	JOBS=$(JOBS) bash scripts/windows-test-kit.sh
 
 # Signed copies of both programs in build/win32/signed, from the PKCS#12 file named by
 # FLASHWRIGHT_SIGN_PFX (password FLASHWRIGHT_SIGN_PASSWORD, time-stamp server

@@ -87,8 +87,16 @@ TEST_F(UpdateFixture, ASharedLogThatCannotBeWrittenIsToldToTheDebugOutput) {
 TEST_F(UpdateFixture, ProgramsOnlyUnderTheMachineWideLock) {
   Start();
   programmingLock.heldElsewhere = true;
-  attempts.records.push_back(
-      {"other-device", "OTHER", "00.01.01.05", "flashwright-cli update", {4242, 7}, 1, "", 0});
+  attempts.records.push_back({"other-device",
+                              "OTHER",
+                              "00.01.01.05",
+                              "flashwright-cli update",
+                              {4242, 7},
+                              1,
+                              "",
+                              0,
+                              false,
+                              ""});
   attempts.running.push_back({4242, 7});
   Calls().clear();
   form->UpdateBtnClick();
@@ -145,7 +153,8 @@ TEST_F(UpdateFixture, ProgramsOnlyUnderTheMachineWideLock) {
 TEST_F(UpdateFixture, BusyLinesAreForAnotherProgramThatPrograms) {
   Start();
   const platform::AttemptRecord underWay{
-      "other-device", "OTHER", "00.01.01.05", "flashwright-cli update", {4242, 7}, 1, "", 0};
+      "other-device", "OTHER", "00.01.01.05", "flashwright-cli update", {4242, 7}, 1, "", 0,
+      false,          ""};
   const struct {
     const char* name;
     int busyTakes;
