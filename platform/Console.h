@@ -90,7 +90,12 @@ class LineInput {
     Line,         // `line` holds the line, UTF-8, without its end (\n or \r\n)
     End,          // the input has ended (or cannot be read); nothing more will come
     Interrupted,  // Ctrl+C or Ctrl+Break came while they were noted (Interrupts::Mode::Note)
+    TooLong,      // a line longer than MaxLineBytes came; it was passed over, never held whole
   };
+  // The longest line given, in bytes of UTF-8: room for a label of any scanner many times over.
+  // A longer line is read past in pieces, so reading holds no more than about this much at once
+  // and takes time in proportion to the input, whatever comes.
+  static constexpr std::size_t MaxLineBytes = 4096;
   virtual ~LineInput() = default;
   virtual Read ReadLine(std::string& line) = 0;
 };

@@ -63,6 +63,11 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
            {{"station", "--unit-id", "sequence:-1"},
             "--unit-id must be prompt, sequence or sequence:START (START from 0 to 999999999)"},
            {{"station", "--station", " "}, "--station needs a name"},
+           {{"station", "--unit-id", "prompt", "--unit-id-pattern", "SN-[0-9"},
+            "--unit-id-pattern is not a regular expression: Unexpected character within '[...]' in "
+            "regular expression"},
+           {{"station", "--unit-id-pattern", "SN-[0-9]+"},
+            "--unit-id-pattern is for labels read with --unit-id prompt"},
            {{"update", "--notify", "everyone"}, "--notify must be none or user"}}) {
     const cli::CommandLine parsed = Parse(arguments);
     EXPECT_FALSE(parsed.options) << testing::PrintToString(arguments);
@@ -502,6 +507,21 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
         "3 units: 2 passed, 1 failed. 1 identity was given to an earlier unit too."},
        "1 SN-1 updated|1 SN-1 verified|2 SN-2 failed|3 SN-1 updated repeated|"
        "3 SN-1 verified repeated"},
+      {"mis-scans refused and asked again",
+       {"station", "--unit-id", "prompt", "--unit-id-pattern", "SN-[0-9]+"},
+       {"PART-77", "SN-12x", std::string(257, '7'), std::string(5000, 'S'), "SN-\x1b[2J", "SN-12"},
+       Read::End,
+       "P",
+       cli::Success,
+       {"PASS  SN-12  "},
+       {"Unit 1: label refused: \"PART-77\" does not match --unit-id-pattern SN-[0-9]+. Scan it "
+        "again.",
+        "Unit 1: label refused: \"SN-12x\" does not match",
+        "Unit 1: label refused: longer than 256 characters.",
+        "Unit 1: label refused: longer than 256 characters.",
+        "Unit 1: label refused: \"SN-?[2J\" does not match", "unit 1 (SN-12): PASS, 1 passed",
+        "Unit 2: scan its label", "1 unit: 1 passed, 0 failed."},
+       "1 SN-12 updated|1 SN-12 verified"},
       {"Ctrl+C at the prompt",
        {"station", "--unit-id", "prompt"},
        {"A-7"},
