@@ -260,6 +260,11 @@ void Report::Station(const Entry& entry, StationOutcome outcome, ExitCode exitCo
   try {
     if (options_.json) {
       Json line = Document(options_.command->name, exitCode, Json::array({ToJson(entry, output_)}));
+      // Stamped as the unit's log lines are, so that the two pair without the log at hand.
+      line["time"] = trail::UtcTime(written_ != 0 ? written_ : std::time(nullptr));
+      line["station"] = run_.station;
+      line["run"] = run_.run;
+      line["sequence"] = unit_.sequence;
       line["unit"] = {{"sequence", unit_.sequence},
                       {"id", unit_.id.empty() ? Json(nullptr) : Json(unit_.id)},
                       {"repeated", unit_.repeated}};
@@ -433,7 +438,8 @@ bool Report::LogEnded(const update::Ended& ended) {
 }
 
 bool Report::Write(const trail::Line& line) {
-  const std::string error = trail_.Write(line, std::time(nullptr));
+  written_ = std::time(nullptr);
+  const std::string error = trail_.Write(line, written_);
   if (!trail_.SharedLogTrouble().empty() && !sharedTold_) {
     sharedTold_ = true;
     output_.Err("flashwright-cli: the shared log is not written: " + trail_.SharedLogTrouble() +

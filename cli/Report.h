@@ -3,6 +3,7 @@
 // results and exit codes. The commands decide (Session.cpp, Station.cpp); this only writes.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -121,6 +122,7 @@ class Report {
   StationUnit unit_;         // station: the unit at hand
   bool sharedTold_ = false;  // the shared log's trouble was told
   int lines_ = 0;
+  std::int64_t written_ = 0;  // when the last line was written: a station's JSON line has it too
   std::optional<bool> notified_;
   std::string notNotified_;
 };

@@ -625,9 +625,15 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
       Run({"station", "--json", "--unit-id", "prompt", "--station", "Line 3", "--log", "u.log"}),
       cli::Updated);
   ASSERT_EQ(console.lines.size(), 1u);
-  EXPECT_EQ(nlohmann::json::parse(console.lines[0])["station"], "Line 3");
-  EXPECT_EQ(nlohmann::json::parse(console.out)["unit"],
+  const nlohmann::json logged = nlohmann::json::parse(console.lines[0]);
+  const nlohmann::json shown = nlohmann::json::parse(console.out);
+  EXPECT_EQ(logged["station"], "Line 3");
+  EXPECT_EQ(shown["unit"],
             nlohmann::json::parse(R"({"sequence":1,"id":"SN-\u00e9","repeated":false})"));
+  // The JSON line pairs with the unit's log line on the log's own fields.
+  for (const char* key : {"station", "run", "sequence", "time"}) {
+    EXPECT_EQ(shown[key], logged[key]) << key << "\n" << console.out;
+  }
 }
 
 }  // namespace
