@@ -38,6 +38,7 @@ struct Options {
   // (ECMAScript); empty: any label
   std::string unitIdPattern;
   std::string station;  // station --station NAME; empty: the computer's name
+  bool beep = false;    // station --beep: a sound for each unit that fails
   std::string logFile;
   std::vector<std::string> paths;                    // report: logs and folders of logs
   std::string csvFile = "flashwright-report.csv";    // report --csv

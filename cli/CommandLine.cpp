@@ -194,6 +194,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
               },
               ""))
           ->type_name("PATTERN");
+      command->add_flag("--beep", options.beep, "Sound a beep for each unit that fails");
       command
           ->add_option("--station", options.station,
                        "The station's name in every log line (default: the computer's name)")

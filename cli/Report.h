@@ -33,6 +33,11 @@ struct StationTally {
   int Units() const { return passed + failed + unverified; }
 };
 
+// UTF-8 text for a line of the text output: a control character (a newline inside an
+// identification, an escape sequence, C0 or C1) would break the line or drive the terminal, so it
+// shows as U+FFFD.
+std::string Printable(const std::string& text);
+
 // A station unit's verdict as the operator reads it: PASS, FAIL or NOT VERIFIED.
 std::string_view StationWord(ExitCode exitCode);
 
@@ -69,8 +74,9 @@ class Report {
   // verdict was `earlier`.
   void Repeated(ExitCode earlier);
   // station without --json, on standard error: the unit's verdict and the figures so far after
-  // each unit, and at the end the figures of the run (`stoppedUnverified`: the last unit waits
-  // for its power cycle).
+  // each unit (on a console a banner, in colour where it takes colour, with why a unit failed),
+  // and at the end the figures of the run (`stoppedUnverified`: the last unit waits for its power
+  // cycle). With --beep, a failed unit also sounds, --json or not.
   void StationTallyLine(ExitCode exitCode, const StationTally& tally);
   void StationSummary(const StationTally& tally, bool stoppedUnverified);
   // The trail's lines (trail/Writer.h): to the shared log, and to the --log file, whose line
@@ -122,7 +128,11 @@ class Report {
   StationUnit unit_;         // station: the unit at hand
   bool sharedTold_ = false;  // the shared log's trouble was told
   int lines_ = 0;
-  std::int64_t written_ = 0;  // when the last line was written: a station's JSON line has it too
+  std::int64_t written_ = 0;
+  std::string why_;  // station: why the unit at hand has its verdict
+  std::optional<platform::ConsoleOutput::Screen>
+      screen_;  // station: what standard error is  // when the last line was written: a station's
+                // JSON line has it too
   std::optional<bool> notified_;
   std::string notNotified_;
 };

@@ -58,16 +58,6 @@ std::size_t Utf8Characters(std::string_view text) {
   return characters;
 }
 
-// A refused label as the operator reads it back: control characters (a scanner's stray escape)
-// shown as '?', never sent to the console.
-std::string Shown(std::string_view label) {
-  std::string shown(label);
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return shown;
-}
-
 // Why a label read for a unit is not taken, or nothing when it is. `pattern` is matched against
 // the whole label; a match the regular expression library gives up on refuses the label.
 std::string TooLong() {
@@ -85,7 +75,8 @@ std::optional<std::string> LabelRefusal(std::string_view label, const std::strin
     return "too complex to match against --unit-id-pattern " + patternText;
   }
   if (matches) return std::nullopt;
-  return "\"" + Shown(label) + "\" does not match --unit-id-pattern " + patternText;
+  return "\"" + Printable(std::string(label)) + "\" does not match --unit-id-pattern " +
+         patternText;
 }
 
 }  // namespace

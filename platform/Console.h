@@ -32,6 +32,14 @@ class ConsoleOutput {
   // as UTF-8. Always valid UTF-8: a byte or sequence the code page does not define becomes
   // U+FFFD; control characters are kept (as their code points).
   virtual std::string FromAnsi(std::string_view bytes) = 0;
+
+  // What standard error is: a file or pipe, a console that shows text only, or a console that
+  // takes virtual-terminal sequences (colour). Asked once per run; asking may turn the console's
+  // sequences on.
+  enum class Screen { Redirected, Plain, Colour };
+  virtual Screen ErrorScreen() = 0;
+  // A short sound for a person at the PC, whatever the streams are; never throws or fails.
+  virtual void Beep() = 0;
 };
 
 // Shows `label` and the time elapsed since on standard error until End, from another thread,

@@ -480,12 +480,15 @@ TEST_F(CliFixture, AStationStoppedAfterProgrammingKeepsTheUnitOnRecord) {
 // line gives "sequence unit result", so that a unit's two records pair by sequence in one run.
 TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
   using Read = platform::LineInput::Read;
+  using Screen = platform::ConsoleOutput::Screen;
   SimulatedLibrary& library = SimulatedLibrary::Instance();
   const struct {
     const char* name;
     std::vector<std::string> arguments;
     std::vector<std::string> typed;
     Read afterLast;
+    Screen screen;  // what standard error is
+    int beeps;
     std::string units;
     int exitCode;
     std::vector<std::string> out, err;  // in this order
@@ -495,6 +498,8 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
        {"station", "--unit-id", "prompt"},
        {"", " SN-1\t", "SN-2", "SN-1"},
        Read::End,
+       Screen::Redirected,
+       0,
        "PFP",
        cli::ProgrammingFailed,
        {"PASS  SN-1  VENDOR  Bridge Product  00.01.01.07 verified",
@@ -511,6 +516,8 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
        {"station", "--unit-id", "prompt", "--unit-id-pattern", "SN-[0-9]+"},
        {"PART-77", "SN-12x", std::string(257, '7'), std::string(5000, 'S'), "SN-\x1b[2J", "SN-12"},
        Read::End,
+       Screen::Redirected,
+       0,
        "P",
        cli::Success,
        {"PASS  SN-12  "},
@@ -519,13 +526,40 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
         "Unit 1: label refused: \"SN-12x\" does not match",
         "Unit 1: label refused: longer than 256 characters.",
         "Unit 1: label refused: longer than 256 characters.",
-        "Unit 1: label refused: \"SN-?[2J\" does not match", "unit 1 (SN-12): PASS, 1 passed",
-        "Unit 2: scan its label", "1 unit: 1 passed, 0 failed."},
+        "Unit 1: label refused: \"SN-\xEF\xBF\xBD[2J\" does not match",
+        "unit 1 (SN-12): PASS, 1 passed", "Unit 2: scan its label", "1 unit: 1 passed, 0 failed."},
        "1 SN-12 updated|1 SN-12 verified"},
+      {"a console's banners, in colour, a beep for the failed unit",
+       {"station", "--unit-id", "prompt", "--beep"},
+       {"SN-1", "SN-2"},
+       Read::End,
+       Screen::Colour,
+       1,
+       "PF",
+       cli::ProgrammingFailed,
+       {"PASS  SN-1  ", "FAIL  SN-2  "},
+       {"\x1b[1;97;42m  PASS   unit 1   SN-1 ", "\x1b[0m\n\x1b[1;97;42m  1 passed, 0 failed ",
+        "\x1b[1;97;41m  FAIL   unit 2   SN-2 ", "\x1b[1;97;41m  programming failed ",
+        "\x1b[1;97;41m  1 passed, 1 failed ", "2 units: 1 passed, 1 failed."},
+       "1 SN-1 updated|1 SN-1 verified|2 SN-2 failed"},
+      {"a console without colour: the banner in text",
+       {"station", "--count", "1"},
+       {},
+       Read::End,
+       Screen::Plain,
+       0,
+       "F",
+       cli::ProgrammingFailed,
+       {"FAIL  VENDOR  Bridge Product  programming failed"},
+       {"\n" + std::string(64, '#') + "\n  FAIL   unit 1", "\n  programming failed",
+        "\n  0 passed, 1 failed", std::string(64, '#') + "\n"},
+       "1 null failed"},
       {"Ctrl+C at the prompt",
        {"station", "--unit-id", "prompt"},
        {"A-7"},
        Read::Interrupted,
+       Screen::Redirected,
+       0,
        "PP",
        cli::Success,
        {"PASS  A-7  "},
@@ -536,6 +570,8 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
        {"station", "--unit-id", "prompt", "--count", "2"},
        {"B", "B"},
        Read::End,
+       Screen::Redirected,
+       0,
        "FP",
        cli::ProgrammingFailed,
        {"FAIL  B  ", "PASS  B  "},
@@ -545,6 +581,8 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
        {"station", "--unit-id", "sequence:41", "--count", "2"},
        {},
        Read::End,
+       Screen::Redirected,
+       0,
        "PO",
        cli::ProgrammingFailed,
        {"PASS  41  ",
@@ -557,6 +595,8 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
        {"station", "--count", "2"},
        {},
        Read::End,
+       Screen::Redirected,
+       0,
        "PP",
        cli::Success,
        {"PASS  VENDOR  Bridge Product  ", "PASS  VENDOR  Bridge Product  "},
@@ -571,6 +611,7 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
     console = {};
     console.typed = c.typed;
     console.afterLast = c.afterLast;
+    console.screen = c.screen;
     const std::string path = library.Device().path;
     std::size_t plugged = 0;
     auto plug = [&] {
@@ -597,6 +638,8 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
     std::vector<std::string> arguments = c.arguments;
     arguments.insert(arguments.end(), {"--log", "units.log"});
     EXPECT_EQ(Run(arguments), c.exitCode) << console.err;
+    EXPECT_EQ(console.beeps, c.beeps);
+    if (c.screen != Screen::Colour) EXPECT_EQ(console.err.find('\x1b'), std::string::npos);
     for (const auto& [expected, text] : {std::pair(&c.out, &console.out), {&c.err, &console.err}}) {
       std::size_t at = 0;
       for (const std::string& part : *expected) {

@@ -20,6 +20,11 @@ class FakeOutput : public platform::ConsoleOutput {
  public:
   std::string out, err;
   bool outFails = false;  // standard output cannot be written
+  Screen screen = Screen::Redirected;
+  int beeps = 0;
+
+  Screen ErrorScreen() override { return screen; }
+  void Beep() override { ++beeps; }
 
   bool Out(std::string_view text) override {
     if (outFails) return false;
