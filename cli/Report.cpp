@@ -290,6 +290,19 @@ void Report::Repeated(ExitCode earlier) {
                         "): programmed twice?\n");
 }
 
+void Report::RecentlyProgrammed(const std::string& program, std::int64_t secondsAgo) {
+  const std::int64_t minutes = secondsAgo / 60;
+  const std::string when = minutes == 0   ? "less than a minute ago"
+                           : minutes == 1 ? "1 minute ago"
+                                          : std::to_string(minutes) + " minutes ago";
+  const std::string sequence = std::to_string(unit_.sequence);
+  const bool named = !unit_.id.empty() && unit_.id != sequence;
+  output_.Err("unit " + sequence + (named ? " (" + Printable(unit_.id) + ")" : "") +
+              ": programmed by " + Printable(program) + " " + when +
+              " and still at its old firmware: perhaps it only waits for its power cycle. It is "
+              "programmed again.\n");
+}
+
 namespace {
 
 // "6 passed, 1 failed", and the units not verified when there are any.

@@ -73,6 +73,9 @@ class Report {
   // station, on standard error: the unit's identity was given to an earlier unit of the run, whose
   // verdict was `earlier`.
   void Repeated(ExitCode earlier);
+  // station, on standard error: `program` (a record's name of it) programmed the unit
+  // `secondsAgo`, and it still reports its old firmware; it is programmed again.
+  void RecentlyProgrammed(const std::string& program, std::int64_t secondsAgo);
   // station without --json, on standard error: the unit's verdict and the figures so far after
   // each unit (on a console a banner, in colour where it takes colour, with why a unit failed),
   // and at the end the figures of the run (`stoppedUnverified`: the last unit waits for its power

@@ -48,6 +48,10 @@ const StationRow& RowOf(StationOutcome outcome) {
   return StationRows[0];
 }
 
+// How recent a programming by another Flashwright program is worth a word before the station
+// programs the unit again.
+constexpr std::int64_t RecentlyProgrammedSeconds = 30 * 60;
+
 // The longest label taken, in characters: a label is printed on a unit, and anything longer is a
 // mis-scan (or no label at all), which must not go into a log line.
 constexpr std::size_t MaxLabelCharacters = 256;
@@ -191,6 +195,13 @@ StationOutcome Session::StationDevice() {
   };
   if (!entry.Updatable()) return finish(StationOutcome::NotUpdatable);
   if (!entry.NeedsUpdate()) return finish(StationOutcome::AlreadyCurrent);
+  // The station programs every unit that needs it, whatever the records say; but a unit that
+  // another Flashwright program programmed minutes ago most likely waits for its power cycle
+  // only, and the operator hears so before it is programmed a second time.
+  if (const auto earlier = attempts_.ProgrammedElsewhere(
+          {entry.path, false, entry.Identity(), entry.Firmware()}, RecentlyProgrammedSeconds)) {
+    report_.RecentlyProgrammed(earlier->program, services_.attempts.Now() - earlier->ended);
+  }
   const update::UpdateOutcome outcome = Program(entry, versionBefore);
   stationLock_.reset();
   if (outcome != update::UpdateOutcome::Updated) {

@@ -832,6 +832,47 @@ TEST_F(CliFixture, LinesAreWrittenOnlyOnceTheLockIsLetGo) {
   }
 }
 
+// A unit another program programmed minutes ago is programmed again at the station, after a word:
+// most likely it only waits for its power cycle. An older programming, or a station's, gets none.
+TEST_F(CliFixture, TheStationSaysWhenAUnitWasProgrammedMinutesAgo) {
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  const struct {
+    const char* name;
+    std::int64_t later;
+    const char* program;  // the record's; null: update's own
+    const char* told;     // null: nothing said
+  } cases[] = {
+      {"by update, minutes ago", 150, nullptr,
+       "unit 1: programmed by flashwright-cli update 2 "
+       "minutes ago and still at its old firmware"},
+      {"by the window, just now", 0, "Flashwright", "programmed by Flashwright less than a minute"},
+      {"by update, an hour ago", 3600, nullptr, nullptr},
+      {"by a station", 60, "flashwright-cli station", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    library.Reset();
+    attempts.records.clear();
+    console = {};
+    ASSERT_EQ(Run({"update"}), cli::Updated) << console.err;
+    ASSERT_EQ(attempts.records.size(), 1u);
+    if (c.program != nullptr) attempts.records[0].program = c.program;
+    attempts.now += c.later;
+    console = {};
+    console.operate = [&] {
+      std::vector<sim::SimDevice>& devices = library.World().devices;
+      if (!devices.empty() && !devices[0].pendingVersion.empty()) {
+        devices[0].version = std::exchange(devices[0].pendingVersion, {});
+      }
+      return platform::DeviceChanges::Wait::Changed;
+    };
+    EXPECT_EQ(Run({"station", "--count", "1"}), cli::Success) << console.err;
+    EXPECT_EQ(console.err.find(c.told ? c.told : "still at its old firmware") != std::string::npos,
+              c.told != nullptr)
+        << console.err;
+  }
+}
+
 // The intent is written before the programming call: when it cannot be, nothing is programmed and
 // the command says why; the attempt's record is completed with its outcome.
 TEST_F(CliFixture, EveryAttemptIsRecordedBeforeAndAfterTheCall) {
