@@ -34,7 +34,11 @@ struct Options {
   std::optional<int> count;  // station --count N
   UnitIds unitIds = UnitIds::None;
   long long unitStart = 1;  // station --unit-id sequence:START
-  std::string station;      // station --station NAME; empty: the computer's name
+  // station --unit-id-pattern: what a label read with --unit-id prompt must match, whole
+  // (ECMAScript); empty: any label
+  std::string unitIdPattern;
+  std::string station;  // station --station NAME; empty: the computer's name
+  bool beep = false;    // station --beep: a sound for each unit that fails
   std::string logFile;
   std::vector<std::string> paths;                    // report: logs and folders of logs
   std::string csvFile = "flashwright-report.csv";    // report --csv

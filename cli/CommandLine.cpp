@@ -2,6 +2,7 @@
 // it takes. See Cli.h.
 #include <CLI/CLI.hpp>
 #include <charconv>
+#include <regex>
 
 #include "cli/Cli.h"
 #include "device/Scan.h"
@@ -178,6 +179,23 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
           ->check(UnitIdsText())
           ->type_name("HOW");
       command
+          ->add_option("--unit-id-pattern", options.unitIdPattern,
+                       "With --unit-id prompt: take only a label that matches PATTERN whole "
+                       "(ECMAScript regular expression); any other is refused and asked again")
+          ->check(CLI::Validator(
+              [](std::string& value) -> std::string {
+                if (value.empty()) return "needs a pattern";
+                try {
+                  std::regex(value, std::regex::ECMAScript);
+                } catch (const std::regex_error& error) {
+                  return std::string("is not a regular expression: ") + error.what();
+                }
+                return {};
+              },
+              ""))
+          ->type_name("PATTERN");
+      command->add_flag("--beep", options.beep, "Sound a beep for each unit that fails");
+      command
           ->add_option("--station", options.station,
                        "The station's name in every log line (default: the computer's name)")
           ->check(CLI::Validator(
@@ -296,6 +314,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
   } else if (unitIds.starts_with("sequence")) {
     options.unitIds = UnitIds::Sequence;
     if (unitIds.size() > 9) options.unitStart = std::stoll(unitIds.substr(9));
+  }
+  if (!options.unitIdPattern.empty() && options.unitIds != UnitIds::Prompt) {
+    result.exitCode = Usage;
+    result.text = "--unit-id-pattern is for labels read with --unit-id prompt";
+    return result;
   }
   result.options = options;
   return result;

@@ -35,29 +35,6 @@ Json Document(Json command, ExitCode exitCode, Json devices) {
           {"devices", std::move(devices)}};
 }
 
-// UTF-8 text for a line of the text output: a control character (a newline inside an
-// identification, an escape sequence) would break the line or drive the terminal, so it shows as
-// U+FFFD.
-std::string Printable(const std::string& text) {
-  std::string printable;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      printable += "\xEF\xBF\xBD";
-    } else {
-      printable += c;
-    }
-  }
-  // C1 controls (U+0080..U+009F, UTF-8 C2 80..C2 9F) likewise.
-  for (std::size_t at = printable.find('\xC2'); at != std::string::npos;
-       at = printable.find('\xC2', at + 1)) {
-    if (at + 1 < printable.size() && static_cast<unsigned char>(printable[at + 1]) < 0xA0) {
-      printable.replace(at, 2, "\xEF\xBF\xBD");
-    }
-  }
-  return printable;
-}
-
 // `text` (UTF-8) padded with spaces to `width` characters, so that columns line up whatever the
 // bytes per character.
 std::string PadRight(const std::string& text, std::size_t width) {
@@ -89,6 +66,29 @@ trail::State DeviceState(const Entry& entry) {
 }
 
 }  // namespace
+
+// UTF-8 text for a line of the text output: a control character (a newline inside an
+// identification, an escape sequence) would break the line or drive the terminal, so it shows as
+// U+FFFD.
+std::string Printable(const std::string& text) {
+  std::string printable;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      printable += "\xEF\xBF\xBD";
+    } else {
+      printable += c;
+    }
+  }
+  // C1 controls (U+0080..U+009F, UTF-8 C2 80..C2 9F) likewise.
+  for (std::size_t at = printable.find('\xC2'); at != std::string::npos;
+       at = printable.find('\xC2', at + 1)) {
+    if (at + 1 < printable.size() && static_cast<unsigned char>(printable[at + 1]) < 0xA0) {
+      printable.replace(at, 2, "\xEF\xBF\xBD");
+    }
+  }
+  return printable;
+}
 
 trail::Standing StandingOf(const Entry& entry) {
   return trail::StandingOf(DeviceState(entry),
@@ -257,9 +257,15 @@ void Report::Station(const Entry& entry, StationOutcome outcome, ExitCode exitCo
       why = "programmed, not verified: stopped before its power cycle was checked";
       break;
   }
+  why_ = why;
   try {
     if (options_.json) {
       Json line = Document(options_.command->name, exitCode, Json::array({ToJson(entry, output_)}));
+      // Stamped as the unit's log lines are, so that the two pair without the log at hand.
+      line["time"] = trail::UtcTime(written_ != 0 ? written_ : std::time(nullptr));
+      line["station"] = run_.station;
+      line["run"] = run_.run;
+      line["sequence"] = unit_.sequence;
       line["unit"] = {{"sequence", unit_.sequence},
                       {"id", unit_.id.empty() ? Json(nullptr) : Json(unit_.id)},
                       {"repeated", unit_.repeated}};
@@ -284,6 +290,19 @@ void Report::Repeated(ExitCode earlier) {
                         "): programmed twice?\n");
 }
 
+void Report::RecentlyProgrammed(const std::string& program, std::int64_t secondsAgo) {
+  const std::int64_t minutes = secondsAgo / 60;
+  const std::string when = minutes == 0   ? "less than a minute ago"
+                           : minutes == 1 ? "1 minute ago"
+                                          : std::to_string(minutes) + " minutes ago";
+  const std::string sequence = std::to_string(unit_.sequence);
+  const bool named = !unit_.id.empty() && unit_.id != sequence;
+  output_.Err("unit " + sequence + (named ? " (" + Printable(unit_.id) + ")" : "") +
+              ": programmed by " + Printable(program) + " " + when +
+              " and still at its old firmware: perhaps it only waits for its power cycle. It is "
+              "programmed again.\n");
+}
+
 namespace {
 
 // "6 passed, 1 failed", and the units not verified when there are any.
@@ -295,11 +314,43 @@ std::string Figures(const StationTally& tally) {
 }  // namespace
 
 void Report::StationTallyLine(ExitCode exitCode, const StationTally& tally) {
+  if (options_.beep && exitCode == ProgrammingFailed) output_.Beep();
   if (options_.json) return;
   const std::string sequence = std::to_string(unit_.sequence);
   const bool named = !unit_.id.empty() && unit_.id != sequence;
-  output_.Err("unit " + sequence + (named ? " (" + Printable(unit_.id) + ")" : "") + ": " +
-              std::string(StationWord(exitCode)) + ", " + Figures(tally) + "\n");
+  if (!screen_) screen_ = output_.ErrorScreen();
+  if (*screen_ == platform::ConsoleOutput::Screen::Redirected) {
+    output_.Err("unit " + sequence + (named ? " (" + Printable(unit_.id) + ")" : "") + ": " +
+                std::string(StationWord(exitCode)) + ", " + Figures(tally) + "\n");
+    return;
+  }
+  // On a console, a banner the operator reads from across the bench: the verdict and the unit,
+  // why a unit failed, and the figures; green, red or yellow where the console takes colour.
+  std::vector<std::string> lines = {"", "  " + std::string(StationWord(exitCode)) + "   unit " +
+                                            sequence +
+                                            (named ? "   " + Printable(unit_.id) : std::string())};
+  if (exitCode != Success && !why_.empty()) lines.push_back("  " + why_);
+  lines.push_back("  " + Figures(tally));
+  lines.emplace_back();
+  constexpr std::size_t Width = 64;
+  for (std::string& line : lines) {
+    std::size_t characters = 0;
+    for (const char c : line) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    if (characters < Width) line.append(Width - characters, ' ');
+  }
+  std::string banner;
+  if (*screen_ == platform::ConsoleOutput::Screen::Colour) {
+    const char* colour = exitCode == Success             ? "\x1b[1;97;42m"
+                         : exitCode == ProgrammingFailed ? "\x1b[1;97;41m"
+                                                         : "\x1b[1;30;43m";
+    for (const std::string& line : lines) banner += colour + line + "\x1b[0m\n";
+  } else {
+    const std::string rule(Width, exitCode == Success ? '=' : '#');
+    banner = rule + "\n";
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) banner += lines[i] + "\n";
+    banner += rule + "\n";
+  }
+  output_.Err(banner);
 }
 
 void Report::StationSummary(const StationTally& tally, bool stoppedUnverified) {
@@ -433,7 +484,8 @@ bool Report::LogEnded(const update::Ended& ended) {
 }
 
 bool Report::Write(const trail::Line& line) {
-  const std::string error = trail_.Write(line, std::time(nullptr));
+  written_ = std::time(nullptr);
+  const std::string error = trail_.Write(line, written_);
   if (!trail_.SharedLogTrouble().empty() && !sharedTold_) {
     sharedTold_ = true;
     output_.Err("flashwright-cli: the shared log is not written: " + trail_.SharedLogTrouble() +

@@ -3,6 +3,7 @@
 // results and exit codes. The commands decide (Session.cpp, Station.cpp); this only writes.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,11 @@ struct StationTally {
   int repeated = 0;
   int Units() const { return passed + failed + unverified; }
 };
+
+// UTF-8 text for a line of the text output: a control character (a newline inside an
+// identification, an escape sequence, C0 or C1) would break the line or drive the terminal, so it
+// shows as U+FFFD.
+std::string Printable(const std::string& text);
 
 // A station unit's verdict as the operator reads it: PASS, FAIL or NOT VERIFIED.
 std::string_view StationWord(ExitCode exitCode);
@@ -67,9 +73,13 @@ class Report {
   // station, on standard error: the unit's identity was given to an earlier unit of the run, whose
   // verdict was `earlier`.
   void Repeated(ExitCode earlier);
+  // station, on standard error: `program` (a record's name of it) programmed the unit
+  // `secondsAgo`, and it still reports its old firmware; it is programmed again.
+  void RecentlyProgrammed(const std::string& program, std::int64_t secondsAgo);
   // station without --json, on standard error: the unit's verdict and the figures so far after
-  // each unit, and at the end the figures of the run (`stoppedUnverified`: the last unit waits
-  // for its power cycle).
+  // each unit (on a console a banner, in colour where it takes colour, with why a unit failed),
+  // and at the end the figures of the run (`stoppedUnverified`: the last unit waits for its power
+  // cycle). With --beep, a failed unit also sounds, --json or not.
   void StationTallyLine(ExitCode exitCode, const StationTally& tally);
   void StationSummary(const StationTally& tally, bool stoppedUnverified);
   // The trail's lines (trail/Writer.h): to the shared log, and to the --log file, whose line
@@ -121,6 +131,11 @@ class Report {
   StationUnit unit_;         // station: the unit at hand
   bool sharedTold_ = false;  // the shared log's trouble was told
   int lines_ = 0;
+  std::int64_t written_ = 0;
+  std::string why_;  // station: why the unit at hand has its verdict
+  std::optional<platform::ConsoleOutput::Screen>
+      screen_;  // station: what standard error is  // when the last line was written: a station's
+                // JSON line has it too
   std::optional<bool> notified_;
   std::string notNotified_;
 };

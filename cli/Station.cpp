@@ -4,6 +4,7 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +46,41 @@ const StationRow& RowOf(StationOutcome outcome) {
     if (row.outcome == outcome) return row;
   }
   return StationRows[0];
+}
+
+// How recent a programming by another Flashwright program is worth a word before the station
+// programs the unit again.
+constexpr std::int64_t RecentlyProgrammedSeconds = 30 * 60;
+
+// The longest label taken, in characters: a label is printed on a unit, and anything longer is a
+// mis-scan (or no label at all), which must not go into a log line.
+constexpr std::size_t MaxLabelCharacters = 256;
+
+std::size_t Utf8Characters(std::string_view text) {
+  std::size_t characters = 0;
+  for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return characters;
+}
+
+// Why a label read for a unit is not taken, or nothing when it is. `pattern` is matched against
+// the whole label; a match the regular expression library gives up on refuses the label.
+std::string TooLong() {
+  return "longer than " + std::to_string(MaxLabelCharacters) + " characters";
+}
+
+std::optional<std::string> LabelRefusal(std::string_view label, const std::string& patternText,
+                                        const std::regex* pattern) {
+  if (Utf8Characters(label) > MaxLabelCharacters) return TooLong();
+  if (pattern == nullptr) return std::nullopt;
+  bool matches = false;
+  try {
+    matches = std::regex_match(label.begin(), label.end(), *pattern);
+  } catch (const std::regex_error&) {
+    return "too complex to match against --unit-id-pattern " + patternText;
+  }
+  if (matches) return std::nullopt;
+  return "\"" + Printable(std::string(label)) + "\" does not match --unit-id-pattern " +
+         patternText;
 }
 
 }  // namespace
@@ -159,6 +195,13 @@ StationOutcome Session::StationDevice() {
   };
   if (!entry.Updatable()) return finish(StationOutcome::NotUpdatable);
   if (!entry.NeedsUpdate()) return finish(StationOutcome::AlreadyCurrent);
+  // The station programs every unit that needs it, whatever the records say; but a unit that
+  // another Flashwright program programmed minutes ago most likely waits for its power cycle
+  // only, and the operator hears so before it is programmed a second time.
+  if (const auto earlier = attempts_.ProgrammedElsewhere(
+          {entry.path, false, entry.Identity(), entry.Firmware()}, RecentlyProgrammedSeconds)) {
+    report_.RecentlyProgrammed(earlier->program, services_.attempts.Now() - earlier->ended);
+  }
   const update::UpdateOutcome outcome = Program(entry, versionBefore);
   stationLock_.reset();
   if (outcome != update::UpdateOutcome::Updated) {
@@ -178,20 +221,36 @@ StationOutcome Session::StationDevice() {
 
 // The unit's identity, asked for before the station looks for it: the operator scans the label
 // with the unit still in hand and then plugs it in, and a unit found is programmed at once, never
-// held waiting for a name. An empty line asks again. False at the input's end or a Ctrl+C: the
-// station stops there, every earlier unit on record.
+// held waiting for a name. An empty line asks again; so does a label that is too long or does not
+// match --unit-id-pattern, saying why, and nothing is programmed or counted for it. False at the
+// input's end or a Ctrl+C: the station stops there, every earlier unit on record.
 bool Session::IdentifyUnit(StationUnit& unit) {
   if (options_.unitIds == UnitIds::Sequence) {
     unit.id = std::to_string(options_.unitStart + unit.sequence - 1);
   }
+  std::optional<std::regex> pattern;
+  if (options_.unitIds == UnitIds::Prompt && !options_.unitIdPattern.empty()) {
+    pattern.emplace(options_.unitIdPattern, std::regex::ECMAScript);
+  }
+  using Read = platform::LineInput::Read;
   while (options_.unitIds == UnitIds::Prompt && unit.id.empty()) {
-    services_.output.Err("Unit " + std::to_string(unit.sequence) +
-                         ": scan its label (or type it and Enter), then plug it in.\n");
-    if (services_.input.ReadLine(unit.id) != platform::LineInput::Read::Line) return false;
+    const std::string asked = "Unit " + std::to_string(unit.sequence);
+    services_.output.Err(asked + ": scan its label (or type it and Enter), then plug it in.\n");
+    const Read read = services_.input.ReadLine(unit.id);
+    if (read != Read::Line && read != Read::TooLong) return false;
     const std::size_t first = unit.id.find_first_not_of(" \t");
-    unit.id = first == std::string::npos
+    unit.id = read == Read::TooLong || first == std::string::npos
                   ? std::string()
                   : unit.id.substr(first, unit.id.find_last_not_of(" \t") + 1 - first);
+    const std::optional<std::string> refusal =
+        read == Read::TooLong ? std::optional<std::string>(TooLong())
+        : unit.id.empty()
+            ? std::nullopt
+            : LabelRefusal(unit.id, options_.unitIdPattern, pattern ? &*pattern : nullptr);
+    if (refusal) {
+      services_.output.Err(asked + ": label refused: " + *refusal + ". Scan it again.\n");
+      unit.id.clear();
+    }
   }
   return true;
 }

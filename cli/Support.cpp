@@ -20,6 +20,8 @@ class CapturedOutput final : public platform::ConsoleOutput {
   }
   bool Err(std::string_view text) override { return real_.Err(text); }
   std::string FromAnsi(std::string_view bytes) override { return real_.FromAnsi(bytes); }
+  Screen ErrorScreen() override { return real_.ErrorScreen(); }
+  void Beep() override { real_.Beep(); }
   const std::string& Captured() const { return captured_; }
 
  private:

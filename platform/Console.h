@@ -32,6 +32,14 @@ class ConsoleOutput {
   // as UTF-8. Always valid UTF-8: a byte or sequence the code page does not define becomes
   // U+FFFD; control characters are kept (as their code points).
   virtual std::string FromAnsi(std::string_view bytes) = 0;
+
+  // What standard error is: a file or pipe, a console that shows text only, or a console that
+  // takes virtual-terminal sequences (colour). Asked once per run; asking may turn the console's
+  // sequences on.
+  enum class Screen { Redirected, Plain, Colour };
+  virtual Screen ErrorScreen() = 0;
+  // A short sound for a person at the PC, whatever the streams are; never throws or fails.
+  virtual void Beep() = 0;
 };
 
 // Shows `label` and the time elapsed since on standard error until End, from another thread,
@@ -90,7 +98,12 @@ class LineInput {
     Line,         // `line` holds the line, UTF-8, without its end (\n or \r\n)
     End,          // the input has ended (or cannot be read); nothing more will come
     Interrupted,  // Ctrl+C or Ctrl+Break came while they were noted (Interrupts::Mode::Note)
+    TooLong,      // a line longer than MaxLineBytes came; it was passed over, never held whole
   };
+  // The longest line given, in bytes of UTF-8: room for a label of any scanner many times over.
+  // A longer line is read past in pieces, so reading holds no more than about this much at once
+  // and takes time in proportion to the input, whatever comes.
+  static constexpr std::size_t MaxLineBytes = 4096;
   virtual ~LineInput() = default;
   virtual Read ReadLine(std::string& line) = 0;
 };

@@ -131,10 +131,29 @@ bool Attempts::UnderWayElsewhere() const {
                      [&](const platform::AttemptRecord& record) { return RunsElsewhere(record); });
 }
 
+std::optional<platform::AttemptRecord> Attempts::ProgrammedElsewhere(
+    const SeenDevice& device, std::int64_t withinSeconds) const {
+  const std::string path = PathText(device.path);
+  const std::int64_t now = store_.Now();
+  std::optional<platform::AttemptRecord> latest;
+  for (platform::AttemptRecord& record : store_.Load()) {
+    if (record.path != path || !Succeeded(record) || record.program == ProgramName(program_) ||
+        device.identity.empty() || record.identity != device.identity ||
+        record.versionBefore != device.version || record.ended > now ||
+        now - record.ended >= withinSeconds || (latest && latest->ended >= record.ended)) {
+      continue;
+    }
+    latest = std::move(record);
+  }
+  return latest;
+}
+
+bool Succeeded(const platform::AttemptRecord& record) { return record.outcome == Updated; }
+
 bool Attempts::LeavesPending(const platform::AttemptRecord& record) {
   // The station keeps its own account of units, which all look alike: its records leave nothing
   // pending.
-  return record.outcome == Updated && record.program != ProgramName(Program::Station);
+  return Succeeded(record) && record.program != ProgramName(Program::Station);
 }
 
 const platform::AttemptRecord* Attempts::RecordOf(const updatelib::DevicePath& path) const {

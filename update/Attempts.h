@@ -19,6 +19,9 @@ namespace update {
 enum class Program { Window, Update, Station };
 std::string_view ProgramName(Program program);
 
+// Whether a record's attempt ended with its device programmed.
+bool Succeeded(const platform::AttemptRecord& record);
+
 // A successful programming leaves its device pending a power cycle for at most this long (a week):
 // many PCs keep their USB ports powered through a restart, so a restart ends nothing, and a
 // deployment that restarts on 3010 must not program, restart and program again. Past it, a device
@@ -97,6 +100,12 @@ class Attempts {
   // Whether another Flashwright program that still runs is programming some device now (reads the
   // records afresh; needs no Review).
   bool UnderWayElsewhere() const;
+  // The latest successful programming of the unit now at `device.path` (its identification and
+  // version before) by another program than this one, ended less than `withinSeconds` ago. Reads
+  // the records afresh and changes none: for a program that heeds no pending records (the
+  // station) yet has a word to say.
+  std::optional<platform::AttemptRecord> ProgrammedElsewhere(const SeenDevice& device,
+                                                             std::int64_t withinSeconds) const;
 
   // Writes the intent before the programming call; throws RecordFailure when it cannot be kept.
   void Begin(const updatelib::DevicePath& path, std::string_view identity,

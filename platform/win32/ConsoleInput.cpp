@@ -26,9 +26,11 @@ LineInput::Read ConsoleLineInput::ReadLine(std::string& line) {
 }
 
 // The console gives a line in pieces as long as the buffer; Ctrl+C ends the read with nothing, and
-// Ctrl+Z at a line's start is the console's end of input.
+// Ctrl+Z at a line's start is the console's end of input. Each piece is searched once; a line
+// grown past the limit is dropped and the rest of it read past.
 LineInput::Read ConsoleLineInput::ReadConsoleLine(HANDLE input, std::string& line) {
   std::wstring wide;
+  bool overlong = false;
   for (;;) {
     wchar_t buffer[256];
     DWORD read = 0;
@@ -36,29 +38,53 @@ LineInput::Read ConsoleLineInput::ReadConsoleLine(HANDLE input, std::string& lin
         ReadConsoleW(input, buffer, static_cast<DWORD>(std::size(buffer)), &read, nullptr);
     if (!ok || read == 0) return Noted(HandlerGraceMs) ? Read::Interrupted : Read::End;
     if (Noted()) return Read::Interrupted;
+    const std::size_t searched = wide.size();
     wide.append(buffer, read);
-    const std::size_t end = wide.find(L'\n');
-    if (end == std::wstring::npos) continue;
+    const std::size_t end = wide.find(L'\n', searched);
+    if (end == std::wstring::npos) {
+      if (wide.size() > MaxLineBytes) {
+        overlong = true;
+        wide.clear();
+      }
+      continue;
+    }
     wide.resize(end);
     if (!wide.empty() && wide.back() == L'\r') wide.pop_back();
+    if (overlong) return Read::TooLong;
     if (wide == L"\x1A") return Read::End;
     line = WideToUtf8(wide);
+    if (line.size() > MaxLineBytes) return Read::TooLong;
     return Read::Line;
   }
 }
 
+// Bytes are searched for the line's end once each, and the buffer never holds more than one
+// line's limit and one read: a longer line is dropped as it comes, up to its end.
 LineInput::Read ConsoleLineInput::ReadRedirectedLine(HANDLE input, std::string& line) {
   for (;;) {
     if (!started_ && (pending_.size() >= 3 || ended_)) {
       started_ = true;
       if (pending_.starts_with("\xEF\xBB\xBF")) pending_.erase(0, 3);
     }
-    const std::size_t end = started_ ? pending_.find('\n') : std::string::npos;
-    if (end != std::string::npos || (ended_ && !pending_.empty())) {
-      line = pending_.substr(0, end);
+    const std::size_t end = started_ ? pending_.find('\n', searched_) : std::string::npos;
+    if (end != std::string::npos || (ended_ && (!pending_.empty() || overlong_))) {
+      const std::size_t length = end == std::string::npos ? pending_.size() : end;
+      const bool tooLong = overlong_ || length > MaxLineBytes;
+      if (!tooLong) line.assign(pending_, 0, length);
       pending_.erase(0, end == std::string::npos ? pending_.size() : end + 1);
+      searched_ = 0;
+      overlong_ = false;
+      if (tooLong) return Read::TooLong;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       return Read::Line;
+    }
+    if (started_) {
+      searched_ = pending_.size();
+      if (pending_.size() > MaxLineBytes) {
+        overlong_ = true;
+        pending_.clear();
+        searched_ = 0;
+      }
     }
     if (ended_) return Read::End;
     // A pipe is read only once it has bytes, so that a Ctrl+C ends the wait; a file never blocks.
@@ -73,7 +99,7 @@ LineInput::Read ConsoleLineInput::ReadRedirectedLine(HANDLE input, std::string& 
         continue;
       }
     }
-    char buffer[512];
+    char buffer[4096];
     DWORD read = 0;
     if (!ReadFile(input, buffer, sizeof buffer, &read, nullptr) || read == 0) {
       ended_ = true;

@@ -28,7 +28,9 @@ class ConsoleLineInput final : public LineInput {
   }
 
   HANDLE noted_;
-  std::string pending_;   // redirected bytes read beyond the last line given
+  std::string pending_;       // redirected bytes read beyond the last line given
+  std::size_t searched_ = 0;  // how much of pending_ is known to hold no line's end
+  bool overlong_ = false;     // the line being read is past the limit and is being dropped
   bool started_ = false;  // redirected input: its first bytes were looked at for a byte-order mark
   bool ended_ = false;    // redirected input: no more bytes will come
 };

@@ -26,6 +26,23 @@ bool WriteStream(DWORD stream, std::string_view text) {
 
 bool StandardStreams::Out(std::string_view text) { return WriteStream(STD_OUTPUT_HANDLE, text); }
 
+ConsoleOutput::Screen StandardStreams::ErrorScreen() {
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+  constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
+#endif
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(handle, &mode)) return Screen::Redirected;
+  // Windows 10 and later take the sequences once asked to; older consoles refuse the mode.
+  if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+      SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+    return Screen::Colour;
+  }
+  return Screen::Plain;
+}
+
+void StandardStreams::Beep() { ::Beep(880, 400); }
+
 bool StandardStreams::Err(std::string_view text) {
   const std::lock_guard lock(errMutex_);
   if (counterOpen_) {

@@ -25,6 +25,8 @@ class StandardStreams final : public ConsoleOutput {
   bool Out(std::string_view text) override;
   bool Err(std::string_view text) override;
   std::string FromAnsi(std::string_view bytes) override;
+  Screen ErrorScreen() override;
+  void Beep() override;
 
   // The live counter: `text` over the current line of standard error, which stays open.
   void ShowCounter(std::string_view text);

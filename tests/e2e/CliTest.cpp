@@ -10,6 +10,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -561,6 +562,48 @@ TEST_F(CliTest, StationVerifiesTwoDevicesAfterTheirPowerCycles) {
   const std::string lines = ReadFile(log);
   EXPECT_EQ(Occurrences(lines, "\"result\":\"updated\""), 2u) << lines;
   EXPECT_EQ(Occurrences(lines, "\"result\":\"verified\""), 2u) << lines;
+}
+
+// A mis-scan is refused and asked again, and no label, however long, slows the station: a 16 MB
+// line (a scanner stuck on, a file sent to the wrong window) costs well under a second more than
+// a short one, and neither is programmed, counted or logged.
+TEST_F(CliTest, StationRefusesMisScansAndLongLabelsQuickly) {
+  WriteWorld("");
+  const auto log = dir_.Path() / "units.log";
+  const std::string args =
+      "station --unit-id prompt --unit-id-pattern \"SN-[0-9]+\" --log \"" + log.string() + "\"";
+  auto timed = [&](const std::filesystem::path& input) {
+    const auto started = std::chrono::steady_clock::now();
+    Process station = Start(args, input);
+    const DWORD code = station.WaitForExit(RunTimeout).value_or(0xDEAD);
+    return std::pair(
+        code, std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - started));
+  };
+  const auto misScan = dir_.Path() / "mis-scan.txt";
+  std::ofstream(misScan, std::ios::binary) << "PART-77\n";
+  const auto [shortCode, shortTime] = timed(misScan);
+  EXPECT_NE(Err().find("Unit 1: label refused: \"PART-77\" does not match --unit-id-pattern "
+                       "SN-[0-9]+. Scan it again."),
+            std::string::npos)
+      << Describe();
+  const auto stuck = dir_.Path() / "stuck-scanner.txt";
+  {
+    std::ofstream out(stuck, std::ios::binary);
+    const std::string megabyte(1 << 20, '7');
+    for (int i = 0; i < 16; ++i) out << megabyte;
+    out << "\r\nPART-77\n";
+  }
+  const auto [longCode, longTime] = timed(stuck);
+  EXPECT_EQ(longCode, shortCode) << Describe();
+  EXPECT_NE(Err().find("Unit 1: label refused: longer than 256 characters. Scan it again."),
+            std::string::npos)
+      << Describe();
+  EXPECT_EQ(Occurrences(Err(), "label refused"), 2u) << Describe();
+  EXPECT_LT((longTime - shortTime).count(), 1000)
+      << "16 MB took " << longTime.count() << " ms, a short label " << shortTime.count();
+  EXPECT_FALSE(std::filesystem::exists(log) && std::filesystem::file_size(log) > 0)
+      << ReadFile(log);
+  EXPECT_EQ(Occurrences(ReadFile(dir_.Path() / "sim.log"), " begin "), 0u);
 }
 
 // Units named by a scanner (lines on standard input, an empty one among them): each unit's output

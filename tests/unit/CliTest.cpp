@@ -63,6 +63,11 @@ TEST(CliCommandLine, UsageErrorsExitWithTwoAndHelpListsTheExitCodes) {
            {{"station", "--unit-id", "sequence:-1"},
             "--unit-id must be prompt, sequence or sequence:START (START from 0 to 999999999)"},
            {{"station", "--station", " "}, "--station needs a name"},
+           {{"station", "--unit-id", "prompt", "--unit-id-pattern", "SN-[0-9"},
+            "--unit-id-pattern is not a regular expression: Unexpected character within '[...]' in "
+            "regular expression"},
+           {{"station", "--unit-id-pattern", "SN-[0-9]+"},
+            "--unit-id-pattern is for labels read with --unit-id prompt"},
            {{"update", "--notify", "everyone"}, "--notify must be none or user"}}) {
     const cli::CommandLine parsed = Parse(arguments);
     EXPECT_FALSE(parsed.options) << testing::PrintToString(arguments);
@@ -475,12 +480,15 @@ TEST_F(CliFixture, AStationStoppedAfterProgrammingKeepsTheUnitOnRecord) {
 // line gives "sequence unit result", so that a unit's two records pair by sequence in one run.
 TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
   using Read = platform::LineInput::Read;
+  using Screen = platform::ConsoleOutput::Screen;
   SimulatedLibrary& library = SimulatedLibrary::Instance();
   const struct {
     const char* name;
     std::vector<std::string> arguments;
     std::vector<std::string> typed;
     Read afterLast;
+    Screen screen;  // what standard error is
+    int beeps;
     std::string units;
     int exitCode;
     std::vector<std::string> out, err;  // in this order
@@ -490,6 +498,8 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
        {"station", "--unit-id", "prompt"},
        {"", " SN-1\t", "SN-2", "SN-1"},
        Read::End,
+       Screen::Redirected,
+       0,
        "PFP",
        cli::ProgrammingFailed,
        {"PASS  SN-1  VENDOR  Bridge Product  00.01.01.07 verified",
@@ -502,10 +512,54 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
         "3 units: 2 passed, 1 failed. 1 identity was given to an earlier unit too."},
        "1 SN-1 updated|1 SN-1 verified|2 SN-2 failed|3 SN-1 updated repeated|"
        "3 SN-1 verified repeated"},
+      {"mis-scans refused and asked again",
+       {"station", "--unit-id", "prompt", "--unit-id-pattern", "SN-[0-9]+"},
+       {"PART-77", "SN-12x", std::string(257, '7'), std::string(5000, 'S'), "SN-\x1b[2J", "SN-12"},
+       Read::End,
+       Screen::Redirected,
+       0,
+       "P",
+       cli::Success,
+       {"PASS  SN-12  "},
+       {"Unit 1: label refused: \"PART-77\" does not match --unit-id-pattern SN-[0-9]+. Scan it "
+        "again.",
+        "Unit 1: label refused: \"SN-12x\" does not match",
+        "Unit 1: label refused: longer than 256 characters.",
+        "Unit 1: label refused: longer than 256 characters.",
+        "Unit 1: label refused: \"SN-\xEF\xBF\xBD[2J\" does not match",
+        "unit 1 (SN-12): PASS, 1 passed", "Unit 2: scan its label", "1 unit: 1 passed, 0 failed."},
+       "1 SN-12 updated|1 SN-12 verified"},
+      {"a console's banners, in colour, a beep for the failed unit",
+       {"station", "--unit-id", "prompt", "--beep"},
+       {"SN-1", "SN-2"},
+       Read::End,
+       Screen::Colour,
+       1,
+       "PF",
+       cli::ProgrammingFailed,
+       {"PASS  SN-1  ", "FAIL  SN-2  "},
+       {"\x1b[1;97;42m  PASS   unit 1   SN-1 ", "\x1b[0m\n\x1b[1;97;42m  1 passed, 0 failed ",
+        "\x1b[1;97;41m  FAIL   unit 2   SN-2 ", "\x1b[1;97;41m  programming failed ",
+        "\x1b[1;97;41m  1 passed, 1 failed ", "2 units: 1 passed, 1 failed."},
+       "1 SN-1 updated|1 SN-1 verified|2 SN-2 failed"},
+      {"a console without colour: the banner in text",
+       {"station", "--count", "1"},
+       {},
+       Read::End,
+       Screen::Plain,
+       0,
+       "F",
+       cli::ProgrammingFailed,
+       {"FAIL  VENDOR  Bridge Product  programming failed"},
+       {"\n" + std::string(64, '#') + "\n  FAIL   unit 1", "\n  programming failed",
+        "\n  0 passed, 1 failed", std::string(64, '#') + "\n"},
+       "1 null failed"},
       {"Ctrl+C at the prompt",
        {"station", "--unit-id", "prompt"},
        {"A-7"},
        Read::Interrupted,
+       Screen::Redirected,
+       0,
        "PP",
        cli::Success,
        {"PASS  A-7  "},
@@ -516,6 +570,8 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
        {"station", "--unit-id", "prompt", "--count", "2"},
        {"B", "B"},
        Read::End,
+       Screen::Redirected,
+       0,
        "FP",
        cli::ProgrammingFailed,
        {"FAIL  B  ", "PASS  B  "},
@@ -525,6 +581,8 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
        {"station", "--unit-id", "sequence:41", "--count", "2"},
        {},
        Read::End,
+       Screen::Redirected,
+       0,
        "PO",
        cli::ProgrammingFailed,
        {"PASS  41  ",
@@ -537,6 +595,8 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
        {"station", "--count", "2"},
        {},
        Read::End,
+       Screen::Redirected,
+       0,
        "PP",
        cli::Success,
        {"PASS  VENDOR  Bridge Product  ", "PASS  VENDOR  Bridge Product  "},
@@ -551,6 +611,7 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
     console = {};
     console.typed = c.typed;
     console.afterLast = c.afterLast;
+    console.screen = c.screen;
     const std::string path = library.Device().path;
     std::size_t plugged = 0;
     auto plug = [&] {
@@ -577,6 +638,8 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
     std::vector<std::string> arguments = c.arguments;
     arguments.insert(arguments.end(), {"--log", "units.log"});
     EXPECT_EQ(Run(arguments), c.exitCode) << console.err;
+    EXPECT_EQ(console.beeps, c.beeps);
+    if (c.screen != Screen::Colour) EXPECT_EQ(console.err.find('\x1b'), std::string::npos);
     for (const auto& [expected, text] : {std::pair(&c.out, &console.out), {&c.err, &console.err}}) {
       std::size_t at = 0;
       for (const std::string& part : *expected) {
@@ -605,9 +668,15 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
       Run({"station", "--json", "--unit-id", "prompt", "--station", "Line 3", "--log", "u.log"}),
       cli::Updated);
   ASSERT_EQ(console.lines.size(), 1u);
-  EXPECT_EQ(nlohmann::json::parse(console.lines[0])["station"], "Line 3");
-  EXPECT_EQ(nlohmann::json::parse(console.out)["unit"],
+  const nlohmann::json logged = nlohmann::json::parse(console.lines[0]);
+  const nlohmann::json shown = nlohmann::json::parse(console.out);
+  EXPECT_EQ(logged["station"], "Line 3");
+  EXPECT_EQ(shown["unit"],
             nlohmann::json::parse(R"({"sequence":1,"id":"SN-\u00e9","repeated":false})"));
+  // The JSON line pairs with the unit's log line on the log's own fields.
+  for (const char* key : {"station", "run", "sequence", "time"}) {
+    EXPECT_EQ(shown[key], logged[key]) << key << "\n" << console.out;
+  }
 }
 
 }  // namespace
@@ -760,6 +829,47 @@ TEST_F(CliFixture, LinesAreWrittenOnlyOnceTheLockIsLetGo) {
     const std::string& last = console.sharedLines.back();
     EXPECT_NE(last.find("\"state\":\"" + std::string(c.state) + "\""), std::string::npos) << last;
     EXPECT_NE(last.find("\"exitCode\":" + std::to_string(c.exitCode)), std::string::npos) << last;
+  }
+}
+
+// A unit another program programmed minutes ago is programmed again at the station, after a word:
+// most likely it only waits for its power cycle. An older programming, or a station's, gets none.
+TEST_F(CliFixture, TheStationSaysWhenAUnitWasProgrammedMinutesAgo) {
+  SimulatedLibrary& library = SimulatedLibrary::Instance();
+  const struct {
+    const char* name;
+    std::int64_t later;
+    const char* program;  // the record's; null: update's own
+    const char* told;     // null: nothing said
+  } cases[] = {
+      {"by update, minutes ago", 150, nullptr,
+       "unit 1: programmed by flashwright-cli update 2 "
+       "minutes ago and still at its old firmware"},
+      {"by the window, just now", 0, "Flashwright", "programmed by Flashwright less than a minute"},
+      {"by update, an hour ago", 3600, nullptr, nullptr},
+      {"by a station", 60, "flashwright-cli station", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    library.Reset();
+    attempts.records.clear();
+    console = {};
+    ASSERT_EQ(Run({"update"}), cli::Updated) << console.err;
+    ASSERT_EQ(attempts.records.size(), 1u);
+    if (c.program != nullptr) attempts.records[0].program = c.program;
+    attempts.now += c.later;
+    console = {};
+    console.operate = [&] {
+      std::vector<sim::SimDevice>& devices = library.World().devices;
+      if (!devices.empty() && !devices[0].pendingVersion.empty()) {
+        devices[0].version = std::exchange(devices[0].pendingVersion, {});
+      }
+      return platform::DeviceChanges::Wait::Changed;
+    };
+    EXPECT_EQ(Run({"station", "--count", "1"}), cli::Success) << console.err;
+    EXPECT_EQ(console.err.find(c.told ? c.told : "still at its old firmware") != std::string::npos,
+              c.told != nullptr)
+        << console.err;
   }
 }
 

@@ -20,6 +20,11 @@ class FakeOutput : public platform::ConsoleOutput {
  public:
   std::string out, err;
   bool outFails = false;  // standard output cannot be written
+  Screen screen = Screen::Redirected;
+  int beeps = 0;
+
+  Screen ErrorScreen() override { return screen; }
+  void Beep() override { ++beeps; }
 
   bool Out(std::string_view text) override {
     if (outFails) return false;
@@ -103,6 +108,11 @@ class FakeLineInput : public platform::LineInput {
       return afterLast;
     }
     line = typed[reads++];
+    // The real reader passes over a line past its limit, giving nothing of it.
+    if (line.size() > MaxLineBytes) {
+      line.clear();
+      return Read::TooLong;
+    }
     return Read::Line;
   }
 };
