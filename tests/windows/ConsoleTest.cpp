@@ -291,8 +291,8 @@ class PseudoConsole {
     process_.Reset(nullptr);
     // Closing the console ends its host, which closes the output; the reader, still reading,
     // drains what the host writes until then (a host blocked on a full pipe would never end).
+    // The reader answers the host's questions on the input, so the input closes after it.
     if (console_ != nullptr) close_(console_);
-    if (input_ != nullptr) CloseHandle(input_);
     if (reader_ != nullptr) {
       if (WaitForSingleObject(reader_, 5000) != WAIT_OBJECT_0) {
         CancelSynchronousIo(reader_);
@@ -300,6 +300,7 @@ class PseudoConsole {
       }
       CloseHandle(reader_);
     }
+    if (input_ != nullptr) CloseHandle(input_);
     if (output_ != nullptr) CloseHandle(output_);
   }
 
@@ -346,10 +347,41 @@ class PseudoConsole {
     char buffer[4096];
     DWORD read = 0;
     while (ReadFile(self->output_, buffer, sizeof buffer, &read, nullptr) && read > 0) {
-      const std::lock_guard lock(self->mutex_);
-      self->outputText_.append(buffer, read);
+      std::string answers;
+      {
+        const std::lock_guard lock(self->mutex_);
+        self->outputText_.append(buffer, read);
+        answers = self->Answers();
+      }
+      DWORD written = 0;
+      if (!answers.empty()) {
+        WriteFile(self->input_, answers.data(), static_cast<DWORD>(answers.size()), &written,
+                  nullptr);
+      }
     }
     return 0;
+  }
+
+  // A terminal's answers to the questions the console host asked since the last look: where the
+  // cursor is, and what the terminal is (a host may wait for them before it goes on).
+  std::string Answers() {
+    std::string answers;
+    auto count = [&](const char* question) {
+      std::size_t found = 0;
+      for (std::size_t at = outputText_.find(question); at != std::string::npos;
+           at = outputText_.find(question, at + 1)) {
+        ++found;
+      }
+      return found;
+    };
+    for (std::size_t asked = count("\x1b[6n"); cursorAnswers_ < asked; ++cursorAnswers_) {
+      answers += "\x1b[1;1R";
+    }
+    for (std::size_t asked = count("\x1b[c") + count("\x1b[0c"); terminalAnswers_ < asked;
+         ++terminalAnswers_) {
+      answers += "\x1b[?61;1c";
+    }
+    return answers;
   }
 
   Close close_ = nullptr;
@@ -359,6 +391,8 @@ class PseudoConsole {
   HANDLE reader_ = nullptr;
   std::mutex mutex_;
   std::string outputText_;
+  std::size_t cursorAnswers_ = 0;
+  std::size_t terminalAnswers_ = 0;
   Child process_;
 };
 
