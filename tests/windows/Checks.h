@@ -1,0 +1,45 @@
+// What the trust, console and installer tests share: the system's words for an error, so that a
+// failure on someone's PC explains itself, and a file's bytes.
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "platform/win32/Text.h"
+
+namespace kit {
+
+// "error N (0xN): the system's message" for a Windows error or HRESULT.
+inline std::string ErrorText(DWORD code) {
+  wchar_t* message = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  std::wstring text = length > 0 && message != nullptr ? std::wstring(message, length) : L"";
+  if (message != nullptr) LocalFree(message);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
+    text.pop_back();
+  }
+  std::ostringstream out;
+  out << "error " << code << " (0x" << std::hex << code << ")";
+  if (!text.empty()) out << ": " << platform::win32::WideToUtf8(text);
+  return out.str();
+}
+
+// The last error of the calling thread, as ErrorText gives it, after `what`.
+inline std::string LastError(const std::string& what) {
+  const DWORD code = GetLastError();
+  return what + " failed: " + ErrorText(code);
+}
+
+inline std::string ReadBytes(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace kit
