@@ -216,6 +216,12 @@ struct Attempts {
   std::vector<fs::path> made;
 };
 
+// Whether `path` is there; true when that cannot be told (the attempt on it then answers).
+bool Present(const fs::path& path) {
+  std::error_code error;
+  return fs::exists(path, error) || error;
+}
+
 void TryAgainstDataFolder(Attempts& attempts) {
   const fs::path data = kit::DataFolderPath();
   const fs::path log = data / "Logs" / "flashwright.log";
@@ -240,7 +246,7 @@ void TryAgainstDataFolder(Attempts& attempts) {
        FILE_FLAG_BACKUP_SEMANTICS, false},
   };
   for (const char* leaf : {"Logs", "recordings"}) {
-    if (fs::exists(data / leaf)) {
+    if (Present(data / leaf)) {
       tries.push_back(
           {leaf, data / leaf / "planted.txt", GENERIC_WRITE, ShareAll, CREATE_NEW, 0, false});
     } else if (CreateDirectoryW((data / leaf).c_str(), nullptr)) {
@@ -252,7 +258,7 @@ void TryAgainstDataFolder(Attempts& attempts) {
           " failed otherwise than denied: " + kit::ErrorText(GetLastError()));
     }
   }
-  if (fs::exists(data / "Logs")) {
+  if (Present(data / "Logs")) {
     tries.push_back(
         {"the log, to lock it whole", log, FILE_READ_DATA, ShareAll, OPEN_EXISTING, 0, true});
     tries.push_back({"the log, letting no one write to it", log, GENERIC_READ, FILE_SHARE_READ,
@@ -430,7 +436,7 @@ TEST(DataFolder, NoOneWithoutAdministratorRightsPlantsAFileOrHoldsTheLog) {
 TEST(StandardUserDataFolder, CannotPlantAFileOrHoldTheLog) {
   NEEDS_STANDARD_USER();
   ASSERT_FALSE(kit::Virtualized()) << "file virtualization would answer in the folder's place";
-  if (!fs::exists(kit::DataFolderPath())) {
+  if (!Present(kit::DataFolderPath())) {
     GTEST_SKIP() << "needs the data folder an administrator's run made (it is missing)";
   }
   Attempts attempts;
@@ -446,7 +452,7 @@ TEST(StandardUserDataFolder, AFolderItMakesFirstIsRefused) {
   NEEDS_STANDARD_USER();
   ASSERT_FALSE(kit::Virtualized()) << "file virtualization would answer in the folder's place";
   const fs::path data = kit::DataFolderPath();
-  if (fs::exists(data)) {
+  if (Present(data)) {
     GTEST_SKIP() << "needs no data folder (there is one: the test above tries to plant in it)";
   }
   if (!CreateDirectoryW(data.c_str(), nullptr)) {

@@ -325,14 +325,15 @@ TEST(EventLog, EventViewerRendersEveryEventAndTheDeviceTextStaysText) {
     const std::wstring query = L"*[System[Provider[@Name='Flashwright'] and EventID=" +
                                std::to_wstring(static_cast<int>(platform::Event::Updated)) + L"]]";
     std::optional<std::vector<std::wstring>> reported;
+    // The result set the event was found in outlives the event's handle.
+    EvtHandle results(nullptr, CloseEvt{api.close});
     EvtHandle event(nullptr, CloseEvt{api.close});
     std::string queryError;
     // The log may take a moment to hold the event: asked again until it does.
     e2e::WaitUntil(
         [&] {
-          const EvtHandle results(api.query(nullptr, L"Application", query.c_str(),
-                                            EvtQueryChannelPath | EvtQueryReverseDirection),
-                                  CloseEvt{api.close});
+          results.Reset(api.query(nullptr, L"Application", query.c_str(),
+                                  EvtQueryChannelPath | EvtQueryReverseDirection));
           if (!results) {
             queryError = "EvtQuery: " + kit::ErrorText(GetLastError());
             return false;
