@@ -34,10 +34,6 @@ bool MachineKeyExists() {
 
 }  // namespace
 
-std::string ErrorText(DWORD error) {
-  return "error " + std::to_string(error) + ": " + platform::win32::SystemErrorText(error);
-}
-
 std::filesystem::path DataFolderPath() {
   wchar_t data[MAX_PATH] = L"";
   const DWORD length = GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);

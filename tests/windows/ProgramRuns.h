@@ -12,11 +12,9 @@
 #include <string>
 
 #include "harness/Driver.h"
+#include "tests/windows/Checks.h"
 
 namespace kit {
-
-// "error 5: Access is denied." for a failure message.
-std::string ErrorText(DWORD error);
 
 // %ProgramData%\Flashwright, from the shell's known folder.
 std::filesystem::path DataFolderPath();
