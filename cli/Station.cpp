@@ -50,7 +50,7 @@ const StationRow& RowOf(StationOutcome outcome) {
 
 // How recent a programming by another Flashwright program is worth a word before the station
 // programs the unit again.
-constexpr std::int64_t RecentlyProgrammedSeconds = 30 * 60;
+constexpr std::int64_t RecentlyProgrammedSeconds = std::int64_t{30} * 60;
 
 // The longest label taken, in characters: a label is printed on a unit, and anything longer is a
 // mis-scan (or no label at all), which must not go into a log line.
