@@ -23,6 +23,7 @@ constexpr wchar_t DataFolderSecurity[] =
 // so no other user can open the log, and so none can lock it or hold it open against the
 // programs' writers. Administrators read it; the fleet report reads copies.
 constexpr wchar_t LogsLeaf[] = L"Logs";
+constexpr wchar_t SupportLeaf[] = L"support";
 constexpr wchar_t LogsSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr wchar_t TrustedInstallerSid[] =
     L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
@@ -314,7 +315,9 @@ std::wstring DataFolder(const wchar_t* leaf, std::string& error) {
     return {};
   }
   for (const wchar_t* part : {L"Flashwright", leaf}) {
-    const bool logs = part == leaf && lstrcmpiW(leaf, LogsLeaf) == 0;
+    // Support's archives hold the logs: as closed as they are.
+    const bool logs =
+        part == leaf && (lstrcmpiW(leaf, LogsLeaf) == 0 || lstrcmpiW(leaf, SupportLeaf) == 0);
     const UniqueLocalMemory descriptor =
         Descriptor(logs ? LogsSecurity : DataFolderSecurity, error);
     if (!descriptor) return {};
