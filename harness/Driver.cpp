@@ -496,8 +496,41 @@ Observation ObserveUntilExit(const Process& process, const std::string& mainClas
   return observation;
 }
 
-void ForgetAttemptRecords() {
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwright\\Attempts");
+namespace {
+
+// Deletes `name` under `parent` with everything below it, every open in the 64-bit view: a
+// relative open without the flag may be redirected, so RegDeleteTree cannot be told the view.
+void DeleteKeyTree64(HKEY parent, const std::wstring& name) {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY, &raw) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  for (;;) {
+    wchar_t child[256];
+    DWORD length = 256;
+    if (RegEnumKeyExW(raw, 0, child, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    const std::wstring childName(child, length);
+    DeleteKeyTree64(raw, childName);
+    // A child that cannot go would be met again at index 0: stop rather than loop.
+    HKEY left = nullptr;
+    if (RegOpenKeyExW(raw, childName.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &left) ==
+        ERROR_SUCCESS) {
+      RegCloseKey(left);
+      break;
+    }
+  }
+  RegCloseKey(raw);
+  RegDeleteKeyExW(parent, name.c_str(), KEY_WOW64_64KEY, 0);
 }
+
+}  // namespace
+
+void DeleteMachineKey(const std::wstring& path) { DeleteKeyTree64(HKEY_LOCAL_MACHINE, path); }
+
+void ForgetAttemptRecords() { DeleteMachineKey(L"SOFTWARE\\Flashwright\\Attempts"); }
 
 }  // namespace e2e

@@ -88,6 +88,10 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Deletes HKLM\<path> and every key below it in the registry's 64-bit view, where the programs
+// (32-bit) keep theirs; harmless when it is not there.
+void DeleteMachineKey(const std::wstring& path);
+
 // Forgets the programming attempts the programs recorded (HKLM\SOFTWARE\Flashwright\Attempts),
 // so that a device one run programmed does not wait for its power cycle in the next.
 void ForgetAttemptRecords();

@@ -15,16 +15,8 @@
 namespace platform::win32 {
 namespace {
 
-// Owner Administrators; SYSTEM and Administrators full control, Users read and execute, for the
-// folder and everything made in it; protected, so nothing above adds to it.
-constexpr wchar_t DataFolderSecurity[] =
-    L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-// The logs are the administrators' alone: SYSTEM and Administrators full control and no one else,
-// so no other user can open the log, and so none can lock it or hold it open against the
-// programs' writers. Administrators read it; the fleet report reads copies.
 constexpr wchar_t LogsLeaf[] = L"Logs";
 constexpr wchar_t SupportLeaf[] = L"support";
-constexpr wchar_t LogsSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr wchar_t TrustedInstallerSid[] =
     L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 // FOLDERID_ProgramData.

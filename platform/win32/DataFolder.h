@@ -15,6 +15,16 @@ namespace platform::win32 {
 // The system's text for `error`, without its line break.
 std::string SystemErrorText(DWORD error);
 
+// The security descriptors the data folder is made with (the Windows tests compare a made folder
+// with them). Owner Administrators; SYSTEM and Administrators full control, Users read and
+// execute, for the folder and everything made in it; protected, so nothing above adds to it.
+inline constexpr wchar_t DataFolderSecurity[] =
+    L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// The logs are the administrators' alone: SYSTEM and Administrators full control and no one else,
+// so no other user can open the log, and so none can lock it or hold it open against the
+// programs' writers. Administrators read it; the fleet report reads copies.
+inline constexpr wchar_t LogsSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
 // %ProgramData%\Flashwright\<leaf>, each of the two folders made when missing (owner
 // Administrators; SYSTEM and Administrators full control, Users read, nothing inherited from
 // above; Logs without Users) and then checked with DataFolderRefusal. A Logs folder that lets

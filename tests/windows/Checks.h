@@ -10,24 +10,17 @@
 #include <sstream>
 #include <string>
 
+#include "platform/win32/DataFolder.h"
 #include "platform/win32/Text.h"
 
 namespace kit {
 
 // "error N (0xN): the system's message" for a Windows error or HRESULT.
 inline std::string ErrorText(DWORD code) {
-  wchar_t* message = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-  std::wstring text = length > 0 && message != nullptr ? std::wstring(message, length) : L"";
-  if (message != nullptr) LocalFree(message);
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
-    text.pop_back();
-  }
   std::ostringstream out;
   out << "error " << code << " (0x" << std::hex << code << ")";
-  if (!text.empty()) out << ": " << platform::win32::WideToUtf8(text);
+  const std::string text = platform::win32::SystemErrorText(code);
+  if (!text.empty()) out << ": " << text;
   return out.str();
 }
 
