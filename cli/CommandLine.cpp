@@ -239,14 +239,24 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
                 return value == "on" || value == "off" ? "" : "is on or off, not " + value;
               },
               ""));
-      command
-          ->add_subcommand("collect",
-                           "Write the recordings, the logs, status --json, the versions and the "
-                           "support settings into one ZIP (administrator)")
+      CLI::App* collect = command->add_subcommand(
+          "collect",
+          "Write the recordings, the logs, status --json, the versions and the support settings "
+          "into one new ZIP (administrator)");
+      collect
           ->add_option("FILE", options.supportValue,
-                       "The ZIP to write (default: flashwright-support-<computer>-<UTC time>.zip "
-                       "in the current folder)")
+                       "The ZIP to write, made new, never replacing a file (default: "
+                       "flashwright-support-<computer>-<UTC time>.zip in your Documents folder)")
           ->check(FileName());
+      collect
+          ->add_option("--max-size", options.supportMaxMiB,
+                       "Gather recordings, newest first, up to N MiB in all, 1 to 2048; the rest "
+                       "are listed in settings.txt")
+          ->check(Between(1, 2048))
+          ->capture_default_str()
+          ->type_name("N");
+      collect->add_flag("--all", options.supportAll,
+                        "Gather recordings made before recording was last turned on too");
     }
   }
 

@@ -1,14 +1,17 @@
 // The support commands; see Support.h.
 #include "cli/Support.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
 #include "cli/Session.h"
 #include "cli/ZipArchive.h"
 
 namespace cli {
 namespace {
-
-// The most of one file an archive takes: recordings and logs stay far below it.
-constexpr std::uint64_t MaxGatheredBytes = 256ull << 20;
 
 // Standard output kept aside, standard error passed on: status's document, for the archive.
 class CapturedOutput final : public platform::ConsoleOutput {
@@ -86,20 +89,103 @@ ExitCode Record(bool on, const Services& services) {
   return Success;
 }
 
-ExitCode Collect(const std::string& named, const Services& services) {
+// A recording's time from its name ("20261208T093015Z-....fwrec", as the recorder names it), in
+// UTC seconds; none for a name of another form.
+std::optional<std::int64_t> RecordingTime(std::string_view entry) {
+  entry.remove_prefix(entry.rfind('/') + 1);
+  int year = 0;
+  unsigned month = 0;
+  unsigned day = 0;
+  unsigned hour = 0;
+  unsigned minute = 0;
+  unsigned second = 0;
+  char zulu = 0;
+  if (entry.size() < 16 ||
+      std::sscanf(std::string(entry.substr(0, 16)).c_str(), "%4d%2u%2uT%2u%2u%2u%c", &year, &month,
+                  &day, &hour, &minute, &second, &zulu) != 7 ||
+      zulu != 'Z') {
+    return std::nullopt;
+  }
+  using namespace std::chrono;
+  const year_month_day date{std::chrono::year{year}, std::chrono::month{month},
+                            std::chrono::day{day}};
+  if (!date.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;
+  return (sys_days{date} + hours{hour} + minutes{minute} + seconds{second})
+      .time_since_epoch()
+      .count();
+}
+
+// What collect gathers of the data folder's files: the recordings newest first while their sizes
+// add up to at most `maxBytes`, and only those made since `since` (unless `all`), then every log.
+// What is left out is said, one line each, in `notes`.
+std::vector<platform::SupportDesk::Gathered> Choose(
+    std::vector<platform::SupportDesk::Gathered> files, std::int64_t since, bool all,
+    std::uint64_t maxBytes, std::string& notes) {
+  std::vector<platform::SupportDesk::Gathered> recordings;
+  std::vector<platform::SupportDesk::Gathered> chosen;
+  for (auto& file : files) {
+    (file.name.starts_with("recordings/") ? recordings : chosen).push_back(std::move(file));
+  }
+  // Their names start with their time: the newest sort last.
+  std::sort(recordings.begin(), recordings.end(),
+            [](const auto& a, const auto& b) { return a.name > b.name; });
+  std::uint64_t total = 0;
+  std::size_t at = 0;
+  for (auto& recording : recordings) {
+    const std::optional<std::int64_t> made = RecordingTime(recording.name);
+    if (!all && since > 0 && made && *made < since) {
+      notes += recording.name + ": left out: made before recording was last turned on (--all " +
+               "gathers it)\n";
+    } else if (total + recording.size > maxBytes) {
+      notes += recording.name + ": left out: " + std::to_string(recording.size) +
+               " bytes would pass --max-size\n";
+      total = maxBytes;  // newest first: nothing older goes in after one is left out
+    } else {
+      total += recording.size;
+      chosen.insert(chosen.begin() + static_cast<std::ptrdiff_t>(at++), std::move(recording));
+    }
+  }
+  return chosen;
+}
+
+ExitCode Collect(const Options& options, const Services& services) {
   platform::SupportDesk& desk = services.support;
-  ZipArchive archive(services.attempts.Now());
+  std::string path;
+  std::string error;
+  const std::unique_ptr<platform::SupportDesk::Output> file =
+      desk.CreateArchive(options.supportValue, path, error);
+  if (!file) {
+    services.output.Err("flashwright-cli: " + (path.empty() ? options.supportValue : path) + ": " +
+                        error + "\n");
+    return ProgrammingFailed;
+  }
+  ZipArchive archive([&file](std::string_view bytes) { return file->Write(bytes); },
+                     services.attempts.Now());
   const std::string refusal = desk.RecorderRefusal();
   std::string notes;
   // The data folder's files first: collect's own status run below may make a recording of its own.
-  for (const platform::SupportDesk::Gathered& file : desk.SupportFiles()) {
-    std::string contents;
-    if (const std::string error = desk.ReadNoLink(file.path, MaxGatheredBytes, contents);
-        !error.empty()) {
-      notes += file.name + ": not gathered: " + error + "\n";
-    } else if (!archive.Add(file.name, contents)) {
-      notes += file.name + ": not gathered: the archive is full\n";
+  const std::uint64_t maxBytes = static_cast<std::uint64_t>(options.supportMaxMiB) << 20;
+  for (const platform::SupportDesk::Gathered& gathered :
+       Choose(desk.SupportFiles(), desk.RecordingSince(), options.supportAll, maxBytes, notes)) {
+    // The entry starts with the file's first bytes: a file that cannot be opened leaves none.
+    std::uint64_t taken = 0;
+    bool begun = false;
+    const auto take = [&](std::string_view chunk) {
+      if (!begun && error.empty()) error = archive.Begin(gathered.name);
+      begun = true;
+      taken += chunk.size();
+      if (error.empty()) error = archive.Write(chunk);
+    };
+    const std::string readError = desk.ReadNoLink(gathered.path, take);
+    if (readError.empty() && !begun) take({});
+    if (!readError.empty()) {
+      notes += gathered.name + ": " +
+               (taken == 0 ? "not gathered: "
+                           : "cut short after " + std::to_string(taken) + " bytes: ") +
+               readError + "\n";
     }
+    if (begun && error.empty()) error = archive.End();
+    if (!error.empty()) break;
   }
   std::string versions;
   for (const platform::SupportDesk::Fact& fact : desk.Versions()) {
@@ -110,13 +196,16 @@ ExitCode Collect(const std::string& named, const Services& services) {
                                "\nrecorder: " + (desk.RecorderPresent() ? "present" : "missing") +
                                (refusal.empty() ? "" : " (not used: " + refusal + ")") +
                                "\nstatus exit code: " + std::to_string(statusCode) + "\n" + notes;
-  archive.Add("status.json", status);
-  archive.Add("versions.txt", versions);
-  archive.Add("settings.txt", settings);
-
-  const std::string path = named.empty() ? desk.DefaultArchivePath() : named;
-  if (const std::string error = services.files.Write(path, archive.Finish()); !error.empty()) {
-    services.output.Err("flashwright-cli: " + path + ": " + error + "\n");
+  for (const auto& [name, contents] :
+       {std::pair<const char*, const std::string&>{"status.json", status},
+        {"versions.txt", versions},
+        {"settings.txt", settings}}) {
+    if (error.empty()) error = archive.Add(name, contents);
+  }
+  if (error.empty()) error = archive.Finish();
+  if (!error.empty()) {
+    services.output.Err("flashwright-cli: " + path + ": " + error +
+                        " (the file there is incomplete: delete it)\n");
     return ProgrammingFailed;
   }
   services.output.Out(path + "\n");
@@ -139,7 +228,7 @@ ExitCode RunSupport(const Options& options, const Services& services) {
     return NotElevated;
   }
   if (options.supportStep == "record") return Record(options.supportValue == "on", services);
-  return Collect(options.supportValue, services);
+  return Collect(options, services);
 }
 
 }  // namespace cli

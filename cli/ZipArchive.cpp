@@ -1,14 +1,20 @@
 // The ZIP writer; see ZipArchive.h. Layouts as the format's application note gives them.
 #include "cli/ZipArchive.h"
 
-#include <array>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
 #include <limits>
 
 namespace cli {
 namespace {
 
-constexpr std::uint16_t VersionNeeded = 20;     // 2.0: plain stored entries in folders
-constexpr std::uint16_t Utf8NamesFlag = 0x800;  // general purpose bit 11
+constexpr std::uint16_t VersionNeeded = 20;   // 2.0: deflated entries in folders
+constexpr std::uint16_t Flags = 0x800 | 0x8;  // UTF-8 names; CRC and sizes after the data
+constexpr std::uint16_t Deflated = 8;
+constexpr std::uint64_t Max32 = std::numeric_limits<std::uint32_t>::max();
+constexpr std::size_t OutChunk = 64 * 1024;
 
 void Put16(std::string& out, std::uint32_t value) {
   out += static_cast<char>(value & 0xFF);
@@ -19,103 +25,183 @@ void Put32(std::string& out, std::uint32_t value) {
   Put16(out, value >> 16);
 }
 
-// Days since 1970 to a civil date (proleptic Gregorian).
-void CivilFromDays(std::int64_t days, int& year, unsigned& month, unsigned& day) {
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-  const unsigned yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const unsigned shifted = (5 * dayOfYear + 2) / 153;
-  day = dayOfYear - (153 * shifted + 2) / 5 + 1;
-  month = shifted < 10 ? shifted + 3 : shifted - 9;
-  year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
-}
-
 }  // namespace
 
-std::uint32_t Crc32(std::string_view bytes) {
-  static const std::array<std::uint32_t, 256> table = [] {
-    std::array<std::uint32_t, 256> entries{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t value = i;
-      for (int bit = 0; bit < 8; ++bit) value = (value >> 1) ^ ((value & 1) ? 0xEDB88320u : 0);
-      entries[i] = value;
-    }
-    return entries;
-  }();
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (const char c : bytes) crc = table[(crc ^ static_cast<unsigned char>(c)) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
+// One entry's deflate stream (raw: the ZIP entry carries no zlib header) and its running CRC.
+struct ZipArchive::Deflater {
+  z_stream stream{};
+  bool ready = false;
+  std::uint32_t crc = 0;
+  std::uint64_t in = 0;
+  std::uint64_t out = 0;
 
-ZipArchive::ZipArchive(std::int64_t utcSeconds) {
-  // The format cannot say a time before 1980.
+  Deflater() {
+    ready = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+                         Z_DEFAULT_STRATEGY) == Z_OK;
+    crc = static_cast<std::uint32_t>(crc32(0, Z_NULL, 0));
+  }
+  ~Deflater() {
+    if (ready) deflateEnd(&stream);
+  }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+};
+
+ZipArchive::ZipArchive(Sink sink, std::int64_t utcSeconds) : sink_(std::move(sink)) {
+  using namespace std::chrono;
+  // The format cannot say a time before 1980 or after 2107.
   constexpr std::int64_t Start1980 = 315532800;
-  if (utcSeconds < Start1980) utcSeconds = Start1980;
-  int year = 0;
-  unsigned month = 0;
-  unsigned day = 0;
-  CivilFromDays(utcSeconds / 86400, year, month, day);
-  const auto second = static_cast<unsigned>(utcSeconds % 86400);
-  if (year > 2107) year = 2107;
-  dosDate_ = static_cast<std::uint16_t>(((year - 1980) << 9) | (month << 5) | day);
-  dosTime_ = static_cast<std::uint16_t>(((second / 3600) << 11) | (((second / 60) % 60) << 5) |
-                                        ((second % 60) / 2));
+  constexpr std::int64_t End2107 = 4354819199;
+  const sys_seconds when{seconds{std::clamp(utcSeconds, Start1980, End2107)}};
+  const sys_days day = floor<days>(when);
+  const year_month_day date{day};
+  const hh_mm_ss time{when - day};
+  dosDate_ = static_cast<std::uint16_t>(((static_cast<int>(date.year()) - 1980) << 9) |
+                                        (static_cast<unsigned>(date.month()) << 5) |
+                                        static_cast<unsigned>(date.day()));
+  dosTime_ = static_cast<std::uint16_t>(
+      (time.hours().count() << 11) | (time.minutes().count() << 5) | (time.seconds().count() / 2));
 }
 
-bool ZipArchive::Add(std::string_view name, std::string_view contents) {
-  constexpr std::uint64_t Max32 = std::numeric_limits<std::uint32_t>::max();
-  if (name.empty() || name.size() > 0xFFFF || entries_ >= 0xFFFF) return false;
-  const std::uint64_t grown = body_.size() + 30 + name.size() + contents.size();
-  if (grown + directory_.size() + 46 + name.size() + 22 > Max32) return false;
+ZipArchive::~ZipArchive() = default;
 
-  const std::uint32_t crc = Crc32(contents);
-  const auto offset = static_cast<std::uint32_t>(body_.size());
-  const auto size = static_cast<std::uint32_t>(contents.size());
-  // The fields a local header and a central record share, from "version needed" on.
-  std::string shared;
-  Put16(shared, VersionNeeded);
-  Put16(shared, Utf8NamesFlag);
-  Put16(shared, 0);  // stored
-  Put16(shared, dosTime_);
-  Put16(shared, dosDate_);
-  Put32(shared, crc);
-  Put32(shared, size);  // compressed
-  Put32(shared, size);  // uncompressed
-  Put16(shared, static_cast<std::uint32_t>(name.size()));
-  Put16(shared, 0);  // extra field
+std::string ZipArchive::Emit(std::string_view bytes) {
+  if (!error_.empty()) return error_;
+  if (bytes.empty()) return {};
+  error_ = sink_(bytes);
+  offset_ += bytes.size();
+  return error_;
+}
 
-  Put32(body_, 0x04034B50);
-  body_ += shared;
-  body_ += name;
-  body_ += contents;
+std::string ZipArchive::Begin(std::string_view name) {
+  if (!error_.empty()) return error_;
+  if (deflater_) return "an entry is still open";
+  if (name.empty() || name.size() > 0xFFFF) return "no name, or a name too long for the format";
+  if (entries_ >= 0xFFFF) return "the archive holds as many entries as the format allows";
+  if (offset_ > Max32) return error_ = "the archive would pass 4 GiB";
+  deflater_ = std::make_unique<Deflater>();
+  if (!deflater_->ready) {
+    deflater_.reset();
+    return "the compressor could not start";
+  }
+  entryOffset_ = offset_;
+  entryName_.assign(name);
+  std::string header;
+  Put32(header, 0x04034B50);
+  Put16(header, VersionNeeded);
+  Put16(header, Flags);
+  Put16(header, Deflated);
+  Put16(header, dosTime_);
+  Put16(header, dosDate_);
+  Put32(header, 0);  // CRC, compressed and uncompressed sizes: in the data descriptor
+  Put32(header, 0);
+  Put32(header, 0);
+  Put16(header, static_cast<std::uint32_t>(name.size()));
+  Put16(header, 0);  // extra field
+  header += name;
+  return Emit(header);
+}
+
+std::string ZipArchive::Write(std::string_view bytes) {
+  if (!error_.empty()) return error_;
+  if (!deflater_) return "no entry is open";
+  Deflater& d = *deflater_;
+  char out[OutChunk];
+  // zlib counts in uInt: a long piece goes in parts.
+  while (!bytes.empty()) {
+    const std::size_t part = std::min<std::size_t>(bytes.size(), 1u << 30);
+    d.crc = static_cast<std::uint32_t>(
+        crc32(d.crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(part)));
+    d.stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    d.stream.avail_in = static_cast<uInt>(part);
+    do {
+      d.stream.next_out = reinterpret_cast<Bytef*>(out);
+      d.stream.avail_out = sizeof out;
+      deflate(&d.stream, Z_NO_FLUSH);
+      const std::size_t made = sizeof out - d.stream.avail_out;
+      d.out += made;
+      if (const std::string error = Emit({out, made}); !error.empty()) return error;
+    } while (d.stream.avail_out == 0);
+    d.in += part;
+    bytes.remove_prefix(part);
+  }
+  return {};
+}
+
+std::string ZipArchive::End() {
+  if (!error_.empty()) return error_;
+  if (!deflater_) return "no entry is open";
+  Deflater& d = *deflater_;
+  char out[OutChunk];
+  int result = Z_OK;
+  do {
+    d.stream.next_in = nullptr;
+    d.stream.avail_in = 0;
+    d.stream.next_out = reinterpret_cast<Bytef*>(out);
+    d.stream.avail_out = sizeof out;
+    result = deflate(&d.stream, Z_FINISH);
+    const std::size_t made = sizeof out - d.stream.avail_out;
+    d.out += made;
+    if (const std::string error = Emit({out, made}); !error.empty()) return error;
+  } while (result == Z_OK);
+  const std::uint32_t crc = d.crc;
+  const std::uint64_t in = d.in;
+  const std::uint64_t compressed = d.out;
+  deflater_.reset();
+  if (result != Z_STREAM_END) return error_ = "the compressor failed";
+  if (in > Max32 || compressed > Max32 || entryOffset_ > Max32) {
+    return error_ = "the archive would pass 4 GiB";
+  }
+  std::string descriptor;
+  Put32(descriptor, 0x08074B50);
+  Put32(descriptor, crc);
+  Put32(descriptor, static_cast<std::uint32_t>(compressed));
+  Put32(descriptor, static_cast<std::uint32_t>(in));
+  if (const std::string error = Emit(descriptor); !error.empty()) return error;
 
   Put32(directory_, 0x02014B50);
   Put16(directory_, VersionNeeded);  // made by: MS-DOS attributes, 2.0
-  directory_ += shared;
+  Put16(directory_, VersionNeeded);
+  Put16(directory_, Flags);
+  Put16(directory_, Deflated);
+  Put16(directory_, dosTime_);
+  Put16(directory_, dosDate_);
+  Put32(directory_, crc);
+  Put32(directory_, static_cast<std::uint32_t>(compressed));
+  Put32(directory_, static_cast<std::uint32_t>(in));
+  Put16(directory_, static_cast<std::uint32_t>(entryName_.size()));
+  Put16(directory_, 0);  // extra field
   Put16(directory_, 0);  // comment
   Put16(directory_, 0);  // disk
   Put16(directory_, 0);  // internal attributes
   Put32(directory_, 0);  // external attributes
-  Put32(directory_, offset);
-  directory_ += name;
+  Put32(directory_, static_cast<std::uint32_t>(entryOffset_));
+  directory_ += entryName_;
   ++entries_;
-  return true;
+  return {};
 }
 
-std::string ZipArchive::Finish() const {
-  std::string archive = body_ + directory_;
-  Put32(archive, 0x06054B50);
-  Put16(archive, 0);  // this disk
-  Put16(archive, 0);  // the directory's disk
-  Put16(archive, static_cast<std::uint32_t>(entries_));
-  Put16(archive, static_cast<std::uint32_t>(entries_));
-  Put32(archive, static_cast<std::uint32_t>(directory_.size()));
-  Put32(archive, static_cast<std::uint32_t>(body_.size()));
-  Put16(archive, 0);  // comment
-  return archive;
+std::string ZipArchive::Add(std::string_view name, std::string_view contents) {
+  if (std::string error = Begin(name); !error.empty()) return error;
+  if (std::string error = Write(contents); !error.empty()) return error;
+  return End();
+}
+
+std::string ZipArchive::Finish() {
+  if (!error_.empty()) return error_;
+  if (deflater_) return "an entry is still open";
+  if (offset_ + directory_.size() + 22 > Max32) return error_ = "the archive would pass 4 GiB";
+  const std::uint64_t directoryAt = offset_;
+  std::string end = directory_;
+  Put32(end, 0x06054B50);
+  Put16(end, 0);  // this disk
+  Put16(end, 0);  // the directory's disk
+  Put16(end, static_cast<std::uint32_t>(entries_));
+  Put16(end, static_cast<std::uint32_t>(entries_));
+  Put32(end, static_cast<std::uint32_t>(directory_.size()));
+  Put32(end, static_cast<std::uint32_t>(directoryAt));
+  Put16(end, 0);  // comment
+  return Emit(end);
 }
 
 }  // namespace cli

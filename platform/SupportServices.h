@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -15,6 +18,14 @@ class SupportDesk {
   struct Gathered {
     std::string name;
     std::string path;
+    std::uint64_t size = 0;  // as the folder listed it
+  };
+  // A new file being written, closed when destroyed. Write appends; an error text, empty on
+  // success.
+  class Output {
+   public:
+    virtual ~Output() = default;
+    virtual std::string Write(std::string_view bytes) = 0;
   };
   // A fact: "Windows" and its version, a file and its version ("missing" when absent).
   struct Fact {
@@ -23,9 +34,13 @@ class SupportDesk {
   };
 
   virtual ~SupportDesk() = default;
-  // Sets (on) or removes (off) the machine's recording switch; an error text, empty on success.
+  // Sets (on, with the time it was set) or removes (off) the machine's recording switch; an error
+  // text, empty on success.
   virtual std::string SetRecording(bool on) = 0;
   virtual bool RecordingOn() = 0;
+  // When the switch was last turned on, in UTC seconds since 1970; 0 when it is off or its time
+  // was not kept (set by an earlier version).
+  virtual std::int64_t RecordingSince() = 0;
   // Whether the recorder is beside the programs, and if it would not be bound, why not (empty
   // when it would be).
   virtual bool RecorderPresent() = 0;
@@ -34,11 +49,16 @@ class SupportDesk {
   virtual std::vector<Fact> Versions() = 0;
   // The recordings and the logs, in the data folder, in the order to gather them.
   virtual std::vector<Gathered> SupportFiles() = 0;
-  // Reads a whole file, not through a link; an error text, empty on success.
-  virtual std::string ReadNoLink(const std::string& path, std::uint64_t limit,
-                                 std::string& contents) = 0;
-  // Where an archive goes when none is named: a new name for this computer and time.
-  virtual std::string DefaultArchivePath() = 0;
+  // Reads a file chunk by chunk, not through a link; an error text, empty when it was read to its
+  // end (the chunks before an error were taken).
+  virtual std::string ReadNoLink(const std::string& path,
+                                 const std::function<void(std::string_view)>& take) = 0;
+  // Makes the archive's file new, never replacing one and never through a link: `named`, or when
+  // it is empty a name of this computer and time in the running user's own folder (another name
+  // when that one is taken). Its full path in `path`; null, with the reason in `error`, when it
+  // cannot be made.
+  virtual std::unique_ptr<Output> CreateArchive(const std::string& named, std::string& path,
+                                                std::string& error) = 0;
 };
 
 }  // namespace platform

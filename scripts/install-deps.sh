@@ -24,6 +24,9 @@ have import || need+=(imagemagick)
 [ -d /usr/src/googletest ] || need+=(googletest)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# zlib deflates support's archives: natively, and for MinGW (linked into flashwright-cli.exe).
+[ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
+[ -f /usr/i686-w64-mingw32/lib/libz.a ] || need+=(libz-mingw-w64-dev)
 have python3 || need+=(python3)
 # The command-line program's parsing and JSON, header-only; the JSON Schema check of its output.
 [ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)

@@ -16,6 +16,7 @@ namespace platform::win32 {
 namespace {
 
 constexpr wchar_t LogsLeaf[] = L"Logs";
+constexpr wchar_t SupportLeaf[] = L"support";
 constexpr wchar_t TrustedInstallerSid[] =
     L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 // FOLDERID_ProgramData.
@@ -306,7 +307,9 @@ std::wstring DataFolder(const wchar_t* leaf, std::string& error) {
     return {};
   }
   for (const wchar_t* part : {L"Flashwright", leaf}) {
-    const bool logs = part == leaf && lstrcmpiW(leaf, LogsLeaf) == 0;
+    // Support's archives hold the logs: as closed as they are.
+    const bool logs =
+        part == leaf && (lstrcmpiW(leaf, LogsLeaf) == 0 || lstrcmpiW(leaf, SupportLeaf) == 0);
     const UniqueLocalMemory descriptor =
         Descriptor(logs ? LogsSecurity : DataFolderSecurity, error);
     if (!descriptor) return {};

@@ -16,6 +16,8 @@ inline constexpr wchar_t RecorderFileName[] = L"flashwright-recorder.dll";
 // HKLM\SOFTWARE\Flashwright (64-bit view), DWORD Recording = 1 while recording is on.
 inline constexpr wchar_t SupportKey[] = L"SOFTWARE\\Flashwright";
 inline constexpr wchar_t RecordingValue[] = L"Recording";
+// QWORD beside it: when the switch was last turned on, UTC seconds since 1970.
+inline constexpr wchar_t RecordingSinceValue[] = L"RecordingSince";
 
 // Whether the switch is on. Support's command sets and deletes it (SupportDesk.h).
 bool RecordingSwitchedOn();

@@ -3,9 +3,12 @@
 #include "platform/win32/SupportDesk.h"
 
 #include <windows.h>
+// After windows.h: the known folders.
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "platform/VersionRecord.h"
 #include "platform/win32/DataFolder.h"
@@ -21,6 +24,10 @@ using UniqueModule = UniqueResource<HMODULE, CloseWith<&FreeLibrary>>;
 
 #ifndef KEY_WOW64_64KEY
 #define KEY_WOW64_64KEY 0x0100
+#endif
+
+#ifndef RRF_SUBKEY_WOW6464KEY
+#define RRF_SUBKEY_WOW6464KEY 0x00010000
 #endif
 
 #ifndef LOAD_LIBRARY_AS_IMAGE_RESOURCE
@@ -88,9 +95,52 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder, const std::wstring
   return names;
 }
 
+std::wstring FullPath(const std::wstring& path) {
+  std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  full.resize(
+      GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  return full;
+}
+
+// Whether the process runs as the system's own account, which has no folder of a person.
+bool RunsAsSystem() {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return false;
+  const UniqueHandle token(opened);
+  DWORD size = 0;
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  return size != 0 && GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size) &&
+         IsWellKnownSid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid,
+                        WinLocalSystemSid);
+}
+
+// Where an archive goes by default: the running person's Documents folder (theirs alone to read,
+// and where they look), else their profile folder; as SYSTEM, or with neither,
+// %ProgramData%\Flashwright\support, which only SYSTEM and administrators may read. Never the
+// current folder: an elevated prompt starts in the system folder, and the one a person changes
+// to may be the program's own folder, which an uninstall then cannot empty.
+std::wstring ArchiveFolder(std::string& error) {
+  if (!RunsAsSystem()) {
+    for (const KNOWNFOLDERID& known : {FOLDERID_Documents, FOLDERID_Profile}) {
+      PWSTR found = nullptr;
+      const HRESULT result = SHGetKnownFolderPath(known, KF_FLAG_DEFAULT, nullptr, &found);
+      std::wstring folder = SUCCEEDED(result) && found ? found : L"";
+      CoTaskMemFree(found);
+      const DWORD attributes =
+          folder.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(folder.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return folder;
+      }
+    }
+  }
+  return DataFolder(L"support", error);
+}
+
 }  // namespace
 
-// The switch's value set or deleted, in the 64-bit view the programs read it from.
+// The switch's value set or deleted, in the 64-bit view the programs read it from, with the time
+// it was set beside it (collect gathers the recordings made since).
 std::string SystemSupportDesk::SetRecording(bool on) {
   HKEY raw = nullptr;
   LSTATUS status =
@@ -100,9 +150,16 @@ std::string SystemSupportDesk::SetRecording(bool on) {
   const UniqueKey key(status == ERROR_SUCCESS ? raw : nullptr);
   if (key) {
     const DWORD one = 1;
+    const auto since = static_cast<std::uint64_t>(std::time(nullptr));
     status = on ? RegSetValueExW(key.Get(), RecordingValue, 0, REG_DWORD,
                                  reinterpret_cast<const BYTE*>(&one), sizeof one)
                 : RegDeleteValueW(key.Get(), RecordingValue);
+    if (on && status == ERROR_SUCCESS) {
+      status = RegSetValueExW(key.Get(), RecordingSinceValue, 0, REG_QWORD,
+                              reinterpret_cast<const BYTE*>(&since), sizeof since);
+    } else if (!on) {
+      RegDeleteValueW(key.Get(), RecordingSinceValue);
+    }
   }
   // Off when there is nothing to delete is off all the same.
   if (status == ERROR_SUCCESS || (!on && status == ERROR_FILE_NOT_FOUND)) return {};
@@ -110,6 +167,17 @@ std::string SystemSupportDesk::SetRecording(bool on) {
 }
 
 bool SystemSupportDesk::RecordingOn() { return RecordingSwitchedOn(); }
+
+std::int64_t SystemSupportDesk::RecordingSince() {
+  std::uint64_t since = 0;
+  DWORD size = sizeof since;
+  if (!RecordingOn() || RegGetValueW(HKEY_LOCAL_MACHINE, SupportKey, RecordingSinceValue,
+                                     RRF_RT_REG_QWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &since,
+                                     &size) != ERROR_SUCCESS) {
+    return 0;
+  }
+  return static_cast<std::int64_t>(since);
+}
 
 bool SystemSupportDesk::RecorderPresent() { return IsPlainFile(RecorderPathBesideProgram()); }
 
@@ -157,30 +225,56 @@ std::vector<SupportDesk::Gathered> SystemSupportDesk::SupportFiles() {
   return files;
 }
 
-std::string SystemSupportDesk::ReadNoLink(const std::string& path, std::uint64_t limit,
-                                          std::string& contents) {
+std::string SystemSupportDesk::ReadNoLink(const std::string& path,
+                                          const std::function<void(std::string_view)>& take) {
   const std::wstring wide = Utf8ToWide(path);
   if (!IsPlainFile(wide)) return "not a file";
   std::string error;
   const UniqueFile file = OpenFileNoLink(wide, GENERIC_READ, Creation::OpenOrCreate, error);
   if (!file) return error;
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.Get(), &size)) return SystemErrorText(GetLastError());
-  if (static_cast<std::uint64_t>(size.QuadPart) > limit) return "too large";
-  contents.assign(static_cast<std::size_t>(size.QuadPart), '\0');
-  std::size_t done = 0;
-  DWORD read = 0;
-  while (done < contents.size() &&
-         ReadFile(file.Get(), contents.data() + done, static_cast<DWORD>(contents.size() - done),
-                  &read, nullptr) &&
-         read > 0) {
-    done += read;
+  std::vector<char> buffer(256 * 1024);
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+      return SystemErrorText(GetLastError());
+    }
+    if (read == 0) return {};
+    take({buffer.data(), read});
   }
-  contents.resize(done);
-  return {};
 }
 
-std::string SystemSupportDesk::DefaultArchivePath() {
+std::unique_ptr<SupportDesk::Output> SystemSupportDesk::CreateArchive(const std::string& named,
+                                                                      std::string& path,
+                                                                      std::string& error) {
+  class FileOutput final : public Output {
+   public:
+    explicit FileOutput(UniqueFile file) : file_(std::move(file)) {}
+    std::string Write(std::string_view bytes) override {
+      while (!bytes.empty()) {
+        DWORD written = 0;
+        const auto part = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+        if (!WriteFile(file_.Get(), bytes.data(), part, &written, nullptr) || written == 0) {
+          return SystemErrorText(GetLastError());
+        }
+        bytes.remove_prefix(written);
+      }
+      return {};
+    }
+
+   private:
+    UniqueFile file_;
+  };
+  const auto open = [&error](const std::wstring& wide) {
+    return OpenFileNoLink(wide, GENERIC_WRITE, Creation::NewOnly, error);
+  };
+  if (!named.empty()) {
+    const std::wstring full = FullPath(Utf8ToWide(named));
+    path = WideToUtf8(full);
+    UniqueFile file = open(full);
+    return file ? std::make_unique<FileOutput>(std::move(file)) : nullptr;
+  }
+  const std::wstring folder = ArchiveFolder(error);
+  if (folder.empty()) return nullptr;
   wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"PC";
   DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
   if (!GetComputerNameW(computer, &length)) lstrcpyW(computer, L"PC");
@@ -189,7 +283,17 @@ std::string SystemSupportDesk::DefaultArchivePath() {
   wchar_t stamp[32];
   std::swprintf(stamp, 32, L"%04u%02u%02uT%02u%02u%02uZ", now.wYear, now.wMonth, now.wDay,
                 now.wHour, now.wMinute, now.wSecond);
-  return WideToUtf8(std::wstring(L"flashwright-support-") + computer + L"-" + stamp + L".zip");
+  const std::wstring stem = folder + L"\\flashwright-support-" + computer + L"-" + stamp;
+  // A name taken (another collect this second, or a file planted ahead) gets a number instead.
+  for (int n = 1; n <= 100; ++n) {
+    const std::wstring full = stem + (n == 1 ? L"" : L"-" + std::to_wstring(n)) + L".zip";
+    path = WideToUtf8(full);
+    DWORD code = 0;
+    UniqueFile file = OpenFileNoLink(full, GENERIC_WRITE, Creation::NewOnly, error, &code);
+    if (file) return std::make_unique<FileOutput>(std::move(file));
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) return nullptr;
+  }
+  return nullptr;
 }
 
 }  // namespace platform::win32

@@ -10,13 +10,15 @@ class SystemSupportDesk final : public SupportDesk {
  public:
   std::string SetRecording(bool on) override;
   bool RecordingOn() override;
+  std::int64_t RecordingSince() override;
   bool RecorderPresent() override;
   std::string RecorderRefusal() override;
   std::vector<Fact> Versions() override;
   std::vector<Gathered> SupportFiles() override;
-  std::string ReadNoLink(const std::string& path, std::uint64_t limit,
-                         std::string& contents) override;
-  std::string DefaultArchivePath() override;
+  std::string ReadNoLink(const std::string& path,
+                         const std::function<void(std::string_view)>& take) override;
+  std::unique_ptr<Output> CreateArchive(const std::string& named, std::string& path,
+                                        std::string& error) override;
 };
 
 }  // namespace platform::win32

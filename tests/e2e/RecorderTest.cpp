@@ -3,7 +3,9 @@
 // simulator replaying the recording, which must give the same states and no divergence; a
 // changed program reports its divergence; and the recorder without a complete vendor library.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 #include <functional>
@@ -237,8 +239,9 @@ std::set<fs::path> RecordingsMade() {
   return files;
 }
 
-// The entries of a ZIP of stored entries, by name, read through its central directory.
-std::map<std::string, std::string> StoredEntries(const std::string& zip) {
+// The entries of a ZIP, by name, read through its central directory and inflated; an entry that
+// is not deflated, or whose bytes do not match its CRC, is given as "(bad entry)".
+std::map<std::string, std::string> ZipEntries(const std::string& zip) {
   std::map<std::string, std::string> entries;
   auto number = [&](std::size_t at, int bytes) {
     std::uint32_t value = 0;
@@ -253,7 +256,21 @@ std::map<std::string, std::string> StoredEntries(const std::string& zip) {
   for (std::size_t i = 0; i < number(end + 10, 2) && number(at, 4) == 0x02014B50; ++i) {
     const std::size_t local = number(at + 42, 4);
     const std::size_t data = local + 30 + number(local + 26, 2) + number(local + 28, 2);
-    entries[zip.substr(at + 46, number(at + 28, 2))] = zip.substr(data, number(at + 20, 4));
+    std::string contents(number(at + 24, 4), '\0');
+    z_stream stream{};
+    bool good = number(at + 10, 2) == 8 && inflateInit2(&stream, -MAX_WBITS) == Z_OK;
+    if (good) {
+      stream.next_in =
+          reinterpret_cast<Bytef*>(const_cast<char*>(zip.data()) + std::min(data, zip.size()));
+      stream.avail_in = static_cast<uInt>(std::min(number(at + 20, 4), zip.size() - data));
+      stream.next_out = reinterpret_cast<Bytef*>(contents.data());
+      stream.avail_out = static_cast<uInt>(contents.size());
+      good = inflate(&stream, Z_FINISH) == Z_STREAM_END && stream.avail_out == 0 &&
+             crc32(0, reinterpret_cast<const Bytef*>(contents.data()),
+                   static_cast<uInt>(contents.size())) == number(at + 16, 4);
+      inflateEnd(&stream);
+    }
+    entries[zip.substr(at + 46, number(at + 28, 2))] = good ? contents : "(bad entry)";
     at += 46 + number(at + 28, 2) + number(at + 30, 2) + number(at + 32, 2);
   }
   return entries;
@@ -298,7 +315,7 @@ TEST_F(RecorderTest, TheSwitchRecordsASessionThatReplaysAndCollectGathersItInOne
       Cli(Recording(), "support collect \"" + zip.string() + "\"", environment);
   EXPECT_EQ(collectCode, 0u) << printed;
   EXPECT_EQ(printed, zip.string() + "\n");
-  std::map<std::string, std::string> entries = StoredEntries(ReadFile(zip));
+  std::map<std::string, std::string> entries = ZipEntries(ReadFile(zip));
   std::string listing;
   for (const auto& [name, contents] : entries) listing += name + "\n";
   for (const std::string& name :

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -173,23 +174,64 @@ class FakeSupportDesk : public platform::SupportDesk {
  public:
   bool recording = false;
   bool recorderPresent = false;
-  std::vector<Gathered> supportFiles;
-  FakeFiles* files = nullptr;  // where ReadNoLink reads
+  std::int64_t recordingSince = 0;
+  std::vector<Gathered> supportFiles;  // each one's size is its stored contents'
+  FakeFiles* files = nullptr;          // where ReadNoLink reads and CreateArchive writes
 
   std::string SetRecording(bool on) override {
     recording = on;
     return {};
   }
   bool RecordingOn() override { return recording; }
+  std::int64_t RecordingSince() override { return recording ? recordingSince : 0; }
   bool RecorderPresent() override { return recorderPresent; }
   std::string RecorderRefusal() override { return recorderPresent ? "" : "it is not there"; }
   std::vector<Fact> Versions() override { return {{"Windows", "10.0.19045"}}; }
-  std::vector<Gathered> SupportFiles() override { return supportFiles; }
-  std::string ReadNoLink(const std::string& path, std::uint64_t limit,
-                         std::string& contents) override {
-    return files->Read(path, limit, contents);
+  std::vector<Gathered> SupportFiles() override {
+    std::vector<Gathered> listed = supportFiles;
+    for (Gathered& file : listed) {
+      if (files->stored.contains(file.path)) file.size = files->stored.at(file.path).size();
+    }
+    return listed;
   }
-  std::string DefaultArchivePath() override { return "support.zip"; }
+  std::string ReadNoLink(const std::string& path,
+                         const std::function<void(std::string_view)>& take) override {
+    struct Taker final : platform::Files::Chunks {
+      const std::function<void(std::string_view)>& take;
+      explicit Taker(const std::function<void(std::string_view)>& t) : take(t) {}
+      void Take(std::string_view chunk) override { take(chunk); }
+    } taker(take);
+    return files->ReadChunks(path, taker);
+  }
+  // The named file, else support.zip, support-2.zip, ...; an existing name is refused. Written
+  // through as it comes, so a test sees what reached the file.
+  std::unique_ptr<Output> CreateArchive(const std::string& named, std::string& path,
+                                        std::string& error) override {
+    path = named.empty() ? "support.zip" : named;
+    for (int n = 2; named.empty() && files->stored.contains(path); ++n) {
+      path = "support-" + std::to_string(n) + ".zip";
+    }
+    if (files->stored.contains(path)) {
+      error = "it exists; name a new file";
+      return nullptr;
+    }
+    if (files->unwritable.contains(path)) {
+      error = "access denied";
+      return nullptr;
+    }
+    files->stored[path];
+    struct Appender final : Output {
+      FakeFiles& files;
+      std::string path;
+      Appender(FakeFiles& f, std::string p) : files(f), path(std::move(p)) {}
+      std::string Write(std::string_view bytes) override {
+        if (files.unwritable.contains(path)) return "the disk is full";
+        files.stored[path] += bytes;
+        return {};
+      }
+    };
+    return std::make_unique<Appender>(*files, path);
+  }
 };
 
 // The person at the console: whether the run is interactive, and every message sent.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -50,10 +51,10 @@ nlohmann::json ReadBackWithPython(const std::string& archive) {
 }
 
 TEST(ZipArchive, PythonReadsBackEveryEntryWithItsNameTimeAndBytes) {
-  EXPECT_EQ(cli::Crc32("123456789"), 0xCBF43926u);
-  EXPECT_EQ(cli::Crc32(""), 0u);
   std::string everyByte;
   for (int i = 0; i < 256; ++i) everyByte += static_cast<char>(i);
+  std::string logLines;
+  while (logLines.size() < (3u << 20)) logLines += "{\"time\":1796722215,\"result\":\"ok\"}\n";
   const struct {
     const char* name;
     std::vector<std::pair<std::string, std::string>> entries;
@@ -63,26 +64,54 @@ TEST(ZipArchive, PythonReadsBackEveryEntryWithItsNameTimeAndBytes) {
       {"an empty file", {{"logs/flashwright.log.1", ""}}},
       {"every byte value, in a folder", {{"recordings/a.fwrec", everyByte}}},
       {"a name outside ASCII", {{"recordings/\xC3\xA9t\xC3\xA9.fwrec", "fwrec 1\n"}}},
-      {"several, order kept",
-       {{"status.json", "{}"}, {"versions.txt", "Windows: 10.0\n"}, {"a/b/c.txt", "x"}}},
+      {"several, order kept, one larger than a chunk",
+       {{"status.json", "{}"}, {"logs/flashwright.log", logLines}, {"a/b/c.txt", "x"}}},
   };
   // 2026-12-08 09:30:15 UTC: the format keeps even seconds.
   constexpr std::int64_t When = 1796722215;
   for (const auto& [name, entries] : cases) {
     SCOPED_TRACE(name);
-    cli::ZipArchive archive(When);
+    std::string written;
+    cli::ZipArchive archive(
+        [&written](std::string_view bytes) {
+          written += bytes;
+          return std::string();
+        },
+        When);
     nlohmann::json expected = nlohmann::json::array();
+    std::size_t total = 0;
     for (const auto& [entryName, contents] : entries) {
-      ASSERT_TRUE(archive.Add(entryName, contents));
-      expected.push_back({entryName, 0x800, {2026, 12, 8, 9, 30, 14}, 0, Hex(contents)});
+      // In uneven pieces, as files are read.
+      ASSERT_EQ(archive.Begin(entryName), "");
+      for (std::size_t at = 0; at < contents.size(); at += 70001) {
+        ASSERT_EQ(archive.Write(std::string_view(contents).substr(at, 70001)), "");
+      }
+      ASSERT_EQ(archive.End(), "");
+      expected.push_back({entryName, 0x800, {2026, 12, 8, 9, 30, 14}, 8, Hex(contents)});
+      total += contents.size();
     }
+    ASSERT_EQ(archive.Finish(), "");
     EXPECT_EQ(archive.Entries(), entries.size());
-    EXPECT_EQ(ReadBackWithPython(archive.Finish()), expected);
+    EXPECT_EQ(archive.BytesWritten(), written.size());
+    EXPECT_EQ(ReadBackWithPython(written), expected);
+    if (total > 1000) EXPECT_LT(written.size(), total / 10) << "not compressed";
   }
-  cli::ZipArchive archive(When);
-  EXPECT_FALSE(archive.Add("", "no name"));
-  EXPECT_FALSE(archive.Add(std::string(70000, 'n'), "too long a name"));
-  EXPECT_EQ(archive.Entries(), 0u);
+  // A name the format cannot hold, and a file that stops taking bytes: said, never a crash, and
+  // the archive is not finished as if whole.
+  std::size_t room = 100;
+  cli::ZipArchive archive(
+      [&room](std::string_view bytes) {
+        if (bytes.size() > room) return std::string("the disk is full");
+        room -= bytes.size();
+        return std::string();
+      },
+      When);
+  EXPECT_NE(archive.Begin(""), "");
+  EXPECT_NE(archive.Begin(std::string(70000, 'n')), "");
+  EXPECT_EQ(archive.Add("a.txt", "small"), "");
+  EXPECT_EQ(archive.Add("b.txt", everyByte), "the disk is full");
+  EXPECT_EQ(archive.Finish(), "the disk is full");
+  EXPECT_EQ(archive.Entries(), 1u);
 }
 
 struct SupportFixture : ::testing::Test, fakes::FakeSystem {
@@ -136,8 +165,32 @@ TEST_F(SupportFixture, RecordSetsTheSwitchOnlyForAnAdministratorAndStatusSaysWhi
   EXPECT_EQ(console.err.find("recording"), std::string::npos) << console.err;
 }
 
+// The entries of the ZIP collect wrote at `path`, by name, each one's contents as text; the names
+// in order in `names`.
+std::map<std::string, std::string> EntriesOf(const std::string& archive,
+                                             std::vector<std::string>& names) {
+  const nlohmann::json entries = ReadBackWithPython(archive);
+  std::map<std::string, std::string> contents;
+  if (!entries.is_array()) {
+    ADD_FAILURE() << entries;
+    return contents;
+  }
+  for (const auto& entry : entries) {
+    EXPECT_EQ(entry[3], 8) << entry[0] << " is not deflated";
+    names.push_back(entry[0]);
+    const std::string hex = entry[4];
+    std::string bytes;
+    for (std::size_t at = 0; at + 1 < hex.size(); at += 2) {
+      bytes += static_cast<char>(std::stoi(hex.substr(at, 2), nullptr, 16));
+    }
+    contents[entry[0]] = bytes;
+  }
+  return contents;
+}
+
 // collect: the gathered files byte for byte, status --json run through the session, the versions
-// and the settings; a file that cannot be read is named in the settings instead.
+// and the settings; a file that cannot be read is named in the settings instead. The file is made
+// new: an existing name is never replaced.
 TEST_F(SupportFixture, CollectWritesOneZipOfTheGatheredFilesStatusVersionsAndSettings) {
   console.stored["data/recordings/1.fwrec"] = "fwrec 1\n";
   console.stored["data/Logs/flashwright.log"] = "{\"line\":1}\n";
@@ -150,29 +203,92 @@ TEST_F(SupportFixture, CollectWritesOneZipOfTheGatheredFilesStatusVersionsAndSet
   EXPECT_EQ(Run({"support", "collect"}), cli::Success);
   EXPECT_EQ(console.out.substr(console.out.rfind('\n', console.out.size() - 2) + 1),
             "support.zip\n");
-  const nlohmann::json entries = ReadBackWithPython(console.stored.at("support.zip"));
-  ASSERT_TRUE(entries.is_array()) << entries;
   std::vector<std::string> names;
-  std::map<std::string, std::string> contents;
-  for (const auto& entry : entries) {
-    names.push_back(entry[0]);
-    contents[entry[0]] = entry[4];
-  }
+  std::map<std::string, std::string> contents = EntriesOf(console.stored.at("support.zip"), names);
   EXPECT_EQ(names, (std::vector<std::string>{"recordings/1.fwrec", "logs/flashwright.log",
                                              "status.json", "versions.txt", "settings.txt"}));
-  EXPECT_EQ(contents["recordings/1.fwrec"], Hex("fwrec 1\n"));
-  EXPECT_EQ(contents["versions.txt"], Hex("Windows: 10.0.19045\n"));
+  EXPECT_EQ(contents["recordings/1.fwrec"], "fwrec 1\n");
+  EXPECT_EQ(contents["versions.txt"], "Windows: 10.0.19045\n");
   EXPECT_EQ(contents["settings.txt"],
-            Hex("recording: on\nrecorder: missing (not used: it is not there)\nstatus exit code: "
-                "10\nlogs/flashwright.log.1: not gathered: access denied\n"));
-  EXPECT_NE(contents["status.json"].find(Hex("\"command\":\"status\"")), std::string::npos);
+            "recording: on\nrecorder: missing (not used: it is not there)\nstatus exit code: "
+            "10\nlogs/flashwright.log.1: not gathered: access denied\n");
+  EXPECT_NE(contents["status.json"].find("\"command\":\"status\""), std::string::npos);
   EXPECT_EQ(console.out.find("\"command\""), std::string::npos) << "status went to the screen";
 
-  EXPECT_EQ(Run({"support", "collect", "named.zip"}), cli::Success);
-  EXPECT_TRUE(console.stored.contains("named.zip"));
+  // The default name taken: another one. A named file that exists: refused, left as it was.
+  const std::string first = console.stored.at("support.zip");
+  EXPECT_EQ(Run({"support", "collect"}), cli::Success);
+  EXPECT_TRUE(console.stored.contains("support-2.zip"));
+  EXPECT_EQ(console.stored.at("support.zip"), first);
+  console.stored["mine.txt"] = "keep";
+  EXPECT_EQ(Run({"support", "collect", "mine.txt"}), cli::ProgrammingFailed);
+  EXPECT_EQ(console.stored.at("mine.txt"), "keep");
   console.unwritable.insert("locked.zip");
   EXPECT_EQ(Run({"support", "collect", "locked.zip"}), cli::ProgrammingFailed);
   EXPECT_NE(console.err.find("locked.zip: access denied"), std::string::npos) << console.err;
 }
 
+// Which recordings go in: the newest first up to --max-size, only those since the switch was
+// turned on unless --all; each one left out is listed in settings.txt. Logs always go in.
+TEST_F(SupportFixture, CollectGathersTheNewestRecordingsSinceTheSwitchUpToTheBound) {
+  const std::string quarter(256 * 1024, 'r');  // a quarter of a MiB
+  const std::string names[] = {"20261201T080000Z-aa.fwrec", "20261207T080000Z-bb.fwrec",
+                               "20261208T080000Z-cc.fwrec", "20261208T090000Z-dd.fwrec",
+                               "odd-name.fwrec"};
+  for (const std::string& name : names) {
+    console.stored["data/" + name] = "fwrec 1\n" + quarter;
+    console.supportFiles.push_back({"recordings/" + name, "data/" + name});
+  }
+  console.stored["data/flashwright.log"] = std::string(300 * 1024, 'l');
+  console.supportFiles.push_back({"logs/flashwright.log", "data/flashwright.log"});
+  console.recording = true;
+  constexpr std::int64_t Dec7 = 1796630400;  // 2026-12-07 00:00:00 UTC
+  const struct {
+    const char* name;
+    std::int64_t since;
+    std::vector<std::string> arguments;
+    std::vector<std::string> gathered;  // the recordings, by their first two letters after "-"
+    std::vector<std::string> leftOut;   // the same, with why
+  } cases[] = {
+      {"since unknown, all fit", 0, {"--max-size", "2"}, {"odd", "dd", "cc", "bb", "aa"}, {}},
+      {"since Dec 7: the older one left out", Dec7, {}, {"odd", "dd", "cc", "bb"}, {"aa before"}},
+      {"--all takes it", Dec7, {"--all"}, {"odd", "dd", "cc", "bb", "aa"}, {}},
+      {"one MiB: newest three, then nothing older",
+       0,
+       {"--max-size", "1"},
+       {"odd", "dd", "cc"},
+       {"bb size", "aa size"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    console.recordingSince = c.since;
+    const std::string zip = "case-" + std::to_string(&c - cases) + ".zip";
+    std::vector<std::string> arguments = {"support", "collect", zip};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    ASSERT_EQ(Run(arguments), cli::Success) << console.err;
+    std::vector<std::string> entries;
+    std::map<std::string, std::string> contents = EntriesOf(console.stored.at(zip), entries);
+    std::vector<std::string> gathered;
+    for (const std::string& entry : entries) {
+      if (!entry.starts_with("recordings/")) continue;
+      EXPECT_EQ(contents[entry], "fwrec 1\n" + quarter) << entry;
+      gathered.push_back(
+          entry.starts_with("recordings/odd") ? "odd" : entry.substr(entry.find('-') + 1, 2));
+    }
+    EXPECT_EQ(gathered, c.gathered);
+    EXPECT_EQ(contents["logs/flashwright.log"].size(), 300u * 1024);
+    std::vector<std::string> leftOut;
+    const std::string& settings = contents["settings.txt"];
+    for (std::size_t at = settings.find("recordings/"); at != std::string::npos;
+         at = settings.find("recordings/", at + 1)) {
+      const std::string line = settings.substr(at, settings.find('\n', at) - at);
+      leftOut.push_back(line.substr(line.find('-') + 1, 2) +
+                        (line.find("before recording was last turned on") != std::string::npos
+                             ? " before"
+                         : line.find("would pass --max-size") != std::string::npos ? " size"
+                                                                                   : " ?"));
+    }
+    EXPECT_EQ(leftOut, c.leftOut) << settings;
+  }
+}
 }  // namespace
