@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "cli/Privacy.h"
 #include "cli/Session.h"
 #include "cli/ZipArchive.h"
 
@@ -89,6 +90,12 @@ ExitCode Record(bool on, const Services& services) {
   return Success;
 }
 
+// A log line longer than this is left out, with a note in its place (the log's lines are a few
+// hundred bytes).
+constexpr std::size_t MaxLogLine = 1 << 20;
+constexpr std::string_view LongLineNote =
+    R"({"note":"a line longer than 1 MiB was left out here"})";
+
 // A recording's time from its name ("20261208T093015Z-....fwrec", as the recorder names it), in
 // UTC seconds; none for a name of another form.
 std::optional<std::int64_t> RecordingTime(std::string_view entry) {
@@ -163,6 +170,7 @@ ExitCode Collect(const Options& options, const Services& services) {
                      services.attempts.Now());
   const std::string refusal = desk.RecorderRefusal();
   std::string notes;
+  Pseudonyms pseudonyms(services.log.ComputerName(), services.log.UserName());
   // The data folder's files first: collect's own status run below may make a recording of its own.
   const std::uint64_t maxBytes = static_cast<std::uint64_t>(options.supportMaxMiB) << 20;
   for (const platform::SupportDesk::Gathered& gathered :
@@ -170,14 +178,29 @@ ExitCode Collect(const Options& options, const Services& services) {
     // The entry starts with the file's first bytes: a file that cannot be opened leaves none.
     std::uint64_t taken = 0;
     bool begun = false;
-    const auto take = [&](std::string_view chunk) {
+    const auto write = [&](std::string_view bytes) {
       if (!begun && error.empty()) error = archive.Begin(gathered.name);
       begun = true;
+      if (error.empty()) error = archive.Write(bytes);
+    };
+    // A log goes in line by line with its names replaced; anything else as it is.
+    const bool log = !options.supportKeepNames && gathered.name.starts_with("logs/");
+    LineSplitter lines(MaxLogLine);
+    const auto writeLine = [&](std::string_view line, bool tooLong) {
+      write((tooLong ? std::string(LongLineNote) : pseudonyms.LogLine(line)) + "\n");
+    };
+    const auto take = [&](std::string_view chunk) {
       taken += chunk.size();
-      if (error.empty()) error = archive.Write(chunk);
+      if (log) {
+        if (!begun) write({});
+        lines.Feed(chunk, writeLine);
+      } else {
+        write(chunk);
+      }
     };
     const std::string readError = desk.ReadNoLink(gathered.path, take);
-    if (readError.empty() && !begun) take({});
+    if (log) lines.Finish(writeLine);
+    if (readError.empty() && !begun) write({});
     if (!readError.empty()) {
       notes += gathered.name + ": " +
                (taken == 0 ? "not gathered: "
@@ -191,11 +214,19 @@ ExitCode Collect(const Options& options, const Services& services) {
   for (const platform::SupportDesk::Fact& fact : desk.Versions()) {
     versions += fact.name + ": " + fact.value + "\n";
   }
-  const auto [status, statusCode] = StatusDocument(services);
-  const std::string settings = std::string("recording: ") + (desk.RecordingOn() ? "on" : "off") +
-                               "\nrecorder: " + (desk.RecorderPresent() ? "present" : "missing") +
-                               (refusal.empty() ? "" : " (not used: " + refusal + ")") +
-                               "\nstatus exit code: " + std::to_string(statusCode) + "\n" + notes;
+  auto [status, statusCode] = StatusDocument(services);
+  std::string settings =
+      std::string("recording: ") + (desk.RecordingOn() ? "on" : "off") +
+      "\nrecorder: " + (desk.RecorderPresent() ? "present" : "missing") +
+      (refusal.empty() ? "" : " (not used: " + refusal + ")") +
+      "\nstatus exit code: " + std::to_string(statusCode) + "\n" + notes +
+      (options.supportKeepNames ? "names: kept\n"
+                                : "names: computers' and users' names in the logs, status and "
+                                  "these notes replaced by pseudonyms (computer-1, user-1)\n");
+  if (!options.supportKeepNames) {
+    status = pseudonyms.Document(status);
+    settings = pseudonyms.Text(settings);
+  }
   for (const auto& [name, contents] :
        {std::pair<const char*, const std::string&>{"status.json", status},
         {"versions.txt", versions},
