@@ -64,6 +64,20 @@ std::pair<std::string, int> StatusDocument(const Services& services) {
   return {output.Captured(), code};
 }
 
+}  // namespace
+
+std::string NothingRecordedBecause(platform::SupportDesk& desk) {
+  if (const std::string refusal = desk.RecorderRefusal(); !refusal.empty()) {
+    return "the recorder cannot be used: " + refusal;
+  }
+  if (const std::string refusal = desk.RecordingsFolderRefusal(); !refusal.empty()) {
+    return "the recordings folder cannot be used: " + refusal;
+  }
+  return {};
+}
+
+namespace {
+
 ExitCode Record(bool on, const Services& services) {
   platform::SupportDesk& desk = services.support;
   if (const std::string error = desk.SetRecording(on); !error.empty()) {
@@ -86,6 +100,11 @@ ExitCode Record(bool on, const Services& services) {
         refusal +
         ". Install the installer's Recorder feature or copy it from the support kit beside the "
         "programs.\n");
+  } else if (const std::string why = NothingRecordedBecause(desk); !why.empty()) {
+    services.output.Err("flashwright-cli: nothing is recorded: " + why +
+                        ". The recorder writes only in a folder of the data folder's owner and "
+                        "access, never through a link: remove what is there and turn recording "
+                        "on again.\n");
   }
   return Success;
 }
@@ -169,6 +188,7 @@ ExitCode Collect(const Options& options, const Services& services) {
   ZipArchive archive([&file](std::string_view bytes) { return file->Write(bytes); },
                      services.attempts.Now());
   const std::string refusal = desk.RecorderRefusal();
+  const std::string folderRefusal = desk.RecordingsFolderRefusal();
   std::string notes;
   Pseudonyms pseudonyms(services.log.ComputerName(), services.log.UserName());
   // The data folder's files first: collect's own status run below may make a recording of its own.
@@ -218,7 +238,8 @@ ExitCode Collect(const Options& options, const Services& services) {
   std::string settings =
       std::string("recording: ") + (desk.RecordingOn() ? "on" : "off") +
       "\nrecorder: " + (desk.RecorderPresent() ? "present" : "missing") +
-      (refusal.empty() ? "" : " (not used: " + refusal + ")") +
+      (refusal.empty() ? "" : " (not used: " + refusal + ")") + "\nrecordings folder: " +
+      (folderRefusal.empty() ? "usable" : "refused, nothing is recorded: " + folderRefusal) +
       "\nstatus exit code: " + std::to_string(statusCode) + "\n" + notes +
       (options.supportKeepNames ? "names: kept\n"
                                 : "names: computers' and users' names in the logs, status and "

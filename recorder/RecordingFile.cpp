@@ -50,7 +50,7 @@ void NoteNotRecording(const std::string& why) {
 // under a name nobody can make ahead of it: 64 bits from the system's random source.
 std::wstring DefaultRecordingPath() {
   std::string error;
-  const std::wstring folder = platform::win32::DataFolder(L"recordings", error);
+  const std::wstring folder = platform::win32::RecordingsFolder(error);
   if (folder.empty()) {
     NoteNotRecording(error);
     return {};

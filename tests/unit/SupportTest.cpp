@@ -152,6 +152,21 @@ TEST_F(SupportFixture, RecordSetsTheSwitchOnlyForAnAdministratorAndStatusSaysWhi
   EXPECT_EQ(Run({"status"}), cli::UpdateNeeded);
   EXPECT_NE(console.err.find("support's recording is on: this run is recorded"), std::string::npos)
       << console.err;
+  // The recorder bound but refusing its folder: nothing is recorded, and both commands say why.
+  console.recordingsFolderRefusal = "it is a link";
+  console.err.clear();
+  EXPECT_EQ(Run({"support", "record", "on"}), cli::Success);
+  EXPECT_NE(console.err.find("nothing is recorded: the recordings folder cannot be used: it is a "
+                             "link. "),
+            std::string::npos)
+      << console.err;
+  console.err.clear();
+  Run({"status"});
+  EXPECT_NE(console.err.find("recording is on, but nothing is recorded: the recordings folder "
+                             "cannot be used: it is a link\n"),
+            std::string::npos)
+      << console.err;
+  console.recordingsFolderRefusal.clear();
   console.recorderPresent = false;
   console.err.clear();
   Run({"status"});
@@ -200,6 +215,7 @@ TEST_F(SupportFixture, CollectWritesOneZipOfTheGatheredFilesStatusVersionsAndSet
                           {"logs/flashwright.log", "data/Logs/flashwright.log"},
                           {"logs/flashwright.log.1", "data/Logs/flashwright.log.1"}};
   console.recording = true;
+  console.recordingsFolderRefusal = "it is a link";
   EXPECT_EQ(Run({"support", "collect"}), cli::Success);
   EXPECT_EQ(console.out.substr(console.out.rfind('\n', console.out.size() - 2) + 1),
             "support.zip\n");
@@ -210,7 +226,8 @@ TEST_F(SupportFixture, CollectWritesOneZipOfTheGatheredFilesStatusVersionsAndSet
   EXPECT_EQ(contents["recordings/1.fwrec"], "fwrec 1\n");
   EXPECT_EQ(contents["versions.txt"], "Windows: 10.0.19045\n");
   EXPECT_EQ(contents["settings.txt"],
-            "recording: on\nrecorder: missing (not used: it is not there)\nstatus exit code: "
+            "recording: on\nrecorder: missing (not used: it is not there)\nrecordings folder: "
+            "refused, nothing is recorded: it is a link\nstatus exit code: "
             "10\nlogs/flashwright.log.1: not gathered: access denied\nnames: computers' and "
             "users' names in the logs, status and these notes replaced by pseudonyms (computer-1, "
             "user-1)\n");
