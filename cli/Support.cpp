@@ -2,6 +2,7 @@
 #include "cli/Support.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -119,19 +120,23 @@ constexpr std::string_view LongLineNote =
 // UTC seconds; none for a name of another form.
 std::optional<std::int64_t> RecordingTime(std::string_view entry) {
   entry.remove_prefix(entry.rfind('/') + 1);
-  int year = 0;
-  unsigned month = 0;
-  unsigned day = 0;
-  unsigned hour = 0;
-  unsigned minute = 0;
-  unsigned second = 0;
-  char zulu = 0;
-  if (entry.size() < 16 ||
-      std::sscanf(std::string(entry.substr(0, 16)).c_str(), "%4d%2u%2uT%2u%2u%2u%c", &year, &month,
-                  &day, &hour, &minute, &second, &zulu) != 7 ||
-      zulu != 'Z') {
-    return std::nullopt;
-  }
+  if (entry.size() < 16 || entry[8] != 'T' || entry[15] != 'Z') return std::nullopt;
+  // The digits at `at`, exactly `width` of them.
+  bool digits = true;
+  const auto number = [&](std::size_t at, std::size_t width) {
+    unsigned value = 0;
+    const char* end = entry.data() + at + width;
+    const auto [stop, fault] = std::from_chars(entry.data() + at, end, value);
+    digits = digits && fault == std::errc() && stop == end && entry[at] != '-' && entry[at] != '+';
+    return value;
+  };
+  const auto year = static_cast<int>(number(0, 4));
+  const unsigned month = number(4, 2);
+  const unsigned day = number(6, 2);
+  const unsigned hour = number(9, 2);
+  const unsigned minute = number(11, 2);
+  const unsigned second = number(13, 2);
+  if (!digits) return std::nullopt;
   using namespace std::chrono;
   const year_month_day date{std::chrono::year{year}, std::chrono::month{month},
                             std::chrono::day{day}};
