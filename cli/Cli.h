@@ -47,7 +47,8 @@ struct Options {
   std::string supportStep;                           // support: "record" or "collect"
   std::string supportValue;  // support record: "on" or "off"; support collect: the ZIP, if named
   int supportMaxMiB = 200;   // support collect --max-size: the recordings' total, newest first
-  bool supportAll = false;   // support collect --all: recordings from before the switch's time too
+  bool supportKeepNames = false;  // support collect --keep-names: the logs' names as they are
+  bool supportAll = false;  // support collect --all: recordings from before the switch's time too
 };
 
 // The command line parsed: options to run, or an exit code and what to print (help, the version,

@@ -257,6 +257,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments,
           ->type_name("N");
       collect->add_flag("--all", options.supportAll,
                         "Gather recordings made before recording was last turned on too");
+      collect->add_flag("--keep-names", options.supportKeepNames,
+                        "Keep the computer's and users' names in the logs and status (by default "
+                        "each is replaced by a pseudonym such as computer-1 or user-1)");
     }
   }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Support.h"
 #include "platform/Phases.h"
 #include "platform/UniqueResource.h"
 #include "trail/Writer.h"
@@ -302,13 +303,13 @@ long long Session::MillisecondsSince(Clock::time_point started) {
 ExitCode Session::Status() {
   // Support's switch changes what the programs bind: said where the person who forgot it looks.
   if (services_.support.RecordingOn()) {
-    const std::string refusal = services_.support.RecorderRefusal();
-    services_.output.Err(refusal.empty()
+    const std::string why = NothingRecordedBecause(services_.support);
+    services_.output.Err(why.empty()
                              ? "flashwright-cli: support's recording is on: this run is recorded "
                                "(flashwright-cli support record off ends it)\n"
                              : "flashwright-cli: support's recording is on, but nothing is "
-                               "recorded: the recorder cannot be used: " +
-                                   refusal + "\n");
+                               "recorded: " +
+                                   why + "\n");
   }
   platform::EndOfPhase("support's switch");
   InspectAndReview();

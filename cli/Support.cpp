@@ -2,11 +2,13 @@
 #include "cli/Support.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
 
+#include "cli/Privacy.h"
 #include "cli/Session.h"
 #include "cli/ZipArchive.h"
 
@@ -63,6 +65,20 @@ std::pair<std::string, int> StatusDocument(const Services& services) {
   return {output.Captured(), code};
 }
 
+}  // namespace
+
+std::string NothingRecordedBecause(platform::SupportDesk& desk) {
+  if (const std::string refusal = desk.RecorderRefusal(); !refusal.empty()) {
+    return "the recorder cannot be used: " + refusal;
+  }
+  if (const std::string refusal = desk.RecordingsFolderRefusal(); !refusal.empty()) {
+    return "the recordings folder cannot be used: " + refusal;
+  }
+  return {};
+}
+
+namespace {
+
 ExitCode Record(bool on, const Services& services) {
   platform::SupportDesk& desk = services.support;
   if (const std::string error = desk.SetRecording(on); !error.empty()) {
@@ -85,27 +101,42 @@ ExitCode Record(bool on, const Services& services) {
         refusal +
         ". Install the installer's Recorder feature or copy it from the support kit beside the "
         "programs.\n");
+  } else if (const std::string why = NothingRecordedBecause(desk); !why.empty()) {
+    services.output.Err("flashwright-cli: nothing is recorded: " + why +
+                        ". The recorder writes only in a folder of the data folder's owner and "
+                        "access, never through a link: remove what is there and turn recording "
+                        "on again.\n");
   }
   return Success;
 }
+
+// A log line longer than this is left out, with a note in its place (the log's lines are a few
+// hundred bytes).
+constexpr std::size_t MaxLogLine = 1 << 20;
+constexpr std::string_view LongLineNote =
+    R"({"note":"a line longer than 1 MiB was left out here"})";
 
 // A recording's time from its name ("20261208T093015Z-....fwrec", as the recorder names it), in
 // UTC seconds; none for a name of another form.
 std::optional<std::int64_t> RecordingTime(std::string_view entry) {
   entry.remove_prefix(entry.rfind('/') + 1);
-  int year = 0;
-  unsigned month = 0;
-  unsigned day = 0;
-  unsigned hour = 0;
-  unsigned minute = 0;
-  unsigned second = 0;
-  char zulu = 0;
-  if (entry.size() < 16 ||
-      std::sscanf(std::string(entry.substr(0, 16)).c_str(), "%4d%2u%2uT%2u%2u%2u%c", &year, &month,
-                  &day, &hour, &minute, &second, &zulu) != 7 ||
-      zulu != 'Z') {
-    return std::nullopt;
-  }
+  if (entry.size() < 16 || entry[8] != 'T' || entry[15] != 'Z') return std::nullopt;
+  // The digits at `at`, exactly `width` of them.
+  bool digits = true;
+  const auto number = [&](std::size_t at, std::size_t width) {
+    unsigned value = 0;
+    const char* end = entry.data() + at + width;
+    const auto [stop, fault] = std::from_chars(entry.data() + at, end, value);
+    digits = digits && fault == std::errc() && stop == end && entry[at] != '-' && entry[at] != '+';
+    return value;
+  };
+  const auto year = static_cast<int>(number(0, 4));
+  const unsigned month = number(4, 2);
+  const unsigned day = number(6, 2);
+  const unsigned hour = number(9, 2);
+  const unsigned minute = number(11, 2);
+  const unsigned second = number(13, 2);
+  if (!digits) return std::nullopt;
   using namespace std::chrono;
   const year_month_day date{std::chrono::year{year}, std::chrono::month{month},
                             std::chrono::day{day}};
@@ -162,7 +193,9 @@ ExitCode Collect(const Options& options, const Services& services) {
   ZipArchive archive([&file](std::string_view bytes) { return file->Write(bytes); },
                      services.attempts.Now());
   const std::string refusal = desk.RecorderRefusal();
+  const std::string folderRefusal = desk.RecordingsFolderRefusal();
   std::string notes;
+  Pseudonyms pseudonyms(services.log.ComputerName(), services.log.UserName());
   // The data folder's files first: collect's own status run below may make a recording of its own.
   const std::uint64_t maxBytes = static_cast<std::uint64_t>(options.supportMaxMiB) << 20;
   for (const platform::SupportDesk::Gathered& gathered :
@@ -170,14 +203,29 @@ ExitCode Collect(const Options& options, const Services& services) {
     // The entry starts with the file's first bytes: a file that cannot be opened leaves none.
     std::uint64_t taken = 0;
     bool begun = false;
-    const auto take = [&](std::string_view chunk) {
+    const auto write = [&](std::string_view bytes) {
       if (!begun && error.empty()) error = archive.Begin(gathered.name);
       begun = true;
+      if (error.empty()) error = archive.Write(bytes);
+    };
+    // A log goes in line by line with its names replaced; anything else as it is.
+    const bool log = !options.supportKeepNames && gathered.name.starts_with("logs/");
+    LineSplitter lines(MaxLogLine);
+    const auto writeLine = [&](std::string_view line, bool tooLong) {
+      write((tooLong ? std::string(LongLineNote) : pseudonyms.LogLine(line)) + "\n");
+    };
+    const auto take = [&](std::string_view chunk) {
       taken += chunk.size();
-      if (error.empty()) error = archive.Write(chunk);
+      if (log) {
+        if (!begun) write({});
+        lines.Feed(chunk, writeLine);
+      } else {
+        write(chunk);
+      }
     };
     const std::string readError = desk.ReadNoLink(gathered.path, take);
-    if (readError.empty() && !begun) take({});
+    if (log) lines.Finish(writeLine);
+    if (readError.empty() && !begun) write({});
     if (!readError.empty()) {
       notes += gathered.name + ": " +
                (taken == 0 ? "not gathered: "
@@ -191,11 +239,20 @@ ExitCode Collect(const Options& options, const Services& services) {
   for (const platform::SupportDesk::Fact& fact : desk.Versions()) {
     versions += fact.name + ": " + fact.value + "\n";
   }
-  const auto [status, statusCode] = StatusDocument(services);
-  const std::string settings = std::string("recording: ") + (desk.RecordingOn() ? "on" : "off") +
-                               "\nrecorder: " + (desk.RecorderPresent() ? "present" : "missing") +
-                               (refusal.empty() ? "" : " (not used: " + refusal + ")") +
-                               "\nstatus exit code: " + std::to_string(statusCode) + "\n" + notes;
+  auto [status, statusCode] = StatusDocument(services);
+  std::string settings =
+      std::string("recording: ") + (desk.RecordingOn() ? "on" : "off") +
+      "\nrecorder: " + (desk.RecorderPresent() ? "present" : "missing") +
+      (refusal.empty() ? "" : " (not used: " + refusal + ")") + "\nrecordings folder: " +
+      (folderRefusal.empty() ? "usable" : "refused, nothing is recorded: " + folderRefusal) +
+      "\nstatus exit code: " + std::to_string(statusCode) + "\n" + notes +
+      (options.supportKeepNames ? "names: kept\n"
+                                : "names: computers' and users' names in the logs, status and "
+                                  "these notes replaced by pseudonyms (computer-1, user-1)\n");
+  if (!options.supportKeepNames) {
+    status = pseudonyms.Document(status);
+    settings = pseudonyms.Text(settings);
+  }
   for (const auto& [name, contents] :
        {std::pair<const char*, const std::string&>{"status.json", status},
         {"versions.txt", versions},

@@ -10,4 +10,9 @@ namespace cli {
 
 ExitCode RunSupport(const Options& options, const Services& services);
 
+// Why a run would record nothing although the switch is on: the recorder would not be bound, or
+// it would refuse its folder ("the recorder cannot be used: ..." or "the recordings folder cannot
+// be used: ..."); empty when the run is recorded.
+std::string NothingRecordedBecause(platform::SupportDesk& desk);
+
 }  // namespace cli

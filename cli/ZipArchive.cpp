@@ -14,7 +14,7 @@ constexpr std::uint16_t VersionNeeded = 20;   // 2.0: deflated entries in folder
 constexpr std::uint16_t Flags = 0x800 | 0x8;  // UTF-8 names; CRC and sizes after the data
 constexpr std::uint16_t Deflated = 8;
 constexpr std::uint64_t Max32 = std::numeric_limits<std::uint32_t>::max();
-constexpr std::size_t OutChunk = 64 * 1024;
+constexpr std::size_t OutChunk = std::size_t{64} * 1024;
 
 void Put16(std::string& out, std::uint32_t value) {
   out += static_cast<char>(value & 0xFF);
@@ -120,7 +120,7 @@ std::string ZipArchive::Write(std::string_view bytes) {
       deflate(&d.stream, Z_NO_FLUSH);
       const std::size_t made = sizeof out - d.stream.avail_out;
       d.out += made;
-      if (const std::string error = Emit({out, made}); !error.empty()) return error;
+      if (std::string error = Emit({out, made}); !error.empty()) return error;
     } while (d.stream.avail_out == 0);
     d.in += part;
     bytes.remove_prefix(part);
@@ -142,7 +142,7 @@ std::string ZipArchive::End() {
     result = deflate(&d.stream, Z_FINISH);
     const std::size_t made = sizeof out - d.stream.avail_out;
     d.out += made;
-    if (const std::string error = Emit({out, made}); !error.empty()) return error;
+    if (std::string error = Emit({out, made}); !error.empty()) return error;
   } while (result == Z_OK);
   const std::uint32_t crc = d.crc;
   const std::uint64_t in = d.in;
@@ -157,7 +157,7 @@ std::string ZipArchive::End() {
   Put32(descriptor, crc);
   Put32(descriptor, static_cast<std::uint32_t>(compressed));
   Put32(descriptor, static_cast<std::uint32_t>(in));
-  if (const std::string error = Emit(descriptor); !error.empty()) return error;
+  if (std::string error = Emit(descriptor); !error.empty()) return error;
 
   Put32(directory_, 0x02014B50);
   Put16(directory_, VersionNeeded);  // made by: MS-DOS attributes, 2.0

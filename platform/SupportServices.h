@@ -45,6 +45,10 @@ class SupportDesk {
   // when it would be).
   virtual bool RecorderPresent() = 0;
   virtual std::string RecorderRefusal() = 0;
+  // Why the recorder would refuse its folder (%ProgramData%\Flashwright\recordings: a link, an
+  // owner or access list it does not trust) and record nothing, by the recorder's own check; empty
+  // when it would record there. Makes the folder when it is missing, as the recorder does.
+  virtual std::string RecordingsFolderRefusal() = 0;
   // The versions support asks for: the programs', the recorder's, the library's and Windows'.
   virtual std::vector<Fact> Versions() = 0;
   // The recordings and the logs, in the data folder, in the order to gather them.

@@ -11,6 +11,7 @@
 #include "platform/win32/DataFolder.h"
 #include "platform/win32/ModulePath.h"
 #include "platform/win32/Owners.h"
+#include "platform/win32/RecorderSwitch.h"
 #include "platform/win32/Text.h"
 #include "recording/EnvironmentPath.h"
 #include "recording/Recording.h"
@@ -50,7 +51,7 @@ void NoteNotRecording(const std::string& why) {
 // under a name nobody can make ahead of it: 64 bits from the system's random source.
 std::wstring DefaultRecordingPath() {
   std::string error;
-  const std::wstring folder = platform::win32::DataFolder(L"recordings", error);
+  const std::wstring folder = platform::win32::RecordingsFolder(error);
   if (folder.empty()) {
     NoteNotRecording(error);
     return {};
@@ -93,7 +94,8 @@ Origin OriginOfThisProcess() {
   std::wstring program = platform::win32::ModulePath(nullptr);
   program.erase(0, program.find_last_of(L"\\/") + 1);
   return {platform::win32::WideToUtf8(program), VersionOf(GetModuleHandleW(nullptr)),
-          self ? VersionOf(self) : "unknown"};
+          self ? VersionOf(self) : "unknown",
+          platform::win32::WideToUtf8(Environment(platform::win32::RecordedCommandVariable))};
 }
 
 void WriteText(const std::string& text) {

@@ -180,9 +180,19 @@ ParsedLine ParseCall(std::string_view line) {
   return {std::move(call), {}};
 }
 
+constexpr std::string_view CommandKey = " command=";
+
 std::string FormatOrigin(const Origin& origin) {
-  return "origin recorder=" + origin.recorderVersion + " version=" + origin.programVersion +
-         " program=" + origin.program;
+  std::string note = "origin recorder=" + origin.recorderVersion +
+                     " version=" + origin.programVersion + " program=" + origin.program;
+  if (!origin.command.empty()) {
+    std::string command = origin.command;
+    for (char& c : command) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    note += std::string(CommandKey) + command;
+  }
+  return note;
 }
 
 std::optional<Origin> ParseOrigin(std::string_view note) {
@@ -200,6 +210,11 @@ std::optional<Origin> ParseOrigin(std::string_view note) {
     if (end == 0 || end == std::string_view::npos) return std::nullopt;
     values[i]->assign(note.substr(0, end));
     note.remove_prefix(end);
+  }
+  if (const std::size_t command = origin.program.find(CommandKey); command != std::string::npos) {
+    origin.command = origin.program.substr(command + CommandKey.size());
+    origin.program.resize(command);
+    if (origin.program.empty()) return std::nullopt;
   }
   return origin;
 }

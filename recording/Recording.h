@@ -63,14 +63,18 @@ struct ParsedLine {
 ParsedLine ParseCall(std::string_view line);
 
 // Who made a recording: the program that bound the recorder (its file name), the program's
-// version and the recorder's ("unknown" when one could not be read). The recorder writes it as a
-// note after the header, so that a reader that does not know it still reads the recording:
-//   # origin recorder=VERSION version=VERSION program=FILE NAME
-// The program's name runs to the line's end: a file name may hold spaces.
+// version and the recorder's ("unknown" when one could not be read), and the command line the
+// program was started with ("window" for the window program; none when the program did not say,
+// as in recordings of earlier versions). The recorder writes it as a note after the header, so
+// that a reader that does not know it still reads the recording:
+//   # origin recorder=VERSION version=VERSION program=FILE NAME command=COMMAND LINE
+// The program's name runs to " command=" (or the line's end): a file name may hold spaces; the
+// command line runs to the line's end, its line breaks written as spaces.
 struct Origin {
   std::string program;
   std::string programVersion;
   std::string recorderVersion;
+  std::string command;
 
   bool operator==(const Origin&) const = default;
 };

@@ -300,6 +300,8 @@ bool ReadFolderFacts(const std::wstring& folder, FolderFacts& facts, std::string
   return true;
 }
 
+std::wstring RecordingsFolder(std::string& error) { return DataFolder(L"recordings", error); }
+
 std::wstring DataFolder(const wchar_t* leaf, std::string& error) {
   std::wstring folder = ProgramData();
   if (folder.empty()) {

@@ -33,6 +33,9 @@ inline constexpr wchar_t LogsSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;
 // output. Returns the folder's path; empty, with the reason as a sentence in `error`, when it
 // cannot be made, read or trusted.
 std::wstring DataFolder(const wchar_t* leaf, std::string& error);
+// The recorder's folder, %ProgramData%\Flashwright\recordings, as DataFolder makes and checks it:
+// the recorder records only when it passes, and support's commands ask it the same to say why not.
+std::wstring RecordingsFolder(std::string& error);
 
 // Reads who owns `folder`, whether it is a link and its access list, not following a link.
 // False, with the reason in `error`, when it cannot be opened or read or is not a folder.

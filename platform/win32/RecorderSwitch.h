@@ -18,6 +18,10 @@ inline constexpr wchar_t SupportKey[] = L"SOFTWARE\\Flashwright";
 inline constexpr wchar_t RecordingValue[] = L"Recording";
 // QWORD beside it: when the switch was last turned on, UTC seconds since 1970.
 inline constexpr wchar_t RecordingSinceValue[] = L"RecordingSince";
+// The command line a program was started with ("window" for the window program), which each
+// program puts in its own environment before it binds the library, for the recorder to name in
+// the recording's origin note.
+inline constexpr wchar_t RecordedCommandVariable[] = L"FLASHWRIGHT_RECORDED_COMMAND";
 
 // Whether the switch is on. Support's command sets and deletes it (SupportDesk.h).
 bool RecordingSwitchedOn();

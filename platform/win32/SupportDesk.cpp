@@ -186,6 +186,12 @@ std::string SystemSupportDesk::RecorderRefusal() {
   return platform::RecorderRefusal(RecorderSigning(ExecutablePath(), RecorderPathBesideProgram()));
 }
 
+std::string SystemSupportDesk::RecordingsFolderRefusal() {
+  std::string error;
+  if (!RecordingsFolder(error).empty()) return {};
+  return error.empty() ? "it cannot be made or trusted" : error;
+}
+
 std::vector<SupportDesk::Fact> SystemSupportDesk::Versions() {
   const std::wstring folder = ProgramFolder();
   std::vector<Fact> facts;
@@ -211,7 +217,7 @@ std::vector<SupportDesk::Gathered> SystemSupportDesk::SupportFiles() {
     files.push_back({std::move(entry), WideToUtf8(path)});
   };
   std::string error;
-  const std::wstring recordings = DataFolder(L"recordings", error);
+  const std::wstring recordings = RecordingsFolder(error);
   if (!recordings.empty()) {
     for (const std::wstring& name : FilesIn(recordings, L".fwrec")) {
       gather(recordings, name, "recordings/");

@@ -13,6 +13,7 @@ class SystemSupportDesk final : public SupportDesk {
   std::int64_t RecordingSince() override;
   bool RecorderPresent() override;
   std::string RecorderRefusal() override;
+  std::string RecordingsFolderRefusal() override;
   std::vector<Fact> Versions() override;
   std::vector<Gathered> SupportFiles() override;
   std::string ReadNoLink(const std::string& path,

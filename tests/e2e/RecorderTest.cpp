@@ -183,6 +183,9 @@ TEST_F(RecorderTest, WindowSessionReplaysToTheSameStatesWithoutDivergence) {
             std::string::npos)
       << recording;
   std::cout << "window session recording: " << recording.size() << " bytes\n";
+  const recorder::ParsedRecording parsed = recorder::ParseRecording(recording);
+  ASSERT_TRUE(parsed.recording && parsed.recording->origin) << parsed.error;
+  EXPECT_EQ(parsed.recording->origin->command, "window");
 
   const std::vector<std::string> replayed = WindowSession(Replaying(), ReplayEnvironment("w.log"));
   EXPECT_EQ(replayed, recorded);
@@ -296,6 +299,7 @@ TEST_F(RecorderTest, TheSwitchRecordsASessionThatReplaysAndCollectGathersItInOne
   ASSERT_TRUE(parsed.recording) << parsed.error;
   ASSERT_TRUE(parsed.recording->origin) << ReadFile(recording);
   EXPECT_EQ(parsed.recording->origin->program, CliName);
+  EXPECT_EQ(parsed.recording->origin->command, "update --all --json");
   const std::regex version("[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+");
   EXPECT_TRUE(std::regex_match(parsed.recording->origin->programVersion, version));
   EXPECT_TRUE(std::regex_match(parsed.recording->origin->recorderVersion, version));

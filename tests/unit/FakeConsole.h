@@ -174,6 +174,7 @@ class FakeSupportDesk : public platform::SupportDesk {
  public:
   bool recording = false;
   bool recorderPresent = false;
+  std::string recordingsFolderRefusal;  // empty: the recorder would record in its folder
   std::int64_t recordingSince = 0;
   std::vector<Gathered> supportFiles;  // each one's size is its stored contents'
   FakeFiles* files = nullptr;          // where ReadNoLink reads and CreateArchive writes
@@ -186,6 +187,7 @@ class FakeSupportDesk : public platform::SupportDesk {
   std::int64_t RecordingSince() override { return recording ? recordingSince : 0; }
   bool RecorderPresent() override { return recorderPresent; }
   std::string RecorderRefusal() override { return recorderPresent ? "" : "it is not there"; }
+  std::string RecordingsFolderRefusal() override { return recordingsFolderRefusal; }
   std::vector<Fact> Versions() override { return {{"Windows", "10.0.19045"}}; }
   std::vector<Gathered> SupportFiles() override {
     std::vector<Gathered> listed = supportFiles;

@@ -152,6 +152,21 @@ TEST_F(SupportFixture, RecordSetsTheSwitchOnlyForAnAdministratorAndStatusSaysWhi
   EXPECT_EQ(Run({"status"}), cli::UpdateNeeded);
   EXPECT_NE(console.err.find("support's recording is on: this run is recorded"), std::string::npos)
       << console.err;
+  // The recorder bound but refusing its folder: nothing is recorded, and both commands say why.
+  console.recordingsFolderRefusal = "it is a link";
+  console.err.clear();
+  EXPECT_EQ(Run({"support", "record", "on"}), cli::Success);
+  EXPECT_NE(console.err.find("nothing is recorded: the recordings folder cannot be used: it is a "
+                             "link. "),
+            std::string::npos)
+      << console.err;
+  console.err.clear();
+  Run({"status"});
+  EXPECT_NE(console.err.find("recording is on, but nothing is recorded: the recordings folder "
+                             "cannot be used: it is a link\n"),
+            std::string::npos)
+      << console.err;
+  console.recordingsFolderRefusal.clear();
   console.recorderPresent = false;
   console.err.clear();
   Run({"status"});
@@ -200,6 +215,7 @@ TEST_F(SupportFixture, CollectWritesOneZipOfTheGatheredFilesStatusVersionsAndSet
                           {"logs/flashwright.log", "data/Logs/flashwright.log"},
                           {"logs/flashwright.log.1", "data/Logs/flashwright.log.1"}};
   console.recording = true;
+  console.recordingsFolderRefusal = "it is a link";
   EXPECT_EQ(Run({"support", "collect"}), cli::Success);
   EXPECT_EQ(console.out.substr(console.out.rfind('\n', console.out.size() - 2) + 1),
             "support.zip\n");
@@ -210,8 +226,11 @@ TEST_F(SupportFixture, CollectWritesOneZipOfTheGatheredFilesStatusVersionsAndSet
   EXPECT_EQ(contents["recordings/1.fwrec"], "fwrec 1\n");
   EXPECT_EQ(contents["versions.txt"], "Windows: 10.0.19045\n");
   EXPECT_EQ(contents["settings.txt"],
-            "recording: on\nrecorder: missing (not used: it is not there)\nstatus exit code: "
-            "10\nlogs/flashwright.log.1: not gathered: access denied\n");
+            "recording: on\nrecorder: missing (not used: it is not there)\nrecordings folder: "
+            "refused, nothing is recorded: it is a link\nstatus exit code: "
+            "10\nlogs/flashwright.log.1: not gathered: access denied\nnames: computers' and "
+            "users' names in the logs, status and these notes replaced by pseudonyms (computer-1, "
+            "user-1)\n");
   EXPECT_NE(contents["status.json"].find("\"command\":\"status\""), std::string::npos);
   EXPECT_EQ(console.out.find("\"command\""), std::string::npos) << "status went to the screen";
 
@@ -239,7 +258,9 @@ TEST_F(SupportFixture, CollectGathersTheNewestRecordingsSinceTheSwitchUpToTheBou
     console.stored["data/" + name] = "fwrec 1\n" + quarter;
     console.supportFiles.push_back({"recordings/" + name, "data/" + name});
   }
-  console.stored["data/flashwright.log"] = std::string(300 * 1024, 'l');
+  std::string log;
+  while (log.size() < 300 * 1024) log += "{\"n\":1}\n";
+  console.stored["data/flashwright.log"] = log;
   console.supportFiles.push_back({"logs/flashwright.log", "data/flashwright.log"});
   console.recording = true;
   constexpr std::int64_t Dec7 = 1796630400;  // 2026-12-07 00:00:00 UTC
@@ -276,7 +297,7 @@ TEST_F(SupportFixture, CollectGathersTheNewestRecordingsSinceTheSwitchUpToTheBou
           entry.starts_with("recordings/odd") ? "odd" : entry.substr(entry.find('-') + 1, 2));
     }
     EXPECT_EQ(gathered, c.gathered);
-    EXPECT_EQ(contents["logs/flashwright.log"].size(), 300u * 1024);
+    EXPECT_EQ(contents["logs/flashwright.log"], log);
     std::vector<std::string> leftOut;
     const std::string& settings = contents["settings.txt"];
     for (std::size_t at = settings.find("recordings/"); at != std::string::npos;
@@ -291,4 +312,67 @@ TEST_F(SupportFixture, CollectGathersTheNewestRecordingsSinceTheSwitchUpToTheBou
     EXPECT_EQ(leftOut, c.leftOut) << settings;
   }
 }
+
+// The log's names: every computer and user name, in whichever field it stands, replaced by the
+// same pseudonym throughout the archive (case aside); the system's accounts, other words holding
+// a name and an organisation's domain kept; a line that is not JSON replaced by a note. With
+// --keep-names the log goes in as it is. This computer is BENCH-7, the account BENCH-7\operator.
+TEST_F(SupportFixture, CollectReplacesEveryComputerAndUserNameInTheLogsUnlessKept) {
+  const struct {
+    const char* what;
+    std::string in;
+    std::string out;
+  } lines[] = {
+      {"this computer and account, the station named after it",
+       R"({"computer":"BENCH-7","user":"BENCH-7\\operator","station":"BENCH-7"})",
+       R"({"computer":"computer-1","user":"computer-1\\user-1","station":"computer-1"})"},
+      {"the same in other case; a domain account; a station's own name",
+       R"({"computer":"bench-7","user":"CORP\\Alice","station":"Line 3"})",
+       R"({"computer":"computer-1","user":"CORP\\user-2","station":"Line 3"})"},
+      {"a profile folder and names in the texts",
+       R"({"warning":"C:\\Users\\Bob Smith\\AppData\\x.log cannot be read on BENCH-7","reason":"ALICE's file","unit":"operator","identity":"SN-1"})",
+       R"({"warning":"C:\\Users\\user-3\\AppData\\x.log cannot be read on computer-1","reason":"user-2's file","unit":"user-1","identity":"SN-1"})"},
+      {"the profile folder's name, met again in another field",
+       R"({"previousAttempt":{"state":"interrupted","program":"bob smith"},"path":"/users/BOB SMITH"})",
+       R"({"previousAttempt":{"state":"interrupted","program":"user-3"},"path":"/users/user-3"})"},
+      {"another computer, in its own account", R"({"computer":"BENCH-9","user":"CORP\\BENCH-9$"})",
+       R"({"computer":"computer-2","user":"CORP\\computer-2$"})"},
+      {"the system's accounts and folders, words that only hold a name",
+       R"({"user":"NT AUTHORITY\\SYSTEM","warning":"C:\\Users\\Public\\x; BENCH-70 xoperator"})",
+       R"({"user":"NT AUTHORITY\\SYSTEM","warning":"C:\\Users\\Public\\x; BENCH-70 xoperator"})"},
+      {"not JSON", "BENCH-7 operator {",
+       R"({"note":"a line that is not JSON was left out here: what it holds cannot be told apart from names"})"},
+  };
+  std::string log;
+  std::string expected;
+  for (const auto& line : lines) {
+    log += line.in + "\r\n";
+    expected += line.out + "\n";
+  }
+  log.pop_back();  // the last line without its end: still a line
+  log.pop_back();
+  console.stored["data/flashwright.log"] = log;
+  console.supportFiles = {{"logs/flashwright.log", "data/flashwright.log"}};
+  for (const bool keep : {false, true}) {
+    const std::string zip = keep ? "kept.zip" : "replaced.zip";
+    std::vector<std::string> arguments = {"support", "collect", zip};
+    if (keep) arguments.push_back("--keep-names");
+    ASSERT_EQ(Run(arguments), cli::Success) << console.err;
+    std::vector<std::string> names;
+    std::map<std::string, std::string> contents = EntriesOf(console.stored.at(zip), names);
+    const std::string& written = contents["logs/flashwright.log"];
+    if (keep) {
+      EXPECT_EQ(written, log);
+      continue;
+    }
+    std::size_t at = 0;
+    for (const auto& line : lines) {
+      const std::size_t end = written.find('\n', at);
+      EXPECT_EQ(written.substr(at, end - at), line.out) << line.what;
+      at = end == std::string::npos ? end : end + 1;
+    }
+    EXPECT_EQ(written, expected);
+  }
+}
+
 }  // namespace

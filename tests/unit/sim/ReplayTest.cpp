@@ -85,16 +85,23 @@ TEST(RecordingFormat, ACallThatReturnsAfterItsFaultReplacesTheFaultLine) {
 // The note naming the program and the versions: read where the recorder writes it, a recording
 // without it reads as before, and a note that is not quite one is only a note.
 TEST(RecordingFormat, TheOriginNoteNamesProgramAndVersionsAndIsOptional) {
-  const recorder::Origin spaced{"Flash wright (2).exe", "1.4.0.12", "1.4.0.13"};
+  const recorder::Origin spaced{"Flash wright (2).exe", "1.4.0.12", "1.4.0.13", ""};
   EXPECT_EQ(recorder::FormatOrigin(spaced),
             "origin recorder=1.4.0.13 version=1.4.0.12 program=Flash wright (2).exe");
+  EXPECT_EQ(recorder::FormatOrigin({"a.exe", "2", "1", "status\n--json\r"}),
+            "origin recorder=1 version=2 program=a.exe command=status --json ");
   const struct {
     std::string note;
     std::optional<recorder::Origin> origin;
   } cases[] = {
       {recorder::FormatOrigin(spaced), spaced},
       {"origin recorder=unknown version=unknown program=a.exe",
-       recorder::Origin{"a.exe", "unknown", "unknown"}},
+       recorder::Origin{"a.exe", "unknown", "unknown", ""}},
+      {"origin recorder=1 version=2 program=a b.exe command=update --log-file \"C:\\x y.log\"",
+       recorder::Origin{"a b.exe", "2", "1", "update --log-file \"C:\\x y.log\""}},
+      {"origin recorder=1 version=2 program=Flashwright.exe command=window",
+       recorder::Origin{"Flashwright.exe", "2", "1", "window"}},
+      {"origin recorder=1 version=2 program= command=window", std::nullopt},
       {"calls of the update library, one a line", std::nullopt},
       {"origin recorder=1 program=a.exe version=2", std::nullopt},
       {"origin recorder= version=2 program=a.exe", std::nullopt},
