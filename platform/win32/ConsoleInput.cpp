@@ -99,7 +99,9 @@ LineInput::Read ConsoleLineInput::ReadRedirectedLine(HANDLE input, std::string& 
         continue;
       }
     }
-    char buffer[4096];
+    // Reads as large as a pipe's buffer: a long line costs few calls, and the buffer held stays
+    // within the line's limit and one read.
+    char buffer[65536];
     DWORD read = 0;
     if (!ReadFile(input, buffer, sizeof buffer, &read, nullptr) || read == 0) {
       ended_ = true;

@@ -157,7 +157,7 @@ grep -q '"state":"update-required"' "$scratch/status.json" ||
 (cd "$installed" && wine ./flashwright-cli.exe status </dev/null >/dev/null 2>&1) || true
 recording="$(cd "$dataFolder" && find recordings -name '*.fwrec' 2>/dev/null)"
 [ -n "$recording" ] || Fail "status with the switch on and the recorder installed recorded nothing"
-grep -q '^# origin recorder=[0-9.]* version=[0-9.]* program=flashwright-cli.exe$' \
+grep -q '^# origin recorder=[0-9.]* version=[0-9.]* program=flashwright-cli.exe command=status$' \
   "$dataFolder/$recording" || Fail "the recording names no origin: $(head -n 3 "$dataFolder/$recording")"
 
 [ "$(Msiexec /i "$scratch/old.msi")" != 0 ] || Fail "installing $oldVersion over $version was not refused"

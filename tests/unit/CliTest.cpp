@@ -639,7 +639,9 @@ TEST_F(CliFixture, TheStationNamesCountsAndPairsItsUnits) {
     arguments.insert(arguments.end(), {"--log", "units.log"});
     EXPECT_EQ(Run(arguments), c.exitCode) << console.err;
     EXPECT_EQ(console.beeps, c.beeps);
-    if (c.screen != Screen::Colour) EXPECT_EQ(console.err.find('\x1b'), std::string::npos);
+    if (c.screen != Screen::Colour) {
+      EXPECT_EQ(console.err.find('\x1b'), std::string::npos);
+    }
     for (const auto& [expected, text] : {std::pair(&c.out, &console.out), {&c.err, &console.err}}) {
       std::size_t at = 0;
       for (const std::string& part : *expected) {

@@ -94,7 +94,9 @@ TEST(ZipArchive, PythonReadsBackEveryEntryWithItsNameTimeAndBytes) {
     EXPECT_EQ(archive.Entries(), entries.size());
     EXPECT_EQ(archive.BytesWritten(), written.size());
     EXPECT_EQ(ReadBackWithPython(written), expected);
-    if (total > 1000) EXPECT_LT(written.size(), total / 10) << "not compressed";
+    if (total > 1000) {
+      EXPECT_LT(written.size(), total / 10) << "not compressed";
+    }
   }
   // A name the format cannot hold, and a file that stops taking bytes: said, never a crash, and
   // the archive is not finished as if whole.
